@@ -1,0 +1,43 @@
+// Argument binding for Python-callable functions, methods and constructors.
+//
+// Parameters are positional-or-keyword.  Binding follows a fixed order so the
+// errors are reproducible: too many positional arguments first; then each
+// parameter not given positionally is looked up by keyword, a missing
+// required one failing at once (counted as the number of arguments bound
+// before it); then leftover keywords are checked for names already bound
+// positionally ("multiple values") and for unknown names ("unexpected").
+#pragma once
+
+#include "runtime/ref.hpp"
+
+namespace qv {
+
+struct Params {
+    static constexpr int max_params = 8;
+
+    const char* function;            // name used in the messages
+    const char* names[max_params];   // parameter names, in order
+    Py_ssize_t count;                // number of parameters
+    Py_ssize_t required;             // the first `required` have no default
+
+    // Interned names, created at first use.
+    mutable PyObject* interned[max_params] = {};
+};
+
+// Vectorcall form: `out` receives `count` borrowed references, null for an
+// optional parameter that was not given.  Returns 0, or -1 with TypeError.
+int bind_arguments(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   PyObject** out);
+
+// Tuple/dict form (type constructors).
+int bind_arguments(const Params& params, PyObject* args, PyObject* kwargs, PyObject** out);
+
+// Keyword-only parameters beside *args (no positional parameter): binds
+// `names` from `kwargs`, rejecting any other keyword.
+int bind_keywords(const Params& params, PyObject* kwargs, PyObject** out);
+
+// Reject any argument: "<function>() takes exactly 0 positional arguments"
+// or "<function>() got an unexpected keyword argument '<name>'".
+int bind_no_arguments(const char* function, Py_ssize_t nargs, PyObject* kwnames);
+
+}  // namespace qv

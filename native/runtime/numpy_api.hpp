@@ -1,0 +1,22 @@
+// NumPy C API for every translation unit of a module.
+//
+// The API table lives in numpy_api.cpp (the one unit that defines it); all
+// other units see it through the same unique symbol.  Modules are built with
+// hidden visibility, so each extension keeps its own table.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#define NPY_NO_DEPRECATED_API NPY_2_0_API_VERSION
+#define PY_ARRAY_UNIQUE_SYMBOL quorvane_numpy_api
+#ifndef QUORVANE_NUMPY_API_DEFINITION
+#define NO_IMPORT_ARRAY
+#endif
+#include <numpy/arrayobject.h>
+
+namespace qv {
+// Import NumPy's C API; -1 with ImportError pending when NumPy is missing or
+// incompatible with the headers this module was built against.
+int import_numpy_api();
+}  // namespace qv

@@ -1,0 +1,1 @@
+"""quorvane.mathtools.ellipsoid."""
