@@ -100,16 +100,6 @@ def test_element_tables_match_python_formatting(lines):
             assert list(table[column]) == list(wanted[column])
 
 
-def test_body_rounds_eccentricity_and_shows_units():
-    record = Probe(*ISS_2008)
-    record._get_body()
-    orbital = record.tables[0]
-    assert orbital["SI units"]["ecc"] == orbital["Op. units"]["ecc"] == "0.00067"
-    assert orbital["SI units"]["inc"] == "0.901 rad"
-    assert orbital["Op. units"]["inc"] == "51.642 deg"
-    assert orbital["Op. units"]["sma"] == f"{record.sma / 1000:.3f} km"
-
-
 def test_printed_record_goes_through_representable():
     text = str(DUOLINE(*ISS_2008))
     assert text.startswith("Two-line Elements (DUOLINE)")
