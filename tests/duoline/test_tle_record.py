@@ -1,6 +1,7 @@
 """DUOLINE records: parsing, lenient fields, argument rules, faults."""
 
 import math
+import random
 import sys
 
 import pytest
@@ -162,6 +163,30 @@ def test_exponent_eccentricity_of_one_gives_nan_anomalies_without_error():
 def test_mean_motion_field(field, revs):
     record = DUOLINE(ISS_2008[0], splice(ISS_2008[1], 53, field))
     assert record.mnm == revs * units.rev / units.day
+
+
+def random_decimals(seed, width, count):
+    """Decimal texts of `width` characters: signs, leading zeros and blanks,
+    the point anywhere, and some in exponent notation."""
+    rng = random.Random(seed)
+    for _ in range(count):
+        digits = "".join(rng.choice("0123456789") for _ in range(width - 2))
+        point = rng.randrange(len(digits) + 1)
+        text = rng.choice(["", "-", "+", " "]) + digits[:point] + "." + digits[point:]
+        if rng.random() < 0.1:
+            text = f"{rng.uniform(-1e3, 1e3):.{width - 8}e}"
+        yield text[:width].rjust(width)
+
+
+def test_decimal_fields_are_correctly_rounded():
+    # Every field reads like the C library's atof in the C locale, which for
+    # a complete number is the correctly rounded value, as float() gives.
+    for text in random_decimals(1957, 11, 3000):
+        record = DUOLINE(ISS_2008[0], splice(ISS_2008[1], 53, text))
+        assert record.mnm == float(text) * units.rev / units.day, text
+    for text in random_decimals(2056, 8, 1000):
+        record = DUOLINE(ISS_2008[0], splice(ISS_2008[1], 9, text))
+        assert record.inc == float(text) * DEG, text
 
 
 def test_blank_mean_motion_gives_infinite_size_without_error():
