@@ -28,6 +28,11 @@ PyArrayObject* array_of(PyObject* self) { return reinterpret_cast<PyArrayObject*
 Py_ssize_t size_of(PyObject* self) { return PyArray_DIM(array_of(self), 0); }
 int64_t* data_of(PyObject* self) { return static_cast<int64_t*>(PyArray_DATA(array_of(self))); }
 
+PyObject* raise_nat() {
+    PyErr_SetString(PyExc_ValueError, "Time() got -2**63, datetime64's NaT (not a time), which is no instant");
+    return nullptr;
+}
+
 PyObject* new_scalar(int64_t ns) {
     auto* self = PyObject_New(TimeObject, time_type);
     if (!self) return nullptr;
@@ -41,7 +46,12 @@ PyObject* new_array(PyObject* values) {
     int flags = NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY | NPY_ARRAY_ENSUREARRAY;
     Ref copy = Ref::steal(PyArray_FromAny(values, PyArray_DescrFromType(NPY_INT64), 1, 1, flags, nullptr));
     if (!copy) return nullptr;
-    PyArray_CLEARFLAGS(reinterpret_cast<PyArrayObject*>(copy.get()), NPY_ARRAY_WRITEABLE);
+    auto* array = reinterpret_cast<PyArrayObject*>(copy.get());
+    const int64_t* data = static_cast<const int64_t*>(PyArray_DATA(array));
+    for (npy_intp i = 0, n = PyArray_DIM(array, 0); i < n; ++i) {
+        if (data[i] == nat) return raise_nat();
+    }
+    PyArray_CLEARFLAGS(array, NPY_ARRAY_WRITEABLE);
     auto* self = PyObject_New(TimeObject, time_type);
     if (!self) return nullptr;
     self->ns = 0;
@@ -103,7 +113,7 @@ PyObject* from_array(PyObject* value) {
 PyObject* from_integer(PyObject* value) {
     long long ns = PyLong_AsLongLong(value);
     if (ns == -1 && PyErr_Occurred()) return nullptr;
-    return new_scalar(ns);
+    return ns == nat ? raise_nat() : new_scalar(ns);
 }
 
 PyObject* construct(PyObject* value, PyObject* format) {
@@ -164,7 +174,7 @@ void time_dealloc(PyObject* self) {
 int append_instants(PyObject* self, bool quote, PyObject* parts) {
     Py_ssize_t n = size_of(self);
     const int64_t* data = data_of(self);
-    char text[32];
+    char text[iso_size];
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (n > 10 && i == 3) {
             Ref dots = Ref::steal(PyUnicode_FromString("..."));
@@ -190,7 +200,7 @@ PyObject* instants_text(PyObject* self, bool quote) {
 
 PyObject* time_repr(PyObject* self) {
     if (!is_array(self)) {
-        char text[32];
+        char text[iso_size];
         iso_from_ns(reinterpret_cast<TimeObject*>(self)->ns, text);
         return PyUnicode_FromFormat("Time('%s')", text);
     }
@@ -201,7 +211,7 @@ PyObject* time_repr(PyObject* self) {
 PyObject* utc_repr(PyObject* self) {
     PyObject* time = reinterpret_cast<UTCObject*>(self)->time;
     if (is_array(time)) return instants_text(time, false);
-    char text[32];
+    char text[iso_size];
     iso_from_ns(reinterpret_cast<TimeObject*>(time)->ns, text);
     return PyUnicode_FromString(text);
 }
