@@ -5,7 +5,7 @@ import pytest
 
 from quorvane.bodies import bodies
 
-from conftest import Vec3, capsule_pointer, vtable_entries
+from sibling_native import Vec3, capsule_pointer, vtable_entries
 
 AU = 149597870700.0
 P = ctypes.POINTER(ctypes.c_double)

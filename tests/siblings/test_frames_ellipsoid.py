@@ -7,7 +7,7 @@ import pytest
 from quorvane.frames import frames
 from quorvane.mathtools.ellipsoid import ellipsoid
 
-from conftest import Vec3, capsule_name, exported_object, vtable_entries
+from sibling_native import Vec3, capsule_name, exported_object, vtable_entries
 
 P = ctypes.POINTER(ctypes.c_double)
 Rotation = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_double, P, P)
