@@ -47,6 +47,13 @@ int fill(Source& a, Source& b, Py_ssize_t n, const BufferView& out) {
             return a.prepare() < 0 ? -1 : run(constant(a), memory(b));
         }
     }
+    // Where fetching one argument runs Python code (item access, __float__),
+    // that code could resize or free the other array's memory between
+    // reads; memory reads are then given up for item access.
+    if (!a.runs_no_python() || !b.runs_no_python()) {
+        a.by_item();
+        b.by_item();
+    }
     for (Py_ssize_t i = 0; i < n; ++i) {
         double x, y;
         if (a.fetch(i, &x) < 0 || b.fetch(i, &y) < 0) return -1;
