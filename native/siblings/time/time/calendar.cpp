@@ -60,9 +60,28 @@ unsigned days_in_month(int64_t year, unsigned month) {
     return month == 2 && is_leap(year) ? 29 : days[month - 1];
 }
 
-int64_t floor_div(int64_t a, int64_t b) {
-    int64_t q = a / b;
-    return (a % b != 0 && a < 0) ? q - 1 : q;
+// Whole days (rounded down) and the nanoseconds into the day, [0, ns_per_day);
+// written so that no step overflows, even at the ends of the int64 range.
+void split_days(int64_t ns, int64_t* days, int64_t* rest) {
+    int64_t q = ns / ns_per_day, r = ns % ns_per_day;
+    if (r < 0) {
+        r += ns_per_day;
+        --q;
+    }
+    *days = q;
+    *rest = r;
+}
+
+// days * ns_per_day + into_day (0 <= into_day <= ns_per_day) without an
+// intermediate overflow: the first day of the range starts before INT64_MIN.
+bool combine(int64_t days, int64_t into_day, int64_t* ns) {
+    if (days < 0) {
+        days += 1;
+        into_day -= ns_per_day;
+    }
+    int64_t start;
+    return !__builtin_mul_overflow(days, ns_per_day, &start) && !__builtin_add_overflow(start, into_day, ns) &&
+           *ns != nat;
 }
 
 }  // namespace
@@ -98,32 +117,33 @@ Status ns_from_iso(const char* text, std::size_t length, int64_t* ns) noexcept {
         second > 59) {
         return Status::field_range;
     }
-    int64_t days = days_from_civil(year, month, day);
     int64_t seconds = (static_cast<int64_t>(hour) * 60 + minute) * 60 + second;
-    int64_t result;
-    if (__builtin_mul_overflow(days, ns_per_day, &result) ||
-        __builtin_add_overflow(result, seconds * ns_per_second + fraction, &result)) {
-        return Status::overflow;
-    }
-    *ns = result;
-    return Status::ok;
+    return ns_from_civil(year, month, day, seconds * ns_per_second + fraction, ns);
+}
+
+Status ns_from_civil(int64_t year, unsigned month, unsigned day, int64_t into_day, int64_t* ns) noexcept {
+    if (year < -1'000'000 || year > 1'000'000) return Status::overflow;
+    int64_t days, rest;
+    split_days(into_day, &days, &rest);
+    days += days_from_civil(year, month, day);
+    return combine(days, rest, ns) ? Status::ok : Status::overflow;
 }
 
 void iso_from_ns(int64_t ns, char* out) noexcept {
-    int64_t days = floor_div(ns, ns_per_day);
-    int64_t rest = ns - days * ns_per_day;
+    int64_t days, rest;
+    split_days(ns, &days, &rest);
     int64_t year;
     unsigned month, day;
     civil_from_days(days, &year, &month, &day);
     int64_t seconds = rest / ns_per_second;
-    std::snprintf(out, 32, "%04lld-%02u-%02uT%02d:%02d:%02d.%09lld", static_cast<long long>(year), month, day,
+    std::snprintf(out, iso_size, "%04lld-%02u-%02uT%02d:%02d:%02d.%09lld", static_cast<long long>(year), month, day,
                   static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60),
                   static_cast<long long>(rest % ns_per_second));
 }
 
 double jd_from_ns(int64_t ns) noexcept {
-    int64_t days = floor_div(ns, ns_per_day);
-    int64_t rest = ns - days * ns_per_day;
+    int64_t days, rest;
+    split_days(ns, &days, &rest);
     return (jd_unix_epoch + static_cast<double>(days)) + static_cast<double>(rest) / 86400e9;
 }
 
@@ -135,13 +155,7 @@ Status ns_from_jd(double jd, int64_t* ns) noexcept {
     double whole = std::floor(d);
     if (!(whole >= -106752.0 && whole <= 106751.0)) return Status::overflow;
     double part = std::nearbyint((d - whole) * 86400e9);  // in [0, 86400e9]
-    int64_t result;
-    if (__builtin_mul_overflow(static_cast<int64_t>(whole), ns_per_day, &result) ||
-        __builtin_add_overflow(result, static_cast<int64_t>(part), &result)) {
-        return Status::overflow;
-    }
-    *ns = result;
-    return Status::ok;
+    return combine(static_cast<int64_t>(whole), static_cast<int64_t>(part), ns) ? Status::ok : Status::overflow;
 }
 
 }  // namespace qv::time
