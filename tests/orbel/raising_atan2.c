@@ -6,9 +6,10 @@
  * in [0, 2*pi).
  *
  * call_anomaly / call_orbel_from_sv: call an exported kernel holding the
- * interpreter lock and keep whatever exception it leaves pending, so that a
- * ctypes caller sees the kernel's return value; take_error() hands the kept
- * exception over (or None).
+ * interpreter lock (call_anomaly_unlocked: with the lock released) and keep
+ * whatever exception it leaves pending, so that a ctypes caller sees the
+ * kernel's return value; take_error() hands the kept exception over (or
+ * None).  Load with ctypes.PyDLL, so the calls start holding the lock.
  */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -46,6 +47,16 @@ static void keep_error(void) {
 
 double call_anomaly(double (*kernel)(double, double), double a, double b) {
     double result = kernel(a, b);
+    keep_error();
+    return result;
+}
+
+/* The same, with the interpreter lock released around the kernel call. */
+double call_anomaly_unlocked(double (*kernel)(double, double), double a, double b) {
+    double result;
+    Py_BEGIN_ALLOW_THREADS
+    result = kernel(a, b);
+    Py_END_ALLOW_THREADS
     keep_error();
     return result;
 }

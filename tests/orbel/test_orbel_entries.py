@@ -260,3 +260,15 @@ def test_assertions_disabled(python):
         # rows of a (3, 1) eccentricity array go through the float protocol
         "TypeError: only 0-dimensional arrays can be converted to Python scalars",
     ]
+
+
+def test_memory_is_not_read_after_python_code_may_have_freed_it():
+    ecc = np.full(1000, 0.1)
+
+    class Shrinking(np.ndarray):
+        def __getitem__(self, i):
+            ecc.resize(0, refcheck=False)     # frees the memory of the exact partner
+            return np.ndarray.__getitem__(self, i)
+
+    with pytest.raises(IndexError, match="index 0 is out of bounds for axis 0 with size 0"):
+        orbel.eca_from_mea(np.ones(1000).view(Shrinking), ecc)
