@@ -100,9 +100,18 @@ FAULTS = {
     "satno letter I": (bad1(3, "I5544"), "line 1, columns 3-7: satellite number 'I5544' is not a catalogue number"),
     "satno letters": (bad1(3, "AB544"), "line 1, columns 3-7: satellite number 'AB544' is not a catalogue number"),
     "classification": (bad1(8, "X"), "line 1, column 8: classification 'X' is not U, C or S"),
-    "designator": (bad1(10, "98O67A  "), "line 1, columns 10-17: international designator '98O67A  ' is not a designator"),
-    "designator no piece": (bad1(10, "98067   "), "line 1, columns 10-17: international designator '98067   ' is not a designator"),
-    "designator gap": (bad1(10, "98067A B"), "line 1, columns 10-17: international designator '98067A B' is not a designator"),
+    "designator": (
+        bad1(10, "98O67A  "),
+        "line 1, columns 10-17: international designator '98O67A  ' is not a designator",
+    ),
+    "designator no piece": (
+        bad1(10, "98067   "),
+        "line 1, columns 10-17: international designator '98067   ' is not a designator",
+    ),
+    "designator gap": (
+        bad1(10, "98067A B"),
+        "line 1, columns 10-17: international designator '98067A B' is not a designator",
+    ),
     "year blank": (bad1(19, " 8"), "line 1, columns 19-20: epoch year ' 8' is not 2 digits"),
     "day letters": (bad1(21, "264.5178252X"), "line 1, columns 21-32: epoch day '264.5178252X' is not a number"),
     "day exponent": (bad1(21, "    2.645E02"), "line 1, columns 21-32: epoch day '    2.645E02' is not a number"),
@@ -111,12 +120,27 @@ FAULTS = {
     "day blank": (bad1(21, " " * 12), "line 1, columns 21-32: epoch day '            ' is not a number"),
     "day zero": (bad1(21, "000.51782528"), "line 1, columns 21-32: epoch day '000.51782528' is outside [1, 367)"),
     "day 367": (bad1(21, "367.00000000"), "line 1, columns 21-32: epoch day '367.00000000' is outside [1, 367)"),
-    "ndot": (bad1(34, "-.0000218Z"), "line 1, columns 34-43: first derivative of mean motion '-.0000218Z' is not a number"),
-    "ndot sign inside": (bad1(34, " .-0002182"), "line 1, columns 34-43: first derivative of mean motion ' .-0002182' is not a number"),
-    "nddot no exponent sign": (bad1(45, " 00000 0"), "line 1, columns 45-52: second derivative of mean motion ' 00000 0' is not in implied-exponent form"),
-    "nddot decimal": (bad1(45, " 0.0000 "), "line 1, columns 45-52: second derivative of mean motion ' 0.0000 ' is not in implied-exponent form"),
+    "ndot": (
+        bad1(34, "-.0000218Z"),
+        "line 1, columns 34-43: first derivative of mean motion '-.0000218Z' is not a number",
+    ),
+    "ndot sign inside": (
+        bad1(34, " .-0002182"),
+        "line 1, columns 34-43: first derivative of mean motion ' .-0002182' is not a number",
+    ),
+    "nddot no exponent sign": (
+        bad1(45, " 00000 0"),
+        "line 1, columns 45-52: second derivative of mean motion ' 00000 0' is not in implied-exponent form",
+    ),
+    "nddot decimal": (
+        bad1(45, " 0.0000 "),
+        "line 1, columns 45-52: second derivative of mean motion ' 0.0000 ' is not in implied-exponent form",
+    ),
     "bstar": (bad1(54, "-1160X-4"), "line 1, columns 54-61: drag term '-1160X-4' is not in implied-exponent form"),
-    "bstar exponent digit": (bad1(54, "-11606-A"), "line 1, columns 54-61: drag term '-11606-A' is not in implied-exponent form"),
+    "bstar exponent digit": (
+        bad1(54, "-11606-A"),
+        "line 1, columns 54-61: drag term '-11606-A' is not in implied-exponent form",
+    ),
     "ephemeris type": (bad1(63, "X"), "line 1, column 63: ephemeris type 'X' is not a digit"),
     "element set number": (bad1(65, " 29 "), "line 1, columns 65-68: element set number ' 29 ' is not a number"),
     "element set blank": (bad1(65, "    "), "line 1, columns 65-68: element set number '    ' is not a number"),
@@ -126,13 +150,22 @@ FAULTS = {
     "inclination": (bad2(9, " 51.64X6"), "line 2, columns 9-16: inclination ' 51.64X6' is not a number"),
     "inclination range": (bad2(9, "180.0001"), "line 2, columns 9-16: inclination '180.0001' is outside [0, 180]"),
     "inclination negative": (bad2(9, " -0.0001"), "line 2, columns 9-16: inclination ' -0.0001' is outside [0, 180]"),
-    "node": (bad2(18, "247,4627"), "line 2, columns 18-25: right ascension of the ascending node '247,4627' is not a number"),
-    "node range": (bad2(18, "360.0001"), "line 2, columns 18-25: right ascension of the ascending node '360.0001' is outside [0, 360]"),
+    "node": (
+        bad2(18, "247,4627"),
+        "line 2, columns 18-25: right ascension of the ascending node '247,4627' is not a number",
+    ),
+    "node range": (
+        bad2(18, "360.0001"),
+        "line 2, columns 18-25: right ascension of the ascending node '360.0001' is outside [0, 360]",
+    ),
     "eccentricity blank": (bad2(27, " 006703"), "line 2, columns 27-33: eccentricity ' 006703' is not 7 digits"),
     "eccentricity point": (bad2(27, ".006703"), "line 2, columns 27-33: eccentricity '.006703' is not 7 digits"),
     "eccentricity exponent": (bad2(27, "1E+0001"), "line 2, columns 27-33: eccentricity '1E+0001' is not 7 digits"),
     "perigee": (bad2(35, "130.536 "), "line 2, columns 35-42: argument of perigee '130.536 ' is not a number"),
-    "perigee range": (bad2(35, "999.9999"), "line 2, columns 35-42: argument of perigee '999.9999' is outside [0, 360]"),
+    "perigee range": (
+        bad2(35, "999.9999"),
+        "line 2, columns 35-42: argument of perigee '999.9999' is outside [0, 360]",
+    ),
     "mean anomaly": (bad2(44, "325 0288"), "line 2, columns 44-51: mean anomaly '325 0288' is not a number"),
     "mean anomaly sign": (bad2(44, "-25.0288"), "line 2, columns 44-51: mean anomaly '-25.0288' is outside [0, 360]"),
     "mean motion": (bad2(53, "15.721253.1"), "line 2, columns 53-63: mean motion '15.721253.1' is not a number"),
@@ -170,7 +203,10 @@ def test_minus_counts_one_in_the_checksum():
         # the line number before the fields, the fields left to right, the checksum last
         ((splice(splice(L1, 1, "3"), 8, "X"), L2), "line 1, column 1: line number is '3', expected '1'"),
         ((L1, splice(splice(L2, 44, "X"), 9, "X")), "line 2, columns 9-16: inclination 'X51.6416' is not a number"),
-        ((L1, splice(splice(L2, 3, "00005"), 69, "0")), "line 2, columns 3-7: satellite number '00005' differs from line 1 '25544'"),
+        (
+            (L1, splice(splice(L2, 3, "00005"), 69, "0")),
+            "line 2, columns 3-7: satellite number '00005' differs from line 1 '25544'",
+        ),
     ],
 )
 def test_first_fault_is_reported(lines, message):

@@ -244,7 +244,8 @@ bool check_fields(const char* line, int number, const Check* checks, std::size_t
         const Check& check = checks[k];
         const char* text = line + check.first - 1;
         int width = check.last - check.first + 1;
-        if (!well_formed(check.form, text, width)) return field_fault(fault, number, check, text, complaint(check.form));
+        if (!well_formed(check.form, text, width))
+            return field_fault(fault, number, check, text, complaint(check.form));
         if (check.range.holds && !check.range.holds(field_value(line, check)))
             return field_fault(fault, number, check, text, check.range.complaint);
         if (check.copy_of_line1)
