@@ -272,3 +272,17 @@ def test_a_raising_truth_test_comes_first(lines):
 def test_validation_follows_storage(lines, error):
     with pytest.raises(error):
         DUOLINE(*lines, True)
+
+
+def test_validation_is_not_an_assertion():
+    # Strict validation is asked for by the caller, so -O does not drop it.
+    import subprocess
+    import sys
+
+    code = (
+        "from quorvane.propagators.analytical.sgp4.duoline import DUOLINE\n"
+        f"try:\n    DUOLINE({L1!r}, {L2[:-1] + '0'!r}, True)\n"
+        "except ValueError as e:\n    print(e)\n"
+    )
+    out = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True, check=True).stdout
+    assert out == "line 2, column 69: checksum is 0, expected 7\n"
