@@ -5,7 +5,7 @@ import pytest
 
 from quorvane.mathtools.misc import misc
 
-from conftest import capsule_name, capsule_pointer
+from sibling_native import capsule_name, capsule_pointer
 
 TWO_PI = 2.0 * math.pi
 

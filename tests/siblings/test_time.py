@@ -1,3 +1,5 @@
+import datetime
+
 import numpy as np
 import pytest
 
@@ -200,4 +202,38 @@ def test_ends_of_the_range():
 @pytest.mark.parametrize("value", [-(2**63), np.int64(-(2**63)), np.array([0, -(2**63)], np.int64)])
 def test_nat_is_not_an_instant(value):
     with pytest.raises(ValueError, match="NaT"):
+        Time(value)
+
+
+@pytest.mark.parametrize(
+    "value, text",
+    [
+        (datetime.datetime(2024, 3, 1, 12, 0, 0, 500000), "2024-03-01T12:00:00.5"),
+        (datetime.date(2024, 3, 1), "2024-03-01"),
+        (datetime.datetime(2024, 3, 1, 1, tzinfo=datetime.timezone(datetime.timedelta(hours=2))), "2024-02-29T23:00"),
+        (datetime.datetime(2024, 1, 1, tzinfo=datetime.timezone(-datetime.timedelta(hours=5))), "2024-01-01T05:00"),
+        (np.datetime64("2024-03-01T12:00:00.5"), "2024-03-01T12:00:00.5"),
+        (np.datetime64("2024-03", "M"), "2024-03-01"),
+    ],
+)
+def test_datetime_like_scalars(value, text):
+    assert Time(value) == Time(text)
+
+
+def test_datetime64_array_of_any_unit():
+    days = np.array(["2024-01-01", "1999-12-31"], dtype="datetime64[D]")
+    assert Time(days).int64.tolist() == [dt64_ns("2024-01-01"), dt64_ns("1999-12-31")]
+
+
+@pytest.mark.parametrize(
+    "value, error",
+    [
+        (np.datetime64("NaT", "s"), ValueError),
+        (np.array(["2024-01-01", "NaT"], dtype="datetime64[s]"), ValueError),
+        (np.datetime64("3000-01-01"), OverflowError),
+        (datetime.datetime(1600, 1, 1), OverflowError),
+    ],
+)
+def test_datetime_like_out_of_range(value, error):
+    with pytest.raises(error):
         Time(value)

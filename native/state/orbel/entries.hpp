@@ -80,7 +80,7 @@ struct Source {
         memory,  // 1-D real ndarray read from memory
         item,    // array-like read by item access and the float protocol
         number,  // scalar converted again for every element
-        exact,   // exact float or int, converted once when first needed
+        exact,   // natively convertible scalar, converted once when first needed
     };
     Kind kind = Kind::item;
     PyObject* object = nullptr;  // borrowed; outlives the loop
@@ -97,6 +97,12 @@ struct Source {
 
     // True when elements 0 .. n-1 are float64 values in memory.
     bool doubles_for(Py_ssize_t n) const { return kind == Kind::memory && is_double && n <= length; }
+    // Fetching runs no Python code (memory reads, exact scalars).
+    bool runs_no_python() const { return kind == Kind::memory || kind == Kind::exact; }
+    // Read an array source by item access from now on.
+    void by_item() {
+        if (kind == Kind::memory) kind = Kind::item;
+    }
     // Convert an exact scalar now (before a loop that cannot fail otherwise).
     int prepare();
     int fetch(Py_ssize_t i, double* out);

@@ -125,6 +125,11 @@ PyObject* orbel_from_sv(Function* self, PyObject* const* args, Py_ssize_t nargs,
     Py_ssize_t n;
     if (shape_at(r.get(), 0, &n) < 0) return nullptr;
     Rows rows_r(r.get()), rows_v(v.get());
+    if (!rows_r.array || !rows_v.array) {
+        // Item access of one runs Python code that could free the other's
+        // memory: read both by item access.
+        rows_r.array = rows_v.array = nullptr;
+    }
     for (Py_ssize_t i = 0; i < n; ++i) {
         double position[3], velocity[3];
         for (Py_ssize_t j = 0; j < 3; ++j) {

@@ -197,7 +197,11 @@ Source Source::array(PyObject* obj) {
 Source Source::scalar(PyObject* obj) {
     Source s;
     s.object = obj;
-    s.kind = PyFloat_CheckExact(obj) || PyLong_CheckExact(obj) ? Kind::exact : Kind::number;
+    // Floats (subclasses included: the float protocol reads their value
+    // without calling __float__), exact ints and bools, and exact NumPy
+    // scalars convert natively, always to the same value: once is enough.
+    bool native = PyFloat_Check(obj) || PyLong_CheckExact(obj) || PyBool_Check(obj) || PyArray_CheckAnyScalarExact(obj);
+    s.kind = native ? Kind::exact : Kind::number;
     return s;
 }
 

@@ -26,39 +26,29 @@ int steps(PyObject* module);
 // ---------------------------------------------------------------- exports
 
 int export_table(PyObject* module) {
-    struct Export {
-        const char* name;
-        void (*fn)();
-        const char* signature;
-    };
-    auto fn = [](auto* f) { return reinterpret_cast<void (*)()>(f); };
-    const Export table[] = {
-        {"c_orp_from_sma", fn(&c_orp_from_sma), sig_period},
-        {"c_sma_from_orp", fn(&c_sma_from_orp), sig_period},
-        {"c_mnm_from_sma", fn(&c_mnm_from_sma), sig_period},
-        {"c_sma_from_mnm", fn(&c_sma_from_mnm), sig_period},
-        {"c_eca_from_mea", fn(&c_eca_from_mea), sig_anomaly},
-        {"c_mea_from_eca", fn(&c_mea_from_eca), sig_anomaly},
-        {"c_eca_from_tra", fn(&c_eca_from_tra), sig_anomaly},
-        {"c_tra_from_eca", fn(&c_tra_from_eca), sig_anomaly},
-        {"c_tra_from_mea", fn(&c_tra_from_mea), sig_anomaly},
-        {"c_mea_from_tra", fn(&c_mea_from_tra), sig_anomaly},
-        {"c_pge_from_sma_ecc", fn(&c_pge_from_sma_ecc), sig_altitude},
-        {"c_apg_from_sma_ecc", fn(&c_apg_from_sma_ecc), sig_altitude},
-        {"c_sma_from_pge_apg", fn(&c_sma_from_pge_apg), sig_altitude},
-        {"c_sma_from_ecc_pge", fn(&c_sma_from_ecc_pge), sig_altitude},
-        {"c_sma_from_ecc_apg", fn(&c_sma_from_ecc_apg), sig_altitude},
-        {"c_ecc_from_pge_apg", fn(&c_ecc_from_pge_apg), sig_altitude},
-        {"c_ecc_from_sma_pge", fn(&c_ecc_from_sma_pge), sig_altitude},
-        {"c_ecc_from_sma_apg", fn(&c_ecc_from_sma_apg), sig_altitude},
-        {"c_orbel_from_sv", fn(&c_orbel_from_sv), sig_orbel_from_sv},
-        {"c_sv_from_orbel", fn(&c_sv_from_orbel), sig_sv_from_orbel},
-    };
     if (export_variable(module, "_2pi", &_2pi, sig_2pi) < 0) return -1;
-    for (const Export& e : table) {
-        if (export_function(module, e.name, e.fn, e.signature) < 0) return -1;
-    }
-    return 0;
+    return export_functions(module, {
+                                        {"c_orp_from_sma", &c_orp_from_sma, sig_period},
+                                        {"c_sma_from_orp", &c_sma_from_orp, sig_period},
+                                        {"c_mnm_from_sma", &c_mnm_from_sma, sig_period},
+                                        {"c_sma_from_mnm", &c_sma_from_mnm, sig_period},
+                                        {"c_eca_from_mea", &c_eca_from_mea, sig_anomaly},
+                                        {"c_mea_from_eca", &c_mea_from_eca, sig_anomaly},
+                                        {"c_eca_from_tra", &c_eca_from_tra, sig_anomaly},
+                                        {"c_tra_from_eca", &c_tra_from_eca, sig_anomaly},
+                                        {"c_tra_from_mea", &c_tra_from_mea, sig_anomaly},
+                                        {"c_mea_from_tra", &c_mea_from_tra, sig_anomaly},
+                                        {"c_pge_from_sma_ecc", &c_pge_from_sma_ecc, sig_altitude},
+                                        {"c_apg_from_sma_ecc", &c_apg_from_sma_ecc, sig_altitude},
+                                        {"c_sma_from_pge_apg", &c_sma_from_pge_apg, sig_altitude},
+                                        {"c_sma_from_ecc_pge", &c_sma_from_ecc_pge, sig_altitude},
+                                        {"c_sma_from_ecc_apg", &c_sma_from_ecc_apg, sig_altitude},
+                                        {"c_ecc_from_pge_apg", &c_ecc_from_pge_apg, sig_altitude},
+                                        {"c_ecc_from_sma_pge", &c_ecc_from_sma_pge, sig_altitude},
+                                        {"c_ecc_from_sma_apg", &c_ecc_from_sma_apg, sig_altitude},
+                                        {"c_orbel_from_sv", &c_orbel_from_sv, sig_orbel_from_sv},
+                                        {"c_sv_from_orbel", &c_sv_from_orbel, sig_sv_from_orbel},
+                                    });
 }
 
 // ---------------------------------------------------------------- bindings

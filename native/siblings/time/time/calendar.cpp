@@ -117,9 +117,16 @@ Status ns_from_iso(const char* text, std::size_t length, int64_t* ns) noexcept {
         second > 59) {
         return Status::field_range;
     }
-    int64_t days = days_from_civil(year, month, day);
     int64_t seconds = (static_cast<int64_t>(hour) * 60 + minute) * 60 + second;
-    return combine(days, seconds * ns_per_second + fraction, ns) ? Status::ok : Status::overflow;
+    return ns_from_civil(year, month, day, seconds * ns_per_second + fraction, ns);
+}
+
+Status ns_from_civil(int64_t year, unsigned month, unsigned day, int64_t into_day, int64_t* ns) noexcept {
+    if (year < -1'000'000 || year > 1'000'000) return Status::overflow;
+    int64_t days, rest;
+    split_days(into_day, &days, &rest);
+    days += days_from_civil(year, month, day);
+    return combine(days, rest, ns) ? Status::ok : Status::overflow;
 }
 
 void iso_from_ns(int64_t ns, char* out) noexcept {

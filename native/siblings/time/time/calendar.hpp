@@ -23,6 +23,11 @@ enum class Status { ok, syntax, field_range, overflow };
 int64_t days_from_civil(int64_t year, unsigned month, unsigned day) noexcept;
 void civil_from_days(int64_t days, int64_t* year, unsigned* month, unsigned* day) noexcept;
 
+// The instant at `into_day` nanoseconds after 00:00 of a Gregorian date
+// (into_day may fall outside [0, ns_per_day), as after a UTC offset).  The
+// date fields must be valid; overflow outside the range.
+Status ns_from_civil(int64_t year, unsigned month, unsigned day, int64_t into_day, int64_t* ns) noexcept;
+
 // ISO 8601 text: YYYY, YYYY-MM, YYYY-MM-DD, then optionally T (or a blank)
 // and hh:mm, hh:mm:ss or hh:mm:ss.f with 1 to 9 fraction digits, then an
 // optional Z.  Missing parts are the start of the period (so "2024" is

@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "runtime/numpy_api.hpp"
+// After Python.h, which numpy_api.hpp brings in.
+#include <datetime.h>
+
 #include "runtime/runtime.hpp"
 #include "siblings/time/time/calendar.hpp"
 #include "siblings/time/time/time.hpp"
@@ -29,7 +32,7 @@ Py_ssize_t size_of(PyObject* self) { return PyArray_DIM(array_of(self), 0); }
 int64_t* data_of(PyObject* self) { return static_cast<int64_t*>(PyArray_DATA(array_of(self))); }
 
 PyObject* raise_nat() {
-    PyErr_SetString(PyExc_ValueError, "Time() got -2**63, datetime64's NaT (not a time), which is no instant");
+    PyErr_SetString(PyExc_ValueError, "Time() got NaT (datetime64's not-a-time, int64 -2**63), which is no instant");
     return nullptr;
 }
 
@@ -95,6 +98,13 @@ PyObject* from_jd(PyObject* value) {
     return new_scalar(ns);
 }
 
+// datetime64 values of any unit, converted to nanoseconds by NumPy (which
+// raises OverflowError outside the range), then read as int64.
+Ref datetime64_as_int64(PyObject* value) {
+    Ref ns = Ref::steal(PyObject_CallMethod(value, "astype", "s", "datetime64[ns]"));
+    return ns ? Ref::steal(PyObject_CallMethod(ns.get(), "view", "s", "int64")) : Ref{};
+}
+
 PyObject* from_array(PyObject* value) {
     auto* array = reinterpret_cast<PyArrayObject*>(value);
     if (PyArray_NDIM(array) != 1) {
@@ -102,12 +112,40 @@ PyObject* from_array(PyObject* value) {
         return nullptr;
     }
     PyArray_Descr* descr = PyArray_DESCR(array);
+    if (descr->type_num == NPY_DATETIME) {
+        Ref ns = datetime64_as_int64(value);
+        return ns ? new_array(ns.get()) : nullptr;
+    }
     if (descr->kind != 'i' || PyDataType_ELSIZE(descr) != 8) {
         PyErr_Format(PyExc_TypeError, "Time() needs an int64 array of nanoseconds since 1970-01-01, got dtype %S",
                      reinterpret_cast<PyObject*>(descr));
         return nullptr;
     }
     return new_array(value);
+}
+
+// A datetime.datetime (naive: taken as UTC; aware: moved to UTC by its
+// utcoffset()) or a datetime.date (its 00:00).
+PyObject* from_datetime(PyObject* value) {
+    int64_t into_day = 0;
+    if (PyDateTime_Check(value)) {
+        int64_t seconds = (PyDateTime_DATE_GET_HOUR(value) * 60 + PyDateTime_DATE_GET_MINUTE(value)) * 60 +
+                          PyDateTime_DATE_GET_SECOND(value);
+        into_day = seconds * ns_per_second + PyDateTime_DATE_GET_MICROSECOND(value) * int64_t{1000};
+        Ref offset = Ref::steal(PyObject_CallMethod(value, "utcoffset", nullptr));
+        if (!offset) return nullptr;
+        if (PyDelta_Check(offset.get())) {
+            int64_t shift = (int64_t{PyDateTime_DELTA_GET_DAYS(offset.get())} * 86400 +
+                             PyDateTime_DELTA_GET_SECONDS(offset.get())) * ns_per_second +
+                            PyDateTime_DELTA_GET_MICROSECONDS(offset.get()) * int64_t{1000};
+            into_day -= shift;
+        }
+    }
+    int64_t ns;
+    Status status = ns_from_civil(PyDateTime_GET_YEAR(value), PyDateTime_GET_MONTH(value), PyDateTime_GET_DAY(value),
+                                  into_day, &ns);
+    if (raise_status(status, value, "date") < 0) return nullptr;
+    return new_scalar(ns);
 }
 
 PyObject* from_integer(PyObject* value) {
@@ -132,6 +170,12 @@ PyObject* construct(PyObject* value, PyObject* format) {
     if (PyUnicode_Check(value)) return from_text(value);
     if (PyLong_Check(value) && !PyBool_Check(value)) return from_integer(value);
     if (PyArray_Check(value)) return from_array(value);
+    if (PyDate_Check(value)) return from_datetime(value);
+    if (PyArray_IsScalar(value, Datetime)) {
+        Ref ns = datetime64_as_int64(value);
+        Ref integer = ns ? Ref::steal(PyNumber_Index(ns.get())) : Ref{};
+        return integer ? from_integer(integer.get()) : nullptr;
+    }
     if (PyArray_IsScalar(value, SignedInteger) || PyArray_IsScalar(value, UnsignedInteger)) {
         Ref integer = Ref::steal(PyNumber_Index(value));
         return integer ? from_integer(integer.get()) : nullptr;
@@ -141,7 +185,8 @@ PyObject* construct(PyObject* value, PyObject* format) {
         return nullptr;
     }
     PyErr_Format(PyExc_TypeError,
-                 "Time() needs ISO 8601 text, an int or a one-dimensional int64 array of nanoseconds, got %.200s",
+                 "Time() needs ISO 8601 text, a datetime, a datetime64, an int or a one-dimensional int64 array of "
+                 "nanoseconds, got %.200s",
                  Py_TYPE(value)->tp_name);
     return nullptr;
 }
@@ -325,11 +370,12 @@ const char time_doc[] =
     "\n"
     "Parameters\n"
     "----------\n"
-    "value : str, int or numpy.ndarray\n"
+    "value : str, datetime, date, numpy.datetime64, int or numpy.ndarray\n"
     "    ISO 8601 text ('2024', '2024-03', '2024-03-01', '2024-03-01T12:00',\n"
-    "    '2024-03-01T12:00:00.5', optional trailing 'Z'); an int of\n"
-    "    nanoseconds; a one-dimensional int64 array of nanoseconds (copied);\n"
-    "    or, with format='jd', a Julian date (real number).\n"
+    "    '2024-03-01T12:00:00.5', optional trailing 'Z'); a datetime (naive\n"
+    "    ones are UTC) or date; a datetime64; an int of nanoseconds; a\n"
+    "    one-dimensional int64 (or datetime64) array (copied); or, with\n"
+    "    format='jd', a Julian date (real number).\n"
     "format : {None, 'jd'}\n"
     "    'jd' reads `value` as a Julian date and takes the nearest nanosecond.\n";
 
@@ -362,6 +408,8 @@ PyType_Spec utc_spec{"quorvane.time.time.UTC", sizeof(UTCObject), 0,
                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, utc_slots};
 
 int steps(PyObject* module) {
+    PyDateTime_IMPORT;
+    if (!PyDateTimeAPI) return -1;
     Ref utc = Ref::steal(PyType_FromModuleAndSpec(module, &utc_spec, nullptr));
     Ref time = Ref::steal(PyType_FromModuleAndSpec(module, &time_spec, nullptr));
     if (!utc || !time) return -1;

@@ -3,7 +3,6 @@
 // The record stores the two normalised lines, reads the satellite number,
 // the epoch and the six mean elements from fixed columns, and derives six
 // more elements with the orbel kernels.  Afterwards it is read-only.
-#include <cstdio>
 #include <cstring>
 
 #include "propagators/analytical/sgp4/duoline/bound.hpp"
@@ -37,17 +36,26 @@ double read_atof(const char* line, Column c) { return field_atof(Field(line, c.o
 // 2000 onwards (the first satellites flew in 1957).
 int full_year(int yy) { return yy <= 56 ? 2000 + yy : 1900 + yy; }
 
+// The year as decimal text.  A two-character field gives -9 to 99, so the
+// year is one of the hundred from 1957 to 2056; their texts are made once.
+Ref year_text(int year) {
+    constexpr int first = 1957, count = 100;
+    static PyObject* texts[count] = {};
+    if (year < first || year >= first + count) return Ref::steal(PyUnicode_FromFormat("%d", year));
+    PyObject*& text = texts[year - first];
+    if (!text) text = PyUnicode_FromFormat("%d", year);
+    return Ref::borrow(text);
+}
+
 void parse_line1(DuolineObject* self) {
     std::memcpy(self->_satno, self->_line1 + col_satno.offset, col_satno.width);
     self->_satno[col_satno.width] = '\0';
 
     int year = full_year(field_atoi(Field(self->_line1, col_year.offset, col_year.width).text));
-    char year_text[16];
-    std::snprintf(year_text, sizeof year_text, "%d", year);
     double day = read_atof(self->_line1, col_day);
 
     // Time(year) is 00:00 on 1 January; day 1.0 is that instant.
-    Ref text = Ref::steal(PyUnicode_FromString(year_text));
+    Ref text = year_text(year);
     if (!text) return;
     Ref start = Ref::steal(PyObject_CallOneArg(reinterpret_cast<PyObject*>(bound.Time), text.get()));
     if (!start) return;

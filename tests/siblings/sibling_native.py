@@ -1,8 +1,6 @@
-"""Helpers for reaching the siblings' native exports through ctypes."""
+"""Reaching the siblings' native exports and method tables through ctypes."""
 
 import ctypes
-
-import pytest
 
 _api = ctypes.pythonapi
 _api.PyCapsule_GetPointer.restype = ctypes.c_void_p
@@ -31,8 +29,3 @@ def vtable_entries(type_, count):
 def exported_object(module, name):
     """The object a pointer variable of `module.__pyx_capi__` points at (its address)."""
     return ctypes.c_void_p.from_address(capsule_pointer(module.__pyx_capi__[name])).value
-
-
-@pytest.fixture
-def vec3():
-    return Vec3
