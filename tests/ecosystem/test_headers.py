@@ -34,6 +34,10 @@ def test_get_include_is_the_shipped_header_directory():
     assert INCLUDE.is_absolute() and INCLUDE.parent == Path(quorvane.__file__).parent
     shipped = sorted(str(p.relative_to(INCLUDE / "quorvane")) for p in INCLUDE.rglob("*") if p.is_file())
     assert shipped == sorted(HEADERS + ["capi.hpp"])
+    # The installed package holds no other C or C++ file.
+    package = Path(quorvane.__file__).parent
+    sources = [p for p in package.rglob("*") if p.suffix in {".c", ".cc", ".cpp", ".h", ".hpp"}]
+    assert [p for p in sources if not p.is_relative_to(INCLUDE)] == []
 
 
 @needs_compiler
