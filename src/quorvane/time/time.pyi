@@ -1,16 +1,15 @@
 """Time: instants as int64 nanoseconds since 1970-01-01T00:00:00 UTC."""
 
-from typing import Any, Literal, Self
+from typing import Any, Literal, Self, overload
 
 import numpy
 from numpy.typing import NDArray
 
 class Time:
-    def __new__(
-        cls,
-        value: str | int | float | NDArray[numpy.int64],
-        format: Literal["jd"] | None = None,
-    ) -> Self: ...
+    @overload
+    def __new__(cls, value: str | int | NDArray[numpy.int64], format: None = None) -> Self: ...
+    @overload
+    def __new__(cls, value: float, format: Literal["jd"]) -> Self: ...
     @property
     def jd(self) -> float | NDArray[numpy.float64]: ...
     @property
