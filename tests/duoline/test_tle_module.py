@@ -42,31 +42,13 @@ def test_import_twice_and_reload(duoline):
 # discarded, so the next attempt starts afresh.  Each case prints the
 # exception; the last line shows that the real modules still import it.
 BROKEN_EXPORTERS = """
-import ctypes, importlib, sys, types
-
-_keep = []
-_new = ctypes.pythonapi.PyCapsule_New
-_new.restype = ctypes.py_object
-_new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-_ptr = ctypes.pythonapi.PyCapsule_GetPointer
-_ptr.restype = ctypes.c_void_p
-_ptr.argtypes = [ctypes.py_object, ctypes.c_char_p]
-_name = ctypes.pythonapi.PyCapsule_GetName
-_name.restype = ctypes.c_char_p
-_name.argtypes = [ctypes.py_object]
-
-def renamed(capsule, name):
-    _keep.append(name.encode())
-    return _new(_ptr(capsule, _name(capsule)), _keep[-1], None)
+import importlib, sys
+from fakes import fake_of, renamed
 
 def attempt(path, edit):
     real = importlib.import_module(path)
-    fake = types.ModuleType(path)
-    fake.__dict__.update({k: v for k, v in vars(real).items() if k not in ("__name__", "__spec__")})
-    if hasattr(real, "__pyx_capi__"):
-        fake.__pyx_capi__ = dict(real.__pyx_capi__)
+    fake = fake_of(path)
     edit(fake)
-    sys.modules[path] = fake
     try:
         importlib.import_module(DUOLINE)
     except Exception as exc:

@@ -21,12 +21,10 @@ for name in ("call_anomaly", "call_anomaly_unlocked"):
 lib.call_orbel_from_sv.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_double, ctypes.c_void_p]
 lib.call_orbel_from_sv.restype = None
 
-new_capsule = ctypes.pythonapi.PyCapsule_New
-new_capsule.restype = ctypes.py_object
-new_capsule.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-SIGNATURE = b"double (double const , double const )"
+from fakes import new_capsule
 fake = types.ModuleType("quorvane.mathtools.misc.misc")
-fake.__pyx_capi__ = {"atan2_asymmetric": new_capsule(ctypes.cast(lib.atan2_asymmetric, ctypes.c_void_p), SIGNATURE, None)}
+fake.__pyx_capi__ = {"atan2_asymmetric": new_capsule(ctypes.cast(lib.atan2_asymmetric, ctypes.c_void_p).value,
+                                                     "double (double const , double const )")}
 sys.modules["quorvane.mathtools.misc.misc"] = fake
 
 import quorvane.state.orbel as orbel

@@ -131,15 +131,8 @@ def test_defaults_captured_at_import(python):
 
 
 PRELUDE = """
-import importlib, sys, types
-def fake_of(path, drop=(), **attrs):
-    real = importlib.import_module(path)
-    fake = types.ModuleType(path)
-    fake.__dict__.update({k: v for k, v in vars(real).items() if k not in ("__name__", "__spec__", "__loader__")})
-    if hasattr(real, "__pyx_capi__"):
-        fake.__pyx_capi__ = {k: v for k, v in real.__pyx_capi__.items() if k not in drop}
-    fake.__dict__.update(attrs)
-    sys.modules[path] = fake
+import sys
+from fakes import fake_of
 def attempt():
     try:
         import quorvane.state.orbel

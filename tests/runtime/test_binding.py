@@ -6,45 +6,7 @@ import textwrap
 
 import pytest
 
-# Builds `fake`, a module standing in for `path`: a copy of the real module's
-# attributes, whose __pyx_capi__ the case then edits.
-PRELUDE = """
-import ctypes, sys, types
-import importlib
-
-def fake_of(path):
-    real = importlib.import_module(path)
-    fake = types.ModuleType(path)
-    fake.__dict__.update({k: v for k, v in vars(real).items() if k not in ("__name__", "__spec__", "__loader__")})
-    if hasattr(real, "__pyx_capi__"):
-        fake.__pyx_capi__ = dict(real.__pyx_capi__)
-    sys.modules[path] = fake
-    return fake
-
-_names = []
-_new = ctypes.pythonapi.PyCapsule_New
-_new.restype = ctypes.py_object
-_new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-_ptr = ctypes.pythonapi.PyCapsule_GetPointer
-_ptr.restype = ctypes.c_void_p
-_ptr.argtypes = [ctypes.py_object, ctypes.c_char_p]
-_name = ctypes.pythonapi.PyCapsule_GetName
-_name.restype = ctypes.c_char_p
-_name.argtypes = [ctypes.py_object]
-
-def renamed(capsule, name):
-    pointer = _ptr(capsule, _name(capsule))
-    _names.append(name.encode())          # the capsule keeps the name's address
-    return _new(pointer, _names[-1], None)
-
-def attempt(path):
-    try:
-        importlib.import_module(path)
-    except Exception as exc:
-        print(type(exc).__name__, exc, sep=": ")
-    else:
-        print("imported")
-"""
+PRELUDE = "import importlib, sys\nfrom fakes import attempt, fake_of, renamed\n"
 
 ORBEL = "quorvane.state.orbel"
 DUOLINE = "quorvane.propagators.analytical.sgp4.duoline"

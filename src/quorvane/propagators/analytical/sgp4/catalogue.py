@@ -17,7 +17,7 @@ from collections.abc import Iterable, Iterator
 
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 
-__all__ = ["read_records", "read_elsets"]
+__all__ = ["iter_entries", "read_records", "read_elsets"]
 
 Source = str | os.PathLike[str] | Iterable[str]
 
@@ -37,8 +37,12 @@ def _satno_field(line: str) -> str:
     return line[2:7].strip().upper()
 
 
-def _entries(source: Source) -> Iterator[tuple[str | None, DUOLINE]]:
-    """(name or None, record) for each element set, in file order."""
+def iter_entries(source: Source) -> Iterator[tuple[str | None, DUOLINE]]:
+    """Yield (name, record) for each element set of a catalogue, in file order.
+
+    `name` is the name line of the three-line form (without a leading "0 "),
+    or None for a set in two-line form.  Errors are those of `read_records`.
+    """
     name: str | None = None
     line1: str | None = None
     line1_number = 0
@@ -88,7 +92,7 @@ def read_records(source: Source) -> list[DUOLINE]:
         before any line 1, or a pair whose satellite numbers differ.  The
         message starts with the line number in the source.
     """
-    return [record for _, record in _entries(source)]
+    return [record for _, record in iter_entries(source)]
 
 
 def read_elsets(source: Source) -> dict[int | str, ELSET]:
@@ -103,7 +107,7 @@ def read_elsets(source: Source) -> dict[int | str, ELSET]:
     """
     groups: dict[int | str, list[DUOLINE]] = {}
     names: dict[int | str, str | None] = {}
-    for name, record in _entries(source):
+    for name, record in iter_entries(source):
         key = record.satno
         groups.setdefault(key, []).append(record)
         if names.get(key) is None:
