@@ -25,15 +25,16 @@ endfunction()
 
 # Declaration headers shipped in the wheel for extensions outside the package,
 # under quorvane/include/quorvane/ (quorvane.get_include() is the include
-# directory).  Paths are relative to native/; the binding helper sits in
-# native/sdk and ships as <quorvane/capi.hpp>.
+# directory).  Paths are relative to native/; the binding helper is the
+# runtime's own header-only binder, <quorvane/runtime/bind.hpp>.
 set(QUORVANE_SHIPPED_HEADERS
   datamodel/structured/structured.hpp
   mathtools/arqel/arqel.hpp
   state/orbel/orbel.hpp
-  sdk/capi.hpp)
+  runtime/ref.hpp
+  runtime/bind.hpp)
 # Headers that may include <Python.h>; the others must compile without it.
-set(QUORVANE_SHIPPED_PYTHON_HEADERS sdk/capi.hpp)
+set(QUORVANE_SHIPPED_PYTHON_HEADERS runtime/ref.hpp runtime/bind.hpp)
 
 # Inside the build, headers include each other relative to native/
 # ("datamodel/structured/structured.hpp"); shipped, the same files live under
@@ -58,9 +59,6 @@ function(quorvane_install_headers)
       message(FATAL_ERROR "shipped header ${header} must not need Python.h")
     endif()
     set(installed "${header}")
-    if(header MATCHES "^sdk/")
-      string(REGEX REPLACE "^sdk/" "" installed "${header}")
-    endif()
     set(staged "${PROJECT_BINARY_DIR}/include/quorvane/${installed}")
     # Written through a scratch copy so an unchanged header keeps its time stamp.
     file(WRITE "${PROJECT_BINARY_DIR}/include.tmp/${installed}" "${text}")

@@ -33,7 +33,7 @@ def compile_cxx(args, cwd):
 def test_get_include_is_the_shipped_header_directory():
     assert INCLUDE.is_absolute() and INCLUDE.parent == Path(quorvane.__file__).parent
     shipped = sorted(str(p.relative_to(INCLUDE / "quorvane")) for p in INCLUDE.rglob("*") if p.is_file())
-    assert shipped == sorted(HEADERS + ["capi.hpp"])
+    assert shipped == sorted(HEADERS + ["runtime/ref.hpp", "runtime/bind.hpp"])
     # The installed package holds no other C or C++ file.
     package = Path(quorvane.__file__).parent
     sources = [p for p in package.rglob("*") if p.suffix in {".c", ".cc", ".cpp", ".h", ".hpp"}]
@@ -54,10 +54,18 @@ EXTENSION = r"""
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <quorvane/capi.hpp>
+#include <quorvane/runtime/bind.hpp>
 #include <quorvane/datamodel/structured/structured.hpp>
 #include <quorvane/mathtools/arqel/arqel.hpp>
 #include <quorvane/state/orbel/orbel.hpp>
+
+// Import the module `path` and bind one kernel from it; sys.modules keeps
+// the exporter alive, so the pointer stays valid.
+template <class F>
+static int import_kernel(const char* path, const char* name, F** fn, const char* signature) {
+    qv::Ref exporter = qv::import_module(path);
+    return exporter ? qv::bind_kernel(exporter.get(), path, name, fn, signature) : -1;
+}
 
 static qv::orbel::AnomalyKernel* eca_from_mea = nullptr;
 static qv::arqel::Dot* dot = nullptr;
@@ -79,7 +87,7 @@ static PyObject* bind(PyObject*, PyObject* args) {
     const char *path, *name, *signature;
     if (!PyArg_ParseTuple(args, "sss", &path, &name, &signature)) return nullptr;
     void (*fn)() = nullptr;
-    if (quorvane::import_kernel(path, name, &fn, signature) < 0) return nullptr;
+    if (import_kernel(path, name, &fn, signature) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -102,9 +110,9 @@ static PyMethodDef methods[] = {
 static PyModuleDef definition = {PyModuleDef_HEAD_INIT, "outside", nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr};
 
 PyMODINIT_FUNC PyInit_outside() {
-    if (quorvane::import_kernel("quorvane.state.orbel", "c_eca_from_mea", &eca_from_mea,
+    if (import_kernel("quorvane.state.orbel", "c_eca_from_mea", &eca_from_mea,
                                 qv::orbel::sig_anomaly) < 0 ||
-        quorvane::import_kernel("quorvane.mathtools.arqel.arqel", "dot", &dot, qv::arqel::sig_dot) < 0)
+        import_kernel("quorvane.mathtools.arqel.arqel", "dot", &dot, qv::arqel::sig_dot) < 0)
         return nullptr;
     return PyModule_Create(&definition);
 }
