@@ -23,30 +23,29 @@ def test_target(name):
         summary[f"fuzz {key}"] += fuzz_targets.counts[key] - before[key]
 
 
-# An orbel function reads an exact ndarray straight from memory; when Python
-# code run during the loop (the float conversion of the other argument)
-# empties that array, item access would raise IndexError, but the loop keeps
-# reading the freed block.  Kept in a subprocess because it crashes today.
+# An orbel function reads an exact ndarray straight from memory.  When Python
+# code runs during the loop (item access on the other argument) and empties
+# that array, item access must take over and raise IndexError instead of
+# reading the freed block.  In a subprocess, so a regression cannot take the
+# test run down with it.
 EMPTIED_DURING_CALL = """
 import numpy as np
 from quorvane.state import orbel
 
-class Emptying(float):
-    def __float__(self):
-        if victim.size:
+class Hostile:
+    ndim = 1
+    shape = (100000,)
+    def __getitem__(self, i):
+        if i == 1 and victim.size:
             victim.resize((0,), refcheck=False)
-            [np.full(100000, 7.0) for _ in range(4)]
-        return 0.5
+            junk = [np.full(100000, 7.0) for _ in range(5)]
+        return 0.1
 
-for fn, arguments in [
-    (orbel.mnm_from_sma, lambda e: (victim, e)),
-    (orbel.eca_from_mea, lambda e: (victim, e)),
-    (orbel.mea_from_tra, lambda e: (victim, e)),
-]:
-    victim = np.zeros(100000)
-    victim[:] = 0.25
+for fn in (orbel.eca_from_mea, orbel.tra_from_mea, orbel.mea_from_tra, orbel.mea_from_eca):
+    victim = np.zeros(100000)  # owns its data, so it can be resized
+    victim[:] = np.linspace(0.1, 3.0, 100000)
     try:
-        fn(*arguments(Emptying(0.5)))
+        fn(victim, Hostile())
     except IndexError:
         continue
     raise SystemExit(f"{fn.__name__} returned a result over an emptied array")
@@ -54,7 +53,6 @@ print("ok")
 """
 
 
-@pytest.mark.xfail(strict=True, reason="orbel's memory path keeps the data pointer of an array emptied mid-call")
 def test_array_emptied_during_call_raises_index_error(python):
     proc = python(EMPTIED_DURING_CALL, check=False)
     assert proc.returncode == 0 and proc.stdout.strip() == "ok", proc.stderr[-2000:]

@@ -68,10 +68,7 @@ def main(argv=None):
     parser.add_argument("--seed", type=int, default=None, help="seed of the first round (default: random)")
     parser.add_argument("--hang", type=float, default=20.0, help="seconds one example may take")
     parser.add_argument("--targets", nargs="*", default=sorted(fuzz_targets.TARGETS))
-    parser.add_argument("--include-known", action="store_true",
-                        help="also draw the inputs of known, not yet mended crashes")
     args = parser.parse_args(argv)
-    fuzz_targets.INCLUDE_KNOWN = args.include_known
 
     faulthandler.enable()
     rng = random.Random(args.seed)
