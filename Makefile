@@ -4,7 +4,10 @@ SHELL := /bin/bash
 VENV ?= .venv
 PY := $(VENV)/bin/python
 
-.PHONY: demo test install venv bench clean
+ASAN_VENV ?= .venv-asan
+ASAN_PY := $(ASAN_VENV)/bin/python
+
+.PHONY: demo test test-unit test-asan fuzz install venv bench clean
 
 $(VENV)/.created:
 	@bash tools/find-python.sh > /dev/null
@@ -23,8 +26,26 @@ install: venv
 demo: install
 	$(PY) examples/demo.py examples/data/stations.tle
 
-test: install
+# Every test: the suite, the suite again on a sanitizer build, a short fuzz run.
+test: test-unit test-asan fuzz
+
+test-unit: install
 	$(PY) -m pytest -q tests
+
+# The whole suite on modules built with AddressSanitizer and UBSan (separate
+# venv and build directory).  Left out there: the packaging test (it builds
+# and installs a wheel in a fresh venv) and comparisons against python-sgp4,
+# whose own extension trips the sanitizer.
+test-asan:
+	@test -x $(ASAN_PY) || $$(bash tools/find-python.sh) -m venv $(ASAN_VENV)
+	$(ASAN_PY) -m pip install -q --upgrade pip
+	$(ASAN_PY) tools/install-build-deps.py
+	$(ASAN_PY) -m pip install -q --no-build-isolation -C build-dir=build/asan \
+	    -C cmake.define.QUORVANE_SANITIZE=ON '.[test]'
+	bash tools/sanitized.sh $(ASAN_PY) -m pytest -q -p no:cacheprovider tests
+
+fuzz: install
+	$(PY) tools/fuzz/run.py --seconds $${FUZZ_SECONDS:-90}
 
 bench: venv
 	$(PY) tools/install-build-deps.py

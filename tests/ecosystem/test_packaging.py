@@ -17,6 +17,8 @@ from pathlib import Path
 
 import pytest
 
+from markers import not_sanitized
+
 ROOT = Path(__file__).resolve().parents[2]
 THIS = Path(__file__).resolve().relative_to(ROOT) if (ROOT / "pyproject.toml").is_file() else None
 
@@ -51,6 +53,7 @@ def wheel_problems(wheel):
     return bad, [r for r in required if r not in names]
 
 
+@not_sanitized
 @pytest.mark.skipif(THIS is None or shutil.which("git") is None or not (ROOT / ".git").exists(),
                     reason="needs a git checkout of the project")
 def test_sdist_builds_installs_and_passes_the_tests_from_the_installed_copy(tmp_path):

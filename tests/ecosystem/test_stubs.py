@@ -20,6 +20,8 @@ from pathlib import Path
 import numpy
 import pytest
 
+from markers import not_sanitized
+
 import quorvane
 
 MODULES = [
@@ -338,6 +340,7 @@ TOUR = ROOT / "examples" / "typed_tour.py"
 
 
 @pytest.mark.skipif(not TOUR.is_file(), reason="examples/typed_tour.py is not beside this copy of the tests")
+@not_sanitized
 def test_mypy_strict_accepts_the_typed_tour_and_the_package(tmp_path):
     if importlib.util.find_spec("mypy") is None:
         pytest.skip("mypy is not installed in this Python (pip install mypy)")

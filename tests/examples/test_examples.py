@@ -4,6 +4,8 @@ import pathlib
 import subprocess
 import sys
 
+from markers import not_sanitized
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 CATALOGUE = ROOT / "examples" / "data" / "stations.tle"
 
@@ -25,6 +27,7 @@ def test_demo_usage():
     assert proc.returncode == 2 and "Usage" in proc.stderr
 
 
+@not_sanitized
 def test_plot_writes_a_png(tmp_path):
     import matplotlib.image
 

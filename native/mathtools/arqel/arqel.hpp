@@ -5,10 +5,14 @@
 // operations is fixed so results are reproducible to the last bit; build with
 // contraction (FMA) off.
 //
-// Other native modules do not link against these definitions: they bind the
-// exported addresses from arqel's __pyx_capi__ by name and signature string.
+// Other native modules bind the exported kernels from arqel's __pyx_capi__ by
+// name and signature string.  The inline definitions here are the arithmetic
+// those kernels perform; `angle` and `normalize` are exported with the native
+// error convention on top (angle_value and normalize_values are their
+// arithmetic alone).
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 extern "C" {
@@ -67,9 +71,27 @@ inline void cross(double* a, double* b, double* c) {
     c[1] = a[2] * b[0] - a[0] * b[2];
     c[2] = a[0] * b[1] - a[1] * b[0];
 }
-double norm(double* a);
-double angle(double* a, double* b);
-void normalize(double* a, double* u);
+inline double norm(double* a) { return std::sqrt((a[0] * a[0] + a[1] * a[1]) + a[2] * a[2]); }
+// The arithmetic of the exported `normalize`: multiply by the reciprocal of
+// the norm (not a division per component), so (3, 4, 0) gives
+// (0.6000000000000001, 0.8, 0).  In place when u == a.
+inline void normalize_values(double* a, double* u) {
+    double n = norm(a);
+    double k = 1.0 / n;
+    u[0] = a[0] * k;
+    u[1] = a[1] * k;
+    u[2] = a[2] * k;
+}
+// The arithmetic of the exported `angle`.  Rounding can push the cosine of
+// (nearly) parallel vectors just past +-1, where acos is NaN; the angle of a
+// vector with itself is 0, so the quotient is clamped first.  NaN (zero or
+// non-finite input) passes through.
+inline double angle_value(double* a, double* b) {
+    double q = (dot(a, b) / norm(a)) / norm(b);
+    if (q > 1.0) q = 1.0;
+    if (q < -1.0) q = -1.0;
+    return std::acos(q);
+}
 // b = M a; b must not overlap M or a.
 inline void mat_x_vec(double (*M)[3], double* a, double* b) {
     for (int i = 0; i < 3; ++i) {

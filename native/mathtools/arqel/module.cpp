@@ -3,6 +3,7 @@
 // table __pyx_capi__ (filled before the module body runs), plus the
 // attributes numpy and __test__.
 #include "mathtools/arqel/arqel.hpp"
+#include "mathtools/arqel/kernels.hpp"
 #include "runtime/numpy_api.hpp"
 #include "runtime/runtime.hpp"
 
@@ -81,7 +82,7 @@ qv_ArrayView normalize_array(qv_ArrayView a) {
     for (std::ptrdiff_t i = 0; i < n; ++i) {
         double row[3], unit[3];
         load_row(a, i, row);
-        a::normalize(row, unit);
+        a::normalize(row, unit);  // exported form: passes a pending exception on
         char* dst = out.data + i * out.strides[0];
         for (int j = 0; j < 3; ++j) *reinterpret_cast<double*>(dst + j * out.strides[1]) = unit[j];
     }

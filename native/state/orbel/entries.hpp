@@ -9,6 +9,7 @@
 #pragma once
 
 #include "runtime/numpy_api.hpp"
+#include "state/orbel/kernels.hpp"
 #include "runtime/runtime.hpp"
 
 namespace qv::orbel {
@@ -18,6 +19,7 @@ extern ModuleFrame frame;
 
 // Error policy of the in-module kernels: the caller holds the lock.
 struct HeldErrors {
+    using Vectors = InlineVectors;
     static bool pending() noexcept { return PyErr_Occurred() != nullptr; }
     static void traceback(const char* function) noexcept { add_traceback_held(function); }
 };

@@ -2,9 +2,10 @@
 // (kernels.cpp) and the module's Python entry points.  Python-free.
 //
 // The kernels that can see a Python exception are templates over an error
-// policy `Errors` with two static members:
+// policy `Errors` with two static members and a type:
 //   bool pending();                  is a Python exception pending?
 //   void traceback(const char* fn);  add a traceback entry for `fn`
+//   Vectors                          the vector kernels to call
 // The exported kernels use ExportedErrors (takes the interpreter lock for the
 // test, so they may be called without it); the entry points, which hold the
 // lock, use a policy that asks the interpreter directly.  Both instantiate the
@@ -34,7 +35,26 @@ extern arqel::Norm* norm;
 extern arqel::Normalize* normalize;
 }  // namespace bound
 
+// Vector kernels for the state-vector conversion.  The exported kernel calls
+// the ones bound from arqel; the entry points, which hold the interpreter
+// lock and test PyErr_Occurred after every step anyway, run the same
+// arithmetic inline (arqel.hpp's definitions, the code arqel exports) and so
+// avoid two lock round trips per state inside arqel's normalize.
+struct BoundVectors {
+    static void cross(double* a, double* b, double* c) { bound::cross(a, b, c); }
+    static double dot(double* a, double* b) { return bound::dot(a, b); }
+    static double norm(double* a) { return bound::norm(a); }
+    static void normalize(double* a, double* u) { bound::normalize(a, u); }
+};
+struct InlineVectors {
+    static void cross(double* a, double* b, double* c) { arqel::cross(a, b, c); }
+    static double dot(double* a, double* b) { return arqel::dot(a, b); }
+    static double norm(double* a) { return arqel::norm(a); }
+    static void normalize(double* a, double* u) { arqel::normalize_values(a, u); }
+};
+
 struct ExportedErrors {
+    using Vectors = BoundVectors;
     static bool pending() noexcept { return error_pending(); }
     static void traceback(const char* function) noexcept { add_traceback(function); }
 };

@@ -26,10 +26,11 @@ void orbel_from_sv(double* r, double* v, double const GM, ORBEL_t* orbel) {
         Errors::traceback("quorvane.state.orbel.c_orbel_from_sv");
         return true;
     };
+    using V = typename Errors::Vectors;
     double l[3];
-    bound::cross(r, v, l);
+    V::cross(r, v, l);
     if (failed()) return;
-    double l2 = bound::dot(l, l);
+    double l2 = V::dot(l, l);
     if (failed()) return;
     if (l2 == 0.0) {
         orbel->ecc = orbel->sma = orbel->inc = orbel->raa = orbel->arp = orbel->tra = orbel->slr = nan;
@@ -40,13 +41,13 @@ void orbel_from_sv(double* r, double* v, double const GM, ORBEL_t* orbel) {
     orbel->inc = inc;
 
     double u_r[3];
-    bound::normalize(r, u_r);
+    V::normalize(r, u_r);
     if (failed()) return;
     double e[3];
-    bound::cross(v, l, e);
+    V::cross(v, l, e);
     if (failed()) return;
     for (int i = 0; i < 3; ++i) e[i] = e[i] / GM - u_r[i];
-    double ecc = bound::norm(e);
+    double ecc = V::norm(e);
     if (failed()) return;
     double slr = l2 / GM;
     orbel->slr = slr;
@@ -70,27 +71,27 @@ void orbel_from_sv(double* r, double* v, double const GM, ORBEL_t* orbel) {
         for (int i = 0; i < 3; ++i) u_e[i] = u_n[i];
     } else {
         double u_q[3];
-        bound::cross(l, u_n, u_q);
+        V::cross(l, u_n, u_q);
         if (failed()) return;
         for (int i = 0; i < 3; ++i) u_q[i] = u_q[i] / l_norm;
-        double y = bound::dot(u_q, e);
+        double y = V::dot(u_q, e);
         if (failed()) return;
-        double x = bound::dot(u_n, e);
+        double x = V::dot(u_n, e);
         if (failed()) return;
         double arp = bound::atan2_asymmetric(y, x);
         if (failed()) return;
         orbel->arp = arp;
-        bound::normalize(e, u_e);
+        V::normalize(e, u_e);
         if (failed()) return;
     }
 
     double u_p[3];
-    bound::cross(l, u_e, u_p);
+    V::cross(l, u_e, u_p);
     if (failed()) return;
     for (int i = 0; i < 3; ++i) u_p[i] = u_p[i] / l_norm;
-    double y = bound::dot(u_p, r);
+    double y = V::dot(u_p, r);
     if (failed()) return;
-    double x = bound::dot(u_e, r);
+    double x = V::dot(u_e, r);
     if (failed()) return;
     double tra = bound::atan2_asymmetric(y, x);
     if (failed()) return;
