@@ -14,3 +14,10 @@ SANITIZED = bool(os.environ.get("QUORVANE_SANITIZED"))
 not_sanitized = pytest.mark.skipif(
     SANITIZED, reason="runs code outside quorvane that cannot run under the sanitizer runtime"
 )
+
+
+def sanitizer_env():
+    """The sanitizer runtime's variables, for subprocesses given an
+    environment of their own (empty outside the sanitizer run)."""
+    names = ("LD_PRELOAD", "PYTHONMALLOC", "ASAN_OPTIONS", "UBSAN_OPTIONS", "QUORVANE_SANITIZED")
+    return {k: os.environ[k] for k in names if SANITIZED and k in os.environ}

@@ -8,6 +8,8 @@ import textwrap
 
 import pytest
 
+from markers import sanitizer_env
+
 PATH = "quorvane.propagators.analytical.sgp4.duoline"
 
 
@@ -154,7 +156,7 @@ print(*(getattr(r, n).hex() for n in ("inc", "raa", "ecc", "arp", "mea", "mnm", 
 
 def test_fields_do_not_depend_on_the_locale(comma_locale):
     def probe(*args):
-        env = {"LOCPATH": str(comma_locale), "PATH": "/usr/bin:/bin"}
+        env = {"LOCPATH": str(comma_locale), "PATH": "/usr/bin:/bin", **sanitizer_env()}
         proc = subprocess.run([sys.executable, "-c", LOCALE_PROBE, *args], capture_output=True, text=True, env=env)
         assert proc.returncode == 0, proc.stderr
         return proc.stdout.splitlines()

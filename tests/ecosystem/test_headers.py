@@ -16,6 +16,7 @@ from pathlib import Path
 import pytest
 
 import quorvane
+from markers import sanitizer_env
 
 INCLUDE = Path(quorvane.get_include())
 HEADERS = ["datamodel/structured/structured.hpp", "mathtools/arqel/arqel.hpp", "state/orbel/orbel.hpp"]
@@ -134,7 +135,7 @@ def outside(tmp_path_factory):
 def run_outside(build, code):
     # A fresh interpreter whose path holds the extension but not the source tree.
     proc = subprocess.run([sys.executable, "-I", "-c", textwrap.dedent(code)],
-                          cwd=build, env={"PYTHONPATH": str(build)}, capture_output=True, text=True, timeout=60)
+                          cwd=build, env={"PYTHONPATH": str(build), **sanitizer_env()}, capture_output=True, text=True, timeout=60)
     assert proc.returncode == 0, proc.stderr
     return proc.stdout
 

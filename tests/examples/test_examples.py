@@ -39,6 +39,7 @@ def test_plot_writes_a_png(tmp_path):
     assert out.stat().st_size > 0 and image.shape[0] > 100 and image.shape[1] > 100
 
 
+@not_sanitized
 def test_plot_unknown_satellite(tmp_path):
     proc = run(ROOT / "examples" / "plot_history.py", CATALOGUE, 99999, tmp_path / "x.png")
     assert proc.returncode == 1 and "99999" in proc.stderr

@@ -272,3 +272,18 @@ def test_memory_is_not_read_after_python_code_may_have_freed_it():
 
     with pytest.raises(IndexError, match="index 0 is out of bounds for axis 0 with size 0"):
         orbel.eca_from_mea(np.ones(1000).view(Shrinking), ecc)
+
+
+# The float64-memory loops of mnm_from_sma and orp_from_sma work two elements
+# at a time; odd lengths, strides and every special value must give the bits
+# of the scalar kernel element by element.
+@pytest.mark.parametrize("fn", [orbel.mnm_from_sma, orbel.orp_from_sma])
+@pytest.mark.parametrize("n", [1, 2, 3, 7, 64])
+@pytest.mark.parametrize("step", [1, 2, -1])
+def test_two_lane_loops_match_the_scalar_kernel(fn, n, step):
+    special = [7.0e6, -7.0e6, 0.0, -0.0, np.inf, -np.inf, np.nan, 5e-324, 1e308, 4.2e7]
+    base = np.array((special * (2 * n // len(special) + 2))[: 2 * n])
+    x = base[::step][:n] if step > 0 else base[::-1][:n]
+    got = fn(x, 3.986004418e14)
+    want = np.array([fn(float(v), 3.986004418e14) for v in x])
+    assert got.view(np.int64).tolist() == want.view(np.int64).tolist()

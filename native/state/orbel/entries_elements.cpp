@@ -12,6 +12,7 @@ namespace qv::orbel {
 namespace {
 
 using Kernel = double (*)(double, double);
+using PairKernel = Pair (*)(Pair, Pair);
 using H = HeldErrors;
 
 // The kernel's value for every element into the float64 result view.  Hot
@@ -19,8 +20,9 @@ using H = HeldErrors;
 // tight loop; every other combination fetches element by element in argument
 // order, as item access would.  A kernel that reports (-1.0 with an
 // exception pending) stops the loop; Reports is false for kernels that never
-// do, which keeps the test out of their tight loops.
-template <Kernel K, bool Reports>
+// do, which keeps the test out of their tight loops.  P, where given, is the
+// kernel over pairs of lanes, used for float64 memory with a constant.
+template <Kernel K, bool Reports, PairKernel P = nullptr>
 int fill(Source& a, Source& b, Py_ssize_t n, const BufferView& out) {
     char* dst = out.data();
     const Py_ssize_t step = out.stride(0);
@@ -41,7 +43,15 @@ int fill(Source& a, Source& b, Py_ssize_t n, const BufferView& out) {
         auto constant = [](const Source& s) { return [value = s.value](Py_ssize_t) { return value; }; };
         if (a.doubles_for(n) && b.doubles_for(n)) return run(memory(a), memory(b));
         if (a.doubles_for(n) && b.kind == Source::Kind::exact) {
-            return b.prepare() < 0 ? -1 : run(memory(a), constant(b));
+            if (b.prepare() < 0) return -1;
+            if constexpr (P != nullptr) {
+                const Pair y = Pair::splat(b.value);
+                Py_ssize_t i = 0;
+                for (; i + 1 < n; i += 2) store(dst, step, i, P(load(a.data, a.stride, i), y));
+                if (i < n) *reinterpret_cast<double*>(dst + i * step) = K(memory(a)(i), b.value);
+                return 0;
+            }
+            return run(memory(a), constant(b));
         }
         if (a.kind == Source::Kind::exact && b.doubles_for(n)) {
             return a.prepare() < 0 ? -1 : run(constant(a), memory(b));
@@ -94,7 +104,7 @@ PyObject* scalar_result(PyObject* a, PyObject* b, Kernel kernel) {
 
 // fn(value, GM = Earth.GM): a scalar value gives a float, a 1-D array an
 // array; GM is converted at each use.
-template <Kernel K>
+template <Kernel K, PairKernel P = nullptr>
 PyObject* size_period(Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* argv[2];
     if (bind_arguments(self->def->params, args, nargs, kwnames, argv) < 0) return nullptr;
@@ -113,7 +123,7 @@ PyObject* size_period(Function* self, PyObject* const* args, Py_ssize_t nargs, P
     if (shape_at(x, 0, &n) < 0) return nullptr;
     Source values = Source::array(x);
     Source gms = Source::scalar(gm);
-    if (fill<K, false>(values, gms, n, view) < 0) return nullptr;
+    if (fill<K, false, P>(values, gms, n, view) < 0) return nullptr;
     return finish(std::move(result), view);
 }
 
@@ -165,9 +175,9 @@ PyObject* anomaly(Function* self, PyObject* const* args, Py_ssize_t nargs, PyObj
 }  // namespace
 
 namespace entry {
-const Impl orp_from_sma = &size_period<&inl::orp_from_sma>;
+const Impl orp_from_sma = &size_period<&inl::orp_from_sma<double>, &inl::orp_from_sma<Pair>>;
 const Impl sma_from_orp = &size_period<&inl::sma_from_orp>;
-const Impl mnm_from_sma = &size_period<&inl::mnm_from_sma>;
+const Impl mnm_from_sma = &size_period<&inl::mnm_from_sma<double>, &inl::mnm_from_sma<Pair>>;
 const Impl sma_from_mnm = &size_period<&inl::sma_from_mnm>;
 const Impl eca_from_mea = &anomaly<&inl::eca_from_mea, false>;
 const Impl mea_from_eca = &anomaly<&inl::mea_from_eca, false>;

@@ -30,8 +30,8 @@ double c_ecc_from_pge_apg(double const pge, double const apg, double const Re) {
 double c_ecc_from_sma_pge(double const sma, double const pge, double const Re) { return inl::ecc_from_sma_pge(sma, pge, Re); }
 double c_ecc_from_sma_apg(double const sma, double const apg, double const Re) { return inl::ecc_from_sma_apg(sma, apg, Re); }
 
-double c_mnm_from_sma(double const sma, double GM) { return inl::mnm_from_sma(sma, GM); }
-double c_orp_from_sma(double const sma, double GM) { return inl::orp_from_sma(sma, GM); }
+double c_mnm_from_sma(double const sma, double GM) { return inl::mnm_from_sma<double>(sma, GM); }
+double c_orp_from_sma(double const sma, double GM) { return inl::orp_from_sma<double>(sma, GM); }
 double c_sma_from_mnm(double const mnm, double GM) { return inl::sma_from_mnm(mnm, GM); }
 double c_sma_from_orp(double const orp, double GM) { return inl::sma_from_orp(orp, GM); }
 

@@ -23,6 +23,7 @@
 #include "runtime/kernel_errors.hpp"
 #include "siblings/mathtools/misc/misc.hpp"
 #include "state/orbel/orbel.hpp"
+#include "state/orbel/pairs.hpp"
 
 namespace qv::orbel {
 
@@ -77,8 +78,18 @@ inline double ecc_from_sma_apg(double sma, double apg, double Re) { return (Re +
 
 // ---------------------------------------------------------------- period and mean motion
 
-inline double mnm_from_sma(double sma, double GM) { return std::sqrt(GM / sma) / sma; }
-inline double orp_from_sma(double sma, double GM) { return (_2pi * sma) * std::sqrt(sma / GM); }
+// Written over T = double and T = Pair (two lanes, pairs.hpp): the same
+// operations in the same order, so both give the same bits.
+template <class T>
+inline T mnm_from_sma(T sma, T GM) {
+    using std::sqrt;
+    return sqrt(GM / sma) / sma;
+}
+template <class T>
+inline T orp_from_sma(T sma, T GM) {
+    using std::sqrt;
+    return (_2pi * sma) * sqrt(sma / GM);
+}
 inline double sma_from_mnm(double mnm, double GM) { return std::cbrt((GM / mnm) / mnm); }
 inline double sma_from_orp(double orp, double GM) { return std::cbrt((orp * ((GM * orp) / _2pi)) / _2pi); }
 
