@@ -42,12 +42,14 @@ extern arqel::Normalize* normalize;
 // arithmetic inline (arqel.hpp's definitions, the code arqel exports) and so
 // avoid two lock round trips per state inside arqel's normalize.
 struct BoundVectors {
+    static constexpr bool may_raise = true;  // foreign code: test after each call
     static void cross(double* a, double* b, double* c) { bound::cross(a, b, c); }
     static double dot(double* a, double* b) { return bound::dot(a, b); }
     static double norm(double* a) { return bound::norm(a); }
     static void normalize(double* a, double* u) { bound::normalize(a, u); }
 };
 struct InlineVectors {
+    static constexpr bool may_raise = false;  // plain arithmetic: nothing to test
     static void cross(double* a, double* b, double* c) { arqel::cross(a, b, c); }
     static double dot(double* a, double* b) { return arqel::dot(a, b); }
     static double norm(double* a) { return arqel::norm(a); }
