@@ -40,6 +40,8 @@ def fmt_target(t: Target | None) -> str:
     if t.unit == "ns":
         shown = "—" if t.value is None else f"{t.value:.3g} ns"
         return f"{t.text} ({shown})  {t.verdict}"
+    if t.unit == "B":
+        return f"{t.text} ({fmt_bytes(t.value, True)} over the result)  {t.verdict}"
     limit = {1 / 3: "1/3", 1 / 20: "1/20"}.get(t.limit, f"{t.limit:g}")
     return f"{t.text} (ratio {t.op} {limit})  {t.verdict}"
 
