@@ -5,16 +5,21 @@ import textwrap
 
 import pytest
 
-sys.path.insert(0, os.path.dirname(__file__))
+TESTS = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, TESTS)
 
 
 def run_python(code, *flags, check=True):
-    """Run `code` in a fresh interpreter; returns the CompletedProcess."""
+    """Run `code` in a fresh interpreter with the test folder on its path;
+    returns the CompletedProcess."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [TESTS, env.get("PYTHONPATH")]))
     proc = subprocess.run(
         [sys.executable, *flags, "-c", textwrap.dedent(code)],
         capture_output=True,
         text=True,
         timeout=120,
+        env=env,
     )
     if check and proc.returncode != 0:
         raise AssertionError(f"subprocess failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")

@@ -32,10 +32,24 @@ const char* describe_code(char code) {
     }
 }
 
-// Skip byte-order prefixes NumPy may put in front of a format.
+// Skip native/little-endian byte-order prefixes NumPy may put in front of a
+// format (this code is built for little-endian x86-64 only).
 const char* skip_order(const char* f) {
     while (*f == '@' || *f == '=' || *f == '<' || *f == '^') ++f;
     return f;
+}
+
+// True when the format, or any field of a record format, is big-endian.
+bool big_endian(const char* f) {
+    for (; *f; ++f) {
+        if (*f == '>' || *f == '!') return true;
+        if (*f == ':') {  // skip a field name
+            const char* end = std::strchr(f + 1, ':');
+            if (!end) return false;
+            f = end;
+        }
+    }
+    return false;
 }
 
 bool is_plain_double(const char* f) { return std::strcmp(skip_order(f), "d") == 0; }
@@ -73,6 +87,11 @@ int BufferView::acquire(PyObject* obj, const ElementType& type, int ndim, bool w
         return -1;
     }
     const char* format = buf_.format ? buf_.format : "B";
+    if (big_endian(format)) {
+        PyErr_SetString(PyExc_ValueError, "Big-endian buffer not supported on little-endian compiler");
+        release();
+        return -1;
+    }
     bool matches = static_cast<std::size_t>(buf_.itemsize) == type.itemsize &&
                    (type.doubles == 1 ? is_plain_double(format) : is_double_record(format, type.doubles));
     if (!matches) {

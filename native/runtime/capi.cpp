@@ -45,6 +45,13 @@ int export_function(PyObject* module, const char* name, void (*fn)(), const char
     return export_capsule(module, name, reinterpret_cast<void*>(fn), signature);
 }
 
+int export_functions(PyObject* module, std::initializer_list<Export> table) {
+    for (const Export& e : table) {
+        if (export_function(module, e.name, e.fn, e.signature) < 0) return -1;
+    }
+    return 0;
+}
+
 int export_variable(PyObject* module, const char* name, void* address, const char* signature) {
     return export_capsule(module, name, address, signature);
 }

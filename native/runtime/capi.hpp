@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 
 #include "runtime/ref.hpp"
 
@@ -19,6 +20,19 @@ namespace qv {
 // (a string literal or constexpr constant).
 int export_function(PyObject* module, const char* name, void (*fn)(), const char* signature);
 int export_variable(PyObject* module, const char* name, void* address, const char* signature);
+
+// One row of an export table: name, address, signature string.
+struct Export {
+    const char* name;
+    void (*fn)();
+    const char* signature;
+
+    template <class F>
+    Export(const char* n, F* f, const char* sig) : name(n), fn(reinterpret_cast<void (*)()>(f)), signature(sig) {}
+};
+
+// Publish a table of functions in order.
+int export_functions(PyObject* module, std::initializer_list<Export> table);
 
 template <class F>
 int export_kernel(PyObject* module, const char* name, F* fn, const char* signature) {

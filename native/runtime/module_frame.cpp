@@ -32,8 +32,8 @@ int check_single_interpreter() {
     return 0;
 }
 
-int copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char* to, bool allow_none) {
-    Ref value = Ref::steal(PyObject_GetAttrString(spec, from));
+int copy_spec_attr(PyObject* module_spec, PyObject* dict, const char* from, const char* to, bool allow_none) {
+    Ref value = Ref::steal(PyObject_GetAttrString(module_spec, from));
     if (!value) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
         PyErr_Clear();
@@ -71,20 +71,20 @@ int read_debug_flag(bool* flag) {
 
 }  // namespace
 
-PyObject* ModuleFrame::create_slot(PyObject* spec, PyModuleDef* def) {
+PyObject* ModuleFrame::create_slot(PyObject* module_spec, PyModuleDef* def) {
     ModuleFrame* frame = frame_of(def);
     if (check_single_interpreter() < 0) return nullptr;
     if (frame->module) return Py_NewRef(frame->module);
 
-    Ref modname = Ref::steal(PyObject_GetAttrString(spec, "name"));
+    Ref modname = Ref::steal(PyObject_GetAttrString(module_spec, "name"));
     if (!modname) return nullptr;
     Ref module = Ref::steal(PyModule_NewObject(modname.get()));
     if (!module) return nullptr;
     PyObject* dict = PyModule_GetDict(module.get());  // borrowed
-    if (copy_spec_attr(spec, dict, "loader", "__loader__", true) < 0 ||
-        copy_spec_attr(spec, dict, "origin", "__file__", true) < 0 ||
-        copy_spec_attr(spec, dict, "parent", "__package__", true) < 0 ||
-        copy_spec_attr(spec, dict, "submodule_search_locations", "__path__", false) < 0) {
+    if (copy_spec_attr(module_spec, dict, "loader", "__loader__", true) < 0 ||
+        copy_spec_attr(module_spec, dict, "origin", "__file__", true) < 0 ||
+        copy_spec_attr(module_spec, dict, "parent", "__package__", true) < 0 ||
+        copy_spec_attr(module_spec, dict, "submodule_search_locations", "__path__", false) < 0) {
         return nullptr;
     }
     return module.release();

@@ -34,7 +34,7 @@ struct ModuleFrame {
     // Implementation; public so the slot trampolines can reach it.
     PyModuleDef def_{};
     PyModuleDef_Slot slots_[4]{};
-    static PyObject* create_slot(PyObject* spec, PyModuleDef* def);
+    static PyObject* create_slot(PyObject* module_spec, PyModuleDef* def);
     static int exec_slot(PyObject* module);
 };
 

@@ -89,27 +89,20 @@ qv_ArrayView normalize_array(qv_ArrayView a) {
 }
 
 int steps(PyObject* module) {
-    struct Export {
-        const char* name;
-        void (*fn)();
-        const char* signature;
-    };
-    auto fn = [](auto* f) { return reinterpret_cast<void (*)()>(f); };
-    const Export table[] = {
-        {"scale", fn(&a::scale), a::sig_scale},
-        {"add", fn(&a::add), a::sig_vvv},
-        {"sub", fn(&a::sub), a::sig_vvv},
-        {"dot", fn(&a::dot), a::sig_dot},
-        {"cross", fn(&a::cross), a::sig_vvv},
-        {"norm", fn(&a::norm), a::sig_norm},
-        {"norm_array", fn(&norm_array), a::sig_array},
-        {"angle", fn(&a::angle), a::sig_dot},
-        {"normalize", fn(&a::normalize), a::sig_normalize},
-        {"normalize_array", fn(&normalize_array), a::sig_array},
-        {"mat_x_vec", fn(&a::mat_x_vec), a::sig_mat_x_vec},
-    };
-    for (const Export& e : table) {
-        if (qv::export_function(module, e.name, e.fn, e.signature) < 0) return -1;
+    if (qv::export_functions(module, {
+                                         {"scale", &a::scale, a::sig_scale},
+                                         {"add", &a::add, a::sig_vvv},
+                                         {"sub", &a::sub, a::sig_vvv},
+                                         {"dot", &a::dot, a::sig_dot},
+                                         {"cross", &a::cross, a::sig_vvv},
+                                         {"norm", &a::norm, a::sig_norm},
+                                         {"norm_array", &norm_array, a::sig_array},
+                                         {"angle", &a::angle, a::sig_dot},
+                                         {"normalize", &a::normalize, a::sig_normalize},
+                                         {"normalize_array", &normalize_array, a::sig_array},
+                                         {"mat_x_vec", &a::mat_x_vec, a::sig_mat_x_vec},
+                                     }) < 0) {
+        return -1;
     }
     if (qv::module_import_as(module, "numpy", "numpy") < 0) return -1;
     qv::Ref test = qv::Ref::steal(PyDict_New());

@@ -1,5 +1,9 @@
 // quorvane.bodies.bodies: celestial bodies.  Earth carries the class
-// attributes GM (m^3/s^2) and Re (equatorial radius, m).
+// attributes GM = 3.986004418e14 m^3/s^2 and Re = 6378137.0 m (WGS 84), as
+// Python floats that may be replaced on the class.  Sun and Moon publish the
+// native method tables below in their type dicts under __pyx_vtable__; every
+// instance's `vtab` points at its type's table.  The entries run without a
+// Python exception and need not hold the interpreter lock.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN

@@ -1,5 +1,9 @@
 // quorvane.mathtools.ellipsoid.ellipsoid: reference ellipsoids.  WGS84,
-// WGS72 and GRS80 are native variables pointing at Ellipsoid instances.
+// WGS72 and GRS80 are native variables pointing at Ellipsoid instances: each
+// capsule in __pyx_capi__ holds the address of an `EllipsoidObject*` variable,
+// named by the signature string below; importers read the pointer after the
+// module's import has completed.  Ellipsoid publishes EllipsoidVTable under
+// __pyx_vtable__ and every instance's `vtab` points at it.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -15,6 +19,13 @@ struct EllipsoidObject {
     double b;     // polar radius, m
     double e2;    // first eccentricity squared
     PyObject* name;
+};
+
+// Native method table.  The entry raises nothing and needs no interpreter lock.
+struct EllipsoidVTable {
+    // Earth-centred Cartesian position (m) of geodetic latitude and longitude
+    // (rad) and height above the ellipsoid (m), into r[3].
+    void (*ecef_from_geodetic)(EllipsoidObject* self, double lat, double lon, double alt, double* r);
 };
 
 inline constexpr const char* ellipsoid_signature = "struct qv_ellipsoid_Ellipsoid *";

@@ -2,7 +2,10 @@
 //
 // An instant is int64 nanoseconds since 1970-01-01T00:00:00 UTC (the
 // datetime64[ns] encoding, no leap seconds).  A Time holds one instant
-// (scalar) or a one-dimensional array of instants.
+// (scalar) or a one-dimensional array of instants.  A scalar keeps its instant
+// in `ns` and null in `array`; an array Time keeps a private, C-contiguous,
+// read-only int64 ndarray in `array` (and 0 in `ns`).  Time objects never
+// change after construction.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
