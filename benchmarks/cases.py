@@ -1,7 +1,8 @@
 """The benchmark cases: quorvane's calls against peers on the same inputs.
 
 Each function builds its inputs from a fixed seed, times ours and every
-available peer with `timing.time_stmt`, and returns `model.Case` objects with
+available peer together with `timing.time_together` (repeats interleaved),
+and returns `model.Case` objects with
 the ratios (ours ÷ peer) and the targets.  A missing module (ours or a peer)
 leaves its rows without a time and the reason in the note.
 """
@@ -17,7 +18,7 @@ import numpy as np
 import baselines
 import tles
 from model import Case, Target, compare, fastest
-from timing import Measured, time_stmt, traced_peak, unavailable
+from timing import Spec, time_together, traced_peak
 
 SEED = 20240607
 N_ARRAY = 10**6
@@ -61,13 +62,9 @@ class Ours:
         return (obj, None) if obj is not None else (None, f"duoline has no {name}")
 
 
-def _time_ours(label, fn, why, stmt, env, items, **kw) -> Measured:
-    if fn is None:
-        return unavailable(label, why, items)
-    try:
-        return time_stmt(label, stmt, {**env, "f": fn}, items=items, **kw)
-    except Exception as exc:  # an unfinished module may raise; report instead of stopping
-        return unavailable(label, f"raised {type(exc).__name__}: {exc}", items)
+def ours_spec(label, fn, why, stmt, env, items=1, **kw) -> Spec:
+    """Spec of one of our calls; `f` in `stmt` is the function or class."""
+    return Spec(label, stmt, {**env, "f": fn}, items, unavailable=None if fn is not None else why, **kw)
 
 
 def _agreement(ours, theirs, *, angle=False, rtol=None) -> str | None:
@@ -101,14 +98,15 @@ def _call(fn, *args):
 
 
 def scalar_cases(ours: Ours) -> list[Case]:
-    atan2 = time_stmt("math.atan2(1.0, 2.0)", "f(1.0, 2.0)", {"f": math.atan2})
-    cases = []
-    for name, args in (("mnm_from_sma", "7.0e6"), ("eca_from_mea", "1.0, 0.1")):
-        fn, why = ours.function(name)
-        mine = _time_ours(f"{name}({args})", fn, why, f"f({args})", {}, 1)
-        row = compare(mine, atan2, ("within 2× of math.atan2", "<=", 2.0))
-        cases.append(Case("scalar call", mine, [row]))
-    return cases
+    mnm, why1 = ours.function("mnm_from_sma")
+    eca, why2 = ours.function("eca_from_mea")
+    got = time_together([
+        ours_spec("mnm_from_sma(7.0e6)", mnm, why1, "f(7.0e6)", {}),
+        ours_spec("eca_from_mea(1.0, 0.1)", eca, why2, "f(1.0, 0.1)", {}),
+        Spec("math.atan2(1.0, 2.0)", "f(1.0, 2.0)", {"f": math.atan2}),
+    ])
+    atan2 = got[2]
+    return [Case("scalar call", mine, [compare(mine, atan2, ("within 2× of math.atan2", "<=", 2.0))]) for mine in got[:2]]
 
 
 # ----------------------------------------------------------------------------- 10⁶-element arrays
@@ -124,11 +122,6 @@ def array_inputs():
     }
 
 
-def _hapsira_angles():
-    mod, why = load("hapsira.core.angles")
-    return mod, (why or "")
-
-
 def relation_cases(ours: Ours, x) -> list[Case]:
     env = {"np": np, "GM": ours.GM, "TWO_PI": TWO_PI, **x}
     cases = []
@@ -138,11 +131,12 @@ def relation_cases(ours: Ours, x) -> list[Case]:
     )
     for name, arg, expr in specs:
         fn, why = ours.function(name)
-        mine = _time_ours(f"{name}({arg})", fn, why, f"f({arg})", env, N_ARRAY)
-        peer = time_stmt(f"NumPy {expr}", expr, env, items=N_ARRAY)
+        mine, peer = time_together([
+            ours_spec(f"{name}({arg})", fn, why, f"f({arg})", env, N_ARRAY),
+            Spec(f"NumPy {expr}", expr, env, N_ARRAY),
+        ])
         agree = _agreement(_call(fn, x[arg]), eval(expr, env)) if fn else None
-        row = compare(mine, peer, ("no slower than NumPy", "<=", 1.0), agree)
-        case = Case("10⁶ float64 elements", mine, [row])
+        case = Case("10⁶ float64 elements", mine, [compare(mine, peer, ("no slower than NumPy", "<=", 1.0), agree)])
         if fn:
             case.memory.append(traced_peak(f"{name}({arg})", lambda fn=fn, v=x[arg]: fn(v)))
             case.memory.append(traced_peak(f"NumPy {expr}", lambda: eval(expr, env), baseline=True))
@@ -153,36 +147,31 @@ def relation_cases(ours: Ours, x) -> list[Case]:
 def anomaly_cases(ours: Ours, x) -> list[Case]:
     M, e = x["M"], x["e"]
     env = {"np": np, "M": M, "e": e, "kepler": baselines.kepler_newton, "tra": baselines.tra_from_mea}
-    hap, hap_why = _hapsira_angles()
-    loop_env = {}
+    hap, hap_why = load("hapsira.core.angles")
+    loop = {"np": np, "Ml": M.tolist(), "el": e.tolist(), "n": N_ARRAY}
     if hap is not None:
-        loop_env = {"np": np, "Ml": M.tolist(), "el": e.tolist(), "n": N_ARRAY, "M_to_E": hap.M_to_E, "E_to_nu": hap.E_to_nu}
+        loop.update(M_to_E=hap.M_to_E, E_to_nu=hap.E_to_nu)
+    slow = {"repeat": 3, "budget": 0.5}
     cases = []
 
     # eca_from_mea
     fn, why = ours.function("eca_from_mea")
-    mine = _time_ours("eca_from_mea(M, e)", fn, why, "f(M, e)", env, N_ARRAY)
-    mine_result = _call(fn, M, e) if fn else None
+    hap_stmt = "np.fromiter(map(M_to_E, Ml, el), np.float64, count=n)"
+    mine, numpy_, hapsira = time_together([
+        ours_spec("eca_from_mea(M, e)", fn, why, "f(M, e)", env, N_ARRAY),
+        Spec("NumPy Newton solver, vectorised", "kepler(M, e)", env, N_ARRAY),
+        Spec("hapsira M_to_E: Python loop over jitted scalar (no array form)", hap_stmt, loop, N_ARRAY,
+             unavailable=hap_why, **slow),
+    ])
+    got = _call(fn, M, e) if fn else None
     rows = [
-        compare(
-            mine,
-            time_stmt("NumPy Newton solver, vectorised", "kepler(M, e)", env, items=N_ARRAY),
-            agreement=_agreement(mine_result, baselines.kepler_newton(M, e)) if fn else None,
-        )
+        compare(mine, numpy_, agreement=_agreement(got, baselines.kepler_newton(M, e)) if fn else None),
+        compare(mine, hapsira, agreement=_agreement(got, eval(hap_stmt, loop), angle=True) if fn and hap else None),
     ]
-    label = "hapsira M_to_E: Python loop over jitted scalar (no array form)"
-    if hap is not None:
-        stmt = "np.fromiter(map(M_to_E, Ml, el), np.float64, count=n)"
-        peer = time_stmt(label, stmt, loop_env, items=N_ARRAY, repeat=3, budget=0.5)
-        agree = _agreement(mine_result, eval(stmt, loop_env), angle=True) if fn else None
-        rows.append(compare(mine, peer, agreement=agree))
-    else:
-        rows.append(compare(mine, unavailable(label, hap_why, N_ARRAY)))
     best = fastest(rows)
     targets = [
         Target("under 100 ns per element", None if mine.per_item is None else mine.per_item * 1e9, "<", 100.0, "ns"),
-        Target(f"no slower than the fastest peer ({_short(best)})",
-               best.ratio if best else None, "<=", 1.0),
+        Target(f"no slower than the fastest peer ({_short(best)})", best.ratio if best else None, "<=", 1.0),
     ]
     case = Case("10⁶ float64 elements", mine, rows, targets)
     if fn:
@@ -192,23 +181,18 @@ def anomaly_cases(ours: Ours, x) -> list[Case]:
 
     # tra_from_mea
     fn, why = ours.function("tra_from_mea")
-    mine = _time_ours("tra_from_mea(M, e)", fn, why, "f(M, e)", env, N_ARRAY)
-    mine_result = _call(fn, M, e) if fn else None
+    hap_stmt = "np.fromiter(map(E_to_nu, map(M_to_E, Ml, el), el), np.float64, count=n)"
+    mine, numpy_, hapsira = time_together([
+        ours_spec("tra_from_mea(M, e)", fn, why, "f(M, e)", env, N_ARRAY),
+        Spec("NumPy Newton solver + arctan2, vectorised", "tra(M, e)", env, N_ARRAY),
+        Spec("hapsira M_to_E then E_to_nu: Python loop over jitted scalars", hap_stmt, loop, N_ARRAY,
+             unavailable=hap_why, **slow),
+    ])
+    got = _call(fn, M, e) if fn else None
     rows = [
-        compare(
-            mine,
-            time_stmt("NumPy Newton solver + arctan2, vectorised", "tra(M, e)", env, items=N_ARRAY),
-            agreement=_agreement(mine_result, baselines.tra_from_mea(M, e), angle=True) if fn else None,
-        )
+        compare(mine, numpy_, agreement=_agreement(got, baselines.tra_from_mea(M, e), angle=True) if fn else None),
+        compare(mine, hapsira, agreement=_agreement(got, eval(hap_stmt, loop), angle=True) if fn and hap else None),
     ]
-    label = "hapsira M_to_E then E_to_nu: Python loop over jitted scalars"
-    if hap is not None:
-        stmt = "np.fromiter(map(E_to_nu, map(M_to_E, Ml, el), el), np.float64, count=n)"
-        peer = time_stmt(label, stmt, loop_env, items=N_ARRAY, repeat=3, budget=0.5)
-        agree = _agreement(mine_result, eval(stmt, loop_env), angle=True) if fn else None
-        rows.append(compare(mine, peer, agreement=agree))
-    else:
-        rows.append(compare(mine, unavailable(label, hap_why, N_ARRAY)))
     case = Case("10⁶ float64 elements", mine, rows)
     if fn:
         case.memory.append(traced_peak("tra_from_mea(M, e)", lambda: fn(M, e)))
@@ -240,32 +224,30 @@ def state_inputs(ours: Ours):
 
 def state_cases(ours: Ours, s) -> list[Case]:
     GM = ours.GM
-    el_mod, el_why = load("hapsira.core.elements")
+    hap, hap_why = load("hapsira.core.elements")
     numba, _ = load("numba")
     env = {"np": np, "GM": GM, **s, "rv2coe_np": baselines.rv2coe, "coe2rv_np": baselines.coe2rv}
+    slow = {"repeat": 3, "budget": 0.5}
     cases = []
 
     # orbel_from_sv
     fn, why = ours.function("orbel_from_sv")
-    mine = _time_ours("orbel_from_sv(r, v)", fn, why, "f(r, v)", env, N_STATES)
+    loop = {"np": np, "GM": GM, "R": list(s["r"]), "V": list(s["v"])}
+    if hap is not None:
+        loop["rv2coe"] = hap.rv2coe
+    hap_stmt = "np.array([rv2coe(GM, x, y) for x, y in zip(R, V)])"
+    mine, numpy_, hapsira = time_together([
+        ours_spec("orbel_from_sv(r, v)", fn, why, "f(r, v)", env, N_STATES),
+        Spec("NumPy rv2coe, textbook, vectorised (7 arrays)", "rv2coe_np(r, v, GM)", env, N_STATES),
+        Spec("hapsira rv2coe: Python loop over jitted scalar (no array form)", hap_stmt, loop, N_STATES,
+             unavailable=hap_why, **slow),
+    ])
     got = _call(fn, s["r"], s["v"]) if fn else None
-    ref = baselines.rv2coe(s["r"], s["v"], GM)
+    ok = got is not None
     rows = [
-        compare(
-            mine,
-            time_stmt("NumPy rv2coe, textbook, vectorised (7 arrays)", "rv2coe_np(r, v, GM)", env, items=N_STATES),
-            agreement=_agreement(got["tra"], ref[5], angle=True) if got is not None else None,
-        )
+        compare(mine, numpy_, agreement=_agreement(got["tra"], baselines.rv2coe(s["r"], s["v"], GM)[5], angle=True) if ok else None),
+        compare(mine, hapsira, agreement=_agreement(got["slr"], eval(hap_stmt, loop)[:, 0], rtol=True) if ok and hap else None),
     ]
-    label = "hapsira rv2coe: Python loop over jitted scalar (no array form)"
-    if el_mod is not None:
-        loop = {"np": np, "GM": GM, "R": list(s["r"]), "V": list(s["v"]), "rv2coe": el_mod.rv2coe}
-        stmt = "np.array([rv2coe(GM, x, y) for x, y in zip(R, V)])"
-        peer = time_stmt(label, stmt, loop, items=N_STATES, repeat=3, budget=0.5)
-        agree = _agreement(got["slr"], eval(stmt, loop)[:, 0], rtol=True) if got is not None else None
-        rows.append(compare(mine, peer, agreement=agree))
-    else:
-        rows.append(compare(mine, unavailable(label, el_why, N_STATES)))
     best = fastest(rows)
     targets = [Target(f"≥ 2× faster than the fastest peer ({_short(best)})", best.ratio if best else None, "<=", 0.5)]
     case = Case("10⁵ states", mine, rows, targets)
@@ -275,38 +257,41 @@ def state_cases(ours: Ours, s) -> list[Case]:
 
     # sv_from_orbel
     fn, why = ours.function("sv_from_orbel")
-    mine = _time_ours("sv_from_orbel(orbel)", fn, why, "f(orbel)", env, N_STATES)
-    got = _call(fn, s["orbel"]) if fn else None
-    stmt = "coe2rv_np(ecc, inc, raa, arp, tra, slr, GM)"
-    rows = [
-        compare(
-            mine,
-            time_stmt("NumPy coe2rv, textbook, vectorised (field arrays)", stmt, env, items=N_STATES),
-            agreement=_agreement(got[0], eval(stmt, env)[0], rtol=True) if got is not None else None,
-        )
+    fields = ("slr", "ecc", "inc", "raa", "arp", "tra")
+    loop = {"np": np, "GM": GM, "Z": list(zip(*(s[k].tolist() for k in fields)))}
+    # coe2rv_many takes the gravitational parameter per element, as an array too.
+    many = {"GM": np.full(N_STATES, GM), **{k: np.ascontiguousarray(s[k]) for k in fields}}
+    if hap is not None:
+        loop["coe2rv"] = hap.coe2rv
+        many["f"] = hap.coe2rv_many
+    threads = numba.get_num_threads() if numba else 1
+    loop_stmt = "_rv = [coe2rv(GM, *z) for z in Z]; np.array([x[0] for x in _rv]); np.array([x[1] for x in _rv])"
+    many_stmt = "f(GM, slr, ecc, inc, raa, arp, tra)"
+    np_stmt = "coe2rv_np(ecc, inc, raa, arp, tra, slr, GM)"
+    specs = [
+        ours_spec("sv_from_orbel(orbel)", fn, why, "f(orbel)", env, N_STATES),
+        Spec("NumPy coe2rv, textbook, vectorised (field arrays)", np_stmt, env, N_STATES),
+        Spec("hapsira coe2rv: Python loop over jitted scalar", loop_stmt, loop, N_STATES, unavailable=hap_why, **slow),
+        Spec(f"hapsira coe2rv_many (numba parallel, {threads} threads)", many_stmt, many, N_STATES, unavailable=hap_why),
     ]
-    if el_mod is not None:
-        fields = [s[k].tolist() for k in ("slr", "ecc", "inc", "raa", "arp", "tra")]
-        loop = {"np": np, "GM": GM, "Z": list(zip(*fields)), "coe2rv": el_mod.coe2rv}
-        stmt = "_rv = [coe2rv(GM, *z) for z in Z]; np.array([x[0] for x in _rv]); np.array([x[1] for x in _rv])"
-        label = "hapsira coe2rv: Python loop over jitted scalar"
-        rows.append(compare(mine, time_stmt(label, stmt, loop, items=N_STATES, repeat=3, budget=0.5)))
-        # coe2rv_many takes the gravitational parameter per element, as an array too.
-        many = {"GM": np.full(N_STATES, GM), "f": el_mod.coe2rv_many, **{k: np.ascontiguousarray(s[k]) for k in ("slr", "ecc", "inc", "raa", "arp", "tra")}}
-        stmt = "f(GM, slr, ecc, inc, raa, arp, tra)"
-        threads = numba.get_num_threads() if numba else None
-        label = f"hapsira coe2rv_many (numba parallel, {threads} threads)"
-        peer = time_stmt(label, stmt, many, items=N_STATES)
-        agree = _agreement(got[0], eval(stmt, many)[0], rtol=True) if got is not None else None
-        rows.append(compare(mine, peer, agreement=agree))
-        if numba and threads and threads > 1:
-            numba.set_num_threads(1)
-            try:
-                rows.append(compare(mine, time_stmt("hapsira coe2rv_many (numba parallel, 1 thread)", stmt, many, items=N_STATES)))
-            finally:
-                numba.set_num_threads(threads)
-    else:
-        rows.append(compare(mine, unavailable("hapsira coe2rv / coe2rv_many", el_why, N_STATES)))
+    measured = time_together(specs)
+    if hap is not None and numba and threads > 1:
+        # numba's thread count is process-wide state: time the one-thread form on its own.
+        numba.set_num_threads(1)
+        try:
+            measured += time_together([Spec("hapsira coe2rv_many (numba parallel, 1 thread)", many_stmt, many, N_STATES)])
+        finally:
+            numba.set_num_threads(threads)
+    mine = measured[0]
+    got = _call(fn, s["orbel"]) if fn else None
+    ok = got is not None
+    agreements = [
+        _agreement(got[0], eval(np_stmt, env)[0], rtol=True) if ok else None,
+        None,
+        _agreement(got[0], eval(many_stmt, many)[0], rtol=True) if ok and hap else None,
+        None,
+    ]
+    rows = [compare(mine, peer, agreement=agree) for peer, agree in zip(measured[1:], agreements)]
     best = fastest(rows)
     targets = [Target(f"≥ 2× faster than the fastest peer ({_short(best)})", best.ratio if best else None, "<=", 0.5)]
     case = Case("10⁵ states", mine, rows, targets)
@@ -352,49 +337,40 @@ def tle_cases(ours: Ours) -> list[Case]:
     sky, sky_why = load("skyfield.api")
     D, why = ours.cls("DUOLINE")
     E, ewhy = ours.cls("ELSET")
+    t2 = sgp4.Satrec.twoline2rv if sgp4 else None
     cases = []
 
-    mine = _time_ours("DUOLINE(line1, line2) ×10⁴ (4 satellites)", D, why, "[f(a, b) for a, b in P]", {"P": mixed}, N_TLES)
-    rows = []
-    if sgp4 is not None:
-        t2 = sgp4.Satrec.twoline2rv
-        env = {"P": mixed, "g": sgp4_parse_gather, "t2": t2}
-        rows.append(compare(mine, time_stmt("python-sgp4 Satrec.twoline2rv + gather 6 elements", "g(P, t2)", env, items=N_TLES),
-                            ("≥ 3× faster than python-sgp4 + gather", "<=", 1 / 3)))
-        rows.append(compare(mine, time_stmt("python-sgp4 Satrec.twoline2rv alone", "[t2(a, b) for a, b in P]", env, items=N_TLES)))
-    else:
-        rows.append(compare(mine, unavailable("python-sgp4", sgp4_why, N_TLES)))
-    if sky is not None:
-        env = {"P": mixed, "ES": sky.EarthSatellite, "ts": sky.load.timescale()}
-        rows.append(compare(mine, time_stmt("skyfield EarthSatellite(line1, line2, None, ts)", "[ES(a, b, None, ts) for a, b in P]", env,
-                                            items=N_TLES, repeat=5), ("≥ 20× faster than skyfield", "<=", 1 / 20)))
-    else:
-        rows.append(compare(mine, unavailable("skyfield", sky_why, N_TLES)))
+    # Records from text, against python-sgp4 and skyfield.
+    sgp4_env = {"P": mixed, "g": sgp4_parse_gather, "t2": t2}
+    sky_env = {"P": mixed, "ES": sky.EarthSatellite, "ts": sky.load.timescale()} if sky else {}
+    mine, gather, alone, skyfield = time_together([
+        ours_spec("DUOLINE(line1, line2) ×10⁴ (4 satellites)", D, why, "[f(a, b) for a, b in P]", {"P": mixed}, N_TLES),
+        Spec("python-sgp4 Satrec.twoline2rv + gather 6 elements", "g(P, t2)", sgp4_env, N_TLES, unavailable=sgp4_why),
+        Spec("python-sgp4 Satrec.twoline2rv alone", "[t2(a, b) for a, b in P]", sgp4_env, N_TLES, unavailable=sgp4_why),
+        Spec("skyfield EarthSatellite(line1, line2, None, ts)", "[ES(a, b, None, ts) for a, b in P]", sky_env, N_TLES,
+             unavailable=sky_why, repeat=5),
+    ])
+    rows = [
+        compare(mine, gather, ("≥ 3× faster than python-sgp4 + gather", "<=", 1 / 3)),
+        compare(mine, alone),
+        compare(mine, skyfield, ("≥ 20× faster than skyfield", "<=", 1 / 20)),
+    ]
     cases.append(Case("10⁴ two-line element sets", mine, rows))
 
-    # ELSET over the records of one satellite, against building those records.
-    build = _time_ours("DUOLINE ×10⁴ (one satellite)", D, why, "[f(a, b) for a, b in P]", {"P": single}, N_TLES)
+    # ELSET over the records of one satellite, against building those records;
+    # and the whole road from text to arrays against python-sgp4 plus gathering.
     records = _call(lambda: [D(a, b) for a, b in single]) if D else None
-    if records is None or E is None:
-        reason = ewhy or why or "records could not be built"
-        ordered = unavailable("ELSET(*records) ×10⁴, time-ordered", reason, N_TLES)
-        shuffled = unavailable("ELSET(*records) ×10⁴, shuffled", reason, N_TLES)
-    else:
-        env = {"R": records, "f": E}
-        ordered = _time_ours("ELSET(*records) ×10⁴, time-ordered", E, None, "f(*R)", env, N_TLES)
-        order = np.random.default_rng(SEED + 4).permutation(len(records))
-        shuffled = _time_ours("ELSET(*records) ×10⁴, shuffled", E, None, "f(*R)", {"R": [records[i] for i in order]}, N_TLES)
-    rows = [compare(ordered, build, ("under half the cost of building the records", "<", 0.5))]
-    cases.append(Case("10⁴ two-line element sets", ordered, rows))
-    cases.append(Case("10⁴ two-line element sets", shuffled, [compare(shuffled, build)]))
-
-    # The whole road, text to arrays: records plus element set against sgp4 plus gathering.
-    if D is not None and E is not None:
-        whole = _time_ours("DUOLINE ×10⁴ + ELSET (one satellite)", D, None, "E(*[f(a, b) for a, b in P])", {"P": single, "E": E}, N_TLES)
-    else:
-        whole = unavailable("DUOLINE ×10⁴ + ELSET (one satellite)", ewhy or why, N_TLES)
-    if sgp4 is not None:
-        env = {"P": single, "g": sgp4_parse_gather, "t2": sgp4.Satrec.twoline2rv}
-        rows = [compare(whole, time_stmt("python-sgp4 twoline2rv + gather (one satellite)", "g(P, t2)", env, items=N_TLES))]
-        cases.append(Case("10⁴ two-line element sets", whole, rows))
+    reason = why or ewhy or (None if records is not None else "records could not be built")
+    order = np.random.default_rng(SEED + 4).permutation(N_TLES)
+    shuffled = [records[i] for i in order] if records is not None else None
+    build, ordered, mixed_up, whole, sgp4_whole = time_together([
+        ours_spec("DUOLINE ×10⁴ (one satellite)", D, why, "[f(a, b) for a, b in P]", {"P": single}, N_TLES),
+        ours_spec("ELSET(*records) ×10⁴, time-ordered", E, reason, "f(*R)", {"R": records}, N_TLES),
+        ours_spec("ELSET(*records) ×10⁴, shuffled", E, reason, "f(*R)", {"R": shuffled}, N_TLES),
+        ours_spec("DUOLINE ×10⁴ + ELSET (one satellite)", D, reason, "E(*[f(a, b) for a, b in P])", {"P": single, "E": E}, N_TLES),
+        Spec("python-sgp4 twoline2rv + gather (one satellite)", "g(P, t2)", {**sgp4_env, "P": single}, N_TLES, unavailable=sgp4_why),
+    ])
+    cases.append(Case("10⁴ two-line element sets", ordered, [compare(ordered, build, ("under half the cost of building the records", "<", 0.5))]))
+    cases.append(Case("10⁴ two-line element sets", mixed_up, [compare(mixed_up, build)]))
+    cases.append(Case("10⁴ two-line element sets", whole, [compare(whole, sgp4_whole)]))
     return cases

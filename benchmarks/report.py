@@ -85,7 +85,7 @@ def text(results: list[Case], info: dict) -> str:
             out.append(f"{'  target':<{WIDTH}} {'':>10} {'':>10} {value:>7}  {fmt_target(t)}")
     mems = [m for case in results for m in case.memory]
     if mems:
-        out.append(f"── peak traced memory (tracemalloc), one call " + "─" * (WIDTH - 15))
+        out.append("── peak traced memory (tracemalloc), one call " + "─" * (WIDTH - 15))
         out.append(f"{'call':<{WIDTH}} {'result':>10} {'peak':>10} {'over':>10}  target")
         for m in mems:
             t = memory_target(m)

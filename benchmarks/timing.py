@@ -2,8 +2,9 @@
 
 Every implementation is timed the same way: a `timeit.Timer` over a statement
 string (so a scalar call is not wrapped in an extra Python frame), a warm-up,
-an autoranged loop count for small calls, several repeats and the median of
-the per-call times.  Only `time.perf_counter` is used.
+an autoranged loop count for small calls, several repeats interleaved with
+those of the implementations it is compared with, and the median of the
+per-call times.  Only `time.perf_counter` is used.
 """
 
 from __future__ import annotations
@@ -39,40 +40,67 @@ def unavailable(label: str, why: str, items: int = 1) -> Measured:
     return Measured(label, None, [], 0, items, "", note=why)
 
 
-def time_stmt(
-    label: str,
-    stmt: str,
-    env: dict[str, Any],
-    *,
-    items: int = 1,
-    min_sample: float = 0.05,
-    repeat: int = 9,
-    budget: float = 2.0,
-    min_repeat: int = 3,
-    warmup: int = 1,
-    note: str | None = None,
-) -> Measured:
-    """Time `stmt` evaluated in `env`.
+@dataclasses.dataclass
+class Spec:
+    """A statement to time: `stmt` evaluated in `env`, handling `items` per call."""
 
-    The warm-up calls run first (they also trigger JIT compilation of peers
-    that compile on first call).  The loop count is the smallest of 1, 2, 5,
-    10, 20, ... whose loop lasts at least `min_sample` seconds, as timeit's
-    autorange does.  The number of repeats is `repeat`, reduced for slow
-    statements so that the repeats together stay within about `budget`
-    seconds, but never below `min_repeat`.
+    label: str
+    stmt: str
+    env: dict[str, Any]
+    items: int = 1
+    note: str | None = None
+    repeat: int = 9
+    budget: float = 2.0  # seconds all repeats together should take, about
+    min_repeat: int = 3
+    unavailable: str | None = None  # reason it cannot run; then nothing is timed
+
+
+def time_together(specs: list[Spec], *, min_sample: float = 0.05, warmup: int = 1) -> list[Measured]:
+    """Time several statements, interleaving their repeats.
+
+    Each statement is warmed up (which also triggers JIT compilation of peers
+    that compile on first call) and given a loop count: the smallest of 1, 2,
+    5, 10, 20, ... whose loop lasts at least `min_sample` seconds, as timeit's
+    autorange does.  Its number of repeats is `repeat`, reduced for slow
+    statements so that they stay within about `budget` seconds, but never
+    below `min_repeat`.  The repeats then run round-robin (one of each
+    statement in turn), so that a change in the machine's load during the
+    case affects ours and the peers alike; each result is the median of its
+    per-call times.  A statement that raises is reported, not timed.
     """
-    timer = timeit.Timer(stmt, timer=time.perf_counter, globals=env)
-    if warmup:
-        timer.timeit(warmup)
-    number = 1
-    elapsed = timer.timeit(1)
-    while elapsed < min_sample:
-        number = _next_number(number)
-        elapsed = timer.timeit(number)
-    runs = max(min_repeat, min(repeat, int(budget / max(elapsed, 1e-9))))
-    samples = [elapsed / number]
-    samples += [t / number for t in timer.repeat(repeat=runs - 1, number=number)]
-    return Measured(label, statistics.median(samples), samples, number, items, stmt, note)
+    plans = []
+    for spec in specs:
+        if spec.unavailable:
+            plans.append(None)
+            continue
+        try:
+            timer = timeit.Timer(spec.stmt, timer=time.perf_counter, globals=spec.env)
+            if warmup:
+                timer.timeit(warmup)
+            number = 1
+            elapsed = timer.timeit(1)
+            while elapsed < min_sample:
+                number = _next_number(number)
+                elapsed = timer.timeit(number)
+        except Exception as exc:  # an unfinished module or a peer that fails on these inputs
+            spec.unavailable = f"raised {type(exc).__name__}: {exc}"
+            plans.append(None)
+            continue
+        runs = max(spec.min_repeat, min(spec.repeat, int(spec.budget / max(elapsed, 1e-9))))
+        plans.append([timer, number, runs, [elapsed / number]])
+    for round_ in range(1, max((p[2] for p in plans if p), default=0)):
+        for plan in plans:
+            if plan and round_ < plan[2]:
+                timer, number, _, samples = plan
+                samples.append(timer.timeit(number) / number)
+    out = []
+    for spec, plan in zip(specs, plans):
+        if plan is None:
+            out.append(unavailable(spec.label, spec.unavailable, spec.items))
+        else:
+            _, number, _, samples = plan
+            out.append(Measured(spec.label, statistics.median(samples), samples, number, spec.items, spec.stmt, spec.note))
+    return out
 
 
 def _next_number(number: int) -> int:
