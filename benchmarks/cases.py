@@ -357,6 +357,17 @@ def tle_cases(ours: Ours) -> list[Case]:
     ]
     cases.append(Case("10⁴ two-line element sets", mine, rows))
 
+    # The same with the garbage collector running, as in a program: records
+    # with an instance dictionary are tracked by it, and so are skyfield's objects.
+    on = {"gc": True}
+    mine, gather, skyfield = time_together([
+        ours_spec("DUOLINE ×10⁴, garbage collector on", D, why, "[f(a, b) for a, b in P]", {"P": mixed}, N_TLES, **on),
+        Spec("python-sgp4 twoline2rv + gather, garbage collector on", "g(P, t2)", sgp4_env, N_TLES, unavailable=sgp4_why, **on),
+        Spec("skyfield EarthSatellite, garbage collector on", "[ES(a, b, None, ts) for a, b in P]", sky_env, N_TLES,
+             unavailable=sky_why, repeat=5, **on),
+    ])
+    cases.append(Case("10⁴ two-line element sets", mine, [compare(mine, gather), compare(mine, skyfield)]))
+
     # ELSET over the records of one satellite, against building those records;
     # and the whole road from text to arrays against python-sgp4 plus gathering.
     records = _call(lambda: [D(a, b) for a, b in single]) if D else None

@@ -53,6 +53,7 @@ class Spec:
     budget: float = 2.0  # seconds all repeats together should take, about
     min_repeat: int = 3
     unavailable: str | None = None  # reason it cannot run; then nothing is timed
+    gc: bool = False  # keep the cyclic garbage collector running while timing (timeit stops it)
 
 
 def time_together(specs: list[Spec], *, min_sample: float = 0.05, warmup: int = 1) -> list[Measured]:
@@ -74,7 +75,8 @@ def time_together(specs: list[Spec], *, min_sample: float = 0.05, warmup: int = 
             plans.append(None)
             continue
         try:
-            timer = timeit.Timer(spec.stmt, timer=time.perf_counter, globals=spec.env)
+            setup = "import gc; gc.enable()" if spec.gc else "pass"
+            timer = timeit.Timer(spec.stmt, setup, timer=time.perf_counter, globals=spec.env)
             if warmup:
                 timer.timeit(warmup)
             number = 1
