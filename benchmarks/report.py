@@ -48,11 +48,12 @@ def fmt_target(t: Target | None) -> str:
 
 def _header(info: dict) -> list[str]:
     peers = ", ".join(f"{d} {info.get(d) or 'missing'}" for d in ("sgp4", "skyfield", "hapsira", "numba"))
-    removed = ", ".join(info["removed_environment"]) or "none set"
+    removed = ", ".join(info["removed_environment"]) or "nothing"
+    added = ", ".join(f"{k}={v}" for k, v in info.get("set_environment", {}).items()) or "nothing"
     lines = [
         f"quorvane benchmarks — {info['cpu']}, {info['cpus']} CPUs, {info['platform']}",
         f"Python {info['python']}, NumPy {info['numpy']}; {peers}",
-        f"commit {info['commit']}{'' if info['tree_clean'] else ' (+ local changes)'}; removed from the environment: {removed}",
+        f"commit {info['commit']}{'' if info['tree_clean'] else ' (+ local changes)'}; environment: removed {removed}, set {added}",
     ]
     pools = info.get("threadpools")
     if isinstance(pools, list):
