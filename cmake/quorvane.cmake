@@ -22,3 +22,48 @@ function(quorvane_add_module target)
   target_link_options(${target} PRIVATE ${QUORVANE_LINK_OPTIONS})
   install(TARGETS ${target} LIBRARY DESTINATION ${ARG_DESTINATION})
 endfunction()
+
+# Declaration headers shipped in the wheel for extensions outside the package,
+# under quorvane/include/quorvane/ (quorvane.get_include() is the include
+# directory).  Paths are relative to native/; the binding helper is the
+# runtime's own header-only binder, <quorvane/runtime/bind.hpp>.
+set(QUORVANE_SHIPPED_HEADERS
+  datamodel/structured/structured.hpp
+  mathtools/arqel/arqel.hpp
+  state/orbel/orbel.hpp
+  runtime/ref.hpp
+  runtime/bind.hpp)
+# Headers that may include <Python.h>; the others must compile without it.
+set(QUORVANE_SHIPPED_PYTHON_HEADERS runtime/ref.hpp runtime/bind.hpp)
+
+# Inside the build, headers include each other relative to native/
+# ("datamodel/structured/structured.hpp"); shipped, the same files live under
+# quorvane/, so those includes are rewritten to "quorvane/...".  An include of
+# a project file that is not shipped, or of Python.h from a header that must
+# not need it, fails the configure step rather than the user's compiler.
+function(quorvane_install_headers)
+  foreach(header IN LISTS QUORVANE_SHIPPED_HEADERS)
+    set(source "${PROJECT_SOURCE_DIR}/native/${header}")
+    set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
+    file(READ "${source}" text)
+    foreach(other IN LISTS QUORVANE_SHIPPED_HEADERS)
+      string(REPLACE "#include \"${other}\"" "#include \"quorvane/${other}\"" text "${text}")
+    endforeach()
+    string(REGEX MATCHALL "#include \"[^\"]*\"" quoted "${text}")
+    foreach(include IN LISTS quoted)
+      if(NOT include MATCHES "^#include \"quorvane/")
+        message(FATAL_ERROR "shipped header ${header}: ${include} names a file that is not shipped")
+      endif()
+    endforeach()
+    if(NOT header IN_LIST QUORVANE_SHIPPED_PYTHON_HEADERS AND text MATCHES "Python\\.h")
+      message(FATAL_ERROR "shipped header ${header} must not need Python.h")
+    endif()
+    set(installed "${header}")
+    set(staged "${PROJECT_BINARY_DIR}/include/quorvane/${installed}")
+    # Written through a scratch copy so an unchanged header keeps its time stamp.
+    file(WRITE "${PROJECT_BINARY_DIR}/include.tmp/${installed}" "${text}")
+    configure_file("${PROJECT_BINARY_DIR}/include.tmp/${installed}" "${staged}" COPYONLY)
+    get_filename_component(subdir "${installed}" DIRECTORY)
+    install(FILES "${staged}" DESTINATION "quorvane/include/quorvane/${subdir}")
+  endforeach()
+endfunction()

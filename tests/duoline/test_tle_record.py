@@ -300,10 +300,10 @@ def test_earth_faults_propagate(earth, attribute, value, error):
 @pytest.mark.parametrize("day, error", [("nan", ValueError), ("1e300", OverflowError)])
 def test_time_faults_propagate(day, error):
     lines = [with_epoch(ISS_2008[0], "08" + day.rjust(12)), "2" + ISS_2008[1][1:]]
-    flag = object()
+    flag = []  # a false strict_validation: the lenient parser reaches Time
     before = [sys.getrefcount(x) for x in (*lines, flag)]
     for _ in range(3):
-        with pytest.raises(error):
+        with pytest.raises(error, match="^(?!line )"):
             DUOLINE(*lines, flag)
     assert [sys.getrefcount(x) for x in (*lines, flag)] == before
 

@@ -39,7 +39,7 @@ struct DuolineObject {
     DuolineVTable* vtab;          // the type's native method table
     char _line1[line_size];       // stripped, upper-cased, NUL-padded
     char _line2[line_size];
-    int strict_validation;        // always 0; kept for layout compatibility
+    int strict_validation;        // 1 when the lines passed strict validation, else 0
     char _satno[satno_size];      // columns 3-7 of line 1, NUL-terminated
     PyObject* epoch;              // Time, owned; None until line 1 is parsed
     double inc;                   // rad

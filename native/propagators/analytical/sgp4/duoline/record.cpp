@@ -7,6 +7,7 @@
 
 #include "propagators/analytical/sgp4/duoline/bound.hpp"
 #include "propagators/analytical/sgp4/duoline/fields.hpp"
+#include "propagators/analytical/sgp4/duoline/validate.hpp"
 #include "runtime/runtime.hpp"
 
 namespace qv::duoline {
@@ -86,7 +87,8 @@ void parse_line2(DuolineObject* self) {
 DuolineVTable vtable = {parse_line1, parse_line2};
 
 // Strip surrounding whitespace, upper-case, encode as ASCII and store the
-// first 69 bytes, NUL-padded.  An ASCII str is normalised in place of the
+// first 69 bytes, NUL-padded; `length` receives the length of the
+// normalised text before the cut, which strict validation checks.  An ASCII str is normalised in place of the
 // str methods (same result: ASCII whitespace, ASCII letters), which spares
 // three temporary objects per line; any other str goes through str.strip,
 // str.upper and the ASCII encoder, so a character that stays outside ASCII
@@ -97,14 +99,15 @@ void store_bytes(const char* text, Py_ssize_t length, char* out, bool upper) {
     std::memset(out + n, 0, static_cast<std::size_t>(line_size - n));
 }
 
-int store_line(PyObject* line, char* out) {
+int store_line(PyObject* line, char* out, Py_ssize_t* length) {
     if (PyUnicode_IS_ASCII(line)) {
         const char* text = reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(line));
         Py_ssize_t end = PyUnicode_GET_LENGTH(line);
         Py_ssize_t begin = 0;
         while (begin < end && Py_UNICODE_ISSPACE(static_cast<unsigned char>(text[begin]))) ++begin;
         while (end > begin && Py_UNICODE_ISSPACE(static_cast<unsigned char>(text[end - 1]))) --end;
-        store_bytes(text + begin, end - begin, out, true);
+        *length = end - begin;
+        store_bytes(text + begin, *length, out, true);
         return 0;
     }
     Ref stripped = Ref::steal(PyObject_CallMethodNoArgs(line, names.strip));
@@ -113,7 +116,8 @@ int store_line(PyObject* line, char* out) {
     if (!upper) return -1;
     Ref encoded = Ref::steal(PyUnicode_AsASCIIString(upper.get()));
     if (!encoded) return -1;
-    store_bytes(PyBytes_AS_STRING(encoded.get()), PyBytes_GET_SIZE(encoded.get()), out, false);
+    *length = PyBytes_GET_SIZE(encoded.get());
+    store_bytes(PyBytes_AS_STRING(encoded.get()), *length, out, false);
     return 0;
 }
 
@@ -153,10 +157,22 @@ const Params cinit_params{"__cinit__", {"line1", "line2", "strict_validation"}, 
 int build(DuolineObject* r, PyObject* args, PyObject* kwds) {
     PyObject* a[3];
     if (bind_arguments(cinit_params, args, kwds, a) < 0) return -1;
-    // strict_validation has no effect, but its truth value is still taken.
-    if (a[2] && PyObject_IsTrue(a[2]) < 0) return -1;
+    // The truth value of strict_validation is taken before the lines are
+    // looked at; the lines are validated once both are stored.
+    int strict = a[2] ? PyObject_IsTrue(a[2]) : 0;
+    if (strict < 0) return -1;
     if (check_exact_str(a[0], "line1", false) < 0 || check_exact_str(a[1], "line2", false) < 0) return -1;
-    if (store_line(a[0], r->_line1) < 0 || store_line(a[1], r->_line2) < 0) return -1;
+    Py_ssize_t length1, length2;
+    if (store_line(a[0], r->_line1, &length1) < 0 || store_line(a[1], r->_line2, &length2) < 0) return -1;
+    if (strict) {
+        Fault fault;
+        if (!validate_lines(r->_line1, static_cast<std::size_t>(length1), r->_line2,
+                            static_cast<std::size_t>(length2), &fault)) {
+            PyErr_SetString(PyExc_ValueError, fault.message);
+            return -1;
+        }
+        r->strict_validation = 1;
+    }
     r->vtab->parse_line1(r);
     if (PyErr_Occurred()) return -1;
     r->vtab->parse_line2(r);

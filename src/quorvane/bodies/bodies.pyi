@@ -1,0 +1,13 @@
+"""Celestial bodies: Earth constants and low-precision ephemerides of the Sun and the Moon."""
+
+from typing import ClassVar
+
+class CelestialBody:
+    def __init__(self) -> None: ...
+
+class Earth(CelestialBody):
+    GM: ClassVar[float]
+    Re: ClassVar[float]
+
+class Sun(CelestialBody): ...
+class Moon(CelestialBody): ...

@@ -1,0 +1,22 @@
+"""Reference ellipsoids: WGS84, WGS72 and GRS80."""
+
+from typing import Self
+
+__pyx_capi__: dict[str, object]
+
+class Ellipsoid:
+    def __new__(cls, a: float, f: float, name: str) -> Self: ...
+    @property
+    def a(self) -> float: ...
+    @property
+    def f(self) -> float: ...
+    @property
+    def b(self) -> float: ...
+    @property
+    def e2(self) -> float: ...
+    @property
+    def name(self) -> str: ...
+
+WGS84: Ellipsoid
+WGS72: Ellipsoid
+GRS80: Ellipsoid
