@@ -126,34 +126,40 @@ def _named(t: Target, label: str) -> Target:
 
 
 def markdown(results: list[Case], info: dict) -> str:
+    """Short Markdown form: the targets, then every comparison, then memory."""
     out = ["# Benchmark results", ""]
     out += [line + "  " for line in _header(info)]
-    out += [f"Run with `make bench` (or `python benchmarks/run.py`); took {info.get('seconds', '?')} s.", ""]
-    out.append("| case | ours | peer | peer time | ratio | target |")
-    out.append("|---|---:|---|---:|---:|---|")
+    out += [f"`make bench` (or `.venv/bin/python benchmarks/run.py`); the run took {info.get('seconds', '?')} s.", ""]
+    out += ["## Targets", "", "| call | target | measured | verdict |", "|---|---|---:|---|"]
     for case in results:
-        ours = case.ours
-        first = True
         for row in case.peers:
-            cells = [
-                _md(ours.label) if first else "",
-                _md_time(ours) if first else "",
-                _md(row.measured.label),
-                _md_time(row.measured),
-                fmt_ratio(row.ratio),
-                _md(fmt_target(row.target)) if row.target else "",
-            ]
-            out.append("| " + " | ".join(cells) + " |")
-            first = False
+            if row.target:
+                out.append(f"| {_md(case.ours.label)} | {_md(_target_text(row.target))} | {_md_value(row.target)} | {row.target.verdict} |")
         for t in case.targets:
-            out.append(f"| | | | | {fmt_ratio(t.value) if t.unit == 'ratio' else ''} | {_md(fmt_target(t))} |")
-    mems = [m for case in results for m in case.memory if not m.baseline]
-    if mems:
-        out += ["", "| array call | result | peak traced | over result | target |", "|---|---:|---:|---:|---|"]
-        for m in mems:
+            out.append(f"| {_md(case.ours.label)} | {_md(_target_text(t))} | {_md_value(t)} | {t.verdict} |")
+        for m in case.memory:
             t = memory_target(m)
-            out.append(f"| {_md(m.label)} | {fmt_bytes(m.result)} | {fmt_bytes(m.peak)} | {fmt_bytes(m.excess, True)} | ≤ +64 KiB {t.verdict} |")
+            if t:
+                out.append(f"| {_md(m.label)} | peak traced memory ≤ result + 64 KiB | {fmt_bytes(m.excess, True)} | {t.verdict} |")
+    out += ["", "## Timings (medians)", "", "| ours | median | peer | median | ratio |", "|---|---:|---|---:|---:|"]
+    for case in results:
+        for i, row in enumerate(case.peers):
+            left = f"{_md(case.ours.label)} | {_md_time(case.ours)}" if i == 0 else " | "
+            out.append(f"| {left} | {_md(row.measured.label)} | {_md_time(row.measured)} | {fmt_ratio(row.ratio)} |")
     return "\n".join(out) + "\n"
+
+
+def _target_text(t: Target) -> str:
+    if t.unit == "ratio":
+        limit = {1 / 3: "1/3", 1 / 20: "1/20"}.get(t.limit, f"{t.limit:g}")
+        return f"{t.text} (ratio {t.op} {limit})"
+    return t.text
+
+
+def _md_value(t: Target) -> str:
+    if t.value is None:
+        return "n/a"
+    return f"{t.value:.3g} ns" if t.unit == "ns" else f"{t.value:.3g}"
 
 
 def _md(s: str) -> str:
@@ -163,8 +169,7 @@ def _md(s: str) -> str:
 def _md_time(m) -> str:
     if m.median is None:
         return "n/a"
-    per = f" ({fmt_time(m.per_item)}/item)" if m.items > 1 else ""
-    return fmt_time(m.median) + per
+    return fmt_time(m.per_item) + "/item" if m.items > 1 else fmt_time(m.median)
 
 
 def as_dict(case: Case) -> dict:
