@@ -63,7 +63,7 @@ def machine() -> dict:
         "removed_environment": _REMOVED,
         "set_environment": _SET,
         "commit": _git("rev-parse", "--short", "HEAD"),
-        "tree_clean": _git("status", "--porcelain") == "",
+        "tree_clean": _git("status", "--porcelain", "--untracked-files=no", "--", ".") == "",
     }
     for dist in ("sgp4", "skyfield", "hapsira", "numba"):
         try:
