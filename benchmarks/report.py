@@ -1,0 +1,186 @@
+"""Text and Markdown tables of a benchmark run, and its JSON form."""
+
+from __future__ import annotations
+
+import dataclasses
+
+from model import Case, Target, memory_target
+
+WIDTH = 70  # implementation column
+
+
+def fmt_time(seconds: float | None) -> str:
+    if seconds is None:
+        return "—"
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("µs", 1e-6), ("ns", 1e-9)):
+        if seconds >= scale or unit == "ns":
+            value = seconds / scale
+            return f"{value:.3g} {unit}" if value < 1000 else f"{value:.0f} {unit}"
+    return "—"
+
+
+def fmt_bytes(n: int | None, signed: bool = False) -> str:
+    if n is None:
+        return "—"
+    sign = ("+" if n >= 0 else "−") if signed else ("" if n >= 0 else "−")
+    n = abs(n)
+    for unit, scale in (("MiB", 2**20), ("KiB", 2**10)):
+        if n >= scale:
+            return f"{sign}{n / scale:.3g} {unit}"
+    return f"{sign}{n} B"
+
+
+def fmt_ratio(r: float | None) -> str:
+    return "—" if r is None else f"{r:.3g}"
+
+
+def fmt_target(t: Target | None) -> str:
+    if t is None:
+        return ""
+    if t.unit == "ns":
+        shown = "—" if t.value is None else f"{t.value:.3g} ns"
+        return f"{t.text} ({shown})  {t.verdict}"
+    if t.unit == "B":
+        return f"{t.text} ({fmt_bytes(t.value, True)} over the result)  {t.verdict}"
+    limit = {1 / 3: "1/3", 1 / 20: "1/20"}.get(t.limit, f"{t.limit:g}")
+    return f"{t.text} (ratio {t.op} {limit})  {t.verdict}"
+
+
+def _header(info: dict) -> list[str]:
+    peers = ", ".join(f"{d} {info.get(d) or 'missing'}" for d in ("sgp4", "skyfield", "hapsira", "numba"))
+    removed = ", ".join(info["removed_environment"]) or "nothing"
+    added = ", ".join(f"{k}={v}" for k, v in info.get("set_environment", {}).items()) or "nothing"
+    lines = [
+        f"quorvane benchmarks — {info['cpu']}, {info['cpus']} CPUs, {info['platform']}",
+        f"Python {info['python']}, NumPy {info['numpy']}; {peers}",
+        f"commit {info['commit']}{'' if info['tree_clean'] else ' (+ local changes)'}; environment: removed {removed}, set {added}",
+    ]
+    pools = info.get("threadpools")
+    if isinstance(pools, list):
+        lines.append("threadpools: " + "; ".join(f"{p['internal_api']} {p['version']} {p['architecture']} ×{p['num_threads']}" for p in pools))
+    lines.append("medians of repeated timings; ratio = ours ÷ peer (< 1: quorvane is faster)")
+    return lines
+
+
+def text(results: list[Case], info: dict) -> str:
+    out = _header(info)
+    out.append("")
+    out.append(f"{'implementation':<{WIDTH}} {'median':>10} {'per item':>10} {'ratio':>7}  target")
+    group = None
+    for case in results:
+        if case.group != group:
+            group = case.group
+            out.append(f"── {group} " + "─" * (WIDTH + 30 - len(group)))
+        ours = case.ours
+        out.append(_line(ours.label, ours, None, None))
+        if ours.median is None:
+            out.append(f"    ({ours.note})")
+        for row in case.peers:
+            out.append(_line("  vs " + row.measured.label, row.measured, row.ratio, row.target))
+            if row.measured.median is None:
+                out.append(f"      ({row.measured.note})")
+            if row.agreement:
+                out.append(f"      result vs ours: {row.agreement}")
+        for t in case.targets:
+            value = fmt_ratio(t.value) if t.unit == "ratio" else ""
+            out.append(f"{'  target':<{WIDTH}} {'':>10} {'':>10} {value:>7}  {fmt_target(t)}")
+    mems = [m for case in results for m in case.memory]
+    if mems:
+        out.append("── peak traced memory (tracemalloc), one call " + "─" * (WIDTH - 15))
+        out.append(f"{'call':<{WIDTH}} {'result':>10} {'peak':>10} {'over':>10}  target")
+        for m in mems:
+            t = memory_target(m)
+            verdict = f"≤ +64 KiB  {t.verdict}" if t else "(peer, for comparison)"
+            label = m.label if not m.baseline else "  " + m.label
+            out.append(f"{label:<{WIDTH}} {fmt_bytes(m.result):>10} {fmt_bytes(m.peak):>10} {fmt_bytes(m.excess, True):>10}  {verdict}")
+    out.append("")
+    out.append("targets:")
+    for t in all_targets(results):
+        out.append(f"  {t.verdict:<5} {fmt_target(t).rsplit('  ', 1)[0]}")
+    out.append(f"run took {info.get('seconds', '?')} s")
+    return "\n".join(out)
+
+
+def _line(label: str, m, ratio, target) -> str:
+    per = fmt_time(m.per_item) if m.items > 1 else ""
+    label = label if len(label) <= WIDTH else label[: WIDTH - 1] + "…"
+    return f"{label:<{WIDTH}} {fmt_time(m.median):>10} {per:>10} {fmt_ratio(ratio) if ratio is not None or target else '':>7}  {fmt_target(target)}".rstrip()
+
+
+def all_targets(results: list[Case]) -> list[Target]:
+    found = []
+    for case in results:
+        for row in case.peers:
+            if row.target:
+                found.append(_named(row.target, case.ours.label))
+        found += [_named(t, case.ours.label) for t in case.targets]
+        for m in case.memory:
+            t = memory_target(m)
+            if t:
+                found.append(_named(t, m.label))
+    return found
+
+
+def _named(t: Target, label: str) -> Target:
+    return dataclasses.replace(t, text=f"{label}: {t.text}")
+
+
+def markdown(results: list[Case], info: dict) -> str:
+    """Short Markdown form: the targets, then every comparison, then memory."""
+    out = ["# Benchmark results", ""]
+    out += [line + "  " for line in _header(info)]
+    out += [f"`make bench` (or `.venv/bin/python benchmarks/run.py`); the run took {info.get('seconds', '?')} s.", ""]
+    out += ["## Targets", "", "| call | target | measured | verdict |", "|---|---|---:|---|"]
+    for case in results:
+        for row in case.peers:
+            if row.target:
+                out.append(f"| {_md(case.ours.label)} | {_md(_target_text(row.target))} | {_md_value(row.target)} | {row.target.verdict} |")
+        for t in case.targets:
+            out.append(f"| {_md(case.ours.label)} | {_md(_target_text(t))} | {_md_value(t)} | {t.verdict} |")
+        for m in case.memory:
+            t = memory_target(m)
+            if t:
+                out.append(f"| {_md(m.label)} | peak traced memory ≤ result + 64 KiB | {fmt_bytes(m.excess, True)} | {t.verdict} |")
+    out += ["", "## Timings (medians)", "", "| ours | median | peer | median | ratio |", "|---|---:|---|---:|---:|"]
+    for case in results:
+        for i, row in enumerate(case.peers):
+            left = f"{_md(case.ours.label)} | {_md_time(case.ours)}" if i == 0 else " | "
+            out.append(f"| {left} | {_md(row.measured.label)} | {_md_time(row.measured)} | {fmt_ratio(row.ratio)} |")
+    return "\n".join(out) + "\n"
+
+
+def _target_text(t: Target) -> str:
+    if t.unit == "ratio":
+        limit = {1 / 3: "1/3", 1 / 20: "1/20"}.get(t.limit, f"{t.limit:g}")
+        return f"{t.text} (ratio {t.op} {limit})"
+    return t.text
+
+
+def _md_value(t: Target) -> str:
+    if t.value is None:
+        return "n/a"
+    return f"{t.value:.3g} ns" if t.unit == "ns" else f"{t.value:.3g}"
+
+
+def _md(s: str) -> str:
+    return s.replace("|", "\\|")
+
+
+def _md_time(m) -> str:
+    if m.median is None:
+        return "n/a"
+    return fmt_time(m.per_item) + "/item" if m.items > 1 else fmt_time(m.median)
+
+
+def as_dict(case: Case) -> dict:
+    d = dataclasses.asdict(case)
+    for row, raw in zip(case.peers, d["peers"]):
+        if row.target:
+            raw["target"]["passed"] = row.target.passed
+    for t, raw in zip(case.targets, d["targets"]):
+        raw["passed"] = t.passed
+    for m, raw in zip(case.memory, d["memory"]):
+        t = memory_target(m)
+        raw["excess"] = m.excess
+        raw["passed"] = t.passed if t else None
+    return d
