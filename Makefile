@@ -50,6 +50,7 @@ fuzz: install
 bench: venv
 	$(PY) tools/install-build-deps.py
 	$(PY) -m pip install -q --no-build-isolation '.[bench]'
+	$(PY) -m pip install -q --no-deps hapsira
 	$(PY) benchmarks/run.py
 
 clean:
