@@ -18,7 +18,7 @@ import numpy as np
 import baselines
 import tles
 from model import Case, Target, compare, fastest
-from timing import Spec, time_together, traced_peak
+from timing import Timed, time_together, traced_peak
 
 SEED = 20240607
 N_ARRAY = 10**6
@@ -62,9 +62,9 @@ class Ours:
         return (obj, None) if obj is not None else (None, f"duoline has no {name}")
 
 
-def ours_spec(label, fn, why, stmt, env, items=1, **kw) -> Spec:
-    """Spec of one of our calls; `f` in `stmt` is the function or class."""
-    return Spec(label, stmt, {**env, "f": fn}, items, unavailable=None if fn is not None else why, **kw)
+def ours_spec(label, fn, why, stmt, env, items=1, **kw) -> Timed:
+    """Timing of one of our calls; `f` in `stmt` is the function or class."""
+    return Timed(label, stmt, {**env, "f": fn}, items, unavailable=None if fn is not None else why, **kw)
 
 
 def _agreement(ours, theirs, *, angle=False, rtol=None) -> str | None:
@@ -103,7 +103,7 @@ def scalar_cases(ours: Ours) -> list[Case]:
     got = time_together([
         ours_spec("mnm_from_sma(7.0e6)", mnm, why1, "f(7.0e6)", {}),
         ours_spec("eca_from_mea(1.0, 0.1)", eca, why2, "f(1.0, 0.1)", {}),
-        Spec("math.atan2(1.0, 2.0)", "f(1.0, 2.0)", {"f": math.atan2}),
+        Timed("math.atan2(1.0, 2.0)", "f(1.0, 2.0)", {"f": math.atan2}),
     ])
     atan2 = got[2]
     return [Case("scalar call", mine, [compare(mine, atan2, ("within 2× of math.atan2", "<=", 2.0))]) for mine in got[:2]]
@@ -133,7 +133,7 @@ def relation_cases(ours: Ours, x) -> list[Case]:
         fn, why = ours.function(name)
         mine, peer = time_together([
             ours_spec(f"{name}({arg})", fn, why, f"f({arg})", env, N_ARRAY),
-            Spec(f"NumPy {expr}", expr, env, N_ARRAY),
+            Timed(f"NumPy {expr}", expr, env, N_ARRAY),
         ])
         agree = _agreement(_call(fn, x[arg]), eval(expr, env)) if fn else None
         case = Case("10⁶ float64 elements", mine, [compare(mine, peer, ("no slower than NumPy", "<=", 1.0), agree)])
@@ -159,8 +159,8 @@ def anomaly_cases(ours: Ours, x) -> list[Case]:
     hap_stmt = "np.fromiter(map(M_to_E, Ml, el), np.float64, count=n)"
     mine, numpy_, hapsira = time_together([
         ours_spec("eca_from_mea(M, e)", fn, why, "f(M, e)", env, N_ARRAY),
-        Spec("NumPy Newton solver, vectorised", "kepler(M, e)", env, N_ARRAY),
-        Spec("hapsira M_to_E: Python loop over jitted scalar (no array form)", hap_stmt, loop, N_ARRAY,
+        Timed("NumPy Newton solver, vectorised", "kepler(M, e)", env, N_ARRAY),
+        Timed("hapsira M_to_E: Python loop over jitted scalar (no array form)", hap_stmt, loop, N_ARRAY,
              unavailable=hap_why, **slow),
     ])
     got = _call(fn, M, e) if fn else None
@@ -184,8 +184,8 @@ def anomaly_cases(ours: Ours, x) -> list[Case]:
     hap_stmt = "np.fromiter(map(E_to_nu, map(M_to_E, Ml, el), el), np.float64, count=n)"
     mine, numpy_, hapsira = time_together([
         ours_spec("tra_from_mea(M, e)", fn, why, "f(M, e)", env, N_ARRAY),
-        Spec("NumPy Newton solver + arctan2, vectorised", "tra(M, e)", env, N_ARRAY),
-        Spec("hapsira M_to_E then E_to_nu: Python loop over jitted scalars", hap_stmt, loop, N_ARRAY,
+        Timed("NumPy Newton solver + arctan2, vectorised", "tra(M, e)", env, N_ARRAY),
+        Timed("hapsira M_to_E then E_to_nu: Python loop over jitted scalars", hap_stmt, loop, N_ARRAY,
              unavailable=hap_why, **slow),
     ])
     got = _call(fn, M, e) if fn else None
@@ -238,8 +238,8 @@ def state_cases(ours: Ours, s) -> list[Case]:
     hap_stmt = "np.array([rv2coe(GM, x, y) for x, y in zip(R, V)])"
     mine, numpy_, hapsira = time_together([
         ours_spec("orbel_from_sv(r, v)", fn, why, "f(r, v)", env, N_STATES),
-        Spec("NumPy rv2coe, textbook, vectorised (7 arrays)", "rv2coe_np(r, v, GM)", env, N_STATES),
-        Spec("hapsira rv2coe: Python loop over jitted scalar (no array form)", hap_stmt, loop, N_STATES,
+        Timed("NumPy rv2coe, textbook, vectorised (7 arrays)", "rv2coe_np(r, v, GM)", env, N_STATES),
+        Timed("hapsira rv2coe: Python loop over jitted scalar (no array form)", hap_stmt, loop, N_STATES,
              unavailable=hap_why, **slow),
     ])
     got = _call(fn, s["r"], s["v"]) if fn else None
@@ -270,16 +270,16 @@ def state_cases(ours: Ours, s) -> list[Case]:
     np_stmt = "coe2rv_np(ecc, inc, raa, arp, tra, slr, GM)"
     specs = [
         ours_spec("sv_from_orbel(orbel)", fn, why, "f(orbel)", env, N_STATES),
-        Spec("NumPy coe2rv, textbook, vectorised (field arrays)", np_stmt, env, N_STATES),
-        Spec("hapsira coe2rv: Python loop over jitted scalar", loop_stmt, loop, N_STATES, unavailable=hap_why, **slow),
-        Spec(f"hapsira coe2rv_many (numba parallel, {threads} threads)", many_stmt, many, N_STATES, unavailable=hap_why),
+        Timed("NumPy coe2rv, textbook, vectorised (field arrays)", np_stmt, env, N_STATES),
+        Timed("hapsira coe2rv: Python loop over jitted scalar", loop_stmt, loop, N_STATES, unavailable=hap_why, **slow),
+        Timed(f"hapsira coe2rv_many (numba parallel, {threads} threads)", many_stmt, many, N_STATES, unavailable=hap_why),
     ]
     measured = time_together(specs)
     if hap is not None and numba and threads > 1:
         # numba's thread count is process-wide state: time the one-thread form on its own.
         numba.set_num_threads(1)
         try:
-            measured += time_together([Spec("hapsira coe2rv_many (numba parallel, 1 thread)", many_stmt, many, N_STATES)])
+            measured += time_together([Timed("hapsira coe2rv_many (numba parallel, 1 thread)", many_stmt, many, N_STATES)])
         finally:
             numba.set_num_threads(threads)
     mine = measured[0]
@@ -345,9 +345,9 @@ def tle_cases(ours: Ours) -> list[Case]:
     sky_env = {"P": mixed, "ES": sky.EarthSatellite, "ts": sky.load.timescale()} if sky else {}
     mine, gather, alone, skyfield = time_together([
         ours_spec("DUOLINE(line1, line2) ×10⁴ (4 satellites)", D, why, "[f(a, b) for a, b in P]", {"P": mixed}, N_TLES),
-        Spec("python-sgp4 Satrec.twoline2rv + gather 6 elements", "g(P, t2)", sgp4_env, N_TLES, unavailable=sgp4_why),
-        Spec("python-sgp4 Satrec.twoline2rv alone", "[t2(a, b) for a, b in P]", sgp4_env, N_TLES, unavailable=sgp4_why),
-        Spec("skyfield EarthSatellite(line1, line2, None, ts)", "[ES(a, b, None, ts) for a, b in P]", sky_env, N_TLES,
+        Timed("python-sgp4 Satrec.twoline2rv + gather 6 elements", "g(P, t2)", sgp4_env, N_TLES, unavailable=sgp4_why),
+        Timed("python-sgp4 Satrec.twoline2rv alone", "[t2(a, b) for a, b in P]", sgp4_env, N_TLES, unavailable=sgp4_why),
+        Timed("skyfield EarthSatellite(line1, line2, None, ts)", "[ES(a, b, None, ts) for a, b in P]", sky_env, N_TLES,
              unavailable=sky_why, repeat=5),
     ])
     rows = [
@@ -362,8 +362,8 @@ def tle_cases(ours: Ours) -> list[Case]:
     on = {"gc": True}
     mine, gather, skyfield = time_together([
         ours_spec("DUOLINE ×10⁴, garbage collector on", D, why, "[f(a, b) for a, b in P]", {"P": mixed}, N_TLES, **on),
-        Spec("python-sgp4 twoline2rv + gather, garbage collector on", "g(P, t2)", sgp4_env, N_TLES, unavailable=sgp4_why, **on),
-        Spec("skyfield EarthSatellite, garbage collector on", "[ES(a, b, None, ts) for a, b in P]", sky_env, N_TLES,
+        Timed("python-sgp4 twoline2rv + gather, garbage collector on", "g(P, t2)", sgp4_env, N_TLES, unavailable=sgp4_why, **on),
+        Timed("skyfield EarthSatellite, garbage collector on", "[ES(a, b, None, ts) for a, b in P]", sky_env, N_TLES,
              unavailable=sky_why, repeat=5, **on),
     ])
     cases.append(Case("10⁴ two-line element sets", mine, [compare(mine, gather), compare(mine, skyfield)]))
@@ -379,7 +379,7 @@ def tle_cases(ours: Ours) -> list[Case]:
         ours_spec("ELSET(*records) ×10⁴, time-ordered", E, reason, "f(*R)", {"R": records}, N_TLES),
         ours_spec("ELSET(*records) ×10⁴, shuffled", E, reason, "f(*R)", {"R": shuffled}, N_TLES),
         ours_spec("DUOLINE ×10⁴ + ELSET (one satellite)", D, reason, "E(*[f(a, b) for a, b in P])", {"P": single, "E": E}, N_TLES),
-        Spec("python-sgp4 twoline2rv + gather (one satellite)", "g(P, t2)", {**sgp4_env, "P": single}, N_TLES, unavailable=sgp4_why),
+        Timed("python-sgp4 twoline2rv + gather (one satellite)", "g(P, t2)", {**sgp4_env, "P": single}, N_TLES, unavailable=sgp4_why),
     ])
     cases.append(Case("10⁴ two-line element sets", ordered, [compare(ordered, build, ("under half the cost of building the records", "<", 0.5))]))
     cases.append(Case("10⁴ two-line element sets", mixed_up, [compare(mixed_up, build)]))

@@ -41,7 +41,7 @@ def unavailable(label: str, why: str, items: int = 1) -> Measured:
 
 
 @dataclasses.dataclass
-class Spec:
+class Timed:
     """A statement to time: `stmt` evaluated in `env`, handling `items` per call."""
 
     label: str
@@ -56,7 +56,7 @@ class Spec:
     gc: bool = False  # keep the cyclic garbage collector running while timing (timeit stops it)
 
 
-def time_together(specs: list[Spec], *, min_sample: float = 0.05, warmup: int = 1) -> list[Measured]:
+def time_together(specs: list[Timed], *, min_sample: float = 0.05, warmup: int = 1) -> list[Measured]:
     """Time several statements, interleaving their repeats.
 
     Each statement is warmed up (which also triggers JIT compilation of peers

@@ -304,16 +304,16 @@ int check_self(PyObject* self, PyTypeObject* type, const char* method) {
 // follow the base part as this module's header lays it out, so a base whose
 // instances are larger would overlap them: refuse it instead of corrupting
 // both.
-PyTypeObject* make_subclass(PyType_Spec* spec) {
+PyTypeObject* make_subclass(PyType_Spec* type_spec) {
     PyTypeObject* base = bound.Representable;
     if (static_cast<std::size_t>(base->tp_basicsize) > sizeof(representable::RepresentableObject)) {
         PyErr_Format(PyExc_TypeError,
                      "quorvane.utils.representable.Representable instances are larger (%zd bytes) than the "
                      "layout %.200s was built against (%zd bytes)",
-                     base->tp_basicsize, spec->name, static_cast<Py_ssize_t>(sizeof(representable::RepresentableObject)));
+                     base->tp_basicsize, type_spec->name, static_cast<Py_ssize_t>(sizeof(representable::RepresentableObject)));
         return nullptr;
     }
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpecWithBases(spec, reinterpret_cast<PyObject*>(base)));
+    return reinterpret_cast<PyTypeObject*>(PyType_FromSpecWithBases(type_spec, reinterpret_cast<PyObject*>(base)));
 }
 
 PyTypeObject* prepare_duoline(PyObject* module) {
