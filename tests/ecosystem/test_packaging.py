@@ -78,9 +78,11 @@ def test_sdist_builds_installs_and_passes_the_tests_from_the_installed_copy(tmp_
 
     run([python, "-m", "pip", "install", "-q", f"{wheel}[test]"], env=env, cwd=tmp_path)
 
-    # Tests and example data copied beside each other, no source tree.
+    # Tests, the fuzz targets they run and the example data copied beside
+    # each other, no source tree.
     copy = tmp_path / "copy"
     shutil.copytree(source / "tests", copy / "tests")
+    shutil.copytree(source / "tools" / "fuzz", copy / "tools" / "fuzz")
     shutil.copytree(source / "examples", copy / "examples")
     where = run([python, "-c", "import quorvane; print(quorvane.__file__)"], env=env, cwd=copy)
     assert Path(where.strip()).is_relative_to(venv)
