@@ -15,14 +15,18 @@ using Kernel = double (*)(double, double);
 using PairKernel = Pair (*)(Pair, Pair);
 using H = HeldErrors;
 
+// Placeholder for kernels without a two-lane form (never called).
+Pair no_pair_form(Pair x, Pair) { return x; }
+
 // The kernel's value for every element into the float64 result view.  Hot
 // combinations (float64 memory with float64 memory or an exact scalar) run a
 // tight loop; every other combination fetches element by element in argument
 // order, as item access would.  A kernel that reports (-1.0 with an
 // exception pending) stops the loop; Reports is false for kernels that never
 // do, which keeps the test out of their tight loops.  P, where given, is the
-// kernel over pairs of lanes, used for float64 memory with a constant.
-template <Kernel K, bool Reports, PairKernel P = nullptr>
+// kernel over pairs of lanes (when Paired), used for float64 memory with a
+// constant.
+template <Kernel K, bool Reports, PairKernel P = no_pair_form, bool Paired = false>
 int fill(Source& a, Source& b, Py_ssize_t n, const BufferView& out) {
     char* dst = out.data();
     const Py_ssize_t step = out.stride(0);
@@ -44,7 +48,7 @@ int fill(Source& a, Source& b, Py_ssize_t n, const BufferView& out) {
         if (a.doubles_for(n) && b.doubles_for(n)) return run(memory(a), memory(b));
         if (a.doubles_for(n) && b.kind == Source::Kind::exact) {
             if (b.prepare() < 0) return -1;
-            if constexpr (P != nullptr) {
+            if constexpr (Paired) {
                 const Pair y = Pair::splat(b.value);
                 Py_ssize_t i = 0;
                 for (; i + 1 < n; i += 2) store(dst, step, i, P(load(a.data, a.stride, i), y));
@@ -104,7 +108,7 @@ PyObject* scalar_result(PyObject* a, PyObject* b, Kernel kernel) {
 
 // fn(value, GM = Earth.GM): a scalar value gives a float, a 1-D array an
 // array; GM is converted at each use.
-template <Kernel K, PairKernel P = nullptr>
+template <Kernel K, PairKernel P = no_pair_form, bool Paired = false>
 PyObject* size_period(Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* argv[2];
     if (bind_arguments(self->def->params, args, nargs, kwnames, argv) < 0) return nullptr;
@@ -123,7 +127,7 @@ PyObject* size_period(Function* self, PyObject* const* args, Py_ssize_t nargs, P
     if (shape_at(x, 0, &n) < 0) return nullptr;
     Source values = Source::array(x);
     Source gms = Source::scalar(gm);
-    if (fill<K, false, P>(values, gms, n, view) < 0) return nullptr;
+    if (fill<K, false, P, Paired>(values, gms, n, view) < 0) return nullptr;
     return finish(std::move(result), view);
 }
 
@@ -175,9 +179,9 @@ PyObject* anomaly(Function* self, PyObject* const* args, Py_ssize_t nargs, PyObj
 }  // namespace
 
 namespace entry {
-const Impl orp_from_sma = &size_period<&inl::orp_from_sma<double>, &inl::orp_from_sma<Pair>>;
+const Impl orp_from_sma = &size_period<&inl::orp_from_sma<double>, &inl::orp_from_sma<Pair>, true>;
 const Impl sma_from_orp = &size_period<&inl::sma_from_orp>;
-const Impl mnm_from_sma = &size_period<&inl::mnm_from_sma<double>, &inl::mnm_from_sma<Pair>>;
+const Impl mnm_from_sma = &size_period<&inl::mnm_from_sma<double>, &inl::mnm_from_sma<Pair>, true>;
 const Impl sma_from_mnm = &size_period<&inl::sma_from_mnm>;
 const Impl eca_from_mea = &anomaly<&inl::eca_from_mea, false>;
 const Impl mea_from_eca = &anomaly<&inl::mea_from_eca, false>;
