@@ -26,8 +26,9 @@ install: venv
 demo: install
 	$(PY) examples/demo.py examples/data/stations.tle
 
-# Every test: the suite, the suite again on a sanitizer build, a short fuzz run.
-test: test-unit test-asan fuzz
+# Every test: a short fuzz run, the suite on a sanitizer build, then the
+# suite on the normal build (its summary is the last line printed).
+test: fuzz test-asan test-unit
 
 test-unit: install
 	$(PY) -m pytest -q tests
