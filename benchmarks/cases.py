@@ -125,11 +125,11 @@ def array_inputs():
 def relation_cases(ours: Ours, x) -> list[Case]:
     env = {"np": np, "GM": ours.GM, "TWO_PI": TWO_PI, **x}
     cases = []
-    specs = (
+    relations = (
         ("mnm_from_sma", "a", "np.sqrt(GM / a) / a"),
         ("sma_from_orp", "T", "np.cbrt(T * (GM * T / TWO_PI) / TWO_PI)"),
     )
-    for name, arg, expr in specs:
+    for name, arg, expr in relations:
         fn, why = ours.function(name)
         mine, peer = time_together([
             ours_spec(f"{name}({arg})", fn, why, f"f({arg})", env, N_ARRAY),
@@ -268,13 +268,13 @@ def state_cases(ours: Ours, s) -> list[Case]:
     loop_stmt = "_rv = [coe2rv(GM, *z) for z in Z]; np.array([x[0] for x in _rv]); np.array([x[1] for x in _rv])"
     many_stmt = "f(GM, slr, ecc, inc, raa, arp, tra)"
     np_stmt = "coe2rv_np(ecc, inc, raa, arp, tra, slr, GM)"
-    specs = [
+    timings = [
         ours_spec("sv_from_orbel(orbel)", fn, why, "f(orbel)", env, N_STATES),
         Timed("NumPy coe2rv, textbook, vectorised (field arrays)", np_stmt, env, N_STATES),
         Timed("hapsira coe2rv: Python loop over jitted scalar", loop_stmt, loop, N_STATES, unavailable=hap_why, **slow),
         Timed(f"hapsira coe2rv_many (numba parallel, {threads} threads)", many_stmt, many, N_STATES, unavailable=hap_why),
     ]
-    measured = time_together(specs)
+    measured = time_together(timings)
     if hap is not None and numba and threads > 1:
         # numba's thread count is process-wide state: time the one-thread form on its own.
         numba.set_num_threads(1)

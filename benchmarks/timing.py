@@ -56,7 +56,7 @@ class Timed:
     gc: bool = False  # keep the cyclic garbage collector running while timing (timeit stops it)
 
 
-def time_together(specs: list[Timed], *, min_sample: float = 0.05, warmup: int = 1) -> list[Measured]:
+def time_together(timings: list[Timed], *, min_sample: float = 0.05, warmup: int = 1) -> list[Measured]:
     """Time several statements, interleaving their repeats.
 
     Each statement is warmed up (which also triggers JIT compilation of peers
@@ -70,13 +70,13 @@ def time_together(specs: list[Timed], *, min_sample: float = 0.05, warmup: int =
     per-call times.  A statement that raises is reported, not timed.
     """
     plans = []
-    for spec in specs:
-        if spec.unavailable:
+    for timed in timings:
+        if timed.unavailable:
             plans.append(None)
             continue
         try:
-            setup = "import gc; gc.enable()" if spec.gc else "pass"
-            timer = timeit.Timer(spec.stmt, setup, timer=time.perf_counter, globals=spec.env)
+            setup = "import gc; gc.enable()" if timed.gc else "pass"
+            timer = timeit.Timer(timed.stmt, setup, timer=time.perf_counter, globals=timed.env)
             if warmup:
                 timer.timeit(warmup)
             number = 1
@@ -85,10 +85,10 @@ def time_together(specs: list[Timed], *, min_sample: float = 0.05, warmup: int =
                 number = _next_number(number)
                 elapsed = timer.timeit(number)
         except Exception as exc:  # an unfinished module or a peer that fails on these inputs
-            spec.unavailable = f"raised {type(exc).__name__}: {exc}"
+            timed.unavailable = f"raised {type(exc).__name__}: {exc}"
             plans.append(None)
             continue
-        runs = max(spec.min_repeat, min(spec.repeat, int(spec.budget / max(elapsed, 1e-9))))
+        runs = max(timed.min_repeat, min(timed.repeat, int(timed.budget / max(elapsed, 1e-9))))
         plans.append([timer, number, runs, [elapsed / number]])
     for round_ in range(1, max((p[2] for p in plans if p), default=0)):
         for plan in plans:
@@ -96,12 +96,12 @@ def time_together(specs: list[Timed], *, min_sample: float = 0.05, warmup: int =
                 timer, number, _, samples = plan
                 samples.append(timer.timeit(number) / number)
     out = []
-    for spec, plan in zip(specs, plans):
+    for timed, plan in zip(timings, plans):
         if plan is None:
-            out.append(unavailable(spec.label, spec.unavailable, spec.items))
+            out.append(unavailable(timed.label, timed.unavailable, timed.items))
         else:
             _, number, _, samples = plan
-            out.append(Measured(spec.label, statistics.median(samples), samples, number, spec.items, spec.stmt, spec.note))
+            out.append(Measured(timed.label, statistics.median(samples), samples, number, timed.items, timed.stmt, timed.note))
     return out
 
 

@@ -8,6 +8,20 @@ _get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
 _get_name = ctypes.pythonapi.PyCapsule_GetName
 _get_name.restype = ctypes.c_char_p
 _get_name.argtypes = [ctypes.py_object]
+_new = ctypes.pythonapi.PyCapsule_New
+_new.restype = ctypes.py_object
+_new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+_names = []  # a capsule keeps the address of its name: keep the bytes alive
+
+
+def new_capsule(pointer, name):
+    """A capsule of `pointer` named `name` (a str)."""
+    _names.append(name.encode())
+    return _new(pointer, _names[-1], None)
+
+
+def capsule_pointer(capsule):
+    return _get_pointer(capsule, _get_name(capsule))
 
 
 def capsule_name(capsule):
@@ -15,8 +29,7 @@ def capsule_name(capsule):
 
 
 def address(module, name):
-    capsule = module.__pyx_capi__[name]
-    return _get_pointer(capsule, _get_name(capsule))
+    return capsule_pointer(module.__pyx_capi__[name])
 
 
 def kernel(module, name, restype, *argtypes, holds_gil=False):

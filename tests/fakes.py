@@ -6,32 +6,18 @@ copy of the real module's attributes and export table, which the test then
 edits.
 """
 
-import ctypes
 import importlib
 import sys
 import types
 
-_capsule_new = ctypes.pythonapi.PyCapsule_New
-_capsule_new.restype = ctypes.py_object
-_capsule_new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-_capsule_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-_capsule_pointer.restype = ctypes.c_void_p
-_capsule_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-_capsule_name = ctypes.pythonapi.PyCapsule_GetName
-_capsule_name.restype = ctypes.c_char_p
-_capsule_name.argtypes = [ctypes.py_object]
+from capsules import capsule_pointer, new_capsule
 
-_names = []  # a capsule keeps the address of its name: keep the bytes alive
-
-
-def new_capsule(address, name):
-    _names.append(name.encode())
-    return _capsule_new(address, _names[-1], None)
+__all__ = ["attempt", "fake_of", "new_capsule", "renamed"]
 
 
 def renamed(capsule, name):
     """A capsule with the same pointer under another signature string."""
-    return new_capsule(_capsule_pointer(capsule, _capsule_name(capsule)), name)
+    return new_capsule(capsule_pointer(capsule), name)
 
 
 def fake_of(path, drop=(), **attrs):

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/capi.hpp"
 #include "runtime/numpy_api.hpp"
 
 namespace qv {
@@ -117,6 +118,15 @@ PyObject* ModuleFrame::init() {
 
 int module_add(PyObject* module, const char* name, PyObject* value) {
     return PyObject_SetAttrString(module, name, value);
+}
+
+PyTypeObject* add_type(PyObject* module, PyType_Spec* type_spec, PyTypeObject* base, void* vtable) {
+    Ref type = Ref::steal(PyType_FromModuleAndSpec(module, type_spec, reinterpret_cast<PyObject*>(base)));
+    if (!type) return nullptr;
+    if (vtable && set_vtable(reinterpret_cast<PyTypeObject*>(type.get()), vtable) < 0) return nullptr;
+    const char* dot = std::strrchr(type_spec->name, '.');
+    if (module_add(module, dot ? dot + 1 : type_spec->name, type.get()) < 0) return nullptr;
+    return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
 int module_import_as(PyObject* module, const char* path, const char* as) {

@@ -40,6 +40,13 @@ struct ModuleFrame {
 
 // Set attribute `name` of the module (steals nothing; -1 on failure).
 int module_add(PyObject* module, const char* name, PyObject* value);
+// Create a heap type from `type_spec` (deriving from `base` when given, with
+// its native method table published under __pyx_vtable__ when `vtable` is
+// given) and bind it as the module attribute named by the last component of
+// its dotted name.  Returns a new reference, which callers keep for the life
+// of the process; null with the exception pending.
+PyTypeObject* add_type(PyObject* module, PyType_Spec* type_spec, PyTypeObject* base = nullptr,
+                       void* vtable = nullptr);
 // Import a module by dotted path and bind it as attribute `as` of `module`.
 int module_import_as(PyObject* module, const char* path, const char* as);
 // `from <path> import <name>`: ImportError "cannot import name %S" when missing.

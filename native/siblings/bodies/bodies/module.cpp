@@ -78,16 +78,6 @@ PyType_Spec earth_spec{"quorvane.bodies.bodies.Earth", sizeof(EarthObject), 0, f
 PyType_Spec sun_spec{"quorvane.bodies.bodies.Sun", sizeof(SunObject), 0, flags, sun_slots};
 PyType_Spec moon_spec{"quorvane.bodies.bodies.Moon", sizeof(MoonObject), 0, flags, moon_slots};
 
-// Create a type and bind it as a module attribute.  The returned pointer keeps
-// its own reference, held for the life of the process.
-PyTypeObject* add_type(PyObject* module, PyType_Spec* spec, PyTypeObject* base) {
-    qv::Ref type = qv::Ref::steal(PyType_FromModuleAndSpec(module, spec, reinterpret_cast<PyObject*>(base)));
-    if (!type) return nullptr;
-    const char* name = std::strrchr(spec->name, '.') + 1;
-    if (qv::module_add(module, name, type.get()) < 0) return nullptr;
-    return reinterpret_cast<PyTypeObject*>(type.release());
-}
-
 int set_float(PyTypeObject* type, const char* name, double value) {
     qv::Ref number = qv::Ref::steal(PyFloat_FromDouble(value));
     if (!number) return -1;
@@ -95,15 +85,15 @@ int set_float(PyTypeObject* type, const char* name, double value) {
 }
 
 int steps(PyObject* module) {
-    celestial_body_type = add_type(module, &celestial_body_spec, nullptr);
+    celestial_body_type = qv::add_type(module, &celestial_body_spec, nullptr);
     if (!celestial_body_type) return -1;
-    PyTypeObject* earth_type = add_type(module, &earth_spec, celestial_body_type);
+    PyTypeObject* earth_type = qv::add_type(module, &earth_spec, celestial_body_type);
     if (!earth_type || set_float(earth_type, "GM", earth_gm) < 0 || set_float(earth_type, "Re", earth_re) < 0) {
         return -1;
     }
-    sun_type = add_type(module, &sun_spec, celestial_body_type);
+    sun_type = qv::add_type(module, &sun_spec, celestial_body_type);
     if (!sun_type || qv::set_vtable(sun_type, &sun_vtable) < 0) return -1;
-    moon_type = add_type(module, &moon_spec, celestial_body_type);
+    moon_type = qv::add_type(module, &moon_spec, celestial_body_type);
     if (!moon_type || qv::set_vtable(moon_type, &moon_vtable) < 0) return -1;
     return 0;
 }

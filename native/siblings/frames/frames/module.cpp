@@ -138,17 +138,6 @@ PyType_Spec itrf_spec{"quorvane.frames.frames._ITRF", sizeof(ITRFObject), 0, sin
 PyType_Spec teme_spec{"quorvane.frames.frames._TEME", sizeof(TEMEObject), 0, singleton, teme_slots};
 PyType_Spec enu_spec{"quorvane.frames.frames.ENU", sizeof(ENUObject), 0, Py_TPFLAGS_DEFAULT, enu_slots};
 
-// Create a type (with its native method table) and bind it as a module
-// attribute; the returned pointer holds a reference for the process.
-PyTypeObject* add_type(PyObject* module, PyType_Spec* spec, PyTypeObject* base, void* vtable) {
-    Ref type = Ref::steal(PyType_FromModuleAndSpec(module, spec, reinterpret_cast<PyObject*>(base)));
-    if (!type) return nullptr;
-    auto* t = reinterpret_cast<PyTypeObject*>(type.get());
-    if (vtable && qv::set_vtable(t, vtable) < 0) return nullptr;
-    if (qv::module_add(module, std::strrchr(spec->name, '.') + 1, type.get()) < 0) return nullptr;
-    return reinterpret_cast<PyTypeObject*>(type.release());
-}
-
 // One instance of a singleton frame type, as native variable and attribute.
 template <class T>
 int add_instance(PyObject* module, PyTypeObject* type, void* vtable, const char* name, T** variable) {
@@ -164,12 +153,12 @@ int steps(PyObject* module) {
         qv::export_variable(module, "TEME", &teme, teme_signature) < 0) {
         return -1;
     }
-    PyTypeObject* frame = add_type(module, &frame_spec, nullptr, nullptr);
+    PyTypeObject* frame = qv::add_type(module, &frame_spec, nullptr, nullptr);
     if (!frame) return -1;
-    PyTypeObject* gcrf_type = add_type(module, &gcrf_spec, frame, &gcrf_vtable);
-    PyTypeObject* itrf_type = gcrf_type ? add_type(module, &itrf_spec, frame, &itrf_vtable) : nullptr;
-    PyTypeObject* teme_type = itrf_type ? add_type(module, &teme_spec, frame, &teme_vtable) : nullptr;
-    if (!teme_type || !add_type(module, &enu_spec, frame, &enu_vtable)) return -1;
+    PyTypeObject* gcrf_type = qv::add_type(module, &gcrf_spec, frame, &gcrf_vtable);
+    PyTypeObject* itrf_type = gcrf_type ? qv::add_type(module, &itrf_spec, frame, &itrf_vtable) : nullptr;
+    PyTypeObject* teme_type = itrf_type ? qv::add_type(module, &teme_spec, frame, &teme_vtable) : nullptr;
+    if (!teme_type || !qv::add_type(module, &enu_spec, frame, &enu_vtable)) return -1;
     if (add_instance(module, gcrf_type, &gcrf_vtable, "GCRF", &gcrf) < 0 ||
         add_instance(module, itrf_type, &itrf_vtable, "ITRF", &itrf) < 0 ||
         add_instance(module, teme_type, &teme_vtable, "TEME", &teme) < 0) {

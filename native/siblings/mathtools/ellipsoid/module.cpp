@@ -113,12 +113,8 @@ int steps(PyObject* module) {
     for (const Definition& d : definitions) {
         if (qv::export_variable(module, d.name, d.variable, ellipsoid_signature) < 0) return -1;
     }
-    Ref type = Ref::steal(PyType_FromModuleAndSpec(module, &ellipsoid_spec, nullptr));
-    if (!type || qv::set_vtable(reinterpret_cast<PyTypeObject*>(type.get()), &ellipsoid_vtable) < 0 ||
-        qv::module_add(module, "Ellipsoid", type.get()) < 0) {
-        return -1;
-    }
-    ellipsoid_type = reinterpret_cast<PyTypeObject*>(type.release());  // held for the process
+    ellipsoid_type = qv::add_type(module, &ellipsoid_spec, nullptr, &ellipsoid_vtable);  // held for the process
+    if (!ellipsoid_type) return -1;
     for (const Definition& d : definitions) {
         Ref name = Ref::steal(PyUnicode_FromString(d.name));
         if (!name) return -1;
