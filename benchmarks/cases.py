@@ -62,7 +62,7 @@ class Ours:
         return (obj, None) if obj is not None else (None, f"duoline has no {name}")
 
 
-def ours_spec(label, fn, why, stmt, env, items=1, **kw) -> Timed:
+def ours_timed(label, fn, why, stmt, env, items=1, **kw) -> Timed:
     """Timing of one of our calls; `f` in `stmt` is the function or class."""
     return Timed(label, stmt, {**env, "f": fn}, items, unavailable=None if fn is not None else why, **kw)
 
@@ -101,8 +101,8 @@ def scalar_cases(ours: Ours) -> list[Case]:
     mnm, why1 = ours.function("mnm_from_sma")
     eca, why2 = ours.function("eca_from_mea")
     got = time_together([
-        ours_spec("mnm_from_sma(7.0e6)", mnm, why1, "f(7.0e6)", {}),
-        ours_spec("eca_from_mea(1.0, 0.1)", eca, why2, "f(1.0, 0.1)", {}),
+        ours_timed("mnm_from_sma(7.0e6)", mnm, why1, "f(7.0e6)", {}),
+        ours_timed("eca_from_mea(1.0, 0.1)", eca, why2, "f(1.0, 0.1)", {}),
         Timed("math.atan2(1.0, 2.0)", "f(1.0, 2.0)", {"f": math.atan2}),
     ])
     atan2 = got[2]
@@ -132,7 +132,7 @@ def relation_cases(ours: Ours, x) -> list[Case]:
     for name, arg, expr in relations:
         fn, why = ours.function(name)
         mine, peer = time_together([
-            ours_spec(f"{name}({arg})", fn, why, f"f({arg})", env, N_ARRAY),
+            ours_timed(f"{name}({arg})", fn, why, f"f({arg})", env, N_ARRAY),
             Timed(f"NumPy {expr}", expr, env, N_ARRAY),
         ])
         agree = _agreement(_call(fn, x[arg]), eval(expr, env)) if fn else None
@@ -158,10 +158,10 @@ def anomaly_cases(ours: Ours, x) -> list[Case]:
     fn, why = ours.function("eca_from_mea")
     hap_stmt = "np.fromiter(map(M_to_E, Ml, el), np.float64, count=n)"
     mine, numpy_, hapsira = time_together([
-        ours_spec("eca_from_mea(M, e)", fn, why, "f(M, e)", env, N_ARRAY),
+        ours_timed("eca_from_mea(M, e)", fn, why, "f(M, e)", env, N_ARRAY),
         Timed("NumPy Newton solver, vectorised", "kepler(M, e)", env, N_ARRAY),
         Timed("hapsira M_to_E: Python loop over jitted scalar (no array form)", hap_stmt, loop, N_ARRAY,
-             unavailable=hap_why, **slow),
+              unavailable=hap_why, **slow),
     ])
     got = _call(fn, M, e) if fn else None
     rows = [
@@ -183,10 +183,10 @@ def anomaly_cases(ours: Ours, x) -> list[Case]:
     fn, why = ours.function("tra_from_mea")
     hap_stmt = "np.fromiter(map(E_to_nu, map(M_to_E, Ml, el), el), np.float64, count=n)"
     mine, numpy_, hapsira = time_together([
-        ours_spec("tra_from_mea(M, e)", fn, why, "f(M, e)", env, N_ARRAY),
+        ours_timed("tra_from_mea(M, e)", fn, why, "f(M, e)", env, N_ARRAY),
         Timed("NumPy Newton solver + arctan2, vectorised", "tra(M, e)", env, N_ARRAY),
         Timed("hapsira M_to_E then E_to_nu: Python loop over jitted scalars", hap_stmt, loop, N_ARRAY,
-             unavailable=hap_why, **slow),
+              unavailable=hap_why, **slow),
     ])
     got = _call(fn, M, e) if fn else None
     rows = [
@@ -237,10 +237,10 @@ def state_cases(ours: Ours, s) -> list[Case]:
         loop["rv2coe"] = hap.rv2coe
     hap_stmt = "np.array([rv2coe(GM, x, y) for x, y in zip(R, V)])"
     mine, numpy_, hapsira = time_together([
-        ours_spec("orbel_from_sv(r, v)", fn, why, "f(r, v)", env, N_STATES),
+        ours_timed("orbel_from_sv(r, v)", fn, why, "f(r, v)", env, N_STATES),
         Timed("NumPy rv2coe, textbook, vectorised (7 arrays)", "rv2coe_np(r, v, GM)", env, N_STATES),
         Timed("hapsira rv2coe: Python loop over jitted scalar (no array form)", hap_stmt, loop, N_STATES,
-             unavailable=hap_why, **slow),
+              unavailable=hap_why, **slow),
     ])
     got = _call(fn, s["r"], s["v"]) if fn else None
     ok = got is not None
@@ -269,7 +269,7 @@ def state_cases(ours: Ours, s) -> list[Case]:
     many_stmt = "f(GM, slr, ecc, inc, raa, arp, tra)"
     np_stmt = "coe2rv_np(ecc, inc, raa, arp, tra, slr, GM)"
     timings = [
-        ours_spec("sv_from_orbel(orbel)", fn, why, "f(orbel)", env, N_STATES),
+        ours_timed("sv_from_orbel(orbel)", fn, why, "f(orbel)", env, N_STATES),
         Timed("NumPy coe2rv, textbook, vectorised (field arrays)", np_stmt, env, N_STATES),
         Timed("hapsira coe2rv: Python loop over jitted scalar", loop_stmt, loop, N_STATES, unavailable=hap_why, **slow),
         Timed(f"hapsira coe2rv_many (numba parallel, {threads} threads)", many_stmt, many, N_STATES, unavailable=hap_why),
@@ -344,11 +344,11 @@ def tle_cases(ours: Ours) -> list[Case]:
     sgp4_env = {"P": mixed, "g": sgp4_parse_gather, "t2": t2}
     sky_env = {"P": mixed, "ES": sky.EarthSatellite, "ts": sky.load.timescale()} if sky else {}
     mine, gather, alone, skyfield = time_together([
-        ours_spec("DUOLINE(line1, line2) ×10⁴ (4 satellites)", D, why, "[f(a, b) for a, b in P]", {"P": mixed}, N_TLES),
+        ours_timed("DUOLINE(line1, line2) ×10⁴ (4 satellites)", D, why, "[f(a, b) for a, b in P]", {"P": mixed}, N_TLES),
         Timed("python-sgp4 Satrec.twoline2rv + gather 6 elements", "g(P, t2)", sgp4_env, N_TLES, unavailable=sgp4_why),
         Timed("python-sgp4 Satrec.twoline2rv alone", "[t2(a, b) for a, b in P]", sgp4_env, N_TLES, unavailable=sgp4_why),
         Timed("skyfield EarthSatellite(line1, line2, None, ts)", "[ES(a, b, None, ts) for a, b in P]", sky_env, N_TLES,
-             unavailable=sky_why, repeat=5),
+              unavailable=sky_why, repeat=5),
     ])
     rows = [
         compare(mine, gather, ("≥ 3× faster than python-sgp4 + gather", "<=", 1 / 3)),
@@ -361,10 +361,10 @@ def tle_cases(ours: Ours) -> list[Case]:
     # with an instance dictionary are tracked by it, and so are skyfield's objects.
     on = {"gc": True}
     mine, gather, skyfield = time_together([
-        ours_spec("DUOLINE ×10⁴, garbage collector on", D, why, "[f(a, b) for a, b in P]", {"P": mixed}, N_TLES, **on),
+        ours_timed("DUOLINE ×10⁴, garbage collector on", D, why, "[f(a, b) for a, b in P]", {"P": mixed}, N_TLES, **on),
         Timed("python-sgp4 twoline2rv + gather, garbage collector on", "g(P, t2)", sgp4_env, N_TLES, unavailable=sgp4_why, **on),
         Timed("skyfield EarthSatellite, garbage collector on", "[ES(a, b, None, ts) for a, b in P]", sky_env, N_TLES,
-             unavailable=sky_why, repeat=5, **on),
+              unavailable=sky_why, repeat=5, **on),
     ])
     cases.append(Case("10⁴ two-line element sets", mine, [compare(mine, gather), compare(mine, skyfield)]))
 
@@ -375,10 +375,10 @@ def tle_cases(ours: Ours) -> list[Case]:
     order = np.random.default_rng(SEED + 4).permutation(N_TLES)
     shuffled = [records[i] for i in order] if records is not None else None
     build, ordered, mixed_up, whole, sgp4_whole = time_together([
-        ours_spec("DUOLINE ×10⁴ (one satellite)", D, why, "[f(a, b) for a, b in P]", {"P": single}, N_TLES),
-        ours_spec("ELSET(*records) ×10⁴, time-ordered", E, reason, "f(*R)", {"R": records}, N_TLES),
-        ours_spec("ELSET(*records) ×10⁴, shuffled", E, reason, "f(*R)", {"R": shuffled}, N_TLES),
-        ours_spec("DUOLINE ×10⁴ + ELSET (one satellite)", D, reason, "E(*[f(a, b) for a, b in P])", {"P": single, "E": E}, N_TLES),
+        ours_timed("DUOLINE ×10⁴ (one satellite)", D, why, "[f(a, b) for a, b in P]", {"P": single}, N_TLES),
+        ours_timed("ELSET(*records) ×10⁴, time-ordered", E, reason, "f(*R)", {"R": records}, N_TLES),
+        ours_timed("ELSET(*records) ×10⁴, shuffled", E, reason, "f(*R)", {"R": shuffled}, N_TLES),
+        ours_timed("DUOLINE ×10⁴ + ELSET (one satellite)", D, reason, "E(*[f(a, b) for a, b in P])", {"P": single, "E": E}, N_TLES),
         Timed("python-sgp4 twoline2rv + gather (one satellite)", "g(P, t2)", {**sgp4_env, "P": single}, N_TLES, unavailable=sgp4_why),
     ])
     cases.append(Case("10⁴ two-line element sets", ordered, [compare(ordered, build, ("under half the cost of building the records", "<", 0.5))]))
