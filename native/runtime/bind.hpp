@@ -110,4 +110,36 @@ inline void* get_vtable(PyTypeObject* type) {
     return table;
 }
 
+// An imported exporter with its dotted path, binding into process-wide
+// slots.  A slot for a type keeps a reference; a retried import replaces it.
+//
+//     qv::Exporter misc("quorvane.mathtools.misc.misc");
+//     if (!misc || misc.kernel(&atan2_asymmetric, "atan2_asymmetric", signature) < 0) return -1;
+struct Exporter {
+    const char* path;
+    Ref module;
+
+    explicit Exporter(const char* p) : path(p), module(import_module(p)) {}
+    explicit operator bool() const { return static_cast<bool>(module); }
+
+    int type(PyTypeObject** slot, const char* name, std::size_t size, OnLarger on_larger = OnLarger::accept) {
+        return keep(slot, bind_type(module.get(), path, name, size, on_larger));
+    }
+    // A type together with the native method table it must carry.
+    template <class V>
+    int type(PyTypeObject** slot, V** vtable, const char* name, std::size_t size) {
+        if (type(slot, name, size) < 0) return -1;
+        *vtable = static_cast<V*>(get_vtable(*slot));
+        return *vtable ? 0 : -1;
+    }
+    template <class T>
+    int variable(T** slot, const char* name, const char* signature) {
+        return bind_pointer(module.get(), path, name, slot, signature);
+    }
+    template <class F>
+    int kernel(F** slot, const char* name, const char* signature) {
+        return bind_kernel(module.get(), path, name, slot, signature);
+    }
+};
+
 }  // namespace qv

@@ -58,4 +58,13 @@ inline void replace(PyObject** slot, PyObject* new_reference) noexcept {
     Py_XDECREF(old);
 }
 
+// Keep a new reference (null: a failed call) in a process-wide slot,
+// releasing what the slot held, so a retried import replaces it.
+template <class T>
+int keep(T** slot, T* new_reference) noexcept {
+    if (!new_reference) return -1;
+    replace(reinterpret_cast<PyObject**>(slot), reinterpret_cast<PyObject*>(new_reference));
+    return 0;
+}
+
 }  // namespace qv

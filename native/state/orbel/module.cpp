@@ -65,64 +65,51 @@ frames::ITRFObject** ITRF;
 frames::TEMEObject** TEME;
 
 int bind_types() {
-    struct Binding {
-        const char* module;
-        const char* name;
-        std::size_t size;
-        PyTypeObject** slot;
-    };
-    const Binding table[] = {
-        {"quorvane.time.time", "Time", sizeof(time::TimeObject), &types.Time},
-        {"quorvane.bodies.bodies", "CelestialBody", sizeof(bodies::CelestialBodyObject), &types.CelestialBody},
-        {"quorvane.bodies.bodies", "Earth", sizeof(bodies::EarthObject), &types.Earth},
-        {"quorvane.bodies.bodies", "Sun", sizeof(bodies::SunObject), &types.Sun},
-        {"quorvane.bodies.bodies", "Moon", sizeof(bodies::MoonObject), &types.Moon},
-        {"quorvane.mathtools.ellipsoid.ellipsoid", "Ellipsoid", sizeof(ellipsoid::EllipsoidObject), &types.Ellipsoid},
-        {"quorvane.frames.frames", "Frame", sizeof(frames::FrameObject), &types.Frame},
-        {"quorvane.frames.frames", "_GCRF", sizeof(frames::GCRFObject), &types.GCRF},
-        {"quorvane.frames.frames", "_ITRF", sizeof(frames::ITRFObject), &types.ITRF},
-        {"quorvane.frames.frames", "_TEME", sizeof(frames::TEMEObject), &types.TEME},
-        {"quorvane.frames.frames", "ENU", sizeof(frames::ENUObject), &types.ENU},
-    };
-    for (const Binding& b : table) {
-        Ref exporter = import_module(b.module);
-        if (!exporter) return -1;
-        PyTypeObject* type = bind_type(exporter.get(), b.module, b.name, b.size, OnLarger::accept);
-        if (!type) return -1;
-        replace(reinterpret_cast<PyObject**>(b.slot), reinterpret_cast<PyObject*>(type));
+    Exporter time("quorvane.time.time");
+    if (!time || time.type(&types.Time, "Time", sizeof(time::TimeObject)) < 0) return -1;
+    Exporter bodies("quorvane.bodies.bodies");
+    if (!bodies || bodies.type(&types.CelestialBody, "CelestialBody", sizeof(bodies::CelestialBodyObject)) < 0 ||
+        bodies.type(&types.Earth, "Earth", sizeof(bodies::EarthObject)) < 0 ||
+        bodies.type(&types.Sun, "Sun", sizeof(bodies::SunObject)) < 0 ||
+        bodies.type(&types.Moon, "Moon", sizeof(bodies::MoonObject)) < 0) {
+        return -1;
     }
-    return 0;
+    Exporter ellipsoid("quorvane.mathtools.ellipsoid.ellipsoid");
+    if (!ellipsoid || ellipsoid.type(&types.Ellipsoid, "Ellipsoid", sizeof(ellipsoid::EllipsoidObject)) < 0) {
+        return -1;
+    }
+    Exporter frames("quorvane.frames.frames");
+    return !frames || frames.type(&types.Frame, "Frame", sizeof(frames::FrameObject)) < 0 ||
+                   frames.type(&types.GCRF, "_GCRF", sizeof(frames::GCRFObject)) < 0 ||
+                   frames.type(&types.ITRF, "_ITRF", sizeof(frames::ITRFObject)) < 0 ||
+                   frames.type(&types.TEME, "_TEME", sizeof(frames::TEMEObject)) < 0 ||
+                   frames.type(&types.ENU, "ENU", sizeof(frames::ENUObject)) < 0
+               ? -1
+               : 0;
 }
 
 int bind_variables_and_kernels() {
-    constexpr const char* ellipsoid_path = "quorvane.mathtools.ellipsoid.ellipsoid";
-    constexpr const char* frames_path = "quorvane.frames.frames";
-    constexpr const char* misc_path = "quorvane.mathtools.misc.misc";
-    constexpr const char* arqel_path = "quorvane.mathtools.arqel.arqel";
     const char* ell_sig = ellipsoid::ellipsoid_signature;
-
-    Ref ellipsoid = import_module(ellipsoid_path);
-    if (!ellipsoid || bind_pointer(ellipsoid.get(), ellipsoid_path, "WGS84", &WGS84, ell_sig) < 0 ||
-        bind_pointer(ellipsoid.get(), ellipsoid_path, "WGS72", &WGS72, ell_sig) < 0 ||
-        bind_pointer(ellipsoid.get(), ellipsoid_path, "GRS80", &GRS80, ell_sig) < 0) {
+    Exporter ellipsoid("quorvane.mathtools.ellipsoid.ellipsoid");
+    if (!ellipsoid || ellipsoid.variable(&WGS84, "WGS84", ell_sig) < 0 ||
+        ellipsoid.variable(&WGS72, "WGS72", ell_sig) < 0 || ellipsoid.variable(&GRS80, "GRS80", ell_sig) < 0) {
         return -1;
     }
-    Ref frames = import_module(frames_path);
-    if (!frames || bind_pointer(frames.get(), frames_path, "GCRF", &GCRF, frames::gcrf_signature) < 0 ||
-        bind_pointer(frames.get(), frames_path, "ITRF", &ITRF, frames::itrf_signature) < 0 ||
-        bind_pointer(frames.get(), frames_path, "TEME", &TEME, frames::teme_signature) < 0) {
+    Exporter frames("quorvane.frames.frames");
+    if (!frames || frames.variable(&GCRF, "GCRF", frames::gcrf_signature) < 0 ||
+        frames.variable(&ITRF, "ITRF", frames::itrf_signature) < 0 ||
+        frames.variable(&TEME, "TEME", frames::teme_signature) < 0) {
         return -1;
     }
-    Ref misc = import_module(misc_path);
-    if (!misc || bind_kernel(misc.get(), misc_path, "atan2_asymmetric", &bound::atan2_asymmetric,
-                             misc::atan2_asymmetric_signature) < 0) {
+    Exporter misc("quorvane.mathtools.misc.misc");
+    if (!misc || misc.kernel(&bound::atan2_asymmetric, "atan2_asymmetric", misc::atan2_asymmetric_signature) < 0) {
         return -1;
     }
-    Ref arqel = import_module(arqel_path);
-    return !arqel || bind_kernel(arqel.get(), arqel_path, "dot", &bound::dot, arqel::sig_dot) < 0 ||
-                   bind_kernel(arqel.get(), arqel_path, "cross", &bound::cross, arqel::sig_vvv) < 0 ||
-                   bind_kernel(arqel.get(), arqel_path, "norm", &bound::norm, arqel::sig_norm) < 0 ||
-                   bind_kernel(arqel.get(), arqel_path, "normalize", &bound::normalize, arqel::sig_normalize) < 0
+    Exporter arqel("quorvane.mathtools.arqel.arqel");
+    return !arqel || arqel.kernel(&bound::dot, "dot", arqel::sig_dot) < 0 ||
+                   arqel.kernel(&bound::cross, "cross", arqel::sig_vvv) < 0 ||
+                   arqel.kernel(&bound::norm, "norm", arqel::sig_norm) < 0 ||
+                   arqel.kernel(&bound::normalize, "normalize", arqel::sig_normalize) < 0
                ? -1
                : 0;
 }

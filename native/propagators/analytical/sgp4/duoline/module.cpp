@@ -79,43 +79,6 @@ int init_names() {
     return 0;
 }
 
-// Keep a new reference in a process-wide slot (a retried import replaces it).
-template <class T>
-int keep(T** slot, T* value) {
-    if (!value) return -1;
-    PyObject* old = reinterpret_cast<PyObject*>(*slot);
-    *slot = value;
-    Py_XDECREF(old);
-    return 0;
-}
-
-// An imported exporter and its dotted path, for the binding messages.
-struct Exporter {
-    const char* path;
-    Ref module;
-
-    explicit Exporter(const char* p) : path(p), module(import_module(p)) {}
-    explicit operator bool() const { return static_cast<bool>(module); }
-
-    int type(PyTypeObject** slot, const char* name, std::size_t size, OnLarger on_larger = OnLarger::accept) {
-        return keep(slot, bind_type(module.get(), path, name, size, on_larger));
-    }
-    template <class V>
-    int type(PyTypeObject** slot, V** vtable, const char* name, std::size_t size) {
-        if (type(slot, name, size) < 0) return -1;
-        *vtable = static_cast<V*>(get_vtable(*slot));
-        return *vtable ? 0 : -1;
-    }
-    template <class T>
-    int variable(T** slot, const char* name, const char* signature) {
-        return bind_pointer(module.get(), path, name, slot, signature);
-    }
-    template <class F>
-    int kernel(F** slot, const char* name, const char* signature) {
-        return bind_kernel(module.get(), path, name, slot, signature);
-    }
-};
-
 int bind_types() {
     Exporter time("quorvane.time.time");
     if (!time || time.type(&bound.Time, "Time", sizeof(time::TimeObject)) < 0) return -1;
