@@ -9,10 +9,11 @@ TESTS = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, TESTS)
 
 
-def run_python(code, *flags, check=True):
-    """Run `code` in a fresh interpreter with the test folder on its path;
-    returns the CompletedProcess."""
-    env = dict(os.environ)
+def run_python(code, *flags, check=True, env=None):
+    """Run `code` in a fresh interpreter with the test folder on its path
+    (and the variables `env` added to its environment); returns the
+    CompletedProcess."""
+    env = {**os.environ, **(env or {})}
     env["PYTHONPATH"] = os.pathsep.join(filter(None, [TESTS, env.get("PYTHONPATH")]))
     proc = subprocess.run(
         [sys.executable, *flags, "-c", textwrap.dedent(code)],

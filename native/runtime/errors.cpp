@@ -5,6 +5,10 @@
 namespace qv {
 
 bool error_pending() noexcept {
+    // A thread state attached to this thread means the caller holds the
+    // lock: ask directly (kernels called from entry points do this once or
+    // more per element, and an Ensure/Release pair costs more than the test).
+    if (_PyThreadState_UncheckedGet() != nullptr) return PyErr_Occurred() != nullptr;
     PyGILState_STATE state = PyGILState_Ensure();
     bool pending = PyErr_Occurred() != nullptr;
     PyGILState_Release(state);
