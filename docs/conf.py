@@ -1,0 +1,56 @@
+"""Sphinx configuration of the quorvane documentation.
+
+Built by `make docs` (warnings are errors) from the docstrings of the
+installed package and the pages beside this file.
+"""
+
+import os
+import sys
+
+import quorvane
+
+# Document the extension modules themselves, not the .pyi stubs beside them
+# (autodoc would otherwise execute a stub in place of its module).
+os.environ["SPHINX_AUTODOC_IGNORE_NATIVE_MODULE_TYPE_STUBS"] = "1"
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "examples"))  # the guide's figure uses the plotting example
+
+project = "quorvane"
+author = "The quorvane maintainers"
+copyright = "2026, The quorvane maintainers"
+release = version = quorvane.__version__
+
+extensions = [
+    "sphinx.ext.autodoc",
+    "sphinx.ext.napoleon",
+    "sphinx.ext.doctest",
+    "matplotlib.sphinxext.plot_directive",
+    "myst_parser",
+]
+source_suffix = {".rst": "restructuredtext", ".md": "markdown"}
+exclude_patterns = ["_build"]
+
+# NumPy-style docstrings; a native function's first docstring line is its
+# signature, which autodoc takes as the signature.
+napoleon_google_docstring = False
+napoleon_numpy_docstring = True
+napoleon_use_rtype = False
+napoleon_use_param = False
+autodoc_docstring_signature = True
+autodoc_member_order = "bysource"
+autodoc_default_options = {"members": True, "undoc-members": False}
+
+# The guide's code runs from the project root, where examples/data lives.
+doctest_global_setup = f"import os; os.chdir({ROOT!r})"
+plot_working_directory = ROOT
+plot_include_source = True
+plot_html_show_source_link = False
+plot_html_show_formats = False
+plot_formats = [("png", 100)]
+
+myst_heading_anchors = 2
+
+html_theme = "alabaster"
+html_title = f"quorvane {release}"
+html_theme_options = {"description": "Orbital elements, anomalies, state vectors and two-line element sets"}
