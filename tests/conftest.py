@@ -7,6 +7,8 @@ import pytest
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, TESTS)
+# Helpers shared with the fuzz targets (odd_buffers).
+sys.path.insert(1, os.path.join(os.path.dirname(TESTS), "tools", "fuzz"))
 
 
 def run_python(code, *flags, check=True, env=None):

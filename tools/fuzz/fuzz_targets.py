@@ -31,6 +31,7 @@ import numpy as np
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
+from odd_buffers import MisalignedNumpy, misaligned
 from quorvane.bodies.bodies import Earth
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 from quorvane.state import orbel
@@ -586,33 +587,6 @@ class _Drawer:
         self.draw = draw
 
 
-def at_odd_address(a, step=1):
-    """A copy of `a` whose data start one byte past an 8-byte boundary (every
-    `step`-th row of a larger such buffer when step > 1)."""
-    big = np.repeat(a, step, axis=0) if step > 1 else a
-    raw = np.zeros(big.nbytes + 16, np.uint8)
-    start = (1 - raw.ctypes.data) % 8
-    odd = raw[start : start + big.nbytes].view(big.dtype).reshape(big.shape)
-    odd[...] = big
-    return odd[::step] if step > 1 else odd
-
-
-class OddNumpy:
-    """Stands in for orbel's global `numpy`: results are allocated at odd addresses."""
-
-    def __init__(self, step):
-        self.step = step
-
-    def __getattr__(self, name):
-        return getattr(np, name)
-
-    def zeros_like(self, a):
-        return at_odd_address(np.zeros(np.shape(a), np.float64), self.step)
-
-    def zeros(self, shape, dtype=float):
-        return at_odd_address(np.zeros(shape, dtype), self.step)
-
-
 @st.composite
 def views(draw, a):
     """The same values, or a strided, broadcast, read-only, unaligned or subclassed view of them."""
@@ -630,7 +604,7 @@ def views(draw, a):
         a.flags.writeable = False
         return a
     if how.startswith("unaligned") and a.dtype.kind != "O" and a.dtype.itemsize > 1:
-        return at_odd_address(a, 2 if how == "unaligned-step" and a.ndim else 1)
+        return misaligned(a, 2 if how == "unaligned-step" and a.ndim else 1)
     if how == "fortran" and a.ndim >= 2:
         return np.asfortranarray(a)
     if how == "sub":
@@ -786,7 +760,7 @@ def _orbel_once(fn, kind, args, kwargs) -> None:
     if outcome == "ok" and not isinstance(value, float):
         step = 1 + counts["calls made"] % 2
         saved = orbel.numpy
-        orbel.numpy = OddNumpy(step)
+        orbel.numpy = MisalignedNumpy(step)
         try:
             odd_outcome, odd_value = call_outcome(fn, args, kwargs)
         finally:
