@@ -47,3 +47,28 @@ def driver_times(start, stop, step):
         t = min(t + step, stop)
         times.append(t)
     return np.array(times)
+
+
+def real_pairs():
+    """(line1, line2) of every set in examples/data/real, in file order."""
+    import pathlib
+
+    root = pathlib.Path(__file__).resolve().parents[2] / "examples" / "data" / "real"
+    pairs = []
+    for path in sorted(root.glob("*.tle")):
+        lines = [line.rstrip() for line in path.read_text().splitlines() if line.strip()]
+        for first, second in zip(lines, lines[1:]):
+            if first.startswith("1 ") and second.startswith("2 "):
+                pairs.append((first, second))
+    return pairs
+
+
+def exact_epoch(line1):
+    """Days since 1949-12-31 00:00 of line 1's epoch, rounded once to a float."""
+    import datetime
+    from fractions import Fraction
+
+    yy = int(line1[18:20])
+    year = 2000 + yy if yy <= 56 else 1900 + yy
+    start = (datetime.date(year, 1, 1) - datetime.date(1949, 12, 31)).days
+    return float(start + Fraction(line1[20:32].strip()) - 1)

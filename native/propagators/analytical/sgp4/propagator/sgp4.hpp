@@ -42,7 +42,7 @@ enum class Mode { improved, afspc };
 enum Error : std::int8_t {
     ok = 0,
     eccentricity = 1,    // mean eccentricity outside [-0.001, 1) (or not a number)
-    mean_motion = 2,     // mean motion not positive
+    mean_motion = 2,     // mean motion not positive (or not a number)
     perturbed_ecc = 3,   // perturbed eccentricity outside [0, 1]
     semi_latus = 4,      // semi-latus rectum negative
     suborbital = 5,      // epoch elements sub-orbital (withdrawn in the revised algorithm; never given)

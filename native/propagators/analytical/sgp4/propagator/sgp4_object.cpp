@@ -311,7 +311,7 @@ const char* propagate_doc =
     "err : numpy.ndarray of int8\n"
     "    Error code per sample, shaped like `r` without its last axis: 0 ok;\n"
     "    1 mean eccentricity outside [-0.001, 1) (or not a number); 2 mean motion not\n"
-    "    positive; 3 perturbed eccentricity outside [0, 1]; 4 semi-latus rectum\n"
+    "    positive (or not a number); 3 perturbed eccentricity outside [0, 1]; 4 semi-latus rectum\n"
     "    negative; 6 decayed (radius below the Earth's equatorial radius); 7 time\n"
     "    not finite, NaT, or more than 1e9 minutes from the epoch.  (Code 5, epoch\n"
     "    elements sub-orbital, was withdrawn by the revised algorithm and is never\n"
