@@ -46,12 +46,37 @@ double pow4(double x) { return x * x * x * x; }
 
 // Lunar and solar terms: the quantities the deep-space set-up shares
 // between the periodic terms and the secular rates.
+// The terms of one perturbing body (the Sun, then the Moon).
+struct Body {
+    double s1, s2, s3, s4, s5, s6, s7;
+    double z1, z2, z3, z11, z12, z13, z21, z22, z23, z31, z32, z33;
+};
+
 struct Common {
     double snodm, cnodm, sinim, cosim, sinomm, cosomm, emsq, rtemsq;
-    double s1, s2, s3, s4, s5, s6, s7, ss1, ss2, ss3, ss4, ss5, ss6, ss7;
-    double z1, z2, z3, z11, z12, z13, z21, z22, z23, z31, z32, z33;
-    double sz1, sz2, sz3, sz11, sz12, sz13, sz21, sz22, sz23, sz31, sz32, sz33;
+    Body sun, moon;
 };
+
+// Coefficients of one body's periodic terms (eccentricity, inclination,
+// mean longitude, perigee, node), `ze` its eccentricity constant.
+struct PeriodicCoefficients {
+    double e2, e3, i2, i3, l2, l3, l4, gh2, gh3, gh4, h2, h3;
+};
+
+PeriodicCoefficients periodic_coefficients(const Body& b, double emsq, double ze) {
+    return {2.0 * b.s1 * b.s6,
+            2.0 * b.s1 * b.s7,
+            2.0 * b.s2 * b.z12,
+            2.0 * b.s2 * (b.z13 - b.z11),
+            -2.0 * b.s3 * b.z2,
+            -2.0 * b.s3 * (b.z3 - b.z1),
+            -2.0 * b.s3 * (-21.0 - 9.0 * emsq) * ze,
+            2.0 * b.s4 * b.z32,
+            2.0 * b.s4 * (b.z33 - b.z31),
+            -18.0 * b.s4 * ze,
+            -2.0 * b.s2 * b.z22,
+            -2.0 * b.s2 * (b.z23 - b.z21)};
+}
 
 void dscom(double epoch, double ep, double argpp, double tc, double inclp, double nodep, double np, Common& c,
            Satellite& s) {
@@ -90,6 +115,7 @@ void dscom(double epoch, double ep, double argpp, double tc, double inclp, doubl
     double zcosh = c.cnodm, zsinh = c.snodm, cc = c1ss;
     double xnoi = 1.0 / nm;
     for (int lsflg = 1; lsflg <= 2; ++lsflg) {
+        Body& b = lsflg == 1 ? c.sun : c.moon;
         double a1 = zcosg * zcosh + zsing * zcosi * zsinh;
         double a3 = -zsing * zcosh + zcosg * zcosi * zsinh;
         double a7 = -zcosg * zsinh + zsing * zcosi * zcosh;
@@ -110,35 +136,30 @@ void dscom(double epoch, double ep, double argpp, double tc, double inclp, doubl
         double x7 = a5 * c.cosomm;
         double x8 = a6 * c.cosomm;
 
-        c.z31 = 12.0 * x1 * x1 - 3.0 * x3 * x3;
-        c.z32 = 24.0 * x1 * x2 - 6.0 * x3 * x4;
-        c.z33 = 12.0 * x2 * x2 - 3.0 * x4 * x4;
-        c.z1 = 3.0 * (a1 * a1 + a2 * a2) + c.z31 * c.emsq;
-        c.z2 = 6.0 * (a1 * a3 + a2 * a4) + c.z32 * c.emsq;
-        c.z3 = 3.0 * (a3 * a3 + a4 * a4) + c.z33 * c.emsq;
-        c.z11 = -6.0 * a1 * a5 + c.emsq * (-24.0 * x1 * x7 - 6.0 * x3 * x5);
-        c.z12 = -6.0 * (a1 * a6 + a3 * a5) + c.emsq * (-24.0 * (x2 * x7 + x1 * x8) - 6.0 * (x3 * x6 + x4 * x5));
-        c.z13 = -6.0 * a3 * a6 + c.emsq * (-24.0 * x2 * x8 - 6.0 * x4 * x6);
-        c.z21 = 6.0 * a2 * a5 + c.emsq * (24.0 * x1 * x5 - 6.0 * x3 * x7);
-        c.z22 = 6.0 * (a4 * a5 + a2 * a6) + c.emsq * (24.0 * (x2 * x5 + x1 * x6) - 6.0 * (x4 * x7 + x3 * x8));
-        c.z23 = 6.0 * a4 * a6 + c.emsq * (24.0 * x2 * x6 - 6.0 * x4 * x8);
-        c.z1 = c.z1 + c.z1 + betasq * c.z31;
-        c.z2 = c.z2 + c.z2 + betasq * c.z32;
-        c.z3 = c.z3 + c.z3 + betasq * c.z33;
-        c.s3 = cc * xnoi;
-        c.s2 = -0.5 * c.s3 / c.rtemsq;
-        c.s4 = c.s3 * c.rtemsq;
-        c.s1 = -15.0 * em * c.s4;
-        c.s5 = x1 * x3 + x2 * x4;
-        c.s6 = x2 * x3 + x1 * x4;
-        c.s7 = x2 * x4 - x1 * x3;
+        b.z31 = 12.0 * x1 * x1 - 3.0 * x3 * x3;
+        b.z32 = 24.0 * x1 * x2 - 6.0 * x3 * x4;
+        b.z33 = 12.0 * x2 * x2 - 3.0 * x4 * x4;
+        b.z1 = 3.0 * (a1 * a1 + a2 * a2) + b.z31 * c.emsq;
+        b.z2 = 6.0 * (a1 * a3 + a2 * a4) + b.z32 * c.emsq;
+        b.z3 = 3.0 * (a3 * a3 + a4 * a4) + b.z33 * c.emsq;
+        b.z11 = -6.0 * a1 * a5 + c.emsq * (-24.0 * x1 * x7 - 6.0 * x3 * x5);
+        b.z12 = -6.0 * (a1 * a6 + a3 * a5) + c.emsq * (-24.0 * (x2 * x7 + x1 * x8) - 6.0 * (x3 * x6 + x4 * x5));
+        b.z13 = -6.0 * a3 * a6 + c.emsq * (-24.0 * x2 * x8 - 6.0 * x4 * x6);
+        b.z21 = 6.0 * a2 * a5 + c.emsq * (24.0 * x1 * x5 - 6.0 * x3 * x7);
+        b.z22 = 6.0 * (a4 * a5 + a2 * a6) + c.emsq * (24.0 * (x2 * x5 + x1 * x6) - 6.0 * (x4 * x7 + x3 * x8));
+        b.z23 = 6.0 * a4 * a6 + c.emsq * (24.0 * x2 * x6 - 6.0 * x4 * x8);
+        b.z1 = b.z1 + b.z1 + betasq * b.z31;
+        b.z2 = b.z2 + b.z2 + betasq * b.z32;
+        b.z3 = b.z3 + b.z3 + betasq * b.z33;
+        b.s3 = cc * xnoi;
+        b.s2 = -0.5 * b.s3 / c.rtemsq;
+        b.s4 = b.s3 * c.rtemsq;
+        b.s1 = -15.0 * em * b.s4;
+        b.s5 = x1 * x3 + x2 * x4;
+        b.s6 = x2 * x3 + x1 * x4;
+        b.s7 = x2 * x4 - x1 * x3;
 
         if (lsflg == 1) {
-            c.ss1 = c.s1, c.ss2 = c.s2, c.ss3 = c.s3, c.ss4 = c.s4, c.ss5 = c.s5, c.ss6 = c.s6, c.ss7 = c.s7;
-            c.sz1 = c.z1, c.sz2 = c.z2, c.sz3 = c.z3;
-            c.sz11 = c.z11, c.sz12 = c.z12, c.sz13 = c.z13;
-            c.sz21 = c.z21, c.sz22 = c.z22, c.sz23 = c.z23;
-            c.sz31 = c.z31, c.sz32 = c.z32, c.sz33 = c.z33;
             zcosg = zcosgl;
             zsing = zsingl;
             zcosi = zcosil;
@@ -152,32 +173,12 @@ void dscom(double epoch, double ep, double argpp, double tc, double inclp, doubl
     s.zmol = std::fmod(4.7199672 + 0.22997150 * day - gam, twopi);
     s.zmos = std::fmod(6.2565837 + 0.017201977 * day, twopi);
 
-    // Solar periodic coefficients.
-    s.se2 = 2.0 * c.ss1 * c.ss6;
-    s.se3 = 2.0 * c.ss1 * c.ss7;
-    s.si2 = 2.0 * c.ss2 * c.sz12;
-    s.si3 = 2.0 * c.ss2 * (c.sz13 - c.sz11);
-    s.sl2 = -2.0 * c.ss3 * c.sz2;
-    s.sl3 = -2.0 * c.ss3 * (c.sz3 - c.sz1);
-    s.sl4 = -2.0 * c.ss3 * (-21.0 - 9.0 * c.emsq) * zes;
-    s.sgh2 = 2.0 * c.ss4 * c.sz32;
-    s.sgh3 = 2.0 * c.ss4 * (c.sz33 - c.sz31);
-    s.sgh4 = -18.0 * c.ss4 * zes;
-    s.sh2 = -2.0 * c.ss2 * c.sz22;
-    s.sh3 = -2.0 * c.ss2 * (c.sz23 - c.sz21);
-    // Lunar periodic coefficients.
-    s.ee2 = 2.0 * c.s1 * c.s6;
-    s.e3 = 2.0 * c.s1 * c.s7;
-    s.xi2 = 2.0 * c.s2 * c.z12;
-    s.xi3 = 2.0 * c.s2 * (c.z13 - c.z11);
-    s.xl2 = -2.0 * c.s3 * c.z2;
-    s.xl3 = -2.0 * c.s3 * (c.z3 - c.z1);
-    s.xl4 = -2.0 * c.s3 * (-21.0 - 9.0 * c.emsq) * zel;
-    s.xgh2 = 2.0 * c.s4 * c.z32;
-    s.xgh3 = 2.0 * c.s4 * (c.z33 - c.z31);
-    s.xgh4 = -18.0 * c.s4 * zel;
-    s.xh2 = -2.0 * c.s2 * c.z22;
-    s.xh3 = -2.0 * c.s2 * (c.z23 - c.z21);
+    PeriodicCoefficients sun = periodic_coefficients(c.sun, c.emsq, zes);
+    PeriodicCoefficients moon = periodic_coefficients(c.moon, c.emsq, zel);
+    s.se2 = sun.e2, s.se3 = sun.e3, s.si2 = sun.i2, s.si3 = sun.i3, s.sl2 = sun.l2, s.sl3 = sun.l3;
+    s.sl4 = sun.l4, s.sgh2 = sun.gh2, s.sgh3 = sun.gh3, s.sgh4 = sun.gh4, s.sh2 = sun.h2, s.sh3 = sun.h3;
+    s.ee2 = moon.e2, s.e3 = moon.e3, s.xi2 = moon.i2, s.xi3 = moon.i3, s.xl2 = moon.l2, s.xl3 = moon.l3;
+    s.xl4 = moon.l4, s.xgh2 = moon.gh2, s.xgh3 = moon.gh3, s.xgh4 = moon.gh4, s.xh2 = moon.h2, s.xh3 = moon.h3;
 }
 
 // Secular lunar-solar rates and the resonance coefficients.
@@ -196,22 +197,22 @@ void dsinit(const Common& c, double eccsq, double xpidot, Satellite& s) {
     if (nm >= 8.26e-3 && nm <= 9.24e-3 && em >= 0.5) s.irez = 2;
 
     // Sun.
-    double ses = c.ss1 * zns * c.ss5;
-    double sis = c.ss2 * zns * (c.sz11 + c.sz13);
-    double sls = -zns * c.ss3 * (c.sz1 + c.sz3 - 14.0 - 6.0 * emsq);
-    double sghs = c.ss4 * zns * (c.sz31 + c.sz33 - 6.0);
-    double shs = -zns * c.ss2 * (c.sz21 + c.sz23);
+    double ses = c.sun.s1 * zns * c.sun.s5;
+    double sis = c.sun.s2 * zns * (c.sun.z11 + c.sun.z13);
+    double sls = -zns * c.sun.s3 * (c.sun.z1 + c.sun.z3 - 14.0 - 6.0 * emsq);
+    double sghs = c.sun.s4 * zns * (c.sun.z31 + c.sun.z33 - 6.0);
+    double shs = -zns * c.sun.s2 * (c.sun.z21 + c.sun.z23);
     // Near 0 or 180 degrees the node rate is left out.
     if (inclm < 5.2359877e-2 || inclm > pi - 5.2359877e-2) shs = 0.0;
     if (sinim != 0.0) shs = shs / sinim;
     double sgs = sghs - cosim * shs;
 
     // Moon.
-    s.dedt = ses + c.s1 * znl * c.s5;
-    s.didt = sis + c.s2 * znl * (c.z11 + c.z13);
-    s.dmdt = sls - znl * c.s3 * (c.z1 + c.z3 - 14.0 - 6.0 * emsq);
-    double sghl = c.s4 * znl * (c.z31 + c.z33 - 6.0);
-    double shll = -znl * c.s2 * (c.z21 + c.z23);
+    s.dedt = ses + c.moon.s1 * znl * c.moon.s5;
+    s.didt = sis + c.moon.s2 * znl * (c.moon.z11 + c.moon.z13);
+    s.dmdt = sls - znl * c.moon.s3 * (c.moon.z1 + c.moon.z3 - 14.0 - 6.0 * emsq);
+    double sghl = c.moon.s4 * znl * (c.moon.z31 + c.moon.z33 - 6.0);
+    double shll = -znl * c.moon.s2 * (c.moon.z21 + c.moon.z23);
     if (inclm < 5.2359877e-2 || inclm > pi - 5.2359877e-2) shll = 0.0;
     s.domdt = sgs + sghl;
     s.dnodt = shs;
