@@ -205,7 +205,7 @@ template <class V>
 inline State<V> sample(const Satellite& s, V t) {
     using M = lanes::Mask<V>;
     const GravityModel& g = s.grav;
-    constexpr double x2o3 = 2.0 / 3.0, temp4 = 1.5e-12;
+    constexpr double temp4 = 1.5e-12;
     State<V> out;
     V code(0.0);
     flag(code, !(lanes::abs(t) <= V(max_tsince)), bad_time);
