@@ -39,7 +39,7 @@ napoleon_use_rtype = False
 napoleon_use_param = False
 autodoc_docstring_signature = True
 autodoc_member_order = "bysource"
-autodoc_default_options = {"members": True, "undoc-members": False}
+autodoc_default_options = {"undoc-members": False}
 
 # The guide's code runs from the project root, where examples/data lives.
 doctest_global_setup = f"import os; os.chdir({ROOT!r})"
@@ -54,3 +54,17 @@ myst_heading_anchors = 2
 html_theme = "alabaster"
 html_title = f"quorvane {release}"
 html_theme_options = {"description": "Orbital elements, anomalies, state vectors and two-line element sets"}
+
+
+def _drop_text_signature_marker(app, what, name, obj, options, lines):
+    """A docstring may carry CPython's text-signature marker (a line "--"
+    after the signature line); autodoc takes the signature line, the marker
+    is left over: drop it."""
+    if lines and lines[0].strip() == "--":
+        del lines[0]
+        while lines and not lines[0].strip():
+            del lines[0]
+
+
+def setup(app):
+    app.connect("autodoc-process-docstring", _drop_text_signature_marker)
