@@ -36,6 +36,7 @@ MODULES = [
     "quorvane.mathtools.arqel.arqel",
     "quorvane.state.orbel",
     "quorvane.propagators.analytical.sgp4.duoline",
+    "quorvane.propagators.analytical.sgp4._catalogue",
 ]
 # Dunder names that belong to a module's interface and so to its stub.
 MODULE_DUNDERS = {"__pyx_capi__", "__test__"}

@@ -53,8 +53,8 @@ bool put_ndot(char* line, tle::Column c, double value) {
 
 // An assumed-decimal field "SMMMMMSE": sign, five digits of the mantissa
 // after an implied point, and a one-digit power of ten (" 38251-3" is
-// 0.38251e-3).  Values below 0.1e-9 keep the exponent -9 with leading zeros
-// in the mantissa; zero is "00000-0".
+// 0.38251e-3; a power of zero is "+0").  Values below 0.1e-9 keep the
+// exponent -9 with leading zeros in the mantissa; zero is "00000-0".
 bool put_exponent(char* line, tle::Column c, double value) {
     if (!std::isfinite(value)) return false;
     char* f = line + c.offset;
@@ -81,7 +81,7 @@ bool put_exponent(char* line, tle::Column c, double value) {
         }
     }
     for (int k = 5; k >= 1; --k, mantissa /= 10) f[k] = static_cast<char>('0' + mantissa % 10);
-    f[6] = exponent > 0 ? '+' : '-';
+    f[6] = exponent < 0 || magnitude == 0.0 ? '-' : '+';
     f[7] = static_cast<char>('0' + (exponent < 0 ? -exponent : exponent));
     return true;
 }

@@ -5,7 +5,7 @@ from __future__ import annotations
 import io
 import os
 from collections.abc import Iterable, Mapping, Sequence
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 import numpy
 from numpy.typing import ArrayLike, NDArray
@@ -13,9 +13,6 @@ from numpy.typing import ArrayLike, NDArray
 from quorvane.propagators.analytical.sgp4 import _catalogue, _omm
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 from quorvane.time.time import Time
-
-if TYPE_CHECKING:
-    import pandas
 
 # Field name -> (dtype kind, description with units).
 FIELDS: dict[str, tuple[str, str]] = {
@@ -164,7 +161,7 @@ class Catalogue:
         i = int(numpy.arange(len(self))[index]) if isinstance(index, (int, numpy.integer)) else None
         if i is None:
             raise TypeError(f"a Catalogue is indexed by an int; use select() for {type(index).__name__}")
-        line1, line2 = self.select([i]).to_tle()[0]
+        line1, line2 = self.select([i])._pairs()[0]
         return DUOLINE(line1, line2)
 
     def __reduce__(self) -> tuple[Any, ...]:
@@ -232,7 +229,7 @@ class Catalogue:
         result = {}
         for satno, table in self.groupby_satno().items():
             named = [(line, name) for line, name in zip(table.line.tolist(), table.name.tolist()) if name]
-            records = [_Record(line1, line2) for line1, line2 in table.to_tle()]
+            records = [_Record(line1, line2) for line1, line2 in table._pairs()]
             result[satno] = ELSET(*records, satname=min(named)[1] if named else None)
         return result
 
@@ -255,6 +252,10 @@ class Catalogue:
             except UnicodeEncodeError:
                 raise ValueError(f"{name} holds a character outside ASCII") from None
         return _catalogue.format_tle(columns)
+
+    def _pairs(self) -> list[tuple[str, str]]:
+        lines = self._tle_text().decode("ascii").split("\n")
+        return list(zip(lines[0::2], lines[1::2]))
 
     def to_tle(self, path: str | os.PathLike[str] | None = None) -> list[tuple[str, str]] | None:
         """The element sets as two-line text, with correct checksums.
@@ -281,9 +282,7 @@ class Catalogue:
             For a value the columns cannot hold (a satellite number above
             339999, an epoch outside 1957-2056, ...), naming the set.
         """
-        text = self._tle_text().decode("ascii")
-        lines = text.split("\n")
-        pairs = list(zip(lines[0::2], lines[1::2]))
+        pairs = self._pairs()
         if path is None:
             return pairs
         with open(path, "w", encoding="utf-8", newline="\n") as handle:
@@ -308,12 +307,16 @@ class Catalogue:
         else:
             _omm.write_csv(path, self._columns, _units())
 
-    def to_pandas(self) -> pandas.DataFrame:
+    def to_pandas(self) -> Any:
         """A pandas DataFrame with one column per field (`epoch` as datetime64[ns]).
 
         Needs pandas (the optional extra ``quorvane[pandas]``).
+
+        Returns
+        -------
+        pandas.DataFrame
         """
-        import pandas
+        import pandas  # type: ignore[import-untyped,unused-ignore]
 
         data: dict[str, Sequence[Any] | NDArray[Any]] = {}
         for name in FIELDS:

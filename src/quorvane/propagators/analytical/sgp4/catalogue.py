@@ -31,6 +31,7 @@ in one process, since a table pickles as its arrays::
 from __future__ import annotations
 
 from collections.abc import Iterator
+from typing import cast
 
 from quorvane.propagators.analytical.sgp4 import _catalogue, _omm
 from quorvane.propagators.analytical.sgp4._sources import FORMATS, Source, sniff, source_bytes, text_of
@@ -109,8 +110,8 @@ class _Record(DUOLINE):
     number are built from these."""
 
     @property
-    def satno(self) -> int:  # type: ignore[override]
-        field = DUOLINE.satno.__get__(self)  # type: ignore[attr-defined]
+    def satno(self) -> int:
+        field = DUOLINE.satno.__get__(self)
         number = field if isinstance(field, int) else _catalogue.decode_satno(field)
         if number < 0:
             raise ValueError(f"satellite number {field!r} is neither a decimal number nor Alpha-5")
@@ -179,7 +180,7 @@ def read_elsets(source: Source, *, strict: bool = False) -> dict[int, ELSET]:
     names: dict[int, str | None] = {}
     for name, record, number in _entries(source, strict, _Record):
         try:
-            key = record.satno
+            key = cast(int, record.satno)
         except ValueError as error:
             raise ValueError(f"line {number}: {error}") from None
         groups.setdefault(key, []).append(record)
