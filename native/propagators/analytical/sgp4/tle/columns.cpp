@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "propagators/analytical/sgp4/tle/layouts.hpp"
+
 namespace qv::tle {
 
 namespace {
@@ -86,20 +88,28 @@ double assumed_decimal(const char* line, Column c) {
 
 }  // namespace
 
+// Each field in its published layout first (layouts.hpp), the general
+// conversion for anything else; both give strtod's bits.
 PublishedElements published_elements(const char* line2) noexcept {
     PublishedElements p;
-    p.inc = read_double(line2, col::inc);
-    p.raa = read_double(line2, col::raa);
-    p.ecc = field_atof(Field(line2, col::ecc, true).text);
-    p.arp = read_double(line2, col::arp);
-    p.mea = read_double(line2, col::mea);
-    p.mnm = read_double(line2, col::mnm);
+    if (!layouts::angle(line2 + col::inc.offset, &p.inc)) p.inc = read_double(line2, col::inc);
+    if (!layouts::angle(line2 + col::raa.offset, &p.raa)) p.raa = read_double(line2, col::raa);
+    if (!layouts::eccentricity(line2 + col::ecc.offset - 1, &p.ecc)) p.ecc = field_atof(Field(line2, col::ecc, true).text);
+    if (!layouts::angle(line2 + col::arp.offset, &p.arp)) p.arp = read_double(line2, col::arp);
+    if (!layouts::angle(line2 + col::mea.offset, &p.mea)) p.mea = read_double(line2, col::mea);
+    if (!layouts::mean_motion(line2 + col::mnm.offset, &p.mnm)) p.mnm = read_double(line2, col::mnm);
     return p;
 }
 
 std::int64_t year_start_ns(int year) noexcept { return days_from_civil(year, 1, 1) * ns_per_day; }
 
 bool epoch_ns(const char* line1, std::int64_t* ns) noexcept {
+    std::int64_t yy, published_day_ns;
+    if (layouts::epoch(line1 + col::year.offset, &yy, &published_day_ns)) {
+        const int year = full_year(static_cast<int>(yy));
+        *ns = (days_from_civil(year, 1, 1) - 1) * ns_per_day + published_day_ns;
+        return true;
+    }
     const int year = full_year(read_int(line1, col::year));
     const __int128 start = static_cast<__int128>(days_from_civil(year, 1, 1) - 1) * ns_per_day;
     __int128 day_ns;
@@ -115,9 +125,18 @@ bool epoch_ns(const char* line1, std::int64_t* ns) noexcept {
     return true;
 }
 
-double ndot(const char* line1) noexcept { return read_double(line1, col::ndot); }
-double nddot(const char* line1) noexcept { return assumed_decimal(line1, col::nddot); }
-double bstar(const char* line1) noexcept { return assumed_decimal(line1, col::bstar); }
+double ndot(const char* line1) noexcept {
+    double value;
+    return layouts::first_derivative(line1 + col::ndot.offset, &value) ? value : read_double(line1, col::ndot);
+}
+double nddot(const char* line1) noexcept {
+    double value;
+    return layouts::assumed_decimal(line1 + col::nddot.offset, &value) ? value : assumed_decimal(line1, col::nddot);
+}
+double bstar(const char* line1) noexcept {
+    double value;
+    return layouts::assumed_decimal(line1 + col::bstar.offset, &value) ? value : assumed_decimal(line1, col::bstar);
+}
 
 std::int64_t decode_satno(const char* field, int width) noexcept {
     int begin = 0, end = 0;
