@@ -5,6 +5,7 @@ installed package and the pages beside this file.
 """
 
 import os
+import re
 import sys
 
 import quorvane
@@ -37,6 +38,9 @@ napoleon_google_docstring = False
 napoleon_numpy_docstring = True
 napoleon_use_rtype = False
 napoleon_use_param = False
+# Attributes sections as fields: the properties they name are documented
+# themselves (directives would describe them twice).
+napoleon_use_ivar = True
 autodoc_docstring_signature = True
 autodoc_member_order = "bysource"
 autodoc_default_options = {"undoc-members": False}
@@ -66,5 +70,14 @@ def _drop_text_signature_marker(app, what, name, obj, options, lines):
             del lines[0]
 
 
+def _escape_type_underscores(app, what, name, obj, options, lines):
+    """An attribute docstring starts with its type ("ndarray[str_]: ..."),
+    which napoleon passes on as reStructuredText: a name ending in an
+    underscore there would read as a hyperlink reference."""
+    if what in ("attribute", "property"):
+        lines[:] = [re.sub(r"(\w)_\]", r"\1\\_]", line) for line in lines]
+
+
 def setup(app):
     app.connect("autodoc-process-docstring", _drop_text_signature_marker)
+    app.connect("autodoc-process-docstring", _escape_type_underscores)

@@ -41,10 +41,21 @@ extern arqel::Normalize* normalize;
 // is what every caller gets.  They are foreign code: callers test for a
 // pending exception after each call.
 struct BoundVectors {
+    static constexpr bool may_raise = true;
     static void cross(double* a, double* b, double* c) { bound::cross(a, b, c); }
     static double dot(double* a, double* b) { return bound::dot(a, b); }
     static double norm(double* a) { return bound::norm(a); }
     static void normalize(double* a, double* u) { bound::normalize(a, u); }
+};
+// arqel's arithmetic inline (the header definitions, the code arqel
+// exports), for native code that needs the vector operations without the
+// calls; the state-vector kernels do not use it.
+struct InlineVectors {
+    static constexpr bool may_raise = false;
+    static void cross(double* a, double* b, double* c) { arqel::cross(a, b, c); }
+    static double dot(double* a, double* b) { return arqel::dot(a, b); }
+    static double norm(double* a) { return arqel::norm(a); }
+    static void normalize(double* a, double* u) { arqel::normalize_values(a, u); }
 };
 
 struct ExportedErrors {
