@@ -6,8 +6,9 @@ namespace qv::sgp4 {
 
 void run_times_1(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
                  std::int8_t* err) noexcept {
+    Resonance<double> resonance;
     for (std::size_t i = 0; i < count; ++i) {
-        State<double> st = sample<double>(s, tsince[i]);
+        State<double> st = sample<double>(s, tsince[i], resonance);
         for (int k = 0; k < 3; ++k) {
             r[3 * i + k] = st.r[k] * 1000.0;
             v[3 * i + k] = st.v[k] * 1000.0;
