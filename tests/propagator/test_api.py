@@ -273,3 +273,34 @@ def test_resonance_resumed_within_a_call_gives_the_bits_of_one_sample_alone(satn
     for j, t in enumerate(tsince):
         rj, vj, ej = SGP4(record).propagate(tsince=float(t))
         assert same(r[j], rj) and same(v[j], vj) and err[j] == ej
+
+
+def test_multiples_of_units_and_strided_times():
+    prop = SGP4(LEO)
+    quarter = np.array(["2024-01-10T00:00", "2024-01-10T00:15", "2024-01-10T00:30"], dtype="datetime64[15m]")
+    want = prop.propagate(quarter.astype("datetime64[ns]"))[0]
+    assert same(prop.propagate(quarter)[0], want)
+    strided = np.repeat(quarter.astype("datetime64[s]"), 2)[::2]
+    assert same(prop.propagate(strided)[0], want)
+
+
+@pytest.mark.parametrize("form", ["tsince", "Time", "datetime64[ns]", "datetime64[s]"])
+def test_a_call_allocates_little_beyond_its_outputs(form):
+    import tracemalloc
+
+    prop = SGP4(RECORDS[:4])
+    m = 50_000
+    minutes = np.arange(m, dtype=np.float64)
+    instants = T0 + np.arange(m) * np.timedelta64(60, "s")
+    arg = {"tsince": None, "Time": Time(instants.astype(np.int64)), "datetime64[ns]": instants,
+           "datetime64[s]": instants.astype("datetime64[s]")}[form]
+    outputs = 4 * m * (3 * 8 * 2 + 1)
+    tracemalloc.start()
+    try:
+        tracemalloc.reset_peak()
+        result = prop.propagate(tsince=minutes) if arg is None else prop.propagate(arg)
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert result[0].shape == (4, m, 3)
+    assert peak <= outputs + 2**20
