@@ -329,3 +329,38 @@ def test_every_vector_width_gives_the_same_bits(source, monkeypatch):
     one = results[min(results)]
     for width, result in results.items():
         assert all(same(a, b) for a, b in zip(result, one)), width
+
+
+def test_catalogue_table_gives_the_bits_of_its_records():
+    from quorvane.propagators.analytical.sgp4.catalogue import read_catalogue, read_records
+
+    from verification import real_pairs
+
+    text = "".join(f"{a}\n{b}\n" for a, b in real_pairs())
+    table = read_catalogue(text)
+    records = read_records(text.splitlines())
+    tsince = np.linspace(-1440, 1440, 9)
+    for gravity, mode in [("wgs72", "improved"), ("wgs84", "afspc")]:
+        from_table = SGP4(table, gravity=gravity, mode=mode)
+        from_records = SGP4(records, gravity=gravity, mode=mode)
+        assert same(from_table.satno, from_records.satno)
+        got, want = from_table.propagate(tsince=tsince), from_records.propagate(tsince=tsince)
+        assert all(same(a, b) for a, b in zip(got, want))
+
+
+def test_catalogue_propagator_pickles_as_its_table_and_settings():
+    from quorvane.propagators.analytical.sgp4.catalogue import read_catalogue
+
+    prop = SGP4(read_catalogue(ROOT / "examples" / "data" / "stations.tle"), gravity="wgs72old", mode="afspc")
+    copy = pickle.loads(pickle.dumps(prop))
+    assert (copy.gravity, copy.mode, len(copy)) == ("wgs72old", "afspc", 12)
+    want = prop.propagate(T0)
+    assert all(same(a, b) for a, b in zip(copy.propagate(T0), want))
+
+
+def test_empty_catalogue_table_gives_empty_arrays():
+    from quorvane.propagators.analytical.sgp4.catalogue import read_catalogue
+
+    prop = SGP4(read_catalogue(b""))
+    assert len(prop) == 0
+    assert [a.shape for a in prop.propagate(tsince=np.arange(3.0))] == [(0, 3, 3), (0, 3, 3), (0, 3)]
