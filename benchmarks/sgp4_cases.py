@@ -47,7 +47,7 @@ def sgp4_cases() -> list[Case]:
         calls = peers.python_sgp4(w, sats) + peers.astroz(w) + peers.heyoka(w, sats) + peers.satkit(w)
         prepared.append((w, calls))
     done = []
-    with one_cpu() as (cpu, heyoka_threads):
+    with one_cpu() as heyoka_threads:
         done.append(setup_case(prepared[1][0], api))
         for w, calls in prepared:
             done += one_thread_cases(w, calls)
@@ -70,16 +70,15 @@ def _pin(cpus) -> None:
 
 @contextlib.contextmanager
 def one_cpu():
-    """Pin the process to one CPU and heyoka to one thread; yields (cpu, heyoka's own default)."""
+    """Pin the process to one CPU and heyoka to one thread; yields heyoka's own default."""
     before = os.sched_getaffinity(0)
-    cpu = min(before)
     hy, _ = load("heyoka")
     default = hy.get_nthreads() if hy is not None else None
-    _pin({cpu})
+    _pin({min(before)})
     if hy is not None:
         hy.set_nthreads(1)
     try:
-        yield cpu, default
+        yield default
     finally:
         if hy is not None:
             hy.set_nthreads(default)
@@ -101,20 +100,23 @@ def _cpu_share(call: peers.Call) -> str | None:
 
 def setup_case(w: work.Workload, api) -> Case:
     """Text to a propagator ready to run, for the whole catalogue (one thread)."""
-    D, why = load(peers.DUOLINE)
+    duo, duo_why = load(peers.DUOLINE)
     mod, mod_why = load(peers.OURS)
     az, az_why = load("astroz.api")
     hy, hy_why = load("heyoka")
     sk, sk_why = load("satkit")
     sgp4_why = None if api is not None else "sgp4 not importable"
-    lines = [line for pair in w.pairs for line in pair]
-    sats = [api.Satrec.twoline2rv(a, b, api.WGS72) for a, b in w.pairs] if api is not None else None
-    env = {"P": w.pairs, "L": lines, "S": sats}
+    env = {
+        "P": w.pairs,
+        "L": [line for pair in w.pairs for line in pair],
+        "S": [api.Satrec.twoline2rv(a, b, api.WGS72) for a, b in w.pairs] if api is not None else None,
+        "D": duo and duo.DUOLINE,
+        "SGP4": mod and mod.SGP4,
+    }
     kw = {"repeat": 5, "budget": 1.0}
     timings = [
-        Timed("DUOLINE(line1, line2) ×1,511 + SGP4(records)", "SGP4([D(a, b) for a, b in P])",
-              {**env, "D": getattr(D, "DUOLINE", None), "SGP4": getattr(mod, "SGP4", None)}, w.n,
-              unavailable=mod_why or why, **kw),
+        Timed("DUOLINE(line1, line2) ×1,511 + SGP4(records)", "SGP4([D(a, b) for a, b in P])", env, w.n,
+              unavailable=mod_why or duo_why, **kw),
         Timed("python-sgp4 Satrec.twoline2rv ×1,511", "[t2(a, b, C) for a, b in P]",
               {**env, "t2": api and api.Satrec.twoline2rv, "C": api and api.WGS72}, w.n, unavailable=sgp4_why, **kw),
         Timed("astroz Satrec.twoline2rv ×1,511", "[t2(a, b, C) for a, b in P]",
@@ -133,7 +135,9 @@ def one_thread_cases(w: work.Workload, calls: list[peers.Call]) -> list[Case]:
     mine_call, out_call = peers.ours(w, 1)
     label = f"{w.label}: "
     timings = [mine_call.timed(w.samples, label), out_call.timed(w.samples, label)]
-    timings += [c.timed(w.samples, **(SLOW if c.peer == "python-sgp4" else {})) for c in calls]
+    suffix = {"heyoka": " (set_nthreads(1))"}
+    timings += [c.timed(w.samples, suffix=suffix.get(c.peer, ""), **(SLOW if c.peer == "python-sgp4" else {}))
+                for c in calls]
     mine, mine_out, *measured = time_together(timings)
     rows, targets = [], []
     for call, m in zip(calls, measured):
