@@ -90,8 +90,8 @@ int reject_keywords(const Params& p, const Keywords& kw, Py_ssize_t nargs) {
 }
 
 int bind(const Params& p, PyObject* const* args, Py_ssize_t nargs, const Keywords& kw, PyObject** out) {
-    if (nargs > p.count) {
-        raise_argument_count(p.function, p.required, p.count, nargs);
+    if (nargs > p.positional()) {
+        raise_argument_count(p.function, p.required, p.positional(), nargs);
         return -1;
     }
     for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
@@ -99,7 +99,7 @@ int bind(const Params& p, PyObject* const* args, Py_ssize_t nargs, const Keyword
     Py_ssize_t nkw = kw.size();
     if (nkw == 0) {
         if (nargs < p.required) {
-            raise_argument_count(p.function, p.required, p.count, nargs);
+            raise_argument_count(p.function, p.required, p.positional(), nargs);
             return -1;
         }
         return 0;
@@ -113,7 +113,7 @@ int bind(const Params& p, PyObject* const* args, Py_ssize_t nargs, const Keyword
         } else if (PyErr_Occurred()) {
             return -1;
         } else if (i < p.required) {
-            raise_argument_count(p.function, p.required, p.count, i);
+            raise_argument_count(p.function, p.required, p.positional(), i);
             return -1;
         }
     }

@@ -1,6 +1,7 @@
 // Argument binding for Python-callable functions, methods and constructors.
 //
-// Parameters are positional-or-keyword.  Binding follows a fixed order so the
+// Parameters are positional-or-keyword, except the last `keyword_only` ones,
+// which are keyword-only and optional.  Binding follows a fixed order so the
 // errors are reproducible: too many positional arguments first; then each
 // parameter not given positionally is looked up by keyword, a missing
 // required one failing at once (counted as the number of arguments bound
@@ -19,6 +20,9 @@ struct Params {
     const char* names[max_params];   // parameter names, in order
     Py_ssize_t count;                // number of parameters
     Py_ssize_t required;             // the first `required` have no default
+    Py_ssize_t keyword_only = 0;     // the last `keyword_only` are keyword-only (after a `*`)
+
+    Py_ssize_t positional() const { return count - keyword_only; }
 
     // Interned names, created at first use.
     mutable PyObject* interned[max_params] = {};

@@ -65,8 +65,8 @@ PyObject* function_repr(PyObject* self) {
     return PyUnicode_FromFormat("<native function %U.%U at %p>", f->module, f->qualname, self);
 }
 
-PyObject* get_defaults(PyObject* self, void*) {
-    auto* f = reinterpret_cast<Function*>(self);
+// Every default the holder keeps, for the last parameters in order.
+PyObject* all_defaults(Function* f) {
     if (f->object_defaults) return Py_NewRef(f->object_defaults);
     if (f->n_double_defaults == 0) Py_RETURN_NONE;
     Ref tuple = Ref::steal(PyTuple_New(f->n_double_defaults));
@@ -79,7 +79,35 @@ PyObject* get_defaults(PyObject* self, void*) {
     return tuple.release();
 }
 
-PyObject* get_kwdefaults(PyObject*, void*) { Py_RETURN_NONE; }
+// As Python functions do: __defaults__ holds the defaults of the
+// positional-or-keyword parameters, __kwdefaults__ a dict of those of the
+// keyword-only ones (None when there are none).
+PyObject* get_defaults(PyObject* self, void*) {
+    auto* f = reinterpret_cast<Function*>(self);
+    Ref all = Ref::steal(all_defaults(f));
+    Py_ssize_t keyword_only = f->def->params.keyword_only;
+    if (!all || all.get() == Py_None || keyword_only == 0) return all.release();
+    Py_ssize_t positional = PyTuple_GET_SIZE(all.get()) - keyword_only;
+    if (positional <= 0) Py_RETURN_NONE;
+    return PyTuple_GetSlice(all.get(), 0, positional);
+}
+
+PyObject* get_kwdefaults(PyObject* self, void*) {
+    auto* f = reinterpret_cast<Function*>(self);
+    const Params& p = f->def->params;
+    if (p.keyword_only == 0) Py_RETURN_NONE;
+    Ref all = Ref::steal(all_defaults(f));
+    if (!all) return nullptr;
+    if (all.get() == Py_None) Py_RETURN_NONE;
+    Ref dict = Ref::steal(PyDict_New());
+    if (!dict) return nullptr;
+    Py_ssize_t n = PyTuple_GET_SIZE(all.get());
+    for (Py_ssize_t i = p.positional(); i < p.count; ++i) {
+        Py_ssize_t d = i - (p.count - n);
+        if (d >= 0 && PyDict_SetItemString(dict.get(), p.names[i], PyTuple_GET_ITEM(all.get(), d)) < 0) return nullptr;
+    }
+    return dict.release();
+}
 
 template <PyObject* Function::*Field>
 PyObject* get_field(PyObject* self, void*) {
@@ -119,20 +147,21 @@ PyObject* get_signature(PyObject* self, void*) {
     Ref parameter = Ref::steal(PyObject_GetAttrString(inspect.get(), "Parameter"));
     Ref signature = Ref::steal(PyObject_GetAttrString(inspect.get(), "Signature"));
     if (!parameter || !signature) return nullptr;
-    Ref kind = Ref::steal(PyObject_GetAttrString(parameter.get(), "POSITIONAL_OR_KEYWORD"));
+    Ref positional_kind = Ref::steal(PyObject_GetAttrString(parameter.get(), "POSITIONAL_OR_KEYWORD"));
+    Ref keyword_kind = Ref::steal(PyObject_GetAttrString(parameter.get(), "KEYWORD_ONLY"));
     Ref empty = Ref::steal(PyObject_GetAttrString(parameter.get(), "empty"));
-    Ref defaults = Ref::steal(get_defaults(self, nullptr));
-    if (!kind || !empty || !defaults) return nullptr;
+    Ref defaults = Ref::steal(all_defaults(f));
+    if (!positional_kind || !keyword_kind || !empty || !defaults) return nullptr;
     const Params& p = f->def->params;
     Py_ssize_t ndefaults = defaults.get() == Py_None ? 0 : PyTuple_GET_SIZE(defaults.get());
     Ref list = Ref::steal(PyList_New(0));
     if (!list) return nullptr;
-    auto add = [&](const char* name, PyObject* default_value) -> int {
+    auto add = [&](const char* name, PyObject* default_value, PyObject* kind) -> int {
         Ref pyname = Ref::steal(PyUnicode_FromString(name));
         if (!pyname) return -1;
         PyObject* annotation = f->annotations ? PyDict_GetItemWithError(f->annotations, pyname.get()) : nullptr;
         if (!annotation && PyErr_Occurred()) return -1;
-        Ref args = Ref::steal(Py_BuildValue("(OO)", pyname.get(), kind.get()));
+        Ref args = Ref::steal(Py_BuildValue("(OO)", pyname.get(), kind));
         Ref kwargs = Ref::steal(Py_BuildValue("{s:O,s:O}", "default", default_value ? default_value : empty.get(),
                                               "annotation", annotation ? annotation : empty.get()));
         if (!args || !kwargs) return -1;
@@ -140,10 +169,11 @@ PyObject* get_signature(PyObject* self, void*) {
         if (!param) return -1;
         return PyList_Append(list.get(), param.get());
     };
-    if (f->def->method && add("self", nullptr) < 0) return nullptr;
+    if (f->def->method && add("self", nullptr, positional_kind.get()) < 0) return nullptr;
     for (Py_ssize_t i = 0; i < p.count; ++i) {
         Py_ssize_t d = i - (p.count - ndefaults);
-        if (add(p.names[i], d >= 0 ? PyTuple_GET_ITEM(defaults.get(), d) : nullptr) < 0) return nullptr;
+        PyObject* kind = i < p.positional() ? positional_kind.get() : keyword_kind.get();
+        if (add(p.names[i], d >= 0 ? PyTuple_GET_ITEM(defaults.get(), d) : nullptr, kind) < 0) return nullptr;
     }
     PyObject* ret = f->annotations ? PyDict_GetItemString(f->annotations, "return") : nullptr;
     Ref args = Ref::steal(Py_BuildValue("(O)", list.get()));

@@ -7,4 +7,5 @@
 #include "runtime/errors.hpp"
 #include "runtime/function.hpp"
 #include "runtime/module_frame.hpp"
+#include "runtime/parallel.hpp"
 #include "runtime/ref.hpp"

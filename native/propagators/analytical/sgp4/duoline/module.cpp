@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "propagators/analytical/sgp4/duoline/bound.hpp"
-#include "propagators/analytical/sgp4/duoline/fields.hpp"
+#include "propagators/analytical/sgp4/tle/numbers.hpp"
 #include "runtime/runtime.hpp"
 #include "siblings/time/time/time.hpp"
 
@@ -165,7 +165,7 @@ ModuleFrame frame{"duoline", module_path,
 
 int steps(PyObject* module) {
     bound.assertions = frame.assertions;
-    if (!init_c_locale()) {
+    if (!tle::init_c_locale()) {
         PyErr_SetFromErrno(PyExc_OSError);
         return -1;
     }

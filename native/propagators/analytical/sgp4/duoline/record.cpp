@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "propagators/analytical/sgp4/duoline/bound.hpp"
-#include "propagators/analytical/sgp4/duoline/fields.hpp"
-#include "propagators/analytical/sgp4/duoline/validate.hpp"
+#include "propagators/analytical/sgp4/tle/columns.hpp"
+#include "propagators/analytical/sgp4/tle/validate.hpp"
 #include "runtime/runtime.hpp"
 
 namespace qv::duoline {
@@ -15,27 +15,6 @@ namespace qv::duoline {
 namespace {
 
 DuolineObject* as_record(PyObject* o) { return reinterpret_cast<DuolineObject*>(o); }
-
-// Columns read by the parser: 0-based offset into the stored line and width.
-struct Column {
-    int offset;
-    int width;
-};
-constexpr Column col_satno{2, 5};
-constexpr Column col_year{18, 2};
-constexpr Column col_day{20, 12};
-constexpr Column col_inc{8, 8};
-constexpr Column col_raa{17, 8};
-constexpr Column col_ecc{26, 7};
-constexpr Column col_arp{34, 8};
-constexpr Column col_mea{43, 8};
-constexpr Column col_mnm{52, 11};
-
-double read_atof(const char* line, Column c) { return field_atof(Field(line, c.offset, c.width).text); }
-
-// The year of a two-digit epoch year: 57 to 99 are 1957 to 1999, the rest
-// 2000 onwards (the first satellites flew in 1957).
-int full_year(int yy) { return yy <= 56 ? 2000 + yy : 1900 + yy; }
 
 // The year as decimal text.  A two-character field gives -9 to 99, so the
 // year is one of the hundred from 1957 to 2056; their texts are made once.
@@ -49,11 +28,11 @@ Ref year_text(int year) {
 }
 
 void parse_line1(DuolineObject* self) {
-    std::memcpy(self->_satno, self->_line1 + col_satno.offset, col_satno.width);
-    self->_satno[col_satno.width] = '\0';
+    std::memcpy(self->_satno, self->_line1 + tle::col::satno.offset, tle::col::satno.width);
+    self->_satno[tle::col::satno.width] = '\0';
 
-    int year = full_year(field_atoi(Field(self->_line1, col_year.offset, col_year.width).text));
-    double day = read_atof(self->_line1, col_day);
+    int year = tle::full_year(tle::read_int(self->_line1, tle::col::year));
+    double day = tle::read_double(self->_line1, tle::col::day);
 
     // Time(year) is 00:00 on 1 January; day 1.0 is that instant.
     Ref text = year_text(year);
@@ -73,15 +52,13 @@ void parse_line1(DuolineObject* self) {
 }
 
 void parse_line2(DuolineObject* self) {
-    const char* line = self->_line2;
-    const double deg = *bound.deg;
-    self->inc = read_atof(line, col_inc) * deg;
-    self->raa = read_atof(line, col_raa) * deg;
-    // The eccentricity field holds the digits after an implied decimal point.
-    self->ecc = field_atof(Field(line, col_ecc.offset, col_ecc.width, true).text);
-    self->arp = read_atof(line, col_arp) * deg;
-    self->mea = read_atof(line, col_mea) * deg;
-    self->mnm = read_atof(line, col_mnm) * *bound.rev / *bound.day;
+    const tle::MeanElements e = tle::mean_elements(self->_line2, *bound.deg, *bound.rev, *bound.day);
+    self->inc = e.inc;
+    self->raa = e.raa;
+    self->ecc = e.ecc;
+    self->arp = e.arp;
+    self->mea = e.mea;
+    self->mnm = e.mnm;
 }
 
 DuolineVTable vtable = {parse_line1, parse_line2};
@@ -165,8 +142,8 @@ int build(DuolineObject* r, PyObject* args, PyObject* kwds) {
     Py_ssize_t length1, length2;
     if (store_line(a[0], r->_line1, &length1) < 0 || store_line(a[1], r->_line2, &length2) < 0) return -1;
     if (strict) {
-        Fault fault;
-        if (!validate_lines(r->_line1, static_cast<std::size_t>(length1), r->_line2,
+        tle::Fault fault;
+        if (!tle::validate_lines(r->_line1, static_cast<std::size_t>(length1), r->_line2,
                             static_cast<std::size_t>(length2), &fault)) {
             PyErr_SetString(PyExc_ValueError, fault.message);
             return -1;

@@ -1,10 +1,10 @@
-#include "propagators/analytical/sgp4/duoline/validate.hpp"
+#include "propagators/analytical/sgp4/tle/validate.hpp"
 
 #include <cstdio>
 
-#include "propagators/analytical/sgp4/duoline/fields.hpp"
+#include "propagators/analytical/sgp4/tle/numbers.hpp"
 
-namespace qv::duoline {
+namespace qv::tle {
 
 namespace {
 
@@ -314,4 +314,4 @@ bool validate_lines(const char* line1, std::size_t length1, const char* line2, s
            check_line(line2, length2, 2, line2_checks, count2, line1, fault);
 }
 
-}  // namespace qv::duoline
+}  // namespace qv::tle

@@ -5,7 +5,7 @@
 // decimal separator set by the application cannot truncate the elements.
 #pragma once
 
-namespace qv::duoline {
+namespace qv::tle {
 
 // Create the "C" locale object the conversions use; false when the C library
 // cannot provide it.  Called once at import, before any record is parsed.
@@ -14,21 +14,8 @@ bool init_c_locale() noexcept;
 // Largest field the parser reads (the day of year, 12 characters).
 inline constexpr int max_field_width = 12;
 
-// A field copied out of a stored line into a NUL-terminated scratch buffer.
-// The stored lines are NUL-padded to their full size, so a field that runs
-// past the end of a short line ends at the line's terminator.
-struct Field {
-    char text[max_field_width + 2];  // room for the eccentricity's leading "."
-
-    Field(const char* line, int offset, int width, bool leading_point = false) noexcept {
-        int n = 0;
-        if (leading_point) text[n++] = '.';
-        for (int i = 0; i < width; ++i) text[n++] = line[offset + i];
-        text[n] = '\0';
-    }
-};
-
+// atoi and atof of NUL-terminated text, in the "C" locale.
 int field_atoi(const char* text) noexcept;
 double field_atof(const char* text) noexcept;
 
-}  // namespace qv::duoline
+}  // namespace qv::tle

@@ -1,11 +1,11 @@
-#include "propagators/analytical/sgp4/duoline/fields.hpp"
+#include "propagators/analytical/sgp4/tle/numbers.hpp"
 
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <locale.h>
 
-namespace qv::duoline {
+namespace qv::tle {
 
 namespace {
 
@@ -66,4 +66,4 @@ double field_atof(const char* text) noexcept {
     return strtod_l(text, nullptr, c_locale);
 }
 
-}  // namespace qv::duoline
+}  // namespace qv::tle

@@ -11,7 +11,7 @@
 
 #include <cstddef>
 
-namespace qv::duoline {
+namespace qv::tle {
 
 // Room for the longest description ("line 2, columns 53-63: ..." with a
 // fully escaped 12-character field).
@@ -32,4 +32,4 @@ struct Fault {
 bool validate_lines(const char* line1, std::size_t length1, const char* line2, std::size_t length2,
                     Fault* fault) noexcept;
 
-}  // namespace qv::duoline
+}  // namespace qv::tle

@@ -1,0 +1,87 @@
+// Lanes of doubles for kernels that must give the same bits whatever vector
+// width runs them.
+//
+// A kernel is written once, as a template over a lane type V, and runs one,
+// four or eight doubles at a time.  Every operation offered here is either a
+// single IEEE operation per lane (+ - * /, sqrt, comparisons, floor,
+// selection), which rounds the same way in scalar and in vector registers, or
+// a function of this library (sin, cos, atan2, ...) written once over V from
+// such operations.  A lane of any width therefore computes exactly what the
+// one-lane type computes, and a result never depends on the width chosen at
+// run time.  Kernels never call the C library's mathematics on V values and
+// never use fused multiply-add (the build keeps -ffp-contract=off).
+//
+// Lane types:
+//   double   one lane, mask type bool; baseline x86-64, every translation unit
+//   Avx2     four lanes; only in translation units compiled with -mavx2
+//   Avx512   eight lanes; only in translation units compiled with -mavx512f
+//            -mavx512dq
+//
+// Every lane type V (M = Mask<V>) offers:
+//   V(double)                    broadcast (for double, the value itself)
+//   load<V>(const double* p)     `Width<V>` consecutive doubles, any alignment
+//   store(double* p, V x)
+//   + - * / between V values and between V and double, unary -, += -= *= /=
+//   < <= > >= == !=              lane-wise comparisons giving M
+//   m1 & m2, m1 | m2, !m         mask logic
+//   select(M m, V a, V b)        a where m holds, else b
+//   any(M), all(M)               bool
+//   bits(M)                      unsigned, bit i set where lane i holds
+//   sqrt, abs, floor, min, max   exact per lane
+//   sin, cos, sincos(x, &s, &c), atan2(y, x), rem2pi(x), cbrt(x)
+//                                this library's own functions (vmath.hpp)
+//
+// Translation units compiled for different instruction sets each see these
+// headers inside their own inline namespace (QV_SIMD_ISA, set per unit by the
+// build), so the linker can never mix an AVX-512 copy of an inline function
+// into code that runs on a baseline processor.
+#pragma once
+
+#include <cmath>
+
+#ifndef QV_SIMD_ISA
+#define QV_SIMD_ISA baseline
+#endif
+
+namespace qv::simd {
+inline namespace QV_SIMD_ISA {
+
+template <class V>
+struct LaneTraits;
+
+template <>
+struct LaneTraits<double> {
+    static constexpr int width = 1;
+    using Mask = bool;
+};
+
+template <class V>
+inline constexpr int Width = LaneTraits<V>::width;
+template <class V>
+using Mask = typename LaneTraits<V>::Mask;
+
+// ---- one lane: plain double ------------------------------------------------
+
+template <class V>
+V load(const double* p);
+template <>
+inline double load<double>(const double* p) {
+    return *p;
+}
+inline void store(double* p, double x) { *p = x; }
+
+inline double select(bool m, double a, double b) { return m ? a : b; }
+inline bool any(bool m) { return m; }
+inline bool all(bool m) { return m; }
+inline unsigned bits(bool m) { return m ? 1u : 0u; }
+
+inline double sqrt(double x) { return std::sqrt(x); }
+inline double abs(double x) { return std::fabs(x); }
+inline double floor(double x) { return std::floor(x); }
+// As the x86 instructions: the first operand where the comparison holds,
+// else the second (so a NaN in either gives the second).
+inline double min(double a, double b) { return a < b ? a : b; }
+inline double max(double a, double b) { return a > b ? a : b; }
+
+}  // namespace QV_SIMD_ISA
+}  // namespace qv::simd
