@@ -59,6 +59,7 @@ class Accuracy:
     samples: int
     flagged: int | None  # samples to which the reference gives an error code
     note: str | None = None
+    workload: str = ""  # what was propagated, for the tables
 
 
 @dataclasses.dataclass

@@ -37,6 +37,8 @@ def fmt_length(x: float | None, per: str = "") -> str:
         return "—"
     if x != x:
         return "NaN"
+    if x >= 1e6:
+        return f"{x / 1e3:,.0f} km{per}"
     for unit, scale in (("km", 1e3), ("m", 1.0), ("mm", 1e-3), ("µm", 1e-6), ("nm", 1e-9)):
         if x >= scale or unit == "nm":
             return f"{x / scale:.3g} {unit}{per}"
@@ -119,7 +121,7 @@ def text(results: list[Case], info: dict) -> str:
         out.append(f"{'implementation':<{WIDTH - 10}} {'near |Δr|':>10} {'|Δv|':>10} {'deep |Δr|':>10} {'|Δv|':>10} {'codes differ':>14}")
         for case in results:
             if case.accuracy:
-                out.append(f"{case.ours.label}:")
+                out.append(f"{case.accuracy[0].workload or case.ours.label}:")
             for a in case.accuracy:
                 out += _accuracy_lines(a)
     mems = [m for case in results for m in case.memory]
@@ -184,10 +186,10 @@ def markdown(results: list[Case], info: dict) -> str:
         for i, row in enumerate(case.peers):
             left = f"{_md(case.ours.label)} | {_md_time(case.ours)}" if i == 0 else " | "
             out.append(f"| {left} | {_md(row.measured.label)} | {_md_time(row.measured)} | {fmt_ratio(row.ratio)} |")
-    accs = [(case.ours.label, a) for case in results for a in case.accuracy]
+    accs = [(a.workload or case.ours.label, a) for case in results for a in case.accuracy]
     if accs:
         out += ["", "## Accuracy (largest differences from the reference on the same samples)", "",
-                "| case | implementation | reference | near-Earth \\|Δr\\| | \\|Δv\\| | deep-space \\|Δr\\| | \\|Δv\\| | error codes differ |",
+                "| workload | implementation | reference | near-Earth \\|Δr\\| | \\|Δv\\| | deep-space \\|Δr\\| | \\|Δv\\| | error codes differ |",
                 "|---|---|---|---:|---:|---:|---:|---:|"]
         for case_label, a in accs:
             codes = "—" if a.codes_differ is None else f"{a.codes_differ:,} of {a.samples:,}"

@@ -193,4 +193,6 @@ def accuracies(w: work.Workload, calls: list[peers.Call]):
             continue
         found.append(work.accuracy(call.label, ref_call.label, ref, got, w.deep, call.codes, call.note))
         del got
+    for a in found:
+        a.workload = w.label
     return found
