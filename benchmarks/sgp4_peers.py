@@ -93,7 +93,7 @@ def _sgp4_like(w: Workload, name: str, api, sats) -> list[Call]:
                          lambda res: _km(res[1][None], res[2][None], res[0][None]))]
         env = {"W": list(zip(sats, jd, fr))}
         return [Call(f"{name} Satrec.sgp4_array, one call per set", "[s.sgp4_array(j, f) for s, j, f in W]",
-                     env, lambda res: _stack_km([(e, r, v) for e, r, v in res]))]
+                     env, _stack_km)]
     grid = [(api.SatrecArray(sats[g]), *julian(w.grids[k])) for k, g in enumerate(w.groups)]
     return [Call(f"{name} SatrecArray.sgp4, one call per file", "[a.sgp4(j, f) for a, j, f in G]",
                  {"G": grid}, _concat_erv)]
@@ -133,7 +133,7 @@ def _astroz_constellation(w: Workload) -> Call:
         ns = int(w.grids[k][0].astype(np.int64))
         start = dt.datetime(1970, 1, 1, tzinfo=dt.timezone.utc) + dt.timedelta(microseconds=ns // 1000)
         groups.append((c, start))
-        orders.append(_column_order(list(c.satnums), [int(a[2:7]) for a, _ in pairs]))
+        orders.append(_column_order(list(c.satnums), [a[2:7] for a, _ in pairs]))
     label = "astroz propagate(Constellation, output='teme'), one call per file"
     env = {"G": groups, "p": az.propagate, "T": minutes}
     stmt = "[p(c, T, start_time=t0, output='teme', velocities=True) for c, t0 in G]"
@@ -148,8 +148,12 @@ def _astroz_constellation(w: Workload) -> Call:
     return Call(label, stmt, env, canon, codes=False, note="no error codes: NaN compared with nonzero codes")
 
 
-def _column_order(columns: list[int], satnums: list[int]) -> np.ndarray | None:
-    """Index into `columns` for each of `satnums`, or None if not a one-to-one match."""
+def _column_order(columns: list[int], fields: list[str]) -> np.ndarray | None:
+    """Index into `columns` for the satellite number field of each set, or None if not a one-to-one match."""
+    try:
+        satnums = [int(f) for f in fields]
+    except ValueError:  # Alpha-5 numbers: leave the order unknown
+        return None
     if sorted(columns) != sorted(satnums) or len(set(satnums)) != len(satnums):
         return None
     where = {s: i for i, s in enumerate(columns)}
