@@ -163,7 +163,9 @@ def all_threads_case(w: work.Workload, calls: list[peers.Call], heyoka_threads) 
     same = None
     if not mine_call.unavailable and not one_call.unavailable:
         same = "threads=None vs threads=1: " + _bits(mine_call.result(), one_call.result())
-    rows = [compare(mine, one, ("≥ 1.8× faster than our threads=1 (same run)", "<=", 1 / 1.8), agreement=same)]
+    share = _cpu_share(mine_call)
+    rows = [compare(mine, one, ("≥ 1.8× faster than our threads=1 (same run)", "<=", 1 / 1.8), agreement=same,
+                    remark=share and f"threads=None: {share}")]
     rows += [compare(mine, m, remark=_cpu_share(c)) for c, m in zip(calls, measured)]
     case = Case(ALL, mine, rows)
     if not mine_call.unavailable:
