@@ -49,7 +49,7 @@ import cases  # noqa: E402
 import report  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
-GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "sgp4")
+GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "catalogue", "sgp4")
 
 
 def machine() -> dict:
@@ -115,6 +115,10 @@ def run(groups) -> list:
         done += cases.state_cases(ours, cases.state_inputs(ours))
     if "tles" in groups:
         done += cases.tle_cases(ours)
+    if "catalogue" in groups:
+        import catalogue_cases
+
+        done += catalogue_cases.catalogue_cases(ours)
     if "sgp4" in groups:
         import sgp4_cases  # sets SATKIT_OFFLINE before satkit is imported
 
