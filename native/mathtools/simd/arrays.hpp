@@ -17,5 +17,11 @@ inline namespace QV_SIMD_ISA {
 // contiguous; a tail shorter than the lane count runs in a padded vector.
 void apply(Op f, const double* a, const double* b, double* out, double* out2, std::size_t n);
 
+// The lane primitives on a[i], b[i], one row of n results each (row i at
+// out + i * n), for tests that every width computes the same: see
+// primitive_rows in arrays.cpp for the order.
+inline constexpr int primitive_rows = 20;
+void primitives(const double* a, const double* b, double* out, std::size_t n);
+
 }  // namespace QV_SIMD_ISA
 }  // namespace qv::simd

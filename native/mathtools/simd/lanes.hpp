@@ -35,6 +35,11 @@
 //   sin, cos, sincos(x, &s, &c), atan2(y, x), rem2pi(x), cbrt(x)
 //                                this library's own functions (vmath.hpp)
 //
+// A NaN result is NaN at every width.  Which NaN (sign, payload) may differ
+// between widths only where two NaN operands meet in + - * / (compilers may
+// swap the operands) or floor meets a signalling NaN; the functions of
+// vmath.hpp return the same NaN bits at every width.
+//
 // Mask<double> is bool; Mask<Avx2> and Mask<Avx512> are small wrapper types
 // (of __m256d and __mmask8) so that & | ! mean lane-wise logic.
 //
@@ -103,7 +108,9 @@ inline double bit_xor(double a, double b) { return from_bits(to_bits(a) ^ to_bit
 // The biased exponent field of x as a double (0 to 2047).
 inline double exponent_field(double x) { return static_cast<double>((to_bits(x) >> 52) & 0x7ff); }
 // 2^k for an integral k in [-1022, 1023].
-inline double pow2(double k) { return from_bits(static_cast<std::uint64_t>(static_cast<std::int64_t>(k) + 1023) << 52); }
+inline double pow2(double k) {
+    return from_bits(static_cast<std::uint64_t>(static_cast<std::int64_t>(k) + 1023) << 52);
+}
 }  // namespace detail
 
 }  // namespace QV_SIMD_ISA

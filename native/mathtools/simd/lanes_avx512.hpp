@@ -57,11 +57,15 @@ inline unsigned bits(Avx512Mask m) { return m.k; }
 inline bool any(Avx512Mask m) { return m.k != 0; }
 inline bool all(Avx512Mask m) { return m.k == 0xff; }
 
-inline Avx512 sqrt(Avx512 x) { return _mm512_sqrt_pd(x.v); }
+// The all-lanes masked forms of these instructions are the plain ones; they
+// spare GCC 12 a false "used uninitialized" warning on the plain intrinsics.
+inline Avx512 sqrt(Avx512 x) { return _mm512_maskz_sqrt_pd(0xff, x.v); }
 inline Avx512 abs(Avx512 x) { return _mm512_andnot_pd(_mm512_set1_pd(-0.0), x.v); }
-inline Avx512 floor(Avx512 x) { return _mm512_roundscale_pd(x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC); }
-inline Avx512 min(Avx512 a, Avx512 b) { return _mm512_min_pd(a.v, b.v); }
-inline Avx512 max(Avx512 a, Avx512 b) { return _mm512_max_pd(a.v, b.v); }
+inline Avx512 floor(Avx512 x) {
+    return _mm512_maskz_roundscale_pd(0xff, x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+}
+inline Avx512 min(Avx512 a, Avx512 b) { return _mm512_maskz_min_pd(0xff, a.v, b.v); }
+inline Avx512 max(Avx512 a, Avx512 b) { return _mm512_maskz_max_pd(0xff, a.v, b.v); }
 
 namespace detail {
 inline Avx512 bit_and(Avx512 a, Avx512 b) { return _mm512_and_pd(a.v, b.v); }

@@ -1,5 +1,6 @@
 // quorvane.mathtools._lanes: the lane library's functions over float64
 // arrays at a chosen vector width, for tests and benchmarks (private).
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -12,10 +13,12 @@
 // The copies of arrays.cpp built for the wider instruction sets.
 namespace qv::simd::avx2 {
 void apply(Op f, const double* a, const double* b, double* out, double* out2, std::size_t n);
-}
+void primitives(const double* a, const double* b, double* out, std::size_t n);
+}  // namespace qv::simd::avx2
 namespace qv::simd::avx512 {
 void apply(Op f, const double* a, const double* b, double* out, double* out2, std::size_t n);
-}
+void primitives(const double* a, const double* b, double* out, std::size_t n);
+}  // namespace qv::simd::avx512
 
 namespace {
 
@@ -141,6 +144,72 @@ PyObject* sincos(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, Py
     return PyTuple_Pack(2, s.get(), c.get());
 }
 
+PyObject* primitives(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* arg[3];
+    if (qv::bind_arguments(self->def->params, args, nargs, kwnames, arg) < 0) return nullptr;
+    Isa isa;
+    if (qv::simd::width_argument(arg[2], &isa) < 0) return nullptr;
+    Ref a = input_array(arg[0]);
+    if (!a) return nullptr;
+    Ref b = input_array(arg[1]);
+    if (!b) return nullptr;
+    if (PyArray_NDIM(as_array(a.get())) != 1 || !same_shape(a.get(), b.get())) {
+        PyErr_SetString(PyExc_ValueError, "a and b must be one-dimensional, of one length");
+        return nullptr;
+    }
+    npy_intp dims[2] = {qv::simd::primitive_rows, PyArray_DIM(as_array(a.get()), 0)};
+    Ref out = Ref::steal(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
+    if (!out) return nullptr;
+    const double *pa = data_of(a.get()), *pb = data_of(b.get());
+    double* po = data_of(out.get());
+    auto n = static_cast<std::size_t>(dims[1]);
+    switch (isa) {
+        case Isa::avx512: qv::simd::avx512::primitives(pa, pb, po, n); break;
+        case Isa::avx2: qv::simd::avx2::primitives(pa, pb, po, n); break;
+        case Isa::baseline: qv::simd::baseline::primitives(pa, pb, po, n); break;
+    }
+    return out.release();
+}
+
+// The C library's scalar functions in a plain loop: the benchmark's baseline.
+PyObject* clib(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* arg[4];
+    if (qv::bind_arguments(self->def->params, args, nargs, kwnames, arg) < 0) return nullptr;
+    const char* name = PyUnicode_Check(arg[0]) ? PyUnicode_AsUTF8(arg[0]) : nullptr;
+    if (!name) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "function must be a str");
+        return nullptr;
+    }
+    bool binary = std::strcmp(name, "atan2") == 0;
+    Ref x = input_array(arg[1]);
+    if (!x) return nullptr;
+    Ref x2 = binary ? input_array(arg[2] ? arg[2] : Py_None) : Ref{};
+    if (binary && (!x2 || !same_shape(x.get(), x2.get()))) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "atan2 takes y and x of one shape");
+        return nullptr;
+    }
+    Ref out = output_array(arg[3], x.get(), x.get(), x2.get());
+    if (!out) return nullptr;
+    const double *a = data_of(x.get()), *b = binary ? data_of(x2.get()) : nullptr;
+    double* o = data_of(out.get());
+    npy_intp n = PyArray_SIZE(as_array(x.get()));
+    if (std::strcmp(name, "sin") == 0) {
+        for (npy_intp i = 0; i < n; ++i) o[i] = std::sin(a[i]);
+    } else if (std::strcmp(name, "cos") == 0) {
+        for (npy_intp i = 0; i < n; ++i) o[i] = std::cos(a[i]);
+    } else if (binary) {
+        for (npy_intp i = 0; i < n; ++i) o[i] = std::atan2(a[i], b[i]);
+    } else if (std::strcmp(name, "fmod") == 0) {
+        for (npy_intp i = 0; i < n; ++i) o[i] = std::fmod(a[i], 6.283185307179586);
+    } else if (std::strcmp(name, "cbrt") == 0) {
+        for (npy_intp i = 0; i < n; ++i) o[i] = std::cbrt(a[i]);
+    } else {
+        PyErr_Format(PyExc_ValueError, "no C library function %s here (sin, cos, atan2, fmod, cbrt)", name);
+        return nullptr;
+    }
+    return out.release();
+}
+
 PyObject* widths(qv::Function*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
     if (qv::bind_no_arguments("widths", nargs, kwnames) < 0) return nullptr;
     Ref list = Ref::steal(PyList_New(0));
@@ -216,7 +285,8 @@ const qv::FunctionDef definitions[] = {
      {"sin", {"x", "width", "out"}, 3, 1, 2}},
     {"cos", QV_UNARY_DOC("cos", "Cosine, below 1 ulp.", " in radians"), unary<Op::cos>,
      {"cos", {"x", "width", "out"}, 3, 1, 2}},
-    {"rem2pi", QV_UNARY_DOC("rem2pi", "Remainder of x / 2pi with the sign of x: C's fmod(x, 2pi), exactly.", " in radians"),
+    {"rem2pi",
+     QV_UNARY_DOC("rem2pi", "Remainder of x / 2pi with the sign of x: C's fmod(x, 2pi), exactly.", " in radians"),
      unary<Op::rem2pi>, {"rem2pi", {"x", "width", "out"}, 3, 1, 2}},
     {"cbrt", QV_UNARY_DOC("cbrt", "Cube root, below 1 ulp.", ""), unary<Op::cbrt>,
      {"cbrt", {"x", "width", "out"}, 3, 1, 2}},
@@ -237,6 +307,23 @@ const qv::FunctionDef definitions[] = {
      sincos,
      {"sincos", {"x", "width"}, 2, 1, 1}},
     {"widths", widths_doc, widths, {"widths", {}, 0, 0}},
+    {"_primitives",
+     "_primitives(a, b, *, width=None)\n\nThe lane primitives on a[i], b[i] (tests): a (20, n) array, one row per "
+     "operation.\n\nParameters\n----------\na, b : array_like of float\n    One-dimensional, of one length.\n"
+     "width : int or None\n    Lanes per vector: 1, 4 or 8 (one of widths()); None, the widest.\n\n"
+     "Returns\n-------\nnumpy.ndarray of float64\n    Rows: a+b, a-b, a*b, a/b, -a, sqrt(a), abs(a), floor(a), "
+     "min(a, b), max(a, b),\n    a<b, a<=b, a>b, a>=b, a==b, a!=b (1 or 0), (a<b and a!=0) or a is NaN,\n"
+     "    ((a+b)*b-a)/b by compound assignment, (2a - b/4) + 1, and 1 where bits/any/all agree.\n",
+     primitives,
+     {"_primitives", {"a", "b", "width"}, 3, 2, 1}},
+    {"_clib",
+     "_clib(function, x, x2=None, *, out=None)\n\nThe C library's sin, cos, atan2 (y = x, x = x2), fmod(x, 2pi) "
+     "or cbrt in a plain loop,\nthe benchmark's baseline.\n\nParameters\n----------\nfunction : str\n"
+     "    'sin', 'cos', 'atan2', 'fmod' or 'cbrt'.\nx, x2 : array_like of float\n    Arguments (x2 for atan2 only).\n"
+     "out : numpy.ndarray of float64, optional\n    Array of x's shape to write into.\n\n"
+     "Returns\n-------\nnumpy.ndarray of float64\n",
+     clib,
+     {"_clib", {"function", "x", "x2", "out"}, 4, 2, 1}},
     {"_set_max_width", set_max_width_doc, set_max_width, {"_set_max_width", {"width"}, 1, 1}},
 };
 
@@ -245,6 +332,7 @@ const qv::FunctionDef definitions[] = {
 int steps(PyObject* module) {
     constexpr const char* array = "numpy.ndarray";
     constexpr const char* width = "int | None";
+    constexpr const char* optional_array = "numpy.ndarray | None";
     for (const qv::FunctionDef& def : definitions) {
         const char* name = def.params.function;
         Ref annotations;
@@ -254,13 +342,19 @@ int steps(PyObject* module) {
             annotations = qv::make_annotations({{"width", width}, {"return", width}});
         } else if (std::strcmp(name, "atan2") == 0) {
             annotations = qv::make_annotations(
-                {{"y", "ArrayLike"}, {"x", "ArrayLike"}, {"width", width}, {"out", "numpy.ndarray | None"}, {"return", array}});
+                {{"y", "ArrayLike"}, {"x", "ArrayLike"}, {"width", width}, {"out", optional_array}, {"return", array}});
+        } else if (std::strcmp(name, "_clib") == 0) {
+            annotations = qv::make_annotations({{"function", "str"}, {"x", "ArrayLike"}, {"x2", "ArrayLike | None"},
+                                                {"out", optional_array}, {"return", array}});
+        } else if (std::strcmp(name, "_primitives") == 0) {
+            annotations =
+                qv::make_annotations({{"a", "ArrayLike"}, {"b", "ArrayLike"}, {"width", width}, {"return", array}});
         } else if (std::strcmp(name, "sincos") == 0) {
             annotations = qv::make_annotations(
                 {{"x", "ArrayLike"}, {"width", width}, {"return", "tuple[numpy.ndarray, numpy.ndarray]"}});
         } else {
             annotations = qv::make_annotations(
-                {{"x", "ArrayLike"}, {"width", width}, {"out", "numpy.ndarray | None"}, {"return", array}});
+                {{"x", "ArrayLike"}, {"width", width}, {"out", optional_array}, {"return", array}});
         }
         if (!annotations) return -1;
         Ref function = qv::make_function(&def, module_path, annotations.get());

@@ -142,11 +142,13 @@ void sincos_impl(V x, V& s, V& c) {
 
 // ---- atan2 -----------------------------------------------------------------
 
-// atan of num/den for 0 <= num <= den, as hi + lo.  The quotient is reduced
-// around c = 0, 1/2 or 1 with atan(n/d) = atan(c) + atan((n - c d)/(d + c n)),
-// whose numerator is exact (Sterbenz) and whose quotient is carried as a
-// double-double, so that the 0.5-ulp rounding of a plain division does not
-// reach the result.
+// atan of n/d for 0 <= n <= d, as hi + lo.  The quotient is reduced around
+// c = 0, 1/2 or 1 with atan(n/d) = atan(c) + atan((n - c d)/(d + c n)),
+// whose numerator is exact (Sterbenz) and whose quotient t + t_lo is carried
+// as a double-double: t from one reciprocal, t_lo from the exact remainder,
+// so that neither the rounding of a division nor that of the reciprocal
+// reaches the result.  Needs n/d >= 2^-400 and d in [2^-500, 2^500], which
+// keeps the exact products clear of underflow and overflow.
 template <class V>
 void atan_ratio(V n, V d, V& hi, V& lo) {
     Mask<V> one = n > d * 0.8125, half = n > d * 0.25;
@@ -154,13 +156,15 @@ void atan_ratio(V n, V d, V& hi, V& lo) {
     V num = n - c * d;
     V den, den_lo;
     two_sum(d, c * n, den, den_lo);
-    V t = num / den;
+    V inv = 1.0 / den;
+    V t = num * inv;
     V p, pe;
     two_prod(t, den, p, pe);
-    V t_lo = (((num - p) - pe) - t * den_lo) / den;
+    V t_lo = (((num - p) - pe) - t * den_lo) * inv;
     const double* a = k::atan_c;
     V z = t * t;
-    V poly = a[0] + z * (a[1] + z * (a[2] + z * (a[3] + z * (a[4] + z * (a[5] + z * (a[6] + z * (a[7] + z * a[8])))))));
+    V poly = a[5] + z * (a[6] + z * (a[7] + z * a[8]));
+    poly = a[0] + z * (a[1] + z * (a[2] + z * (a[3] + z * (a[4] + z * poly))));
     V rest = t * z * poly + (t_lo - t_lo * z);  // atan(t + t_lo) - t
     V base_hi = select(one, V(k::pio4_hi), select(half, V(k::atan_half_hi), V(0.0)));
     V base_lo = select(one, V(k::pio4_lo), select(half, V(k::atan_half_lo), V(0.0)));
@@ -174,19 +178,29 @@ V atan2_impl(V y, V x) {
     V ax = abs(x), ay = abs(y);
     Mask<V> swap = ay > ax;
     V num = select(swap, ax, ay), den = select(swap, ay, ax);
-    // Quotients below 2^-30 are their own arctangent (and may be subnormal);
-    // an infinite or zero denominator lands there too.
-    Mask<V> zero = num == 0.0;
-    Mask<V> tiny = (num < den * 0x1p-30) | zero;
     Mask<V> both_infinite = num == infinity;
-    // Elsewhere scale both into [2^-500, 2^500] (exactly, by a power of two)
-    // so that the exact products and sums cannot overflow or underflow.
+    // Quotients below 2^-400 (zero and infinite denominators among them)
+    // are their own arctangent, the correctly rounded num/den, perhaps
+    // subnormal; these rare lanes take one division each.
+    Mask<V> tiny = (num < den * 0x1p-400) | (num == 0.0);
+    // Elsewhere scale both into [2^-500, 2^500] (exactly, by a power of two).
     V scale = select(den > 0x1p500, V(0x1p-600), select(den < 0x1p-500, V(0x1p600), V(1.0)));
     V n = select(both_infinite, V(1.0), num * scale), d = select(both_infinite, V(1.0), den * scale);
     V hi, lo;
     atan_ratio(n, d, hi, lo);
-    hi = select(tiny, select(zero, V(0.0), num / den), hi);
-    lo = select(tiny, V(0.0), lo);
+    if (any(tiny)) {
+        alignas(64) double ns[Width<V>], ds[Width<V>], hs[Width<V>], ls[Width<V>];
+        store(ns, num);
+        store(ds, den);
+        store(hs, hi);
+        store(ls, lo);
+        each_lane<V>(tiny, [&](int i) {
+            hs[i] = ns[i] == 0.0 ? 0.0 : ns[i] / ds[i];
+            ls[i] = 0.0;
+        });
+        hi = load<V>(hs);
+        lo = load<V>(ls);
+    }
     // Quadrants: theta, pi/2 - theta, pi/2 + theta or pi - theta, then the sign of y.
     Mask<V> x_negative = bit_or(bit_and(x, V(sign_bit)), V(1.0)) < 0.0;  // -0 counts
     Mask<V> flip = (swap & (!x_negative)) | (x_negative & (!swap));
