@@ -31,10 +31,15 @@ set(QUORVANE_SHIPPED_HEADERS
   datamodel/structured/structured.hpp
   mathtools/arqel/arqel.hpp
   state/orbel/orbel.hpp
+  siblings/utils/representable/representable.hpp
+  propagators/analytical/sgp4/duoline/duoline.hpp
   runtime/ref.hpp
   runtime/bind.hpp)
 # Headers that may include <Python.h>; the others must compile without it.
-set(QUORVANE_SHIPPED_PYTHON_HEADERS runtime/ref.hpp runtime/bind.hpp)
+# The object layouts of DUOLINE and ELSET (and of their base) are Python
+# objects, read natively by the propagator and by extensions outside.
+set(QUORVANE_SHIPPED_PYTHON_HEADERS runtime/ref.hpp runtime/bind.hpp
+  siblings/utils/representable/representable.hpp propagators/analytical/sgp4/duoline/duoline.hpp)
 
 # Inside the build, headers include each other relative to native/
 # ("datamodel/structured/structured.hpp"); shipped, the same files live under

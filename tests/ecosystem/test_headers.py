@@ -20,6 +20,9 @@ from markers import sanitizer_env
 
 INCLUDE = Path(quorvane.get_include())
 HEADERS = ["datamodel/structured/structured.hpp", "mathtools/arqel/arqel.hpp", "state/orbel/orbel.hpp"]
+# Layouts of Python objects, and the runtime's binding helpers: with Python.h.
+PYTHON_HEADERS = ["runtime/ref.hpp", "runtime/bind.hpp", "siblings/utils/representable/representable.hpp",
+                  "propagators/analytical/sgp4/duoline/duoline.hpp"]
 CXX = shutil.which("g++") or shutil.which("c++")
 
 needs_compiler = pytest.mark.skipif(CXX is None, reason="no C++ compiler on PATH")
@@ -34,7 +37,7 @@ def compile_cxx(args, cwd):
 def test_get_include_is_the_shipped_header_directory():
     assert INCLUDE.is_absolute() and INCLUDE.parent == Path(quorvane.__file__).parent
     shipped = sorted(str(p.relative_to(INCLUDE / "quorvane")) for p in INCLUDE.rglob("*") if p.is_file())
-    assert shipped == sorted(HEADERS + ["runtime/ref.hpp", "runtime/bind.hpp"])
+    assert shipped == sorted(HEADERS + PYTHON_HEADERS)
     # The installed package holds no other C or C++ file.
     package = Path(quorvane.__file__).parent
     sources = [p for p in package.rglob("*") if p.suffix in {".c", ".cc", ".cpp", ".h", ".hpp"}]
@@ -49,6 +52,15 @@ def test_declaration_header_compiles_alone_without_python(header, tmp_path):
     source = tmp_path / "use.cpp"
     source.write_text(f"#include <quorvane/{header}>\n#include <quorvane/{header}>\n")
     compile_cxx(["-fsyntax-only", "-I", str(INCLUDE), str(source)], tmp_path)
+
+
+@needs_compiler
+@pytest.mark.parametrize("header", PYTHON_HEADERS)
+def test_python_object_header_compiles_with_the_python_headers_only(header, tmp_path):
+    source = tmp_path / "use.cpp"
+    source.write_text(f"#include <quorvane/{header}>\n#include <quorvane/{header}>\n")
+    compile_cxx(["-fsyntax-only", "-I", str(INCLUDE), "-I", sysconfig.get_paths()["include"], str(source)],
+                tmp_path)
 
 
 EXTENSION = r"""

@@ -37,6 +37,7 @@ MODULES = [
     "quorvane.mathtools.arqel.arqel",
     "quorvane.state.orbel",
     "quorvane.propagators.analytical.sgp4.duoline",
+    "quorvane.propagators.analytical.sgp4.propagator",
 ]
 # Dunder names that belong to a module's interface and so to its stub.
 MODULE_DUNDERS = {"__pyx_capi__", "__test__"}
@@ -261,7 +262,17 @@ SAMPLES = {
     "name": "test",
     "value": "2024-01-05",
     "format": None,
+    "gravity": "wgs72",
+    "mode": "improved",
 }
+
+
+def _sample(name):
+    if name == "source":  # the propagator's element sets
+        from quorvane.propagators.analytical.sgp4.duoline import DUOLINE
+
+        return DUOLINE(LINE1, LINE2)
+    return SAMPLES[name]
 
 
 def _any_instance(module, cls):
@@ -303,7 +314,7 @@ def _construct(cls, drop, **extra):
         elif kind is inspect.Parameter.VAR_KEYWORD:
             return None, params
         else:
-            kwargs[name] = SAMPLES[name]
+            kwargs[name] = _sample(name)
     return cls(*args, **kwargs, **extra), params
 
 

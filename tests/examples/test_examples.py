@@ -43,3 +43,37 @@ def test_plot_writes_a_png(tmp_path):
 def test_plot_unknown_satellite(tmp_path):
     proc = run(ROOT / "examples" / "plot_history.py", CATALOGUE, 99999, tmp_path / "x.png")
     assert proc.returncode == 1 and "99999" in proc.stderr
+
+
+def test_demo_propagates_the_catalogue():
+    proc = run(ROOT / "examples" / "demo.py", CATALOGUE)
+    assert proc.returncode == 0, proc.stderr
+    table = proc.stdout.split("SGP4, one day after each epoch, 1440 samples per set")[1].splitlines()[2:]
+    assert len(table) == 12
+    iss = [row.split() for row in table if row.startswith("ISS (ZARYA)")]
+    assert len(iss) == 7
+    for row in iss:
+        low, high, speed, errors = float(row[-4]), float(row[-3]), float(row[-2]), int(row[-1])
+        assert 300 < low < high < 450 and 7.6 < speed < 7.75 and errors == 0
+
+
+@not_sanitized
+def test_altitude_plot_writes_a_png(tmp_path):
+    import matplotlib.image
+
+    out = tmp_path / "alt.png"
+    proc = run(ROOT / "examples" / "plot_altitude.py", CATALOGUE, 25544, out)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.strip() == f"wrote {out}"
+    image = matplotlib.image.imread(out)
+    assert image.shape[0] > 100 and image.shape[1] > 100
+
+
+@not_sanitized
+def test_altitude_plot_defaults_to_a_temporary_file():
+    proc = run(ROOT / "examples" / "plot_altitude.py", CATALOGUE)
+    assert proc.returncode == 0, proc.stderr
+    written = pathlib.Path(proc.stdout.strip().removeprefix("wrote "))
+    assert written.name == "altitude-25544.png" and written.stat().st_size > 0
+    written.unlink()
+    written.parent.rmdir()

@@ -1,0 +1,58 @@
+// Batches of samples: many element sets at many times, cut into tiles of
+// (set, run of times) that threads take in any order.  Every tile writes
+// its own part of the outputs and computes it the same way whichever thread
+// runs it, so results never depend on the thread count or the chunking.
+//
+// Plain C++ on caller-owned memory; runs without the interpreter lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "propagators/analytical/sgp4/propagator/sgp4.hpp"
+
+namespace qv::sgp4 {
+
+// One set at `count` times (minutes from its epoch): positions in metres
+// and velocities in m/s as rows of three, error codes per time.
+using RunTimes = void (*)(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+                          std::int8_t* err);
+
+// The loop of each compiled vector width; every one gives the same bits.
+void run_times_1(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+                 std::int8_t* err) noexcept;
+
+// Vector widths this build and this processor can run (1, 4, 8), and the
+// loop of one of them (null when it cannot run here).
+int widest_width() noexcept;
+RunTimes run_times_for(int width) noexcept;
+
+// NaT: datetime64's not-a-time.
+inline constexpr std::int64_t nat = INT64_MIN;
+
+struct Job {
+    const Satellite* sats;       // n sets
+    const std::int64_t* epochs;  // n epochs, ns since 1970 (ascending for a history)
+    std::size_t n;
+    std::size_t m;               // number of times
+    // Times: absolute instants (ns since 1970, NaT allowed) or minutes
+    // since epoch; for a history, minutes since the first epoch.
+    const std::int64_t* times = nullptr;
+    const double* tsince = nullptr;
+    bool tsince_per_set = false;  // tsince is n rows of m, else one row for all sets
+    // A history (one satellite's sets in epoch order): each time uses one set,
+    // the latest at or before it, or the nearest.
+    bool history = false;
+    bool nearest = false;
+    const double* offsets = nullptr;  // history with tsince: minutes of each epoch after the first
+    // Outputs: (n, m, 3), (n, m, 3), (n, m); a history (m, 3), (m, 3), (m,).
+    double* r;
+    double* v;
+    std::int8_t* err;
+    RunTimes run;
+};
+
+// Run every sample of the job on at most `threads` threads.
+void run_job(const Job& job, int threads);
+
+}  // namespace qv::sgp4

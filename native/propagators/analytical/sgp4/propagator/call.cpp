@@ -1,0 +1,354 @@
+// SGP4.propagate: the times, the outputs and the batch run.
+//
+// Times become one int64 nanosecond array (absolute instants) or one
+// float64 array of minutes (tsince) of the caller's length m, never of the
+// full n × m; the outputs are allocated once at their final shape, or the
+// caller's arrays are checked and filled.  The run releases the
+// interpreter lock.
+#include <cstring>
+
+#include "propagators/analytical/sgp4/propagator/module.hpp"
+#include "runtime/numpy_api.hpp"
+#include "runtime/runtime.hpp"
+#include "siblings/time/time/time.hpp"
+
+namespace qv::propagator {
+
+namespace {
+
+// The time argument, as one array (or one value) the batch reads.
+struct Times {
+    bool scalar = false;
+    npy_intp rows = 0;  // tsince given per set: the number of rows, else 0
+    npy_intp m = 0;
+    const std::int64_t* ns = nullptr;
+    const double* ts = nullptr;
+    std::int64_t one_ns = 0;
+    double one_ts = 0.0;
+    Ref array;  // owner of the data behind ns or ts
+};
+
+// Nanoseconds per unit of datetime64 for the units coarser than a
+// nanosecond, divisors for the finer ones.
+struct Unit {
+    const char* name;
+    std::int64_t factor;
+    std::int64_t divisor;
+};
+constexpr Unit units[] = {
+    {"W", 7LL * 86400 * 1000000000, 1}, {"D", 86400LL * 1000000000, 1}, {"h", 3600LL * 1000000000, 1},
+    {"m", 60LL * 1000000000, 1},        {"s", 1000000000LL, 1},         {"ms", 1000000LL, 1},
+    {"us", 1000LL, 1},                  {"\xce\xbcs", 1000LL, 1},       {"ns", 1, 1},
+    {"ps", 1, 1000LL},                  {"fs", 1, 1000000LL},           {"as", 1, 1000000000LL},
+};
+
+// floor(a / b) for b > 0.
+__int128 floor_div(__int128 a, __int128 b) {
+    __int128 q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+// A datetime64 array (0-d or 1-d) as int64 nanoseconds; NaT stays NaT and
+// an instant outside the nanosecond range becomes NaT (code 7).
+int datetime_times(PyObject* obj, Times* t) {
+    Ref array = Ref::borrow(obj);
+    auto* a = reinterpret_cast<PyArrayObject*>(array.get());
+    if (PyArray_NDIM(a) > 1) {
+        PyErr_Format(PyExc_ValueError, "times must be a scalar or one-dimensional, got %d dimensions",
+                     PyArray_NDIM(a));
+        return -1;
+    }
+    Ref data = Ref::steal(PyObject_CallOneArg(bound.datetime_data, reinterpret_cast<PyObject*>(PyArray_DESCR(a))));
+    if (!data) return -1;
+    const char* unit_name = nullptr;
+    long count = 1;
+    if (!PyArg_ParseTuple(data.get(), "sl", &unit_name, &count)) return -1;
+    if (std::strcmp(unit_name, "Y") == 0 || std::strcmp(unit_name, "M") == 0) {
+        // Years and months are calendar units: NumPy turns them into days.
+        array = Ref::steal(PyObject_CallMethod(array.get(), "astype", "s", "datetime64[D]"));
+        if (!array) return -1;
+        a = reinterpret_cast<PyArrayObject*>(array.get());
+        unit_name = "D";
+    }
+    const Unit* unit = nullptr;
+    for (const Unit& u : units)
+        if (std::strcmp(unit_name, u.name) == 0) unit = &u;
+    if (!unit) {
+        PyErr_Format(PyExc_TypeError, "times: datetime64 without a unit (%s) is no instant", unit_name);
+        return -1;
+    }
+    Ref source = Ref::steal(PyArray_FromAny(array.get(), PyArray_DescrFromType(NPY_INT64), 0, 1,
+                                            NPY_ARRAY_CARRAY_RO | NPY_ARRAY_FORCECAST, nullptr));
+    if (!source) return -1;
+    auto* s = reinterpret_cast<PyArrayObject*>(source.get());
+    npy_intp m = PyArray_SIZE(s);
+    npy_intp dims[1] = {m};
+    Ref out = Ref::steal(PyArray_SimpleNew(1, dims, NPY_INT64));
+    if (!out) return -1;
+    const auto* in = static_cast<const std::int64_t*>(PyArray_DATA(s));
+    auto* ns = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+    for (npy_intp i = 0; i < m; ++i) {
+        __int128 x = in[i];
+        if (in[i] == sgp4::nat) {
+            ns[i] = sgp4::nat;
+            continue;
+        }
+        // Multiples like '15m' or '10ps': count and factor are small.
+        __int128 y = floor_div(x * unit->factor * count, unit->divisor);
+        bool outside = y <= static_cast<__int128>(sgp4::nat) || y > static_cast<__int128>(INT64_MAX);
+        ns[i] = outside ? sgp4::nat : static_cast<std::int64_t>(y);
+    }
+    t->scalar = PyArray_NDIM(a) == 0;
+    t->m = t->scalar ? 1 : m;
+    t->ns = ns;
+    t->array = out;
+    return 0;
+}
+
+int parse_times(PyObject* obj, Times* t) {
+    if (PyObject_TypeCheck(obj, bound.Time)) {
+        auto* time = reinterpret_cast<time::TimeObject*>(obj);
+        if (!time->array) {
+            t->scalar = true;
+            t->m = 1;
+            t->one_ns = time->ns;
+            t->ns = &t->one_ns;
+            return 0;
+        }
+        Ref contiguous = Ref::steal(PyArray_FromAny(time->array, PyArray_DescrFromType(NPY_INT64), 1, 1,
+                                                    NPY_ARRAY_CARRAY_RO, nullptr));
+        if (!contiguous) return -1;
+        auto* a = reinterpret_cast<PyArrayObject*>(contiguous.get());
+        t->m = PyArray_DIM(a, 0);
+        t->ns = static_cast<const std::int64_t*>(PyArray_DATA(a));
+        t->array = contiguous;
+        return 0;
+    }
+    if (PyArray_IsScalar(obj, Datetime)) {
+        Ref array = Ref::steal(PyArray_FromScalar(obj, nullptr));
+        return array ? datetime_times(array.get(), t) : -1;
+    }
+    if (PyArray_Check(obj) && PyArray_TYPE(reinterpret_cast<PyArrayObject*>(obj)) == NPY_DATETIME)
+        return datetime_times(obj, t);
+    PyErr_Format(PyExc_TypeError, "times must be a Time or a numpy datetime64 array, got %.200s",
+                 Py_TYPE(obj)->tp_name);
+    return -1;
+}
+
+int parse_tsince(PyObject* obj, Times* t, bool rows_allowed, Py_ssize_t n) {
+    if (PyFloat_Check(obj) || (PyLong_Check(obj) && !PyBool_Check(obj))) {
+        t->one_ts = PyFloat_AsDouble(obj);
+        if (t->one_ts == -1.0 && PyErr_Occurred()) return -1;
+        t->scalar = true;
+        t->m = 1;
+        t->ts = &t->one_ts;
+        return 0;
+    }
+    Ref any = Ref::steal(PyArray_FROM_O(obj));
+    if (!any) {
+        if (PyErr_ExceptionMatches(PyExc_ValueError) || PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "tsince must be a float or an array of floats, got %.200s",
+                         Py_TYPE(obj)->tp_name);
+        }
+        return -1;
+    }
+    char kind = PyArray_DESCR(reinterpret_cast<PyArrayObject*>(any.get()))->kind;
+    if (kind != 'f' && kind != 'i' && kind != 'u') {
+        Ref dtype = Ref::steal(PyObject_Str(reinterpret_cast<PyObject*>(PyArray_DESCR(
+            reinterpret_cast<PyArrayObject*>(any.get())))));
+        if (dtype) PyErr_Format(PyExc_TypeError, "tsince must be real numbers (minutes), got dtype %U", dtype.get());
+        return -1;
+    }
+    Ref array = Ref::steal(PyArray_FromAny(any.get(), PyArray_DescrFromType(NPY_DOUBLE), 0, 0,
+                                           NPY_ARRAY_CARRAY_RO | NPY_ARRAY_FORCECAST, nullptr));
+    if (!array) return -1;
+    auto* a = reinterpret_cast<PyArrayObject*>(array.get());
+    int ndim = PyArray_NDIM(a);
+    if (ndim > 2 || (ndim == 2 && !rows_allowed)) {
+        PyErr_Format(PyExc_ValueError, "tsince must be a scalar or one-dimensional%s, got %d dimensions",
+                     rows_allowed ? ", or (n, m) with one row per element set" : " for a DUOLINE or an ELSET",
+                     ndim);
+        return -1;
+    }
+    if (ndim == 2 && PyArray_DIM(a, 0) != n) {
+        PyErr_Format(PyExc_ValueError, "tsince has %zd rows, one per element set needs %zd",
+                     static_cast<Py_ssize_t>(PyArray_DIM(a, 0)), n);
+        return -1;
+    }
+    t->scalar = ndim == 0;
+    t->rows = ndim == 2 ? PyArray_DIM(a, 0) : 0;
+    t->m = ndim == 0 ? 1 : PyArray_DIM(a, ndim - 1);
+    t->ts = static_cast<const double*>(PyArray_DATA(a));
+    t->array = array;
+    return 0;
+}
+
+struct Range {
+    const char* begin;
+    const char* end;
+};
+
+Range memory_of(PyArrayObject* a) {
+    const char* p = PyArray_BYTES(a);
+    return {p, p + PyArray_NBYTES(a)};
+}
+
+bool overlap(Range x, Range y) { return x.begin < y.end && y.begin < x.end && x.begin != x.end && y.begin != y.end; }
+
+// The caller's output arrays: exactly the result shapes and types,
+// C-contiguous, writable and apart from each other.
+int check_out(PyObject* out, const npy_intp* shapes[3], const int ndims[3], PyArrayObject* arrays[3]) {
+    if (!PyTuple_Check(out) || PyTuple_GET_SIZE(out) != 3) {
+        PyErr_Format(PyExc_TypeError, "out must be a tuple (r, v, err) of three numpy arrays, got %.200s",
+                     Py_TYPE(out)->tp_name);
+        return -1;
+    }
+    static const char* names[3] = {"r", "v", "err"};
+    static const int types[3] = {NPY_DOUBLE, NPY_DOUBLE, NPY_INT8};
+    static const char* type_names[3] = {"float64", "float64", "int8"};
+    for (int k = 0; k < 3; ++k) {
+        PyObject* item = PyTuple_GET_ITEM(out, k);
+        if (!PyArray_Check(item)) {
+            PyErr_Format(PyExc_TypeError, "out %s must be a numpy array, got %.200s", names[k],
+                         Py_TYPE(item)->tp_name);
+            return -1;
+        }
+        auto* a = reinterpret_cast<PyArrayObject*>(item);
+        if (PyArray_TYPE(a) != types[k] || !PyArray_ISNOTSWAPPED(a)) {
+            Ref dtype = Ref::steal(PyObject_Str(reinterpret_cast<PyObject*>(PyArray_DESCR(a))));
+            if (dtype)
+                PyErr_Format(PyExc_TypeError, "out %s must have dtype %s, got %U", names[k], type_names[k],
+                             dtype.get());
+            return -1;
+        }
+        bool same = PyArray_NDIM(a) == ndims[k];
+        for (int d = 0; same && d < ndims[k]; ++d) same = PyArray_DIM(a, d) == shapes[k][d];
+        if (!same) {
+            Ref want = Ref::steal(PyTuple_New(ndims[k]));
+            if (!want) return -1;
+            for (int d = 0; d < ndims[k]; ++d) {
+                PyObject* dim = PyLong_FromSsize_t(shapes[k][d]);
+                if (!dim) return -1;
+                PyTuple_SET_ITEM(want.get(), d, dim);
+            }
+            Ref got = Ref::steal(PyObject_GetAttrString(item, "shape"));
+            if (got)
+                PyErr_Format(PyExc_ValueError, "out %s has shape %R, the result has shape %R", names[k], got.get(),
+                             want.get());
+            return -1;
+        }
+        if (!PyArray_IS_C_CONTIGUOUS(a)) {
+            PyErr_Format(PyExc_ValueError, "out %s must be C-contiguous", names[k]);
+            return -1;
+        }
+        if (!PyArray_ISWRITEABLE(a)) {
+            PyErr_Format(PyExc_ValueError, "out %s is read-only", names[k]);
+            return -1;
+        }
+        arrays[k] = a;
+    }
+    for (int x = 0; x < 3; ++x)
+        for (int y = x + 1; y < 3; ++y)
+            if (overlap(memory_of(arrays[x]), memory_of(arrays[y]))) {
+                PyErr_Format(PyExc_ValueError, "out %s and out %s share memory", names[x], names[y]);
+                return -1;
+            }
+    return 0;
+}
+
+}  // namespace
+
+PyObject* propagate(Sgp4Object* self, PyObject* times, PyObject* tsince, PyObject* select, PyObject* threads_arg,
+                    PyObject* out) {
+    if (times == Py_None) times = nullptr;
+    if (tsince == Py_None) tsince = nullptr;
+    if (out == Py_None) out = nullptr;
+    if (!times == !tsince) {
+        PyErr_SetString(PyExc_TypeError,
+                        times ? "propagate() takes times or tsince, not both" : "propagate() needs times or tsince");
+        return nullptr;
+    }
+    bool nearest = false;
+    if (select) {
+        if (!PyUnicode_Check(select)) {
+            PyErr_Format(PyExc_TypeError, "select must be a str, got %.200s", Py_TYPE(select)->tp_name);
+            return nullptr;
+        }
+        if (PyUnicode_CompareWithASCIIString(select, "nearest") == 0) {
+            nearest = true;
+        } else if (PyUnicode_CompareWithASCIIString(select, "latest") != 0) {
+            PyErr_Format(PyExc_ValueError, "select must be one of 'latest', 'nearest', got %R", select);
+            return nullptr;
+        }
+    }
+    int threads = 1;
+    if (threads_argument(threads_arg, &threads) < 0) return nullptr;
+
+    bool many = self->kind == Kind::many;
+    Times t;
+    if ((times ? parse_times(times, &t) : parse_tsince(tsince, &t, many, self->n)) < 0) return nullptr;
+
+    // Result shapes: (n,) for a sequence of records, then (m,) unless the
+    // time is a scalar, then (3,).
+    npy_intp shape[3];
+    int nd = 0;
+    if (many) shape[nd++] = self->n;
+    if (!t.scalar) shape[nd++] = t.m;
+    shape[nd] = 3;
+    const npy_intp* shapes[3] = {shape, shape, shape};
+    const int ndims[3] = {nd + 1, nd + 1, nd};
+
+    PyArrayObject* arrays[3];
+    Ref owned[3];
+    if (out) {
+        if (check_out(out, shapes, ndims, arrays) < 0) return nullptr;
+        // Times read from memory the run writes would change under it.
+        if (t.array) {
+            Range in = memory_of(reinterpret_cast<PyArrayObject*>(t.array.get()));
+            bool shared = false;
+            for (auto* a : arrays) shared = shared || overlap(in, memory_of(a));
+            if (shared) {
+                Ref copy = Ref::steal(PyArray_NewCopy(reinterpret_cast<PyArrayObject*>(t.array.get()), NPY_CORDER));
+                if (!copy) return nullptr;
+                void* data = PyArray_DATA(reinterpret_cast<PyArrayObject*>(copy.get()));
+                if (t.ns) t.ns = static_cast<const std::int64_t*>(data);
+                if (t.ts) t.ts = static_cast<const double*>(data);
+                t.array = copy;
+            }
+        }
+    } else {
+        const int types[3] = {NPY_DOUBLE, NPY_DOUBLE, NPY_INT8};
+        for (int k = 0; k < 3; ++k) {
+            owned[k] = Ref::steal(PyArray_SimpleNew(ndims[k], shape, types[k]));
+            if (!owned[k]) return nullptr;
+            arrays[k] = reinterpret_cast<PyArrayObject*>(owned[k].get());
+        }
+    }
+
+    sgp4::Job job{};
+    job.sats = self->sats;
+    job.epochs = self->epochs;
+    job.n = static_cast<std::size_t>(self->n);
+    job.m = static_cast<std::size_t>(t.m);
+    job.times = t.ns;
+    job.tsince = t.ts;
+    job.tsince_per_set = t.rows > 0;
+    job.history = self->kind == Kind::history;
+    job.nearest = nearest;
+    job.offsets = self->offsets;
+    job.r = static_cast<double*>(PyArray_DATA(arrays[0]));
+    job.v = static_cast<double*>(PyArray_DATA(arrays[1]));
+    job.err = static_cast<std::int8_t*>(PyArray_DATA(arrays[2]));
+    job.run = sgp4::run_times_for(sgp4::widest_width());
+    Py_BEGIN_ALLOW_THREADS;
+    sgp4::run_job(job, threads);
+    Py_END_ALLOW_THREADS;
+
+    PyObject* r = reinterpret_cast<PyObject*>(arrays[0]);
+    PyObject* v = reinterpret_cast<PyObject*>(arrays[1]);
+    PyObject* e = reinterpret_cast<PyObject*>(arrays[2]);
+    return PyTuple_Pack(3, r, v, e);
+}
+
+}  // namespace qv::propagator

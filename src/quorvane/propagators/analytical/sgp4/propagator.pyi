@@ -1,0 +1,36 @@
+"""SGP4/SDP4 propagation of two-line element sets: positions and velocities in the TEME frame."""
+
+from collections.abc import Sequence
+from typing import Literal, NoReturn
+
+import numpy
+from numpy.typing import ArrayLike, NDArray
+
+from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
+from quorvane.time.time import Time
+
+class SGP4:
+    def __new__(
+        cls,
+        source: DUOLINE | ELSET | Sequence[DUOLINE],
+        *,
+        gravity: Literal["wgs72", "wgs84", "wgs72old"] = ...,
+        mode: Literal["improved", "afspc"] = ...,
+    ) -> SGP4: ...
+    def __len__(self) -> int: ...
+    @property
+    def satno(self) -> NDArray[numpy.int64]: ...
+    @property
+    def gravity(self) -> str: ...
+    @property
+    def mode(self) -> str: ...
+    def propagate(
+        self,
+        times: Time | NDArray[numpy.datetime64] | numpy.datetime64 | None = None,
+        *,
+        tsince: float | ArrayLike | None = None,
+        select: Literal["latest", "nearest"] = "latest",
+        threads: int | None = None,
+        out: tuple[NDArray[numpy.float64], NDArray[numpy.float64], NDArray[numpy.int8]] | None = None,
+    ) -> tuple[NDArray[numpy.float64], NDArray[numpy.float64], NDArray[numpy.int8]]: ...
+    def __reduce__(self) -> NoReturn: ...
