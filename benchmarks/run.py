@@ -46,10 +46,11 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import numpy as np  # noqa: E402
 
 import cases  # noqa: E402
+import lanes_cases  # noqa: E402
 import report  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
-GROUPS = ("scalar", "relations", "anomalies", "states", "tles")
+GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "lanes")
 
 
 def machine() -> dict:
@@ -115,6 +116,8 @@ def run(groups) -> list:
         done += cases.state_cases(ours, cases.state_inputs(ours))
     if "tles" in groups:
         done += cases.tle_cases(ours)
+    if "lanes" in groups:
+        done += lanes_cases.lanes_cases()
     return done
 
 
