@@ -50,7 +50,7 @@ import lanes_cases  # noqa: E402
 import report  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
-GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "lanes")
+GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "catalogue", "lanes")
 
 
 def machine() -> dict:
@@ -116,6 +116,10 @@ def run(groups) -> list:
         done += cases.state_cases(ours, cases.state_inputs(ours))
     if "tles" in groups:
         done += cases.tle_cases(ours)
+    if "catalogue" in groups:
+        import catalogue_cases
+
+        done += catalogue_cases.catalogue_cases(ours)
     if "lanes" in groups:
         done += lanes_cases.lanes_cases()
     return done

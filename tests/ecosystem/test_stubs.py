@@ -37,6 +37,7 @@ MODULES = [
     "quorvane.mathtools.arqel.arqel",
     "quorvane.state.orbel",
     "quorvane.propagators.analytical.sgp4.duoline",
+    "quorvane.propagators.analytical.sgp4._catalogue",
     "quorvane.propagators.analytical.sgp4.propagator",
 ]
 # Dunder names that belong to a module's interface and so to its stub.

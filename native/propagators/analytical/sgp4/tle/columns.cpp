@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "propagators/analytical/sgp4/tle/layouts.hpp"
+
 namespace qv::tle {
 
 namespace {
@@ -22,16 +24,19 @@ std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
-// Plain decimal day text "[blanks][sign][digits][.digits][blanks]" as
-// nanoseconds after 00:00 of day 0 (the day before 1 January), rounded to
-// the nearest nanosecond, ties to even.  False for any other text, and for
-// more fraction digits than the exact arithmetic keeps (the field has 12
-// characters; such text is left to the atof path).
+// Decimal day text "[blanks][sign][digits][.digits]" as nanoseconds after
+// 00:00 of day 0 (the day before 1 January), rounded to the nearest
+// nanosecond, ties to even.  As atof does, the longest such prefix counts
+// and the rest is ignored.  False when the text holds no digits there, goes
+// on with an exponent or is hexadecimal (atof reads more than the prefix
+// then), or has more whole or fraction digits than the exact arithmetic
+// keeps (the field has 12 characters, so neither happens in a stored line).
 bool exact_day_ns(const char* s, __int128* out) {
-    constexpr int max_fraction_digits = 30;
+    constexpr int max_fraction_digits = 20;  // 10^20 × ns_per_day fits in 127 bits
     while (is_blank(*s)) ++s;
-    bool negative = *s == '-';
+    const bool negative = *s == '-';
     if (*s == '-' || *s == '+') ++s;
+    if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) return false;
     __int128 whole = 0;
     bool digits = false;
     for (; is_digit(*s); ++s) {
@@ -49,8 +54,12 @@ bool exact_day_ns(const char* s, __int128* out) {
             scale *= 10;
         }
     }
-    while (is_blank(*s)) ++s;
-    if (!digits || *s != '\0') return false;
+    if (!digits) return false;
+    if (*s == 'e' || *s == 'E') {
+        const char* e = s + 1;
+        if (*e == '+' || *e == '-') ++e;
+        if (is_digit(*e)) return false;
+    }
     // fraction / scale of a day in nanoseconds, rounded half to even.
     const __int128 product = fraction * ns_per_day;
     __int128 q = product / scale;
@@ -79,20 +88,28 @@ double assumed_decimal(const char* line, Column c) {
 
 }  // namespace
 
-MeanElements mean_elements(const char* line2, double deg, double rev, double day) noexcept {
-    MeanElements e;
-    e.inc = read_double(line2, col::inc) * deg;
-    e.raa = read_double(line2, col::raa) * deg;
-    e.ecc = field_atof(Field(line2, col::ecc, true).text);
-    e.arp = read_double(line2, col::arp) * deg;
-    e.mea = read_double(line2, col::mea) * deg;
-    e.mnm = read_double(line2, col::mnm) * rev / day;
-    return e;
+// Each field in its published layout first (layouts.hpp), the general
+// conversion for anything else; both give strtod's bits.
+PublishedElements published_elements(const char* line2) noexcept {
+    PublishedElements p;
+    if (!layouts::angle(line2 + col::inc.offset, &p.inc)) p.inc = read_double(line2, col::inc);
+    if (!layouts::angle(line2 + col::raa.offset, &p.raa)) p.raa = read_double(line2, col::raa);
+    if (!layouts::eccentricity(line2 + col::ecc.offset - 1, &p.ecc)) p.ecc = field_atof(Field(line2, col::ecc, true).text);
+    if (!layouts::angle(line2 + col::arp.offset, &p.arp)) p.arp = read_double(line2, col::arp);
+    if (!layouts::angle(line2 + col::mea.offset, &p.mea)) p.mea = read_double(line2, col::mea);
+    if (!layouts::mean_motion(line2 + col::mnm.offset, &p.mnm)) p.mnm = read_double(line2, col::mnm);
+    return p;
 }
 
 std::int64_t year_start_ns(int year) noexcept { return days_from_civil(year, 1, 1) * ns_per_day; }
 
 bool epoch_ns(const char* line1, std::int64_t* ns) noexcept {
+    std::int64_t yy, published_day_ns;
+    if (layouts::epoch(line1 + col::year.offset, &yy, &published_day_ns)) {
+        const int year = full_year(static_cast<int>(yy));
+        *ns = (days_from_civil(year, 1, 1) - 1) * ns_per_day + published_day_ns;
+        return true;
+    }
     const int year = full_year(read_int(line1, col::year));
     const __int128 start = static_cast<__int128>(days_from_civil(year, 1, 1) - 1) * ns_per_day;
     __int128 day_ns;
@@ -108,9 +125,18 @@ bool epoch_ns(const char* line1, std::int64_t* ns) noexcept {
     return true;
 }
 
-double ndot(const char* line1) noexcept { return read_double(line1, col::ndot); }
-double nddot(const char* line1) noexcept { return assumed_decimal(line1, col::nddot); }
-double bstar(const char* line1) noexcept { return assumed_decimal(line1, col::bstar); }
+double ndot(const char* line1) noexcept {
+    double value;
+    return layouts::first_derivative(line1 + col::ndot.offset, &value) ? value : read_double(line1, col::ndot);
+}
+double nddot(const char* line1) noexcept {
+    double value;
+    return layouts::assumed_decimal(line1 + col::nddot.offset, &value) ? value : assumed_decimal(line1, col::nddot);
+}
+double bstar(const char* line1) noexcept {
+    double value;
+    return layouts::assumed_decimal(line1 + col::bstar.offset, &value) ? value : assumed_decimal(line1, col::bstar);
+}
 
 std::int64_t decode_satno(const char* field, int width) noexcept {
     int begin = 0, end = 0;

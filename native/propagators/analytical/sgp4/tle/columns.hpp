@@ -68,20 +68,42 @@ inline int read_int(const char* line, Column c) noexcept { return field_atoi(Fie
 // 2000 onwards (the first satellites flew in 1957).
 inline int full_year(int yy) noexcept { return yy <= 56 ? 2000 + yy : 1900 + yy; }
 
-// The six mean elements of line 2 in SI units, given the sizes of a degree
-// and a revolution in radians and of a day in seconds: angles in radians,
-// the eccentricity as the digits after an implied point, the mean motion in
-// rad/s.  This is the record's own arithmetic, in its order.
+// The six mean elements of line 2 as published: inclination, node, argument
+// of perigee and mean anomaly in degrees, the eccentricity (the digits after
+// an implied point), the mean motion in revolutions per day.
+struct PublishedElements {
+    double inc, raa, ecc, arp, mea, mnm;
+};
+PublishedElements published_elements(const char* line2) noexcept;
+
+// The six mean elements in SI units, given the sizes of a degree and a
+// revolution in radians and of a day in seconds: angles in radians, the
+// mean motion in rad/s.  This is the record's own arithmetic, in its order;
+// element sets read from other formats (OMM) go through it too, so the same
+// published values give the same bits whatever text they came from.
 struct MeanElements {
     double inc, raa, ecc, arp, mea, mnm;
 };
-MeanElements mean_elements(const char* line2, double deg, double rev, double day) noexcept;
+inline MeanElements si_elements(const PublishedElements& p, double deg, double rev, double day) noexcept {
+    MeanElements e;
+    e.inc = p.inc * deg;
+    e.raa = p.raa * deg;
+    e.ecc = p.ecc;
+    e.arp = p.arp * deg;
+    e.mea = p.mea * deg;
+    e.mnm = p.mnm * rev / day;
+    return e;
+}
+inline MeanElements mean_elements(const char* line2, double deg, double rev, double day) noexcept {
+    return si_elements(published_elements(line2), deg, rev, day);
+}
 
 // The epoch as integer nanoseconds since 1970-01-01T00:00:00 UTC, exact:
 // the day-of-year text is read digit by digit (1.0 is 1 January, 00:00) and
 // rounded to the nearest nanosecond (ties to even), without passing through
-// a binary fraction.  A day field that is not plain decimal text (an
-// exponent, say) is read with atof and rounded from that value.  Returns
+// a binary fraction; like atof, the longest decimal prefix counts ("5.5X"
+// is day 5.5).  A day field with an exponent or in hexadecimal is read with
+// atof and rounded from that double.  Returns
 // false when the instant falls outside the int64 nanosecond range or the
 // day is not finite.
 bool epoch_ns(const char* line1, std::int64_t* ns) noexcept;

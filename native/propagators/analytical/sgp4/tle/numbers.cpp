@@ -1,8 +1,10 @@
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
 
+#include <charconv>
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <locale.h>
 
 namespace qv::tle {
@@ -12,26 +14,32 @@ namespace {
 // Created once at import and kept for the life of the process.
 locale_t c_locale = static_cast<locale_t>(nullptr);
 
+// isspace in the "C" locale: what strtod and strtol skip.
 bool is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int max_exact_power = 22;
 
-// Plain decimal text ("[blanks][sign]digits[.digits]", at most 15
-// significant digits) converted exactly: the digits form an integer below
-// 2^53 and 10^k (k <= 22) is a double, so one IEEE division gives the
-// correctly rounded value, which is what strtod returns.  Anything else
-// (exponents, hexadecimal, inf, nan, long mantissas, no digits) is left to
-// strtod_l.  Element-set fields are almost always plain decimals.
-bool plain_decimal(const char* s, double* out) {
+// Decimal text "[blanks][sign]digits[.digits][e[sign]digits]" with at most
+// 15 significant digits and a power of ten of at most 22 in magnitude,
+// converted exactly: the digits form an integer m below 2^53 and 10^k is a
+// double, so one IEEE multiplication or division gives the correctly rounded
+// value of m × 10^±k, which is what strtod returns.  The exponent part is
+// taken only when a digit follows the "e" and its optional sign, as strtod
+// does.  Anything else (hexadecimal, inf, nan, long mantissas, large powers,
+// no digits) is left to the general path.  Element-set fields are such
+// numbers: plain decimals, and "S.DDDDDe±D" for the assumed-decimal fields.
+bool short_decimal(const char* s, double* out) {
     while (is_c_space(*s)) ++s;
-    bool negative = *s == '-';
+    const bool negative = *s == '-';
     if (*s == '-' || *s == '+') ++s;
     std::uint64_t mantissa = 0;
     int significant = 0, fraction = 0;
     bool digits = false, point = false;
     for (;; ++s) {
-        if (*s >= '0' && *s <= '9') {
+        if (is_digit(*s)) {
             digits = true;
             if (mantissa != 0 || *s != '0') ++significant;
             if (significant > 15) return false;
@@ -43,8 +51,42 @@ bool plain_decimal(const char* s, double* out) {
             break;
         }
     }
-    if (!digits || fraction > 22 || *s == 'e' || *s == 'E' || *s == 'x' || *s == 'X') return false;
-    double value = static_cast<double>(mantissa) / powers_of_ten[fraction];
+    if (!digits || *s == 'x' || *s == 'X') return false;
+    int power = -fraction;
+    if (*s == 'e' || *s == 'E') {
+        const char* e = s + 1;
+        const bool negative_exponent = *e == '-';
+        if (*e == '-' || *e == '+') ++e;
+        if (is_digit(*e)) {
+            int exponent = 0;
+            for (; is_digit(*e); ++e) {
+                if (exponent > 1000) return false;
+                exponent = exponent * 10 + (*e - '0');
+            }
+            power += negative_exponent ? -exponent : exponent;
+        }
+    }
+    if (power < -max_exact_power || power > max_exact_power) return false;
+    double value = static_cast<double>(mantissa);
+    value = power < 0 ? value / powers_of_ten[-power] : value * powers_of_ten[power];
+    *out = negative ? -value : value;
+    return true;
+}
+
+// Decimal text with a long mantissa or a large power of ten: std::from_chars
+// (correctly rounded, as strtod is) for text that starts, after blanks and a
+// sign, with a digit or a point and a digit, and is not hexadecimal.  A
+// result out of range (overflow, underflow) is left to strtod_l, which
+// defines what those give.
+bool long_decimal(const char* s, double* out) {
+    while (is_c_space(*s)) ++s;
+    const bool negative = *s == '-';
+    if (*s == '-' || *s == '+') ++s;
+    if (!(is_digit(s[0]) || (s[0] == '.' && is_digit(s[1])))) return false;
+    if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) return false;
+    double value;
+    auto [end, error] = std::from_chars(s, s + std::strlen(s), value, std::chars_format::general);
+    if (error != std::errc() || end == s) return false;
     *out = negative ? -value : value;
     return true;
 }
@@ -56,13 +98,25 @@ bool init_c_locale() noexcept {
     return c_locale != static_cast<locale_t>(nullptr);
 }
 
-// atoi is defined as (int)strtol(text, NULL, 10); the parser reads it only
-// for the two-character year field.
-int field_atoi(const char* text) noexcept { return static_cast<int>(strtol_l(text, nullptr, 10, c_locale)); }
+// atoi is defined as (int)strtol(text, NULL, 10).  Plain "[blanks][sign]
+// digits" of up to nine digits is read directly; anything longer (where
+// strtol saturates before the cast) goes to strtol_l.
+int field_atoi(const char* text) noexcept {
+    const char* s = text;
+    while (is_c_space(*s)) ++s;
+    const bool negative = *s == '-';
+    if (*s == '-' || *s == '+') ++s;
+    int value = 0, count = 0;
+    for (; is_digit(*s); ++s) {
+        if (++count > 9) return static_cast<int>(strtol_l(text, nullptr, 10, c_locale));
+        value = value * 10 + (*s - '0');
+    }
+    return negative ? -value : value;
+}
 
 double field_atof(const char* text) noexcept {
     double value;
-    if (plain_decimal(text, &value)) return value;
+    if (short_decimal(text, &value) || long_decimal(text, &value)) return value;
     return strtod_l(text, nullptr, c_locale);
 }
 

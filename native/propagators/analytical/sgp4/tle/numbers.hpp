@@ -3,6 +3,12 @@
 // skipped, the longest valid numeric prefix is read, and text without one
 // gives 0.  The conversion never depends on the process locale, so a comma
 // decimal separator set by the application cannot truncate the elements.
+//
+// The result is always the bits strtod_l gives in the "C" locale, but it is
+// reached faster: short decimals (the fields of element sets) are converted
+// exactly in one IEEE operation, longer decimals with std::from_chars
+// (correctly rounded, like glibc's strtod), and only unusual text
+// (hexadecimal, inf, nan, results out of range) goes to strtod_l itself.
 #pragma once
 
 namespace qv::tle {

@@ -1,85 +1,153 @@
-"""Reading catalogues of two-line element sets.
+"""Reading catalogues of element sets.
 
-A catalogue is text in two-line form (line 1 and line 2 of each set) or
-three-line form (a name line before each pair), as published by element-set
-providers.  Blank lines are skipped; line endings may be LF or CRLF.
+Two ways in:
 
->>> records = read_records("stations.tle")                      # doctest: +SKIP
+- ``read_catalogue`` reads a whole catalogue into a ``Catalogue``: one NumPy
+  array per field over all element sets, built natively on all cores without
+  a Python object per set.  Two- and three-line text and the CCSDS Orbit
+  Mean-elements Message (OMM) as CSV or JSON are understood.
+- ``read_records``, ``read_elsets`` and ``iter_entries`` give ``DUOLINE``
+  records and ``ELSET`` element sets, one Python object per set.
+
+Text may use LF, CRLF or CR line ends, UTF-8 with or without a byte-order
+mark (names that are not UTF-8 are read as Latin-1); blank lines and lines
+starting with "#" are skipped; a name line may carry the prefix "0 ".
+
+>>> table = read_catalogue("stations.tle")                     # doctest: +SKIP
+>>> table.satno[:3], table.sma[:3]                              # doctest: +SKIP
 >>> sets = read_elsets("stations.tle")                          # doctest: +SKIP
 >>> sets[25544].satname                                         # doctest: +SKIP
 'ISS (ZARYA)'
+
+Reading many files on a Dask cluster gives exactly the table of reading them
+in one process, since a table pickles as its arrays::
+
+    from dask.distributed import Client, LocalCluster
+    with LocalCluster(n_workers=2, processes=True) as cluster, Client(cluster) as client:
+        tables = client.gather(client.map(read_catalogue, paths))
+    table = Catalogue.concat(tables)
 """
 
 from __future__ import annotations
 
-import os
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterator
+from typing import cast
 
+from quorvane.propagators.analytical.sgp4 import _catalogue, _omm
+from quorvane.propagators.analytical.sgp4._sources import FORMATS, Source, sniff, source_bytes, text_of
+from quorvane.propagators.analytical.sgp4._table import Catalogue
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 
-__all__ = ["iter_entries", "read_records", "read_elsets"]
-
-Source = str | os.PathLike[str] | Iterable[str]
+__all__ = ["Catalogue", "read_catalogue", "iter_entries", "read_records", "read_elsets"]
 
 
-def _lines(source: Source) -> Iterator[str]:
-    """The lines of a path, of a text holding line breaks, or of an iterable."""
-    if isinstance(source, os.PathLike) or (isinstance(source, str) and "\n" not in source):
-        with open(source, encoding="utf-8", newline=None) as handle:
-            yield from handle
-    elif isinstance(source, str):
-        yield from source.splitlines()
-    else:
-        yield from source
-
-
-def _satno_field(line: str) -> str:
-    return line[2:7].strip().upper()
-
-
-def iter_entries(source: Source) -> Iterator[tuple[str | None, DUOLINE]]:
-    """Yield (name, record) for each element set of a catalogue, in file order.
-
-    `name` is the name line of the three-line form (without a leading "0 "),
-    or None for a set in two-line form.  Errors are those of `read_records`.
-    """
-    name: str | None = None
-    line1: str | None = None
-    line1_number = 0
-    for number, raw in enumerate(_lines(source), start=1):
-        line = raw.strip()
-        if not line:
-            continue
-        if line.startswith("1 ") or line == "1":
-            if line1 is not None:
-                raise ValueError(f"line {line1_number}: line 1 is not followed by its line 2")
-            line1, line1_number = line, number
-        elif line.startswith("2 ") or line == "2":
-            if line1 is None:
-                raise ValueError(f"line {number}: line 2 without a preceding line 1")
-            if _satno_field(line) != _satno_field(line1):
-                raise ValueError(
-                    f"line {number}: satellite number {_satno_field(line)!r} of line 2 does not match "
-                    f"{_satno_field(line1)!r} of line 1 (line {line1_number})"
-                )
-            yield name, DUOLINE(line1, line)
-            name, line1 = None, None
-        else:
-            if line1 is not None:
-                raise ValueError(f"line {line1_number}: line 1 is not followed by its line 2")
-            # Three-line form; some providers prefix the name with "0 ".
-            name = line[2:].strip() if line.startswith("0 ") else line
-    if line1 is not None:
-        raise ValueError(f"line {line1_number}: line 1 is not followed by its line 2")
-
-
-def read_records(source: Source) -> list[DUOLINE]:
-    """Read every element set of a catalogue as `DUOLINE` records, in file order.
+def read_catalogue(
+    source: Source,
+    *,
+    format: str = "auto",
+    strict: bool = False,
+    errors: str = "raise",
+    threads: int | None = None,
+) -> Catalogue:
+    """Read every element set of a catalogue into a columnar table.
 
     Parameters
     ----------
-    source : str, os.PathLike or iterable of str
-        A path, a text containing line breaks, or lines (such as an open file).
+    source : str, os.PathLike, bytes-like, file or iterable of lines
+        A path; a ``str`` holding the text itself (recognised by its line
+        breaks); ``bytes``; an open file; or the lines (str or bytes).
+    format : {"auto", "tle", "csv", "json"}
+        Two- or three-line text ("tle"), or OMM as CSV or JSON.  "auto"
+        looks at the start of the text.
+    strict : bool
+        Validate every two-line set as ``DUOLINE(..., strict_validation=True)``
+        does (columns, ranges, checksums); the default reads as leniently as
+        the record.
+    errors : {"raise", "skip"}
+        "raise": a line that cannot be paired, a set that cannot be converted
+        or a malformed OMM row raises ValueError naming its line (or row) and
+        the fault, and no table is returned.  "skip": such sets are left out
+        and their line numbers listed in ``table.skipped``.
+    threads : int or None
+        Threads for large texts; None uses every processor available.  The
+        table is the same whatever the number.
+
+    Returns
+    -------
+    Catalogue
+        The element sets in file order.
+
+    Raises
+    ------
+    ValueError
+        For malformed input as described under `errors`, and for an unknown
+        `format` or `errors` value.
+    TypeError
+        For a source of another type.
+    """
+    if format not in FORMATS:
+        raise ValueError(f"format must be one of {', '.join(map(repr, FORMATS))}, not {format!r}")
+    if errors not in ("raise", "skip"):
+        raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
+    skip = errors == "skip"
+    with source_bytes(source) as data:
+        kind = sniff(data) if format == "auto" else format
+        if kind == "tle":
+            columns, skipped = _catalogue.read_tle(data, strict=strict, skip=skip, threads=threads)
+        elif kind == "csv":
+            columns, skipped = _omm.read_csv(text_of(data), skip, threads)
+        else:
+            columns, skipped = _omm.read_json(text_of(data), skip, threads)
+    return Catalogue(columns, skipped)
+
+
+# ---------------------------------------------------------------- records and element sets
+
+
+class _Record(DUOLINE):
+    """A record whose satellite number is always an int: Alpha-5 decoded
+    ("A0001" is 100001), a blank field 0.  Element sets of any catalogue
+    number are built from these."""
+
+    @property
+    def satno(self) -> int:
+        field = DUOLINE.satno.__get__(self)
+        number = field if isinstance(field, int) else _catalogue.decode_satno(field)
+        if number < 0:
+            raise ValueError(f"satellite number {field!r} is neither a decimal number nor Alpha-5")
+        return number
+
+
+def _entries(source: Source, strict: bool, record: type[DUOLINE]) -> Iterator[tuple[str | None, DUOLINE, int]]:
+    with source_bytes(source) as data:
+        entries = _catalogue.tle_entries(data)
+    for name, line1, line2, number in entries:
+        try:
+            yield name, record(line1, line2, strict), number
+        except ValueError as error:
+            raise ValueError(f"line {number}: {error}") from None
+
+
+def iter_entries(source: Source, *, strict: bool = False) -> Iterator[tuple[str | None, DUOLINE]]:
+    """Yield (name, record) for each element set of a catalogue, in file order.
+
+    `name` is the name line of the three-line form (without a leading "0 "),
+    or None for a set in two-line form.  Parameters and errors are those of
+    `read_records`.
+    """
+    for name, record, _ in _entries(source, strict, DUOLINE):
+        yield name, record
+
+
+def read_records(source: Source, *, strict: bool = False) -> list[DUOLINE]:
+    """Read every element set of a two- or three-line catalogue as `DUOLINE` records, in file order.
+
+    Parameters
+    ----------
+    source : str, os.PathLike, bytes-like, file or iterable of lines
+        As for `read_catalogue`.
+    strict : bool
+        Build each record with ``strict_validation=True``.
 
     Returns
     -------
@@ -89,26 +157,32 @@ def read_records(source: Source) -> list[DUOLINE]:
     ------
     ValueError
         When a line cannot be paired: a line 1 without its line 2, a line 2
-        before any line 1, or a pair whose satellite numbers differ.  The
-        message starts with the line number in the source.
+        before any line 1, a pair whose satellite numbers differ, or a name
+        line not followed by a set; or, with `strict`, when a set fails
+        validation.  The message starts with the line number in the source.
     """
-    return [record for _, record in iter_entries(source)]
+    return [record for _, record, _ in _entries(source, strict, DUOLINE)]
 
 
-def read_elsets(source: Source) -> dict[int | str, ELSET]:
-    """Read a catalogue into one `ELSET` per satellite number.
+def read_elsets(source: Source, *, strict: bool = False) -> dict[int, ELSET]:
+    """Read a two- or three-line catalogue into one `ELSET` per satellite number.
 
-    The element sets are keyed by satellite number (`DUOLINE.satno`), in the
+    The element sets are keyed by the satellite number as an integer (an
+    Alpha-5 number decoded, "A0001" is 100001; a blank number is 0), in the
     order of each satellite's first appearance; each is named after the first
     name line (three-line form) given for that satellite, else unnamed.
     Records keep file order until `ELSET` sorts them by epoch.
 
-    Parameters and errors are those of `read_records`.
+    Parameters and errors are those of `read_records`; a satellite number that
+    is neither decimal nor Alpha-5 is a ValueError naming its line too.
     """
-    groups: dict[int | str, list[DUOLINE]] = {}
-    names: dict[int | str, str | None] = {}
-    for name, record in iter_entries(source):
-        key = record.satno
+    groups: dict[int, list[DUOLINE]] = {}
+    names: dict[int, str | None] = {}
+    for name, record, number in _entries(source, strict, _Record):
+        try:
+            key = cast(int, record.satno)
+        except ValueError as error:
+            raise ValueError(f"line {number}: {error}") from None
         groups.setdefault(key, []).append(record)
         if names.get(key) is None:
             names[key] = name

@@ -1,0 +1,80 @@
+// Element sets to columns.  Python-free: called without the interpreter
+// lock from worker threads, each writing its own rows.
+//
+// Every field comes from the shared field library (tle/columns.hpp), the
+// code the DUOLINE record parses with, applied to the line stored the way
+// the record stores it (trimmed, upper-cased, cut to 69 characters); the
+// derived elements come from orbel's kernels.  So a row holds the record's
+// bits by construction.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "propagators/analytical/sgp4/catalogue/scan.hpp"
+#include "propagators/analytical/sgp4/tle/columns.hpp"
+#include "propagators/analytical/sgp4/tle/validate.hpp"
+
+namespace qv::catalogue {
+
+using Kernel2 = double(double, double);
+using Kernel3 = double(double, double, double);
+
+// What a conversion needs besides the text: orbel's kernels that report no
+// errors (bound by address from orbel's export table), the unit constants
+// and the Earth's constants, read once per call with the interpreter lock.
+struct Environment {
+    Kernel2* sma_from_mnm;
+    Kernel2* orp_from_sma;
+    Kernel2* eca_from_mea;
+    Kernel3* pge_from_sma_ecc;
+    Kernel3* apg_from_sma_ecc;
+    double deg, rev, day;  // unit constants: rad per degree and per revolution, s per day
+    double GM, Re;         // Earth.GM (m^3/s^2) and Earth.Re (m)
+    bool strict;           // validate each set as DUOLINE(..., strict_validation=True) does
+};
+
+// The true anomaly from the eccentric anomaly: orbel's c_tra_from_eca
+// arithmetic (the same template) with the angle function bound from misc.
+double tra_from_eca(double eca, double ecc) noexcept;
+
+// Output columns, one entry per set; strings are UCS-4, `name_width`,
+// 1 and 8 code points per entry, NUL-padded.
+struct Columns {
+    std::int64_t *satno, *epoch, *line, *ephemeris_type, *element_number, *rev_number;
+    double *ndot, *nddot, *bstar;
+    double *inc, *raa, *ecc, *arp, *mea, *mnm;
+    double *sma, *orp, *eca, *tra, *pge, *apg;
+    std::uint32_t *name, *classification, *designator;
+    std::int64_t name_width;
+};
+
+// Why a set could not be converted.
+enum class SetFault : std::uint8_t {
+    none,
+    non_ascii_line1,  // a byte outside ASCII in line 1
+    non_ascii_line2,
+    satno,            // the satellite number is neither decimal nor Alpha-5
+    epoch,            // the epoch lies outside the nanosecond range of Time
+    strict_line1,     // strict validation failed on line 1 (or on both numbers)
+    strict_line2,
+};
+
+// Convert set `s` into row `row`.  On a fault the row holds unspecified
+// values and the fault is returned.
+SetFault convert_set(const char* data, const Line* lines, const Set& s, std::size_t row, const Environment& env,
+                     const Columns& out) noexcept;
+
+// The derived elements of row `row` from its six mean elements (already in
+// the columns): sma, orp, eca, tra, pge, apg, in the record's order.
+void derive_row(std::size_t row, const Environment& env, const Columns& out) noexcept;
+
+// Store a trimmed element line as the record does: upper-cased, at most 69
+// characters, NUL-padded to tle::line_size.  False when a byte lies outside
+// ASCII (the record's ASCII encoder would refuse the line).
+bool store_line(const char* text, std::int64_t length, char* stored) noexcept;
+
+// The strict validation's message for a set that failed it.
+void strict_fault(const char* data, const Line* lines, const Set& s, tle::Fault* fault) noexcept;
+
+}  // namespace qv::catalogue

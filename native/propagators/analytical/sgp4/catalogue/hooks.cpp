@@ -1,0 +1,119 @@
+// Test hooks: the shared field library's conversions, one field at a time,
+// so tests can hold them against the C library and against hostile text.
+#include <cstring>
+
+#include "propagators/analytical/sgp4/catalogue/format.hpp"
+#include "propagators/analytical/sgp4/catalogue/module.hpp"
+#include "runtime/runtime.hpp"
+
+namespace qv::catalogue {
+
+namespace {
+
+// A bytes argument as NUL-terminated text (at most `limit` bytes are used).
+int text_argument(PyObject* value, char* out, std::size_t limit) {
+    if (!PyBytes_Check(value)) {
+        PyErr_Format(PyExc_TypeError, "expected bytes, got %.200s", Py_TYPE(value)->tp_name);
+        return -1;
+    }
+    std::size_t n = static_cast<std::size_t>(PyBytes_GET_SIZE(value));
+    if (n > limit) n = limit;
+    std::memcpy(out, PyBytes_AS_STRING(value), n);
+    out[n] = '\0';
+    return 0;
+}
+
+PyObject* atof_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* atoi_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* line1_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* encode_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+const FunctionDef atof_def{"_atof", "_atof(text: bytes) -> float: the field library's atof.", atof_hook,
+                           {"_atof", {"text"}, 1, 1}};
+const FunctionDef atoi_def{"_atoi", "_atoi(text: bytes) -> int: the field library's atoi.", atoi_hook,
+                           {"_atoi", {"text"}, 1, 1}};
+const FunctionDef line1_def{
+    "_line1",
+    "_line1(line: bytes) -> tuple: (satno, epoch ns or None, ndot, nddot, bstar, ephemeris type,\n"
+    "element number) of a line 1 stored as the record stores it.",
+    line1_hook,
+    {"_line1", {"line"}, 1, 1}};
+PyObject* decode_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+const FunctionDef decode_def{
+    "decode_satno",
+    "decode_satno(field: str) -> int\n\n"
+    "The satellite number of a satellite-number field: decimal digits, or Alpha-5 (a letter other than\n"
+    "I and O, then four digits: A0001 is 100001); 0 for a blank field, -1 for anything else.",
+    decode_hook,
+    {"decode_satno", {"field"}, 1, 1}};
+const FunctionDef encode_def{"_encode_satno", "_encode_satno(satno: int) -> str | None: the five-character field.",
+                             encode_hook, {"_encode_satno", {"satno"}, 1, 1}};
+
+PyObject* atof_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    char text[256];
+    if (bind_arguments(atof_def.params, args, nargs, kwnames, a) < 0 || text_argument(a[0], text, 255) < 0) {
+        return nullptr;
+    }
+    return PyFloat_FromDouble(tle::field_atof(text));
+}
+
+PyObject* atoi_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    char text[256];
+    if (bind_arguments(atoi_def.params, args, nargs, kwnames, a) < 0 || text_argument(a[0], text, 255) < 0) {
+        return nullptr;
+    }
+    return PyLong_FromLong(tle::field_atoi(text));
+}
+
+PyObject* line1_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    char text[256];
+    if (bind_arguments(line1_def.params, args, nargs, kwnames, a) < 0 || text_argument(a[0], text, 255) < 0) {
+        return nullptr;
+    }
+    char line[tle::line_size];
+    store_line(text, static_cast<std::int64_t>(std::strlen(text)), line);
+    std::int64_t ns = 0;
+    Ref epoch = Ref::steal(tle::epoch_ns(line, &ns) ? PyLong_FromLongLong(ns) : Py_NewRef(Py_None));
+    if (!epoch) return nullptr;
+    return Py_BuildValue("(LOdddii)", static_cast<long long>(tle::decode_satno(line + tle::col::satno.offset)),
+                         epoch.get(), tle::ndot(line), tle::nddot(line), tle::bstar(line),
+                         tle::read_int(line, tle::col::ephemeris_type), tle::read_int(line, tle::col::element_number));
+}
+
+PyObject* encode_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    if (bind_arguments(encode_def.params, args, nargs, kwnames, a) < 0) return nullptr;
+    long long satno = PyLong_AsLongLong(a[0]);
+    if (satno == -1 && PyErr_Occurred()) return nullptr;
+    char field[5];
+    if (!tle::encode_satno(satno, field)) Py_RETURN_NONE;
+    return PyUnicode_FromStringAndSize(field, 5);
+}
+
+PyObject* decode_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    if (bind_arguments(decode_def.params, args, nargs, kwnames, a) < 0 || check_exact_str(a[0], "field", false) < 0) {
+        return nullptr;
+    }
+    Py_ssize_t n;
+    const char* text = PyUnicode_AsUTF8AndSize(a[0], &n);
+    if (!text) return nullptr;
+    if (n > 5) return PyLong_FromLong(-1);
+    char field[6] = {};
+    for (Py_ssize_t i = 0; i < n; ++i) field[i] = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 32) : text[i];
+    return PyLong_FromLongLong(tle::decode_satno(field, static_cast<int>(n)));
+}
+
+}  // namespace
+
+int add_hook_functions(PyObject* module) {
+    for (const FunctionDef* def : {&atof_def, &atoi_def, &line1_def, &encode_def, &decode_def}) {
+        if (add_function(module, def, module_path, nullptr) < 0) return -1;
+    }
+    return 0;
+}
+
+}  // namespace qv::catalogue

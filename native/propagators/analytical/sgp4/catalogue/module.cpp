@@ -1,0 +1,92 @@
+// Module frame of quorvane.propagators.analytical.sgp4._catalogue: the
+// native half of the columnar catalogue reader.
+//
+// Start-up binds what the conversions use, the way the duoline module binds
+// it: the Earth type (GM and Re are read from it at every call), the unit
+// constants deg, rev and day, orbel's kernels that report no errors, and
+// misc's angle function for the true anomaly.  The functions (tables.cpp,
+// hooks.cpp) are private: the public API is the Python module
+// quorvane.propagators.analytical.sgp4.catalogue.
+#include "propagators/analytical/sgp4/catalogue/module.hpp"
+
+#include "propagators/analytical/sgp4/tle/numbers.hpp"
+#include "runtime/runtime.hpp"
+#include "siblings/bodies/bodies/bodies.hpp"
+#include "siblings/mathtools/misc/misc.hpp"
+#include "siblings/units/units/units.hpp"
+#include "state/orbel/orbel.hpp"
+
+namespace qv::orbel::bound {
+extern misc::Atan2Asymmetric* atan2_asymmetric;  // convert.cpp
+}  // namespace qv::orbel::bound
+
+namespace qv::catalogue {
+
+Bound bound{};
+
+int environment(Environment* env, bool strict) {
+    auto read = [](const char* name, double* value) {
+        Ref attr = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(bound.Earth), name));
+        if (!attr) return -1;
+        *value = PyFloat_AsDouble(attr.get());
+        return *value == -1.0 && PyErr_Occurred() ? -1 : 0;
+    };
+    env->sma_from_mnm = bound.sma_from_mnm;
+    env->orp_from_sma = bound.orp_from_sma;
+    env->eca_from_mea = bound.eca_from_mea;
+    env->pge_from_sma_ecc = bound.pge_from_sma_ecc;
+    env->apg_from_sma_ecc = bound.apg_from_sma_ecc;
+    env->deg = *bound.deg;
+    env->rev = *bound.rev;
+    env->day = *bound.day;
+    env->strict = strict;
+    return read("GM", &env->GM) < 0 || read("Re", &env->Re) < 0 ? -1 : 0;
+}
+
+namespace {
+
+int bind_all() {
+    Exporter bodies("quorvane.bodies.bodies");
+    if (!bodies || bodies.type(&bound.Earth, "Earth", sizeof(bodies::EarthObject)) < 0) return -1;
+    Exporter constants("quorvane.units.units");
+    if (!constants || constants.variable(&bound.deg, "deg", units::double_signature) < 0 ||
+        constants.variable(&bound.rev, "rev", units::double_signature) < 0 ||
+        constants.variable(&bound.day, "day", units::double_signature) < 0) {
+        return -1;
+    }
+    Exporter orbel("quorvane.state.orbel");
+    if (!orbel || orbel.kernel(&bound.sma_from_mnm, "c_sma_from_mnm", orbel::sig_period) < 0 ||
+        orbel.kernel(&bound.orp_from_sma, "c_orp_from_sma", orbel::sig_period) < 0 ||
+        orbel.kernel(&bound.eca_from_mea, "c_eca_from_mea", orbel::sig_anomaly) < 0 ||
+        orbel.kernel(&bound.pge_from_sma_ecc, "c_pge_from_sma_ecc", orbel::sig_altitude) < 0 ||
+        orbel.kernel(&bound.apg_from_sma_ecc, "c_apg_from_sma_ecc", orbel::sig_altitude) < 0) {
+        return -1;
+    }
+    Exporter misc("quorvane.mathtools.misc.misc");
+    return !misc || misc.kernel(&orbel::bound::atan2_asymmetric, "atan2_asymmetric",
+                                misc::atan2_asymmetric_signature) < 0
+               ? -1
+               : 0;
+}
+
+int steps(PyObject* module);
+
+ModuleFrame frame{"_catalogue", module_path,
+                  "Native half of the columnar catalogue reader: element-set text and OMM values to "
+                  "columns, and columns back to two-line text.",
+                  steps, true};
+
+int steps(PyObject* module) {
+    if (!tle::init_c_locale()) {
+        PyErr_SetFromErrno(PyExc_OSError);
+        return -1;
+    }
+    if (bind_all() < 0) return -1;
+    return add_table_functions(module) < 0 || add_hook_functions(module) < 0 ? -1 : 0;
+}
+
+}  // namespace
+
+}  // namespace qv::catalogue
+
+PyMODINIT_FUNC PyInit__catalogue() { return qv::catalogue::frame.init(); }
