@@ -125,6 +125,11 @@ bool epoch_ns(const char* line1, std::int64_t* ns) noexcept {
     return true;
 }
 
+int read_int(const char* line, Column c) noexcept {
+    int value;
+    return layouts::integer(line + c.offset, c.width, &value) ? value : field_atoi(Field(line, c).text);
+}
+
 double ndot(const char* line1) noexcept {
     double value;
     return layouts::first_derivative(line1 + col::ndot.offset, &value) ? value : read_double(line1, col::ndot);

@@ -115,6 +115,20 @@ inline bool assumed_decimal(const char* p, double* out) noexcept {
     return true;
 }
 
+// A right-justified integer of `width` characters: blanks, then at least one
+// digit, up to the end of the field (atoi of that text is its value).
+inline bool integer(const char* p, int width, int* out) noexcept {
+    int i = 0, value = 0;
+    while (i < width && p[i] == ' ') ++i;
+    if (i == width) return false;
+    for (; i < width; ++i) {
+        if (!digit(p[i])) return false;
+        value = value * 10 + (p[i] - '0');
+    }
+    *out = value;
+    return true;
+}
+
 // "DD" and "DDD.DDDDDDDD": the epoch year and the day of the year (leading
 // blanks allowed in the day), as the two-digit year and the nanoseconds
 // after 00:00 of day 0.  Eight decimals of a day are multiples of 864 µs, so
