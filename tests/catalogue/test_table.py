@@ -120,7 +120,7 @@ def test_skipping_sets_of_a_large_text_keeps_the_others_in_order():
     table = read_catalogue(text, errors="skip", threads=2)
     assert list(table.skipped) == sorted(i + 1 for i in bad)
     kept = [line for i, line in enumerate(lines) if i not in bad and i - 1 not in bad]
-    expected = read_catalogue("\n".join(kept).encode(), threads=1)
+    expected = read_catalogue("\n".join(kept).encode(), threads=1, errors="skip")  # their names stay alone
     assert_same_columns(table, expected, ignore=("line",))
     assert len(table) == len(ones) - len(bad)
 
