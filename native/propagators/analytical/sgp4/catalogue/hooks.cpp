@@ -103,7 +103,9 @@ PyObject* decode_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!text) return nullptr;
     if (n > 5) return PyLong_FromLong(-1);
     char field[6] = {};
-    for (Py_ssize_t i = 0; i < n; ++i) field[i] = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 32) : text[i];
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        field[i] = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 32) : text[i];
+    }
     return PyLong_FromLongLong(tle::decode_satno(field, static_cast<int>(n)));
 }
 

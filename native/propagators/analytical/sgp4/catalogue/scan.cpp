@@ -12,7 +12,8 @@ namespace {
 // of x86-64, so this needs no run-time dispatch.
 inline unsigned end_mask(const char* p) noexcept {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+    const __m128i ends =
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
     return static_cast<unsigned>(_mm_movemask_epi8(ends));
 }
 
@@ -100,7 +101,9 @@ void describe(const char* data, const char* begin, const char* end, Line* line) 
 }  // namespace
 
 bool same_satno(const char* data, const Line& one, const Line& two) noexcept {
-    if (one.length >= 7 && two.length >= 7 && std::memcmp(data + one.begin + 2, data + two.begin + 2, 5) == 0) return true;
+    if (one.length >= 7 && two.length >= 7 && std::memcmp(data + one.begin + 2, data + two.begin + 2, 5) == 0) {
+        return true;
+    }
     char a[6], b[6];
     satno_field(data + one.begin, one.length, a);
     satno_field(data + two.begin, two.length, b);

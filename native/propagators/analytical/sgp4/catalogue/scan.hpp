@@ -94,6 +94,8 @@ void decode_name(const char* data, const Line& line, std::uint32_t* out) noexcep
 
 // Whether c is removed by str.strip() (ASCII whitespace, including the
 // information separators 0x1c-0x1f).
-inline bool is_strip_space(unsigned char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f); }
+inline bool is_strip_space(unsigned char c) noexcept {
+    return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f);
+}
 
 }  // namespace qv::catalogue

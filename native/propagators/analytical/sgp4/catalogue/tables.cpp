@@ -65,7 +65,8 @@ int read_text(const char* data, std::size_t size, int threads, bool skip, bool c
     Py_BEGIN_ALLOW_THREADS
     const std::size_t n = split(data, start, size, wanted, pieces.data());
     const int workers = threads_for(size - start, parallel_bytes, threads);
-    parallel_for(n, workers, [&](std::size_t k) { pieces[k].lines = count_lines(data, pieces[k].begin, pieces[k].end); });
+    parallel_for(n, workers,
+                 [&](std::size_t k) { pieces[k].lines = count_lines(data, pieces[k].begin, pieces[k].end); });
     std::int64_t total = 0;
     for (std::size_t k = 0; k < n; ++k) {
         pieces[k].first_line = total;
@@ -428,7 +429,8 @@ PyObject* from_published(Function*, PyObject* const* args, Py_ssize_t nargs, PyO
     const char* names[12] = {"inc", "raa", "ecc", "arp", "mea", "mnm", "sma", "orp", "eca", "tra", "pge", "apg"};
     Ref out[12];
     Columns c{};
-    double** slots[12] = {&c.inc, &c.raa, &c.ecc, &c.arp, &c.mea, &c.mnm, &c.sma, &c.orp, &c.eca, &c.tra, &c.pge, &c.apg};
+    double** slots[12] = {&c.inc, &c.raa, &c.ecc, &c.arp, &c.mea, &c.mnm,
+                          &c.sma, &c.orp, &c.eca, &c.tra, &c.pge, &c.apg};
     for (int k = 0; k < 12; ++k) {
         if (!(out[k] = new_array(NPY_DOUBLE, n))) return nullptr;
         *slots[k] = data_of<double>(out[k]);

@@ -140,7 +140,8 @@ inline bool epoch(const char* year, std::int64_t* yy, std::int64_t* day_ns) noex
     if (!justified(d, 2, &whole)) return false;
     const std::uint64_t fraction = load8(d + 4);
     if (!all_digits(fraction)) return false;
-    const std::int64_t day = ((whole & 0xFF) - '0') * 100 + (((whole >> 8) & 0xFF) - '0') * 10 + ((whole >> 16) & 0xFF) - '0';
+    const auto digit_at = [whole](int k) { return static_cast<std::int64_t>((whole >> (8 * k)) & 0xFF) - '0'; };
+    const std::int64_t day = digit_at(0) * 100 + digit_at(1) * 10 + digit_at(2);
     *yy = (year[0] - '0') * 10 + (year[1] - '0');
     *day_ns = day * 86'400'000'000'000 + static_cast<std::int64_t>(eight_digits(fraction)) * 864'000;
     return true;
