@@ -271,6 +271,14 @@ def test_arguments_are_checked():
     with pytest.raises(ValueError, match="threads"):
         read_catalogue(b"", threads=0)
     assert len(read_catalogue(b"")) == 0 and len(read_catalogue(b"\n# only a comment\n")) == 0
+    assert len(read_catalogue(b"OBJECT_NAME,NORAD_CAT_ID,EPOCH,MEAN_MOTION,ECCENTRICITY,INCLINATION,RA_OF_ASC_NODE,"
+                              b"ARG_OF_PERICENTER,MEAN_ANOMALY\n")) == 0
+    assert len(read_catalogue(b"[]")) == 0
+    table = read_catalogue([*ISS])
+    with pytest.raises(IndexError):
+        table[1]
+    with pytest.raises(TypeError):
+        table["0"]
 
 
 def test_pandas_frame():
