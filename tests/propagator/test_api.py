@@ -261,3 +261,106 @@ def test_propagate_signature_and_docstrings():
     for text in (SGP4.__doc__, SGP4.propagate.__doc__):
         assert "Parameters\n----------" in text
     assert "m/s" in SGP4.propagate.__doc__ and "7" in SGP4.propagate.__doc__
+
+
+@pytest.mark.parametrize("satno", ["24876", "08195", "09880"])  # GPS (12 h), Molniyas (12 h, high e)
+def test_resonance_resumed_within_a_call_gives_the_bits_of_one_sample_alone(satno):
+    # Within a run of times the integrator resumes from the previous
+    # sample's whole step; alone, each sample integrates from epoch.
+    record = next(r for r in RECORDS if r.line1[2:7] == satno)
+    tsince = np.concatenate([np.linspace(0, 30 * 1440, 61), np.linspace(-5000, -30, 7), [100.0, 4000.0]])
+    r, v, err = SGP4(record).propagate(tsince=tsince)
+    for j, t in enumerate(tsince):
+        rj, vj, ej = SGP4(record).propagate(tsince=float(t))
+        assert same(r[j], rj) and same(v[j], vj) and err[j] == ej
+
+
+def test_multiples_of_units_and_strided_times():
+    prop = SGP4(LEO)
+    quarter = np.array(["2024-01-10T00:00", "2024-01-10T00:15", "2024-01-10T00:30"], dtype="datetime64[15m]")
+    want = prop.propagate(quarter.astype("datetime64[ns]"))[0]
+    assert same(prop.propagate(quarter)[0], want)
+    strided = np.repeat(quarter.astype("datetime64[s]"), 2)[::2]
+    assert same(prop.propagate(strided)[0], want)
+
+
+@pytest.mark.parametrize("form", ["tsince", "Time", "datetime64[ns]", "datetime64[s]"])
+def test_a_call_allocates_little_beyond_its_outputs(form):
+    import tracemalloc
+
+    prop = SGP4(RECORDS[:4])
+    m = 50_000
+    minutes = np.arange(m, dtype=np.float64)
+    instants = T0 + np.arange(m) * np.timedelta64(60, "s")
+    arg = {"tsince": None, "Time": Time(instants.astype(np.int64)), "datetime64[ns]": instants,
+           "datetime64[s]": instants.astype("datetime64[s]")}[form]
+    outputs = 4 * m * (3 * 8 * 2 + 1)
+    tracemalloc.start()
+    try:
+        tracemalloc.reset_peak()
+        result = prop.propagate(tsince=minutes) if arg is None else prop.propagate(arg)
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert result[0].shape == (4, m, 3)
+    assert peak <= outputs + 2**20
+
+
+def _available_widths():
+    try:
+        from quorvane.mathtools import _lanes
+    except ImportError:
+        return [1]
+    return list(_lanes.widths())
+
+
+@pytest.mark.parametrize("source", ["catalogue", "history"])
+def test_every_vector_width_gives_the_same_bits(source, monkeypatch):
+    # Near-Earth and deep-space sets (12 h and resonant), times on both sides
+    # of the epochs, NaN, a history switching sets within lane groups.
+    prop = SGP4(ELSET(*ISS)) if source == "history" else SGP4(RECORDS)
+    tsince = np.concatenate([np.linspace(-3000, 9000, 1001), [np.nan, 0.0, 1e10, -0.5, 7.25]])
+    if source == "history":
+        tsince = np.concatenate([tsince, np.linspace(0, 16 * 365.25 * 1440, 999)])
+    results = {}
+    for width in _available_widths():
+        monkeypatch.setenv("QUORVANE_SIMD_MAX_WIDTH", str(width))
+        results[width] = prop.propagate(tsince=tsince, threads=1)
+    one = results[min(results)]
+    for width, result in results.items():
+        assert all(same(a, b) for a, b in zip(result, one)), width
+
+
+def test_catalogue_table_gives_the_bits_of_its_records():
+    from quorvane.propagators.analytical.sgp4.catalogue import read_catalogue, read_records
+
+    from verification import real_pairs
+
+    text = "".join(f"{a}\n{b}\n" for a, b in real_pairs())
+    table = read_catalogue(text)
+    records = read_records(text.splitlines())
+    tsince = np.linspace(-1440, 1440, 9)
+    for gravity, mode in [("wgs72", "improved"), ("wgs84", "afspc")]:
+        from_table = SGP4(table, gravity=gravity, mode=mode)
+        from_records = SGP4(records, gravity=gravity, mode=mode)
+        assert same(from_table.satno, from_records.satno)
+        got, want = from_table.propagate(tsince=tsince), from_records.propagate(tsince=tsince)
+        assert all(same(a, b) for a, b in zip(got, want))
+
+
+def test_catalogue_propagator_pickles_as_its_table_and_settings():
+    from quorvane.propagators.analytical.sgp4.catalogue import read_catalogue
+
+    prop = SGP4(read_catalogue(ROOT / "examples" / "data" / "stations.tle"), gravity="wgs72old", mode="afspc")
+    copy = pickle.loads(pickle.dumps(prop))
+    assert (copy.gravity, copy.mode, len(copy)) == ("wgs72old", "afspc", 12)
+    want = prop.propagate(T0)
+    assert all(same(a, b) for a, b in zip(copy.propagate(T0), want))
+
+
+def test_empty_catalogue_table_gives_empty_arrays():
+    from quorvane.propagators.analytical.sgp4.catalogue import read_catalogue
+
+    prop = SGP4(read_catalogue(b""))
+    assert len(prop) == 0
+    assert [a.shape for a in prop.propagate(tsince=np.arange(3.0))] == [(0, 3, 3), (0, 3, 3), (0, 3)]

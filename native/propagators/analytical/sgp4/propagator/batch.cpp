@@ -58,7 +58,7 @@ void history_tile(const Job& job, std::size_t first, std::size_t count) {
     double ts[chunk];
     for (std::size_t j = 0; j < count; ++j) {
         if (job.times)
-            history_instant(job, job.times[first + j], &set[j], &ts[j]);
+            history_instant(job, instant(job, first + j), &set[j], &ts[j]);
         else
             history_tsince(job, job.tsince[first + j], &set[j], &ts[j]);
     }
@@ -78,7 +78,7 @@ void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t coun
     double scratch[chunk];
     if (job.times) {
         for (std::size_t j = 0; j < count; ++j) {
-            std::int64_t t = job.times[first + j];
+            std::int64_t t = instant(job, first + j);
             scratch[j] = t == nat ? nan_value : minutes_between(job.epochs[i], t);
         }
         ts = scratch;
@@ -89,6 +89,15 @@ void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t coun
 }
 
 }  // namespace
+
+std::int64_t instant(const Job& job, std::size_t j) noexcept {
+    std::int64_t raw = job.times[j];
+    if (raw == nat || (job.time_factor == 1 && job.time_divisor == 1)) return raw;
+    __int128 x = static_cast<__int128>(raw) * job.time_factor;
+    __int128 q = x / job.time_divisor;
+    if (x % job.time_divisor != 0 && x < 0) q -= 1;  // floor, as NumPy converts
+    return q <= static_cast<__int128>(nat) || q > static_cast<__int128>(INT64_MAX) ? nat : static_cast<std::int64_t>(q);
+}
 
 void run_job(const Job& job, int threads) {
     std::size_t chunks = (job.m + chunk - 1) / chunk;

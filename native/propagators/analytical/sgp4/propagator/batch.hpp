@@ -38,6 +38,7 @@ struct Job {
     // Times: absolute instants (ns since 1970, NaT allowed) or minutes
     // since epoch; for a history, minutes since the first epoch.
     const std::int64_t* times = nullptr;
+    std::int64_t time_factor = 1, time_divisor = 1;  // datetime64 units: ns = floor(raw × factor / divisor)
     const double* tsince = nullptr;
     bool tsince_per_set = false;  // tsince is n rows of m, else one row for all sets
     // A history (one satellite's sets in epoch order): each time uses one set,
@@ -51,6 +52,10 @@ struct Job {
     std::int8_t* err;
     RunTimes run;
 };
+
+// Instant j of the job in ns since 1970: NaT, and instants outside the
+// nanosecond range, are NaT.
+std::int64_t instant(const Job& job, std::size_t j) noexcept;
 
 // Run every sample of the job on at most `threads` threads.
 void run_job(const Job& job, int threads);

@@ -23,6 +23,7 @@ struct Times {
     npy_intp m = 0;
     const std::int64_t* ns = nullptr;
     const double* ts = nullptr;
+    std::int64_t factor = 1, divisor = 1;  // datetime64 units: ns = floor(raw × factor / divisor)
     std::int64_t one_ns = 0;
     double one_ts = 0.0;
     Ref array;  // owner of the data behind ns or ts
@@ -41,12 +42,6 @@ constexpr Unit units[] = {
     {"us", 1000LL, 1},                  {"\xce\xbcs", 1000LL, 1},       {"ns", 1, 1},
     {"ps", 1, 1000LL},                  {"fs", 1, 1000000LL},           {"as", 1, 1000000000LL},
 };
-
-// floor(a / b) for b > 0.
-__int128 floor_div(__int128 a, __int128 b) {
-    __int128 q = a / b;
-    return (a % b != 0 && a < 0) ? q - 1 : q;
-}
 
 // A datetime64 array (0-d or 1-d) as int64 nanoseconds; NaT stays NaT and
 // an instant outside the nanosecond range becomes NaT (code 7).
@@ -69,6 +64,7 @@ int datetime_times(PyObject* obj, Times* t) {
         if (!array) return -1;
         a = reinterpret_cast<PyArrayObject*>(array.get());
         unit_name = "D";
+        count = 1;
     }
     const Unit* unit = nullptr;
     for (const Unit& u : units)
@@ -77,31 +73,19 @@ int datetime_times(PyObject* obj, Times* t) {
         PyErr_Format(PyExc_TypeError, "times: datetime64 without a unit (%s) is no instant", unit_name);
         return -1;
     }
-    Ref source = Ref::steal(PyArray_FromAny(array.get(), PyArray_DescrFromType(NPY_INT64), 0, 1,
-                                            NPY_ARRAY_CARRAY_RO | NPY_ARRAY_FORCECAST, nullptr));
+    // Read in place when the memory allows (the instants are scaled as the
+    // batch reads them); a copy only for unaligned, swapped or strided arrays.
+    Ref source = Ref::steal(PyArray_FromAny(array.get(), nullptr, 0, 1, NPY_ARRAY_CARRAY_RO | NPY_ARRAY_NOTSWAPPED,
+                                            nullptr));
     if (!source) return -1;
     auto* s = reinterpret_cast<PyArrayObject*>(source.get());
+    t->factor = unit->factor * count;  // NumPy's multiples (15m, 10ps) are small
+    t->divisor = unit->divisor;
+    t->ns = static_cast<const std::int64_t*>(PyArray_DATA(s));
+    t->array = source;
     npy_intp m = PyArray_SIZE(s);
-    npy_intp dims[1] = {m};
-    Ref out = Ref::steal(PyArray_SimpleNew(1, dims, NPY_INT64));
-    if (!out) return -1;
-    const auto* in = static_cast<const std::int64_t*>(PyArray_DATA(s));
-    auto* ns = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
-    for (npy_intp i = 0; i < m; ++i) {
-        __int128 x = in[i];
-        if (in[i] == sgp4::nat) {
-            ns[i] = sgp4::nat;
-            continue;
-        }
-        // Multiples like '15m' or '10ps': count and factor are small.
-        __int128 y = floor_div(x * unit->factor * count, unit->divisor);
-        bool outside = y <= static_cast<__int128>(sgp4::nat) || y > static_cast<__int128>(INT64_MAX);
-        ns[i] = outside ? sgp4::nat : static_cast<std::int64_t>(y);
-    }
     t->scalar = PyArray_NDIM(a) == 0;
     t->m = t->scalar ? 1 : m;
-    t->ns = ns;
-    t->array = out;
     return 0;
 }
 
@@ -332,6 +316,8 @@ PyObject* propagate(Sgp4Object* self, PyObject* times, PyObject* tsince, PyObjec
     job.n = static_cast<std::size_t>(self->n);
     job.m = static_cast<std::size_t>(t.m);
     job.times = t.ns;
+    job.time_factor = t.factor;
+    job.time_divisor = t.divisor;
     job.tsince = t.ts;
     job.tsince_per_set = t.rows > 0;
     job.history = self->kind == Kind::history;

@@ -3,7 +3,8 @@
 // Start-up, after the common checks of every module: bind DUOLINE (with its
 // native method table) and ELSET from the duoline module and Time from the
 // time module, each with a size check against the layout headers the
-// propagator reads them through; then create the SGP4 type.  It binds no
+// propagator reads them through, and the catalogue table class; then
+// create the SGP4 type.  It binds no
 // orbel kernel: the algorithm needs none of them.
 #include <cerrno>
 
@@ -34,6 +35,10 @@ int steps(PyObject* module) {
     if (!time || time.type(&bound.Time, "Time", sizeof(time::TimeObject)) < 0) return -1;
     Ref numpy = import_module("numpy");
     if (!numpy || keep(&bound.datetime_data, PyObject_GetAttrString(numpy.get(), "datetime_data")) < 0) return -1;
+    if (keep(&bound.Catalogue, import_from("quorvane.propagators.analytical.sgp4.catalogue", "Catalogue").release()) < 0 ||
+        keep(&bound.partial, import_from("functools", "partial").release()) < 0) {
+        return -1;
+    }
     return keep(&bound.SGP4, prepare_sgp4(module));
 }
 

@@ -18,6 +18,8 @@ struct Bound {
     PyTypeObject* Time;
     PyTypeObject* SGP4;
     PyObject* datetime_data;  // numpy.datetime_data
+    PyObject* Catalogue;      // the columnar table class (catalogue module)
+    PyObject* partial;        // functools.partial, for pickling
 };
 
 extern Bound bound;

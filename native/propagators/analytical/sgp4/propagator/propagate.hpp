@@ -44,12 +44,23 @@ struct Mean {
     V em, argpm, inclm, mm, nodem, nm;
 };
 
+// The resonance integrator at a whole step: time (minutes from epoch, 0 for
+// none), mean longitude and mean motion there.  A caller that propagates
+// one set at a run of times may hand the state of one sample to the next:
+// resuming from a whole step gives the same bits as integrating from epoch
+// (the same steps in the same order), so results never depend on it.
+template <class V>
+struct Resonance {
+    V atime = V(0.0), xli = V(0.0), xni = V(0.0);
+};
+
 // Lunar-solar secular rates and resonance of the deep-space extension: the
-// resonance integrates the mean motion and longitude from epoch in steps of
+// resonance integrates the mean motion and longitude from epoch (or from
+// the whole step in `state`, when it lies between epoch and t) in steps of
 // 720 minutes (Euler-Maclaurin), then to the sample's time from the last
 // whole step.
 template <class V>
-inline void deep_secular(const Satellite& s, V t, Mean<V>& m) {
+inline void deep_secular(const Satellite& s, V t, Mean<V>& m, Resonance<V>& state) {
     constexpr double fasx2 = 0.13130908, fasx4 = 2.8843198, fasx6 = 0.37448087;
     constexpr double g22 = 5.7686396, g32 = 0.95240898, g44 = 1.8014998, g52 = 1.0508330, g54 = 4.4108898;
     constexpr double rptim = 4.37526908801129966e-3;
@@ -63,7 +74,10 @@ inline void deep_secular(const Satellite& s, V t, Mean<V>& m) {
     m.mm = m.mm + s.dmdt * t;
     if (s.irez == 0) return;
 
-    V atime(0.0), xni(s.no_unkozai), xli(s.xlamo);
+    auto resume = (state.atime != V(0.0)) & (t * state.atime > V(0.0)) & !(lanes::abs(t) < lanes::abs(state.atime));
+    V atime = lanes::select(resume, state.atime, V(0.0));
+    V xni = lanes::select(resume, state.xni, V(s.no_unkozai));
+    V xli = lanes::select(resume, state.xli, V(s.xlamo));
     V delt = lanes::select(t > V(0.0), V(stepp), V(stepn));
     V xndt, xldot, xnddt;
     for (;;) {
@@ -105,6 +119,9 @@ inline void deep_secular(const Satellite& s, V t, Mean<V>& m) {
         xni = lanes::select(more, xni + xndt * delt + xnddt * step2, xni);
         atime = lanes::select(more, atime + delt, atime);
     }
+    state.atime = atime;
+    state.xli = xli;
+    state.xni = xni;
     V ft = t - atime;
     V nm = xni + xndt * ft + xnddt * ft * ft * 0.5;
     V xl = xli + xldot * ft + xndt * ft * ft * 0.5;
@@ -202,7 +219,7 @@ inline void deep_periodics(const Satellite& s, V t, Periodic<V>& p) {
 // The state at `t` minutes from epoch.  Times that are not finite or lie
 // beyond ±max_tsince give bad_time; every lane whose code is not ok holds NaN.
 template <class V>
-inline State<V> sample(const Satellite& s, V t) {
+inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     using M = lanes::Mask<V>;
     const GravityModel& g = s.grav;
     constexpr double temp4 = 1.5e-12;
@@ -233,7 +250,7 @@ inline State<V> sample(const Satellite& s, V t) {
         tempe = tempe + s.bstar * s.cc5 * (lanes::sin(m.mm) - s.sinmao);
         templ = templ + s.t3cof * t3 + t4 * (s.t4cof + t * s.t5cof);
     }
-    if (s.deep) deep_secular(s, t, m);
+    if (s.deep) deep_secular(s, t, m, resonance);
 
     flag(code, !(m.nm > V(0.0)), mean_motion);
     V am;

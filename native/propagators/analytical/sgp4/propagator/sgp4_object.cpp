@@ -7,6 +7,7 @@
 // number).  Initialisation of large catalogues runs without the
 // interpreter lock, split over threads.
 #include <algorithm>
+#include <new>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -107,8 +108,74 @@ int gather(PyObject* const* items, Py_ssize_t n, Gathered* g) {
     return 0;
 }
 
+// One column of a catalogue table as a C-contiguous array of `type`, read
+// once for the whole table.
+Ref column(PyObject* table, const char* name, int type, Py_ssize_t n) {
+    Ref attr = Ref::steal(PyObject_GetAttrString(table, name));
+    if (!attr) return {};
+    Ref array = Ref::steal(PyArray_FromAny(attr.get(), PyArray_DescrFromType(type), 1, 1, NPY_ARRAY_CARRAY_RO, nullptr));
+    if (!array) return {};
+    if (PyArray_DIM(reinterpret_cast<PyArrayObject*>(array.get()), 0) != n) {
+        PyErr_Format(PyExc_ValueError, "SGP4(): the table's column %s has %zd entries, satno has %zd", name,
+                     static_cast<Py_ssize_t>(PyArray_DIM(reinterpret_cast<PyArrayObject*>(array.get()), 0)), n);
+        return {};
+    }
+    return array;
+}
+
+// The catalogue table: its columns hold what the records hold (the same
+// bits for the same lines), with B* and the exact epoch already parsed.
+int gather_table(PyObject* table, Gathered* g) {
+    Ref satno_attr = Ref::steal(PyObject_GetAttrString(table, "satno"));
+    if (!satno_attr) return -1;
+    Py_ssize_t n = PyObject_Length(satno_attr.get());
+    if (n < 0) return -1;
+    struct Column {
+        const char* name;
+        int type;
+        Ref array;
+    } columns[] = {{"satno", NPY_INT64, {}}, {"epoch_ns", NPY_INT64, {}}, {"bstar", NPY_DOUBLE, {}},
+                   {"inc", NPY_DOUBLE, {}},  {"raa", NPY_DOUBLE, {}},        {"ecc", NPY_DOUBLE, {}},
+                   {"arp", NPY_DOUBLE, {}},  {"mea", NPY_DOUBLE, {}},        {"mnm", NPY_DOUBLE, {}}};
+    const void* data[9];
+    for (int k = 0; k < 9; ++k) {
+        columns[k].array = column(table, columns[k].name, columns[k].type, n);
+        if (!columns[k].array) return -1;
+        data[k] = PyArray_DATA(reinterpret_cast<PyArrayObject*>(columns[k].array.get()));
+    }
+    auto f = [&data](int k, Py_ssize_t i) { return static_cast<const double*>(data[k])[i]; };
+    auto l = [&data](int k, Py_ssize_t i) { return static_cast<const std::int64_t*>(data[k])[i]; };
+    g->elements.resize(n);
+    g->epochs.resize(n);
+    g->satnos.resize(n);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        g->satnos[i] = l(0, i);
+        g->epochs[i] = l(1, i);
+        if (g->epochs[i] == sgp4::nat) {
+            PyErr_Format(PyExc_ValueError, "SGP4(): element set %zd of the table has no epoch (NaT)", i);
+            return -1;
+        }
+        sgp4::Elements& el = g->elements[i];
+        el.epoch = sgp4::epoch_days(g->epochs[i]);
+        el.bstar = f(2, i);
+        el.inclo = f(3, i);
+        el.nodeo = f(4, i);
+        el.ecco = f(5, i);
+        el.argpo = f(6, i);
+        el.mo = f(7, i);
+        el.no_kozai = f(8, i) * 60.0;
+    }
+    return 0;
+}
+
 // Read the source into `g`; the kind of source decides result shapes.
 int read_source(PyObject* source, Kind* kind, Gathered* g) {
+    int is_table = PyObject_IsInstance(source, bound.Catalogue);
+    if (is_table < 0) return -1;
+    if (is_table) {
+        *kind = Kind::many;
+        return gather_table(source, g);
+    }
     if (PyObject_TypeCheck(source, bound.DUOLINE)) {
         *kind = Kind::record;
         return gather(&source, 1, g);
@@ -153,7 +220,11 @@ PyObject* sgp4_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
 
     Kind kind;
     Gathered g;
-    if (read_source(a[0], &kind, &g) < 0) return nullptr;
+    try {
+        if (read_source(a[0], &kind, &g) < 0) return nullptr;
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
     std::size_t n = g.elements.size();
 
     // A history runs in order of exact epochs (the element set sorted by
@@ -186,6 +257,7 @@ PyObject* sgp4_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
         s->offsets[i] = sgp4::minutes_between(s->epochs[0], s->epochs[i]);
     }
     PyArray_CLEARFLAGS(reinterpret_cast<PyArrayObject*>(s->satno), NPY_ARRAY_WRITEABLE);
+    if (PyObject_IsInstance(a[0], bound.Catalogue) == 1) s->table = Py_NewRef(a[0]);
 
     sgp4::Satellite* sats = s->sats;
     auto g_mode = s->mode;
@@ -274,6 +346,18 @@ PyObject* reduce_method(Function*, PyObject* const* args, Py_ssize_t nargs, PyOb
     PyObject* self = args[0];
     if (check_self(self, "__reduce__") < 0) return nullptr;
     if (bind_no_arguments("__reduce__", nargs - 1, kwnames) < 0) return nullptr;
+    Sgp4Object* s = as_sgp4(self);
+    if (s->table) {
+        // functools.partial(SGP4, gravity=..., mode=...) called with the table.
+        Ref kwargs = Ref::steal(Py_BuildValue("{s:s,s:s}", "gravity",
+                                              choice_name(gravities, static_cast<int>(s->gravity)), "mode",
+                                              choice_name(modes, static_cast<int>(s->mode))));
+        Ref args = Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(Py_TYPE(self))));
+        if (!kwargs || !args) return nullptr;
+        Ref rebuild = Ref::steal(PyObject_Call(bound.partial, args.get(), kwargs.get()));
+        if (!rebuild) return nullptr;
+        return Py_BuildValue("(O(O))", rebuild.get(), s->table);
+    }
     PyErr_SetString(PyExc_TypeError,
                     "cannot pickle an SGP4 built from DUOLINE or ELSET records (the records cannot be pickled); "
                     "build it from a catalogue table to send it to other processes");
@@ -321,7 +405,9 @@ const char* propagate_doc =
     "ValueError\n    Wrong shapes, `select` not 'latest' or 'nearest', unusable `out` arrays.\n";
 
 const FunctionDef propagate_def{"SGP4.propagate", propagate_doc, propagate_method, propagate_params, true};
-const FunctionDef reduce_def{"SGP4.__reduce__", "Refuses pickling unless built from a catalogue table.",
+const FunctionDef reduce_def{"SGP4.__reduce__",
+                             "Built from a catalogue table: rebuilt from the table and the settings; otherwise "
+                             "pickling is refused (records cannot be pickled).",
                              reduce_method, {"__reduce__", {}, 0, 0}, true};
 
 const char* sgp4_doc =
@@ -334,9 +420,10 @@ const char* sgp4_doc =
     "\"Revisiting Spacetrack Report #3\" (AIAA 2006-6753).  Every element set is\n"
     "initialised once, natively, when the propagator is built.\n\n"
     "Parameters\n----------\n"
-    "source : DUOLINE, ELSET or sequence of DUOLINE\n"
+    "source : DUOLINE, ELSET, sequence of DUOLINE, or Catalogue\n"
     "    One record; one satellite's history (each time then uses one of its sets,\n"
-    "    see `propagate`); or a catalogue of n records.\n"
+    "    see `propagate`); a catalogue of n records; or a columnar catalogue table\n"
+    "    (`read_catalogue`) of n element sets, read column by column.\n"
     "gravity : {'wgs72', 'wgs84', 'wgs72old'}, keyword-only\n"
     "    Gravity constants.  Element sets are fitted with WGS-72.\n"
     "mode : {'improved', 'afspc'}, keyword-only\n"
@@ -345,7 +432,9 @@ const char* sgp4_doc =
     "Notes\n-----\n"
     "B*, the exact epoch (to the nanosecond) and the satellite number are read from\n"
     "each record's line 1; the mean elements are the record's.  `len(prop)` is the\n"
-    "number of element sets.  Pickling is refused: records cannot be pickled.\n";
+    "number of element sets.  A propagator built from a catalogue table pickles\n"
+    "(as the table and the settings, so it can travel to worker processes); one\n"
+    "built from records refuses, as records do.\n";
 
 PyType_Slot sgp4_slots[] = {
     {Py_tp_doc, const_cast<char*>(sgp4_doc)},

@@ -1,18 +1,19 @@
 """SGP4/SDP4 propagation of two-line element sets: positions and velocities in the TEME frame."""
 
 from collections.abc import Sequence
-from typing import Literal, NoReturn
+from typing import Any, Literal
 
 import numpy
 from numpy.typing import ArrayLike, NDArray
 
+from quorvane.propagators.analytical.sgp4.catalogue import Catalogue
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 from quorvane.time.time import Time
 
 class SGP4:
     def __new__(
         cls,
-        source: DUOLINE | ELSET | Sequence[DUOLINE],
+        source: DUOLINE | ELSET | Sequence[DUOLINE] | Catalogue,
         *,
         gravity: Literal["wgs72", "wgs84", "wgs72old"] = ...,
         mode: Literal["improved", "afspc"] = ...,
@@ -33,4 +34,4 @@ class SGP4:
         threads: int | None = None,
         out: tuple[NDArray[numpy.float64], NDArray[numpy.float64], NDArray[numpy.int8]] | None = None,
     ) -> tuple[NDArray[numpy.float64], NDArray[numpy.float64], NDArray[numpy.int8]]: ...
-    def __reduce__(self) -> NoReturn: ...
+    def __reduce__(self) -> tuple[Any, ...]: ...
