@@ -103,9 +103,26 @@ def test_any_thread_count_gives_the_same_table():
     assert len(one) > 10_000
     for threads in (2, 3, 7):
         assert read_catalogue(text, threads=threads) == one
-    # A line end placed at every position of a piece boundary: CRLF too.
-    crlf = text.replace(b"\n", b"\r\n")
-    assert read_catalogue(crlf, threads=3) == read_catalogue(crlf, threads=1)
+    # Pieces are cut at line ends of every kind.
+    for newline in (b"\r\n", b"\r"):
+        other = text.replace(b"\n", newline)
+        assert read_catalogue(other, threads=3) == read_catalogue(other, threads=1) == one
+
+
+def test_skipping_sets_of_a_large_text_keeps_the_others_in_order():
+    lines = big_text(4).decode().splitlines()
+    ones = [i for i, line in enumerate(lines) if line.startswith("1 ")]
+    bad = set(ones[5::997])
+    for i in bad:  # a satellite number the reader refuses, found on the worker threads
+        for k in (i, i + 1):
+            lines[k] = lines[k][:2] + "I0001" + lines[k][7:]
+    text = "\n".join(lines).encode()
+    table = read_catalogue(text, errors="skip", threads=2)
+    assert list(table.skipped) == sorted(i + 1 for i in bad)
+    kept = [line for i, line in enumerate(lines) if i not in bad and i - 1 not in bad]
+    expected = read_catalogue("\n".join(kept).encode(), threads=1, errors="skip")  # their names stay alone
+    assert_same_columns(table, expected, ignore=("line",))
+    assert len(table) == len(ones) - len(bad)
 
 
 def test_alpha5_and_blank_numbers():
@@ -254,6 +271,14 @@ def test_arguments_are_checked():
     with pytest.raises(ValueError, match="threads"):
         read_catalogue(b"", threads=0)
     assert len(read_catalogue(b"")) == 0 and len(read_catalogue(b"\n# only a comment\n")) == 0
+    assert len(read_catalogue(b"OBJECT_NAME,NORAD_CAT_ID,EPOCH,MEAN_MOTION,ECCENTRICITY,INCLINATION,RA_OF_ASC_NODE,"
+                              b"ARG_OF_PERICENTER,MEAN_ANOMALY\n")) == 0
+    assert len(read_catalogue(b"[]")) == 0
+    table = read_catalogue([*ISS])
+    with pytest.raises(IndexError):
+        table[1]
+    with pytest.raises(TypeError):
+        table["0"]
 
 
 def test_pandas_frame():

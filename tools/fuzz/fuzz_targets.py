@@ -796,3 +796,8 @@ TARGETS = {
     "elset": elset_target,
     "orbel": orbel_target,
 }
+
+# The columnar catalogue reader (its own module, sharing this one's pieces).
+from catalogue_targets import make_target  # noqa: E402
+
+TARGETS["catalogue"] = make_target(counts, fail, REAL_PAIRS, mutated_line, FIELD_RANGES_1, FIELD_RANGES_2)

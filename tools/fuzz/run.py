@@ -96,6 +96,7 @@ def main(argv=None):
     print(f"inputs tried: {c['inputs tried']}")
     print(f"records built: {c['records built']}")
     print(f"sets built: {c['sets built']}")
+    print(f"catalogues read: {c['catalogues read']}")
     print(f"calls made: {c['calls made']} "
           f"(arrays returned: {c['arrays returned']}, floats returned: {c['floats returned']})")
     if failures:

@@ -52,23 +52,29 @@ void column_text(const char* stored, tle::Column c, std::uint32_t* out) {
 
 double tra_from_eca(double eca, double ecc) noexcept { return orbel::inl::tra_from_eca<NoPythonErrors>(eca, ecc); }
 
-bool store_line(const char* text, std::int64_t length, char* stored) noexcept {
-    // Sixteen bytes at a time (SSE2, part of x86-64): copy into a zeroed
-    // buffer, flag bytes with the high bit set, upper-case a-z.
-    static_assert(tle::line_size <= 80);
-    alignas(16) char buffer[80] = {};
+bool store_line(const char* text, std::int64_t length, const char* end, char* stored) noexcept {
+    // Sixteen bytes at a time (SSE2, part of x86-64): bytes past the 69
+    // kept are zeroed, bytes with the high bit set are flagged, a-z are
+    // upper-cased.  The text is read in place when 80 bytes are readable
+    // there, else through a zeroed copy.
     const std::int64_t n = length < tle::line_size - 1 ? length : tle::line_size - 1;
-    std::memcpy(buffer, text, static_cast<std::size_t>(n));
+    alignas(16) char copy[stored_size] = {};
+    const char* source = text;
+    if (end - text < stored_size) {
+        std::memcpy(copy, text, static_cast<std::size_t>(n));
+        source = copy;
+    }
+    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __m128i high = _mm_setzero_si128();
-    for (int k = 0; k < 80; k += 16) {
-        __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(buffer + k));
+    for (int k = 0; k < stored_size; k += 16) {
+        const __m128i keep = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(n - k < 0 ? 0 : n - k)));
+        __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + k)), keep);
         high = _mm_or_si128(high, v);
         const __m128i lower = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('a' - 1)),
                                             _mm_cmplt_epi8(v, _mm_set1_epi8('z' + 1)));
         v = _mm_sub_epi8(v, _mm_and_si128(lower, _mm_set1_epi8(32)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(buffer + k), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(stored + k), v);
     }
-    std::memcpy(stored, buffer, tle::line_size);
     bool ascii = _mm_movemask_epi8(high) == 0;
     // The record refuses a character outside ASCII anywhere in the line,
     // also past the 69 characters it keeps.
@@ -87,13 +93,14 @@ void derive_row(std::size_t i, const Environment& env, const Columns& out) noexc
     out.apg[i] = env.apg_from_sma_ecc(sma, out.ecc[i], env.Re);
 }
 
-SetFault convert_set(const char* data, const Line* lines, const Set& s, std::size_t i, const Environment& env,
-                     const Columns& out) noexcept {
+SetFault convert_set(const char* data, const char* end, const Line* lines, const Set& s, std::size_t i,
+                     const Environment& env, const Columns& out) noexcept {
     const Line& l1 = lines[s.line1];
     const Line& l2 = lines[s.line2];
-    char line1[tle::line_size], line2[tle::line_size];
-    if (!store_line(data + l1.begin, l1.length, line1)) return SetFault::non_ascii_line1;
-    if (!store_line(data + l2.begin, l2.length, line2)) return SetFault::non_ascii_line2;
+    if (!same_satno(data, l1, l2)) return SetFault::satno_mismatch;
+    char line1[stored_size], line2[stored_size];
+    if (!store_line(data + l1.begin, l1.length, end, line1)) return SetFault::non_ascii_line1;
+    if (!store_line(data + l2.begin, l2.length, end, line2)) return SetFault::non_ascii_line2;
     if (env.strict) {
         tle::Fault fault;
         if (!tle::validate_lines(line1, static_cast<std::size_t>(l1.length), line2,
@@ -133,12 +140,12 @@ SetFault convert_set(const char* data, const Line* lines, const Set& s, std::siz
     return SetFault::none;
 }
 
-void strict_fault(const char* data, const Line* lines, const Set& s, tle::Fault* fault) noexcept {
+void strict_fault(const char* data, const char* end, const Line* lines, const Set& s, tle::Fault* fault) noexcept {
     const Line& l1 = lines[s.line1];
     const Line& l2 = lines[s.line2];
-    char line1[tle::line_size], line2[tle::line_size];
-    store_line(data + l1.begin, l1.length, line1);
-    store_line(data + l2.begin, l2.length, line2);
+    char line1[stored_size], line2[stored_size];
+    store_line(data + l1.begin, l1.length, end, line1);
+    store_line(data + l2.begin, l2.length, end, line2);
     tle::validate_lines(line1, static_cast<std::size_t>(l1.length), line2, static_cast<std::size_t>(l2.length), fault);
 }
 

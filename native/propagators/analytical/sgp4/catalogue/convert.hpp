@@ -52,6 +52,7 @@ struct Columns {
 // Why a set could not be converted.
 enum class SetFault : std::uint8_t {
     none,
+    satno_mismatch,   // line 2 names another satellite than line 1
     non_ascii_line1,  // a byte outside ASCII in line 1
     non_ascii_line2,
     satno,            // the satellite number is neither decimal nor Alpha-5
@@ -62,19 +63,23 @@ enum class SetFault : std::uint8_t {
 
 // Convert set `s` into row `row`.  On a fault the row holds unspecified
 // values and the fault is returned.
-SetFault convert_set(const char* data, const Line* lines, const Set& s, std::size_t row, const Environment& env,
-                     const Columns& out) noexcept;
+SetFault convert_set(const char* data, const char* end, const Line* lines, const Set& s, std::size_t row,
+                     const Environment& env, const Columns& out) noexcept;
 
 // The derived elements of row `row` from its six mean elements (already in
 // the columns): sma, orp, eca, tra, pge, apg, in the record's order.
 void derive_row(std::size_t row, const Environment& env, const Columns& out) noexcept;
 
+// Room for a stored line: tle::line_size bytes and zeros up to a multiple of 16.
+inline constexpr int stored_size = 80;
+
 // Store a trimmed element line as the record does: upper-cased, at most 69
-// characters, NUL-padded to tle::line_size.  False when a byte lies outside
-// ASCII (the record's ASCII encoder would refuse the line).
-bool store_line(const char* text, std::int64_t length, char* stored) noexcept;
+// characters, NUL-padded to `stored_size`.  `end` is the end of the readable
+// text after `text`.  False when a byte lies outside ASCII (the record's
+// ASCII encoder would refuse the line).
+bool store_line(const char* text, std::int64_t length, const char* end, char* stored) noexcept;
 
 // The strict validation's message for a set that failed it.
-void strict_fault(const char* data, const Line* lines, const Set& s, tle::Fault* fault) noexcept;
+void strict_fault(const char* data, const char* end, const Line* lines, const Set& s, tle::Fault* fault) noexcept;
 
 }  // namespace qv::catalogue

@@ -73,8 +73,8 @@ PyObject* line1_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     if (bind_arguments(line1_def.params, args, nargs, kwnames, a) < 0 || text_argument(a[0], text, 255) < 0) {
         return nullptr;
     }
-    char line[tle::line_size];
-    store_line(text, static_cast<std::int64_t>(std::strlen(text)), line);
+    char line[stored_size];
+    store_line(text, static_cast<std::int64_t>(std::strlen(text)), text + sizeof text, line);
     std::int64_t ns = 0;
     Ref epoch = Ref::steal(tle::epoch_ns(line, &ns) ? PyLong_FromLongLong(ns) : Py_NewRef(Py_None));
     if (!epoch) return nullptr;
@@ -103,7 +103,9 @@ PyObject* decode_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!text) return nullptr;
     if (n > 5) return PyLong_FromLong(-1);
     char field[6] = {};
-    for (Py_ssize_t i = 0; i < n; ++i) field[i] = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 32) : text[i];
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        field[i] = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 32) : text[i];
+    }
     return PyLong_FromLongLong(tle::decode_satno(field, static_cast<int>(n)));
 }
 

@@ -9,6 +9,10 @@
 // quorvane.propagators.analytical.sgp4.catalogue.
 #include "propagators/analytical/sgp4/catalogue/module.hpp"
 
+#include <sys/mman.h>
+
+#include <cstdint>
+
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
 #include "runtime/runtime.hpp"
 #include "siblings/bodies/bodies/bodies.hpp"
@@ -42,6 +46,23 @@ int environment(Environment* env, bool strict) {
     env->strict = strict;
     return read("GM", &env->GM) < 0 || read("Re", &env->Re) < 0 ? -1 : 0;
 }
+
+void* scratch_allocate(std::size_t bytes) noexcept {
+    // The interpreter's raw allocator, so tracemalloc counts the block; the
+    // whole 2 MiB pages inside a large block are advised to be huge pages,
+    // as NumPy advises its large arrays.
+    constexpr std::uintptr_t huge_page = std::uintptr_t{1} << 21;
+    constexpr std::size_t large = std::size_t{1} << 22;
+    void* block = PyMem_RawMalloc(bytes ? bytes : 1);
+    if (block && bytes >= large) {
+        const auto begin = (reinterpret_cast<std::uintptr_t>(block) + huge_page - 1) & ~(huge_page - 1);
+        const auto end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(huge_page - 1);
+        if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // advice only
+    }
+    return block;
+}
+
+void scratch_free(void* pointer) noexcept { PyMem_RawFree(pointer); }
 
 namespace {
 

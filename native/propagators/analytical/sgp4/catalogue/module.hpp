@@ -26,18 +26,23 @@ extern Bound bound;
 int environment(Environment* env, bool strict);
 
 // Scratch memory of one call from the interpreter's raw allocator: usable
-// without the interpreter lock, and counted by tracemalloc like the arrays.
+// without the interpreter lock, counted by tracemalloc like the arrays, and
+// for large blocks advised to use huge pages (as NumPy does for large
+// arrays), so filling them costs a few page faults rather than one per 4 KiB.
+void* scratch_allocate(std::size_t bytes) noexcept;
+void scratch_free(void* pointer) noexcept;
+
 template <class T>
 class Scratch {
 public:
     Scratch() = default;
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
-    ~Scratch() { PyMem_RawFree(data_); }
+    ~Scratch() { scratch_free(data_); }
     // False when memory runs out (no exception set: callers may not hold the lock).
     bool allocate(std::size_t n) noexcept {
-        PyMem_RawFree(data_);
-        data_ = static_cast<T*>(PyMem_RawMalloc(n ? n * sizeof(T) : 1));
+        scratch_free(data_);
+        data_ = static_cast<T*>(scratch_allocate(n * sizeof(T)));
         return data_ != nullptr;
     }
     T* get() const noexcept { return data_; }

@@ -12,7 +12,8 @@ namespace {
 // of x86-64, so this needs no run-time dispatch.
 inline unsigned end_mask(const char* p) noexcept {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+    const __m128i ends =
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
     return static_cast<unsigned>(_mm_movemask_epi8(ends));
 }
 
@@ -99,6 +100,16 @@ void describe(const char* data, const char* begin, const char* end, Line* line) 
 
 }  // namespace
 
+bool same_satno(const char* data, const Line& one, const Line& two) noexcept {
+    if (one.length >= 7 && two.length >= 7 && std::memcmp(data + one.begin + 2, data + two.begin + 2, 5) == 0) {
+        return true;
+    }
+    char a[6], b[6];
+    satno_field(data + one.begin, one.length, a);
+    satno_field(data + two.begin, two.length, b);
+    return std::strcmp(a, b) == 0;
+}
+
 std::size_t bom_length(const char* data, std::size_t size) noexcept {
     return size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
 }
@@ -173,7 +184,7 @@ void satno_field(const char* text, std::int64_t length, char out[6]) noexcept {
     out[n] = '\0';
 }
 
-Pairing pair_lines(const char* data, Line* lines, std::int64_t count, bool skip, Set* out) noexcept {
+Pairing pair_lines(const char* data, Line* lines, std::int64_t count, bool skip, bool check_satno, Set* out) noexcept {
     Pairing r;
     std::int64_t name = -1, line1 = -1, line1_name = -1;
     // Record a fault at line index i (0-based); false when pairing must stop.
@@ -211,10 +222,7 @@ Pairing pair_lines(const char* data, Line* lines, std::int64_t count, bool skip,
                     if (!fault(PairFault::line2_alone, i)) return r;
                     break;
                 }
-                char a[6], b[6];
-                satno_field(data + lines[line1].begin, lines[line1].length, a);
-                satno_field(data + lines[i].begin, lines[i].length, b);
-                if (std::strcmp(a, b) != 0) {
+                if (check_satno && !same_satno(data, lines[line1], lines[i])) {
                     if (!fault(PairFault::satno_mismatch, i, line1)) return r;
                 } else {
                     out[r.sets++] = Set{line1, i, line1_name};

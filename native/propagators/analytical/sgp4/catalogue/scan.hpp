@@ -73,10 +73,16 @@ struct Pairing {
     std::int64_t line = 0, other = 0;
 };
 
-// Pair the indexed lines into `out` (room for as many sets as there are
-// line-2 lines).  With `skip` false the first fault stops it; with `skip`
-// true the faulty lines are marked `skipped` and pairing goes on.
-Pairing pair_lines(const char* data, Line* lines, std::int64_t count, bool skip, Set* out) noexcept;
+// Pair the indexed lines into `out` (room for half the lines, plus one).
+// With `skip` false the first fault stops it; with `skip` true the faulty
+// lines are marked `skipped` and pairing goes on.  With `check_satno` false
+// the satellite numbers are left to the caller (same_satno), which the
+// columnar reader does on its worker threads.
+Pairing pair_lines(const char* data, Line* lines, std::int64_t count, bool skip, bool check_satno, Set* out) noexcept;
+
+// The satellite-number fields of two element lines agree: the same five
+// bytes, or the same text once trimmed and upper-cased.
+bool same_satno(const char* data, const Line& one, const Line& two) noexcept;
 
 // The satellite-number field (columns 3-7) of a trimmed element line,
 // trimmed and upper-cased, as text in `out` (at most 5 characters and NUL).
@@ -88,6 +94,8 @@ void decode_name(const char* data, const Line& line, std::uint32_t* out) noexcep
 
 // Whether c is removed by str.strip() (ASCII whitespace, including the
 // information separators 0x1c-0x1f).
-inline bool is_strip_space(unsigned char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f); }
+inline bool is_strip_space(unsigned char c) noexcept {
+    return c == ' ' || (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f);
+}
 
 }  // namespace qv::catalogue

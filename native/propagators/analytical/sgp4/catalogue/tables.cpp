@@ -55,7 +55,7 @@ int threads_for(std::size_t work, std::size_t threshold, int threads) { return w
 
 // Index every line (after a byte-order mark) and pair the lines into sets.
 // -1 with MemoryError; pairing faults are left in text->pairing.
-int read_text(const char* data, std::size_t size, int threads, bool skip, Text* text) {
+int read_text(const char* data, std::size_t size, int threads, bool skip, bool check_satno, Text* text) {
     text->data = data;
     text->size = size;
     const std::size_t start = bom_length(data, size);
@@ -65,7 +65,8 @@ int read_text(const char* data, std::size_t size, int threads, bool skip, Text* 
     Py_BEGIN_ALLOW_THREADS
     const std::size_t n = split(data, start, size, wanted, pieces.data());
     const int workers = threads_for(size - start, parallel_bytes, threads);
-    parallel_for(n, workers, [&](std::size_t k) { pieces[k].lines = count_lines(data, pieces[k].begin, pieces[k].end); });
+    parallel_for(n, workers,
+                 [&](std::size_t k) { pieces[k].lines = count_lines(data, pieces[k].begin, pieces[k].end); });
     std::int64_t total = 0;
     for (std::size_t k = 0; k < n; ++k) {
         pieces[k].first_line = total;
@@ -78,7 +79,7 @@ int read_text(const char* data, std::size_t size, int threads, bool skip, Text* 
         parallel_for(n, workers, [&](std::size_t k) {
             index_lines(data, pieces[k].begin, pieces[k].end, text->lines.get() + pieces[k].first_line);
         });
-        text->pairing = pair_lines(data, text->lines.get(), total, skip, text->sets.get());
+        text->pairing = pair_lines(data, text->lines.get(), total, skip, check_satno, text->sets.get());
     }
     Py_END_ALLOW_THREADS
     if (!ok) {
@@ -86,6 +87,18 @@ int read_text(const char* data, std::size_t size, int threads, bool skip, Text* 
         return -1;
     }
     return 0;
+}
+
+// Lines (0-based) of a pair whose satellite numbers differ.
+PyObject* raise_mismatch(const Text& text, std::int64_t line1, std::int64_t line2) {
+    const Line& one = text.lines[static_cast<std::size_t>(line1)];
+    const Line& two = text.lines[static_cast<std::size_t>(line2)];
+    char a[6], b[6];
+    satno_field(text.data + two.begin, two.length, a);
+    satno_field(text.data + one.begin, one.length, b);
+    return PyErr_Format(PyExc_ValueError,
+                        "line %lld: satellite number '%s' of line 2 does not match '%s' of line 1 (line %lld)",
+                        static_cast<long long>(line2 + 1), a, b, static_cast<long long>(line1 + 1));
 }
 
 PyObject* raise_pairing(const Text& text) {
@@ -100,16 +113,8 @@ PyObject* raise_pairing(const Text& text) {
         case PairFault::name_alone:
             return PyErr_Format(PyExc_ValueError, "line %lld: name line is not followed by a line 1",
                                 static_cast<long long>(p.line));
-        case PairFault::satno_mismatch: {
-            const Line& two = text.lines[static_cast<std::size_t>(p.line - 1)];
-            const Line& one = text.lines[static_cast<std::size_t>(p.other - 1)];
-            char a[6], b[6];
-            satno_field(text.data + two.begin, two.length, a);
-            satno_field(text.data + one.begin, one.length, b);
-            return PyErr_Format(PyExc_ValueError,
-                                "line %lld: satellite number '%s' of line 2 does not match '%s' of line 1 (line %lld)",
-                                static_cast<long long>(p.line), a, b, static_cast<long long>(p.other));
-        }
+        case PairFault::satno_mismatch:
+            return raise_mismatch(text, p.other - 1, p.line - 1);
         case PairFault::none:
             break;
     }
@@ -118,15 +123,18 @@ PyObject* raise_pairing(const Text& text) {
 
 // The line a set fault is reported at (0-based index).
 std::int64_t fault_line(const Set& s, SetFault f) {
-    return f == SetFault::non_ascii_line2 || f == SetFault::strict_line2 ? s.line2 : s.line1;
+    return f == SetFault::non_ascii_line2 || f == SetFault::strict_line2 || f == SetFault::satno_mismatch ? s.line2
+                                                                                                          : s.line1;
 }
 
 PyObject* raise_set_fault(const Text& text, const Set& s, SetFault f) {
     const long long number = static_cast<long long>(fault_line(s, f) + 1);
     const Line& l1 = text.lines[static_cast<std::size_t>(s.line1)];
-    char stored[tle::line_size];
-    store_line(text.data + l1.begin, l1.length, stored);
+    char stored[stored_size];
+    store_line(text.data + l1.begin, l1.length, text.data + text.size, stored);
     switch (f) {
+        case SetFault::satno_mismatch:
+            return raise_mismatch(text, s.line1, s.line2);
         case SetFault::non_ascii_line1:
         case SetFault::non_ascii_line2:
             return PyErr_Format(PyExc_ValueError, "line %lld: line %d holds a character outside ASCII", number,
@@ -141,7 +149,7 @@ PyObject* raise_set_fault(const Text& text, const Set& s, SetFault f) {
         case SetFault::strict_line1:
         case SetFault::strict_line2: {
             tle::Fault fault;
-            strict_fault(text.data, text.lines.get(), s, &fault);
+            strict_fault(text.data, text.data + text.size, text.lines.get(), s, &fault);
             return PyErr_Format(PyExc_ValueError, "line %lld: %s", number, fault.message);
         }
         case SetFault::none:
@@ -154,50 +162,72 @@ PyObject* raise_set_fault(const Text& text, const Set& s, SetFault f) {
 
 Ref new_array(int typenum, npy_intp n) { return Ref::steal(PyArray_SimpleNew(1, &n, typenum)); }
 
-// A NumPy str array of `width` characters per entry.
-Ref new_str_array(npy_intp n, std::int64_t width) {
-    char spec[32];
-    std::snprintf(spec, sizeof spec, "<U%lld", static_cast<long long>(width));
-    Ref text = Ref::steal(PyUnicode_FromString(spec));
-    PyArray_Descr* descr = nullptr;
-    if (!text || !PyArray_DescrConverter(text.get(), &descr)) return Ref();
-    return Ref::steal(PyArray_NewFromDescr(&PyArray_Type, descr, 1, &n, nullptr, nullptr, 0, nullptr));
-}
-
 template <class T>
 T* data_of(const Ref& array) {
     return static_cast<T*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
 }
 
-// The columns of a table under construction, by name.
+// The dtype of a column: int64, float64 or str of `width` characters.
+PyArray_Descr* column_descr(char kind, std::int64_t width) {
+    if (kind == 'i') return PyArray_DescrFromType(NPY_INT64);
+    if (kind == 'f') return PyArray_DescrFromType(NPY_DOUBLE);
+    char spec[32];
+    std::snprintf(spec, sizeof spec, "<U%lld", static_cast<long long>(width));
+    Ref text = Ref::steal(PyUnicode_FromString(spec));
+    PyArray_Descr* descr = nullptr;
+    if (!text || !PyArray_DescrConverter(text.get(), &descr)) return nullptr;
+    return descr;
+}
+
+// An array of n entries over `data`, which `base` owns.
+Ref view_array(PyArray_Descr* descr, npy_intp n, char* data, PyObject* base) {
+    Ref array = Ref::steal(
+        PyArray_NewFromDescr(&PyArray_Type, descr, 1, &n, nullptr, data, NPY_ARRAY_CARRAY, nullptr));
+    if (!array || PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), Py_NewRef(base)) < 0) {
+        return Ref();
+    }
+    return array;
+}
+
+// The columns of a table under construction, by name.  All of them live in
+// one block of memory: a large block is backed by huge pages (NumPy asks
+// for them from 4 MiB on), so filling it costs a few page faults instead of
+// one per 4 KiB of every column.
 struct Table {
     static constexpr int count = 24;
-    const char* names[count] = {"satno", "name", "classification", "intl_designator", "epoch", "ndot",
-                                "nddot", "bstar", "ephemeris_type", "element_number", "rev_number", "inc",
-                                "raa", "ecc", "arp", "mea", "mnm", "sma", "orp", "eca", "tra", "pge", "apg",
-                                "line"};
+    static constexpr const char* names[count] = {
+        "satno", "name", "classification", "intl_designator", "epoch", "ndot", "nddot", "bstar",
+        "ephemeris_type", "element_number", "rev_number", "inc", "raa", "ecc", "arp", "mea", "mnm",
+        "sma", "orp", "eca", "tra", "pge", "apg", "line"};
+    static constexpr char kinds[count + 1] = "iUUUifffiiiffffffffffffi";
+    Ref block;
     Ref arrays[count];
     Columns columns{};
+    std::int64_t widths[count] = {};
 
     int create(npy_intp n, std::int64_t name_width) {
+        std::size_t offsets[count], total = 0;
+        for (int k = 0; k < count; ++k) {
+            widths[k] = k == 1 ? name_width : k == 2 ? 1 : k == 3 ? 8 : 0;
+            const std::size_t item = kinds[k] == 'U' ? 4 * static_cast<std::size_t>(widths[k]) : 8;
+            offsets[k] = total;
+            total += (item * static_cast<std::size_t>(n) + 63) / 64 * 64;
+        }
+        if (!(block = new_array(NPY_UINT8, static_cast<npy_intp>(total)))) return -1;
+        char* base = data_of<char>(block);
+        for (int k = 0; k < count; ++k) {
+            PyArray_Descr* descr = column_descr(kinds[k], widths[k]);
+            if (!descr || !(arrays[k] = view_array(descr, n, base + offsets[k], block.get()))) return -1;
+        }
         std::int64_t** ints[] = {&columns.satno, &columns.epoch, &columns.ephemeris_type, &columns.element_number,
                                  &columns.rev_number, &columns.line};
         double** doubles[] = {&columns.ndot, &columns.nddot, &columns.bstar, &columns.inc, &columns.raa,
                               &columns.ecc, &columns.arp, &columns.mea, &columns.mnm, &columns.sma,
                               &columns.orp, &columns.eca, &columns.tra, &columns.pge, &columns.apg};
-        const int int_slots[] = {0, 4, 8, 9, 10, 23};
-        const int double_slots[] = {5, 6, 7, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22};
-        for (int k = 0; k < 6; ++k) {
-            if (!(arrays[int_slots[k]] = new_array(NPY_INT64, n))) return -1;
-            *ints[k] = data_of<std::int64_t>(arrays[int_slots[k]]);
-        }
-        for (int k = 0; k < 15; ++k) {
-            if (!(arrays[double_slots[k]] = new_array(NPY_DOUBLE, n))) return -1;
-            *doubles[k] = data_of<double>(arrays[double_slots[k]]);
-        }
-        if (!(arrays[1] = new_str_array(n, name_width)) || !(arrays[2] = new_str_array(n, 1)) ||
-            !(arrays[3] = new_str_array(n, 8))) {
-            return -1;
+        int i = 0, d = 0;
+        for (int k = 0; k < count; ++k) {
+            if (kinds[k] == 'i') *ints[i++] = data_of<std::int64_t>(arrays[k]);
+            if (kinds[k] == 'f') *doubles[d++] = data_of<double>(arrays[k]);
         }
         columns.name = data_of<std::uint32_t>(arrays[1]);
         columns.classification = data_of<std::uint32_t>(arrays[2]);
@@ -206,22 +236,21 @@ struct Table {
         return 0;
     }
 
-    // Drop the rows whose fault is set, keeping order, and shrink every array.
+    // Drop the rows whose fault is set, keeping order; the columns become
+    // shorter views of the same memory.
     int compact(const std::uint8_t* faults, npy_intp n) {
-        npy_intp kept = 0;
         for (int k = 0; k < count; ++k) {
             auto* a = reinterpret_cast<PyArrayObject*>(arrays[k].get());
             const npy_intp size = PyArray_ITEMSIZE(a);
             char* d = static_cast<char*>(PyArray_DATA(a));
-            kept = 0;
+            npy_intp kept = 0;
             for (npy_intp i = 0; i < n; ++i) {
                 if (faults[i]) continue;
                 if (kept != i) std::memmove(d + kept * size, d + i * size, static_cast<std::size_t>(size));
                 ++kept;
             }
-            PyArray_Dims shape{&kept, 1};
-            Ref none = Ref::steal(PyArray_Resize(a, &shape, 0, NPY_CORDER));
-            if (!none) return -1;
+            PyArray_Descr* descr = column_descr(kinds[k], widths[k]);
+            if (!descr || !(arrays[k] = view_array(descr, kept, d, block.get()))) return -1;
         }
         return 0;
     }
@@ -269,7 +298,7 @@ PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     HeldBuffer buffer;
     if (buffer.acquire(a[0]) < 0) return nullptr;
     Text text;
-    if (read_text(buffer.data(), buffer.size(), threads, skip, &text) < 0) return nullptr;
+    if (read_text(buffer.data(), buffer.size(), threads, skip, false, &text) < 0) return nullptr;
     if (text.pairing.fault != PairFault::none) return raise_pairing(text);
 
     const npy_intp n = static_cast<npy_intp>(text.pairing.sets);
@@ -293,7 +322,7 @@ PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject*
         const std::size_t end = (t + 1) * rows_per_task < rows ? (t + 1) * rows_per_task : rows;
         for (std::size_t i = t * rows_per_task; i < end; ++i) {
             faults[i] = static_cast<std::uint8_t>(
-                convert_set(text.data, text.lines.get(), text.sets[i], i, env, table.columns));
+                convert_set(text.data, text.data + text.size, text.lines.get(), text.sets[i], i, env, table.columns));
         }
     });
     for (std::size_t i = 0; i < rows && !any; ++i) any = faults[i] != 0;
@@ -347,7 +376,7 @@ PyObject* tle_entries(Function*, PyObject* const* args, Py_ssize_t nargs, PyObje
     HeldBuffer buffer;
     if (buffer.acquire(a[0]) < 0) return nullptr;
     Text text;
-    if (read_text(buffer.data(), buffer.size(), available_cpus(), false, &text) < 0) return nullptr;
+    if (read_text(buffer.data(), buffer.size(), available_cpus(), false, true, &text) < 0) return nullptr;
     if (text.pairing.fault != PairFault::none) return raise_pairing(text);
     const Py_ssize_t n = static_cast<Py_ssize_t>(text.pairing.sets);
     Ref list = Ref::steal(PyList_New(n));
@@ -400,7 +429,8 @@ PyObject* from_published(Function*, PyObject* const* args, Py_ssize_t nargs, PyO
     const char* names[12] = {"inc", "raa", "ecc", "arp", "mea", "mnm", "sma", "orp", "eca", "tra", "pge", "apg"};
     Ref out[12];
     Columns c{};
-    double** slots[12] = {&c.inc, &c.raa, &c.ecc, &c.arp, &c.mea, &c.mnm, &c.sma, &c.orp, &c.eca, &c.tra, &c.pge, &c.apg};
+    double** slots[12] = {&c.inc, &c.raa, &c.ecc, &c.arp, &c.mea, &c.mnm,
+                          &c.sma, &c.orp, &c.eca, &c.tra, &c.pge, &c.apg};
     for (int k = 0; k < 12; ++k) {
         if (!(out[k] = new_array(NPY_DOUBLE, n))) return nullptr;
         *slots[k] = data_of<double>(out[k]);

@@ -94,7 +94,9 @@ PublishedElements published_elements(const char* line2) noexcept {
     PublishedElements p;
     if (!layouts::angle(line2 + col::inc.offset, &p.inc)) p.inc = read_double(line2, col::inc);
     if (!layouts::angle(line2 + col::raa.offset, &p.raa)) p.raa = read_double(line2, col::raa);
-    if (!layouts::eccentricity(line2 + col::ecc.offset - 1, &p.ecc)) p.ecc = field_atof(Field(line2, col::ecc, true).text);
+    if (!layouts::eccentricity(line2 + col::ecc.offset - 1, &p.ecc)) {
+        p.ecc = field_atof(Field(line2, col::ecc, true).text);
+    }
     if (!layouts::angle(line2 + col::arp.offset, &p.arp)) p.arp = read_double(line2, col::arp);
     if (!layouts::angle(line2 + col::mea.offset, &p.mea)) p.mea = read_double(line2, col::mea);
     if (!layouts::mean_motion(line2 + col::mnm.offset, &p.mnm)) p.mnm = read_double(line2, col::mnm);
@@ -123,6 +125,11 @@ bool epoch_ns(const char* line1, std::int64_t* ns) noexcept {
     if (total < INT64_MIN + 1 || total > INT64_MAX) return false;  // INT64_MIN is NaT
     *ns = static_cast<std::int64_t>(total);
     return true;
+}
+
+int read_int(const char* line, Column c) noexcept {
+    int value;
+    return layouts::integer(line + c.offset, c.width, &value) ? value : field_atoi(Field(line, c).text);
 }
 
 double ndot(const char* line1) noexcept {

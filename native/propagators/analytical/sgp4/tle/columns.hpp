@@ -62,7 +62,7 @@ struct Field {
 
 // atof / atoi of a field.
 inline double read_double(const char* line, Column c) noexcept { return field_atof(Field(line, c).text); }
-inline int read_int(const char* line, Column c) noexcept { return field_atoi(Field(line, c).text); }
+int read_int(const char* line, Column c) noexcept;
 
 // The year of a two-digit epoch year: 57 to 99 are 1957 to 1999, the rest
 // 2000 onwards (the first satellites flew in 1957).

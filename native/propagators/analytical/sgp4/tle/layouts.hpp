@@ -115,6 +115,20 @@ inline bool assumed_decimal(const char* p, double* out) noexcept {
     return true;
 }
 
+// A right-justified integer of `width` characters: blanks, then at least one
+// digit, up to the end of the field (atoi of that text is its value).
+inline bool integer(const char* p, int width, int* out) noexcept {
+    int i = 0, value = 0;
+    while (i < width && p[i] == ' ') ++i;
+    if (i == width) return false;
+    for (; i < width; ++i) {
+        if (!digit(p[i])) return false;
+        value = value * 10 + (p[i] - '0');
+    }
+    *out = value;
+    return true;
+}
+
 // "DD" and "DDD.DDDDDDDD": the epoch year and the day of the year (leading
 // blanks allowed in the day), as the two-digit year and the nanoseconds
 // after 00:00 of day 0.  Eight decimals of a day are multiples of 864 µs, so
@@ -126,7 +140,8 @@ inline bool epoch(const char* year, std::int64_t* yy, std::int64_t* day_ns) noex
     if (!justified(d, 2, &whole)) return false;
     const std::uint64_t fraction = load8(d + 4);
     if (!all_digits(fraction)) return false;
-    const std::int64_t day = ((whole & 0xFF) - '0') * 100 + (((whole >> 8) & 0xFF) - '0') * 10 + ((whole >> 16) & 0xFF) - '0';
+    const auto digit_at = [whole](int k) { return static_cast<std::int64_t>((whole >> (8 * k)) & 0xFF) - '0'; };
+    const std::int64_t day = digit_at(0) * 100 + digit_at(1) * 10 + digit_at(2);
     *yy = (year[0] - '0') * 10 + (year[1] - '0');
     *day_ns = day * 86'400'000'000'000 + static_cast<std::int64_t>(eight_digits(fraction)) * 864'000;
     return true;

@@ -171,7 +171,7 @@ class _Columns:
             columns[key] = numpy.array(self.floats[key], dtype=numpy.float64)
         published = [numpy.array(self.floats[k], dtype=numpy.float64) for k in ("inc", "raa", "ecc", "arp", "mea", "mnm")]
         columns.update(_catalogue.from_published(*published, threads=threads))
-        columns["name"] = numpy.array(self.texts["name"], dtype=f"<U{max(1, *map(len, self.texts['name']))}")
+        columns["name"] = numpy.array(self.texts["name"], dtype=f"<U{max([1, *map(len, self.texts['name'])])}")
         columns["classification"] = numpy.array(self.texts["classification"], dtype="<U1")
         columns["intl_designator"] = numpy.array(self.texts["intl_designator"], dtype="<U8")
         return columns

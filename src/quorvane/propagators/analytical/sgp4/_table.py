@@ -169,9 +169,11 @@ class Catalogue:
 
     def __getitem__(self, index: int) -> DUOLINE:
         """The element set `index` as a ``DUOLINE`` record, built from its two-line text (``to_tle``)."""
-        i = int(numpy.arange(len(self))[index]) if isinstance(index, (int, numpy.integer)) else None
-        if i is None:
+        if not isinstance(index, (int, numpy.integer)) or isinstance(index, bool):
             raise TypeError(f"a Catalogue is indexed by an int; use select() for {type(index).__name__}")
+        i = int(index) + (len(self) if index < 0 else 0)
+        if not 0 <= i < len(self):
+            raise IndexError(f"element set {int(index)} of a Catalogue of {len(self)}")
         line1, line2 = self.select([i])._pairs()[0]
         return DUOLINE(line1, line2)
 
