@@ -46,7 +46,9 @@
 // Translation units compiled for different instruction sets each see these
 // headers inside their own inline namespace (QV_SIMD_ISA, set per unit by the
 // build), so the linker can never mix an AVX-512 copy of an inline function
-// into code that runs on a baseline processor.
+// into code that runs on a baseline processor.  cmake's
+// quorvane_isa_sources(<target> <isa> <files...>) builds such units;
+// qv::simd::detect() (dispatch.hpp) chooses among them at run time.
 #pragma once
 
 #include <bit>
