@@ -144,20 +144,14 @@ V cos_finish(V x, V q, V k) {
 // Both kernels, then a selection: a branch on the quadrant would follow the
 // data, which a branch predictor cannot, and costs one lane more than the
 // second polynomial.
-template <class V>
-V sin_impl(V x) {
+template <bool Cosine, class V>
+V sin_or_cos(V x) {
     V hi, lo, q;
     reduce_pio2(x, hi, lo, q);
     Mask<V> odd = (q == 1.0) | (q == 3.0);
-    return sin_finish(x, q, select(odd, cos_kernel(hi, lo), sin_kernel(hi, lo)));
-}
-
-template <class V>
-V cos_impl(V x) {
-    V hi, lo, q;
-    reduce_pio2(x, hi, lo, q);
-    Mask<V> odd = (q == 1.0) | (q == 3.0);
-    return cos_finish(x, q, select(odd, sin_kernel(hi, lo), cos_kernel(hi, lo)));
+    V ks = sin_kernel(hi, lo), kc = cos_kernel(hi, lo);
+    if constexpr (Cosine) return cos_finish(x, q, select(odd, ks, kc));
+    return sin_finish(x, q, select(odd, kc, ks));
 }
 
 template <class V>
@@ -308,8 +302,8 @@ V cbrt_impl(V x) {
 // ---- the functions, for each lane type of this translation unit ------------
 
 #define QV_SIMD_MATH(V)                                                                   \
-    inline V sin(V x) { return detail::sin_impl(x); }                                     \
-    inline V cos(V x) { return detail::cos_impl(x); }                                     \
+    inline V sin(V x) { return detail::sin_or_cos<false>(x); }                            \
+    inline V cos(V x) { return detail::sin_or_cos<true>(x); }                             \
     inline void sincos(V x, V* s, V* c) { detail::sincos_impl(x, *s, *c); }              \
     inline V atan2(V y, V x) { return detail::atan2_impl(y, x); }                         \
     /* x - n 2pi, n = trunc(x / 2pi): C's fmod(x, 2pi), sign of x, |r| < 2pi */           \
