@@ -46,7 +46,9 @@
 // Translation units compiled for different instruction sets each see these
 // headers inside their own inline namespace (QV_SIMD_ISA, set per unit by the
 // build), so the linker can never mix an AVX-512 copy of an inline function
-// into code that runs on a baseline processor.
+// into code that runs on a baseline processor.  cmake's
+// quorvane_isa_sources(<target> <isa> <files...>) builds such units;
+// qv::simd::detect() (dispatch.hpp) chooses among them at run time.
 #pragma once
 
 #include <bit>
@@ -84,7 +86,12 @@ inline double load<double>(const double* p) {
 }
 inline void store(double* p, double x) { *p = x; }
 
-inline double select(bool m, double a, double b) { return m ? a : b; }
+// Without a branch: lanes' conditions follow the data, which a branch
+// predictor cannot.
+inline double select(bool m, double a, double b) {
+    std::uint64_t all = 0 - static_cast<std::uint64_t>(m);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & all) | (std::bit_cast<std::uint64_t>(b) & ~all));
+}
 inline bool any(bool m) { return m; }
 inline bool all(bool m) { return m; }
 inline unsigned bits(bool m) { return m ? 1u : 0u; }

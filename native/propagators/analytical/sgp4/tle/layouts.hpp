@@ -43,6 +43,10 @@ inline std::uint64_t eight_digits(std::uint64_t v) noexcept {
     return (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFFull;
 }
 
+// An integer below 2^53 as a double (exact); through the signed conversion,
+// one instruction, where the unsigned one needs several.
+inline double to_double(std::uint64_t v) noexcept { return static_cast<double>(static_cast<std::int64_t>(v)); }
+
 inline bool digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 // Up to `n` right-justified leading characters: blanks, then digits.  Writes
@@ -67,7 +71,7 @@ inline bool angle(const char* p, double* out) noexcept {
     if (p[3] != '.' || !digit(p[2]) || !justified(p, 2, &v)) return false;
     const std::uint64_t w = 0x30 | ((v & 0xFFFFFF) << 8) | (v & 0xFFFFFFFF00000000ull);
     if (!all_digits(w)) return false;
-    *out = static_cast<double>(eight_digits(w)) / powers_of_ten[4];
+    *out = to_double(eight_digits(w)) / powers_of_ten[4];
     return true;
 }
 
@@ -76,7 +80,7 @@ inline bool angle(const char* p, double* out) noexcept {
 inline bool eccentricity(const char* p, double* out) noexcept {
     const std::uint64_t w = (load8(p) & ~std::uint64_t{0xFF}) | 0x30;
     if (!all_digits(w)) return false;
-    *out = static_cast<double>(eight_digits(w)) / powers_of_ten[7];
+    *out = to_double(eight_digits(w)) / powers_of_ten[7];
     return true;
 }
 
@@ -87,7 +91,7 @@ inline bool mean_motion(const char* p, double* out) noexcept {
     if (!all_digits(fraction)) return false;
     const std::uint64_t whole = (p[0] == ' ' ? 0 : static_cast<std::uint64_t>(p[0] - '0') * 10) +
                                 static_cast<std::uint64_t>(p[1] - '0');
-    *out = static_cast<double>(whole * 100'000'000 + eight_digits(fraction)) / powers_of_ten[8];
+    *out = to_double(whole * 100'000'000 + eight_digits(fraction)) / powers_of_ten[8];
     return true;
 }
 
@@ -96,7 +100,7 @@ inline bool first_derivative(const char* p, double* out) noexcept {
     if (p[1] != '.' || !(p[0] == ' ' || p[0] == '-' || p[0] == '+')) return false;
     const std::uint64_t fraction = load8(p + 2);
     if (!all_digits(fraction)) return false;
-    const double value = static_cast<double>(eight_digits(fraction)) / powers_of_ten[8];
+    const double value = to_double(eight_digits(fraction)) / powers_of_ten[8];
     *out = p[0] == '-' ? -value : value;
     return true;
 }
@@ -109,7 +113,7 @@ inline bool assumed_decimal(const char* p, double* out) noexcept {
     if (!all_digits(w)) return false;
     const int exponent = p[7] - '0';
     const int power = -5 + (p[6] == '-' ? -exponent : exponent);
-    double value = static_cast<double>(eight_digits(w));
+    double value = to_double(eight_digits(w));
     value = power < 0 ? value / powers_of_ten[-power] : value * powers_of_ten[power];
     *out = p[0] == '-' ? -value : value;
     return true;
