@@ -7,7 +7,7 @@ PY := $(VENV)/bin/python
 ASAN_VENV ?= .venv-asan
 ASAN_PY := $(ASAN_VENV)/bin/python
 
-.PHONY: demo test test-unit test-asan fuzz install venv bench clean
+.PHONY: demo test test-unit test-asan fuzz docs install venv bench clean
 
 $(VENV)/.created:
 	@bash tools/find-python.sh > /dev/null
@@ -21,14 +21,15 @@ venv: $(VENV)/.created
 # installed into the venv once so rebuilds reuse the CMake build directory.
 install: venv
 	$(PY) tools/install-build-deps.py
-	$(PY) -m pip install -q --no-build-isolation '.[test]'
+	$(PY) -m pip install -q --no-build-isolation '.[test,docs]'
 
 demo: install
 	$(PY) examples/demo.py examples/data/stations.tle
 
-# Every test: a short fuzz run, the suite on a sanitizer build, then the
-# suite on the normal build (its summary is the last line printed).
-test: fuzz test-asan test-unit
+# Every test: a short fuzz run, the suite on a sanitizer build, the
+# documentation build, then the suite on the normal build (its summary is the
+# last line printed).
+test: fuzz test-asan docs test-unit
 
 test-unit: install
 	$(PY) -m pytest -q tests
@@ -44,6 +45,15 @@ test-asan:
 	$(ASAN_PY) -m pip install -q --no-build-isolation -C build-dir=build/asan \
 	    -C cmake.define.QUORVANE_SANITIZE=ON '.[test]'
 	bash tools/sanitized.sh $(ASAN_PY) -m pytest -q -p no:cacheprovider tests
+
+# The documentation site under build/docs/html, from docs/ and the installed
+# package's docstrings; any warning fails the build, and the guide's examples
+# run as doctests.
+docs: install
+	rm -rf build/docs
+	$(PY) -m sphinx -W --keep-going -q -b html -d build/docs/doctrees docs build/docs/html
+	$(PY) -m sphinx -W --keep-going -q -b doctest -d build/docs/doctrees docs build/docs/doctest
+	@echo "documentation: build/docs/html/index.html"
 
 fuzz: install
 	$(PY) tools/fuzz/run.py --seconds $${FUZZ_SECONDS:-90}

@@ -7,12 +7,15 @@ import pytest
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, TESTS)
+# Helpers shared with the fuzz targets (odd_buffers).
+sys.path.insert(1, os.path.join(os.path.dirname(TESTS), "tools", "fuzz"))
 
 
-def run_python(code, *flags, check=True):
-    """Run `code` in a fresh interpreter with the test folder on its path;
-    returns the CompletedProcess."""
-    env = dict(os.environ)
+def run_python(code, *flags, check=True, env=None):
+    """Run `code` in a fresh interpreter with the test folder on its path
+    (and the variables `env` added to its environment); returns the
+    CompletedProcess."""
+    env = {**os.environ, **(env or {})}
     env["PYTHONPATH"] = os.pathsep.join(filter(None, [TESTS, env.get("PYTHONPATH")]))
     proc = subprocess.run(
         [sys.executable, *flags, "-c", textwrap.dedent(code)],

@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include "runtime/ref.hpp"
+#include "runtime/unaligned.hpp"
 
 namespace qv {
 
@@ -37,12 +38,20 @@ public:
     char* data() const { return static_cast<char*>(buf_.buf); }
     Py_ssize_t shape(int i) const { return buf_.shape[i]; }
     Py_ssize_t stride(int i) const { return buf_.strides[i]; }
-    template <class T>
+    // Address of element i (or [i, j]).  The buffer may sit at any byte, so
+    // read and write elements with load()/store(), not through the pointer.
+    template <class T = char>
     T* at(Py_ssize_t i) const { return reinterpret_cast<T*>(data() + i * stride(0)); }
-    template <class T>
+    template <class T = char>
     T* at(Py_ssize_t i, Py_ssize_t j) const {
         return reinterpret_cast<T*>(data() + i * stride(0) + j * stride(1));
     }
+    template <class T>
+    T load(Py_ssize_t i) const { return load_unaligned<T>(at(i)); }
+    template <class T>
+    void store(Py_ssize_t i, T value) const { store_unaligned<T>(at(i), value); }
+    template <class T>
+    void store(Py_ssize_t i, Py_ssize_t j, T value) const { store_unaligned<T>(at(i, j), value); }
 
 private:
     Py_buffer buf_{};

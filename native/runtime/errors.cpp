@@ -5,6 +5,14 @@
 namespace qv {
 
 bool error_pending() noexcept {
+    // A thread state attached to this thread means the caller holds the
+    // lock: ask directly (kernels called from entry points do this once or
+    // more per element, and an Ensure/Release pair costs more than the test).
+#if PY_VERSION_HEX >= 0x030D0000
+    if (PyThreadState_GetUnchecked() != nullptr) return PyErr_Occurred() != nullptr;
+#else
+    if (_PyThreadState_UncheckedGet() != nullptr) return PyErr_Occurred() != nullptr;
+#endif
     PyGILState_STATE state = PyGILState_Ensure();
     bool pending = PyErr_Occurred() != nullptr;
     PyGILState_Release(state);

@@ -240,11 +240,12 @@ PyTypeObject* get_function_type() {
     return function_type;
 }
 
-// Pickling refusal shared by the classes with a native constructor.
-PyObject* refuse_reduce(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    (void)args;
-    (void)nargs;
-    (void)kwnames;
+// Pickling refusal shared by the classes with a native constructor.  The
+// arguments are bound first (args[0] is the instance), so a wrong count gets
+// the usual argument-count TypeError before the refusal.
+PyObject* refuse_reduce(Function* f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* bound[Params::max_params];
+    if (bind_arguments(f->def->params, args + 1, nargs - 1, kwnames, bound) < 0) return nullptr;
     PyErr_SetString(PyExc_TypeError, "no default __reduce__ due to non-trivial __cinit__");
     return nullptr;
 }

@@ -14,6 +14,13 @@ namespace {
 // Interpreter that first loaded any module of this extension.
 int64_t main_interpreter_id = -1;
 
+// The frame of this extension.  The runtime is linked into every extension
+// with hidden visibility and each extension holds one module, so this is
+// that module's frame.  The exec slot must not find it through the module
+// object: PyModule_ExecDef may hand it any module (a plain ModuleType has no
+// definition at all, another extension's module has that extension's).
+ModuleFrame* this_frame = nullptr;
+
 ModuleFrame* frame_of(PyModuleDef* def) {
     return reinterpret_cast<ModuleFrame*>(reinterpret_cast<char*>(def) - offsetof(ModuleFrame, def_));
 }
@@ -92,7 +99,7 @@ PyObject* ModuleFrame::create_slot(PyObject* module_spec, PyModuleDef* def) {
 }
 
 int ModuleFrame::exec_slot(PyObject* module) {
-    ModuleFrame* frame = frame_of(PyModule_GetDef(module));
+    ModuleFrame* frame = this_frame;
     if (frame->module) {
         if (frame->module == module) return 0;
         PyErr_Format(PyExc_RuntimeError,
@@ -109,6 +116,7 @@ int ModuleFrame::exec_slot(PyObject* module) {
 }
 
 PyObject* ModuleFrame::init() {
+    this_frame = this;
     slots_[0] = {Py_mod_create, reinterpret_cast<void*>(&ModuleFrame::create_slot)};
     slots_[1] = {Py_mod_exec, reinterpret_cast<void*>(&ModuleFrame::exec_slot)};
     slots_[2] = {0, nullptr};

@@ -1,7 +1,9 @@
 // The common start-up of every extension module.
 //
 // A module defines one ModuleFrame with its name, its dotted path and its own
-// start-up steps, and returns frame.init() from its PyInit_<name>.  The frame
+// start-up steps, and returns frame.init() from its PyInit_<name>.  Each
+// extension (shared library) holds one module and so one frame: the exec
+// slot finds it through the library, whatever module object it is handed.  The frame
 // implements multi-phase initialisation with these rules:
 //   create: one interpreter per process; once executed, creating the module
 //           again hands back the same module object;

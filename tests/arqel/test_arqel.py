@@ -6,6 +6,7 @@ import pytest
 
 import quorvane.mathtools.arqel.arqel as arqel
 from capsules import Vec3, capsule_name, kernel, vec
+from odd_buffers import MisalignedNumpy, misaligned
 
 D = ctypes.c_double
 P = ctypes.POINTER(D)
@@ -144,8 +145,11 @@ def rows(n, seed=1, width=3):
         lambda: np.ascontiguousarray(rows(4).T).T,
         lambda: rows(5, width=4),
         lambda: np.zeros((0, 3)),
+        lambda: misaligned(rows(5)),
+        lambda: misaligned(rows(5), step=2),
     ],
-    ids=["contiguous", "every-second-row", "fortran", "transposed", "n-by-4", "empty"],
+    ids=["contiguous", "every-second-row", "fortran", "transposed", "n-by-4", "empty", "misaligned",
+         "misaligned-every-second-row"],
 )
 def test_array_kernels(make):
     a = make()
@@ -158,6 +162,16 @@ def test_array_kernels(make):
         u = Vec3()
         normalize(r, u)
         assert units[i].tolist() == list(u)
+
+
+@pytest.mark.parametrize("step", [1, 2], ids=["contiguous", "strided"])
+def test_array_kernels_write_misaligned_results(monkeypatch, step):
+    a = rows(4)
+    expected = call_array_kernel("norm_array", a), call_array_kernel("normalize_array", a)
+    monkeypatch.setattr(arqel, "numpy", MisalignedNumpy(step))
+    got = call_array_kernel("norm_array", a), call_array_kernel("normalize_array", a)
+    for g, e in zip(got, expected):
+        assert g.ctypes.data % 8 == 1 and g.tobytes() == e.tobytes()
 
 
 def test_array_kernels_listed_values():

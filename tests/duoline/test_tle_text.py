@@ -179,3 +179,22 @@ def test_unbound_text_methods_check_the_instance(cls):
 def test_pickling_and_copying_are_refused(make, operation):
     with pytest.raises(TypeError, match="non-trivial __cinit__"):
         operation(make())
+
+
+@pytest.mark.parametrize("make", [lambda: DUOLINE(*ISS_2008), lambda: ELSET(DUOLINE(*ISS_2008))], ids=["record", "set"])
+@pytest.mark.parametrize(
+    "hook, args, kwargs, message",
+    [
+        ("__reduce__", (1,), {}, "__reduce__() takes exactly 0 positional arguments (1 given)"),
+        ("__reduce__", (), {"protocol": 2}, "__reduce__() got an unexpected keyword argument 'protocol'"),
+        ("__setstate__", (), {}, "__setstate__() takes exactly 1 positional argument (0 given)"),
+        ("__setstate__", ({}, {}), {}, "__setstate__() takes exactly 1 positional argument (2 given)"),
+        ("__setstate__", ({},), {"state": {}}, "__setstate__() got multiple values for keyword argument 'state'"),
+        ("__setstate__", (), {"other": {}}, "__setstate__() takes exactly 1 positional argument (0 given)"),
+        ("__setstate__", (), {"state": {}}, "no default __reduce__ due to non-trivial __cinit__"),
+    ],
+)
+def test_pickling_hooks_bind_their_arguments_before_refusing(make, hook, args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        getattr(make(), hook)(*args, **kwargs)
+    assert str(info.value) == message

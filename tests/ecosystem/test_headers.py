@@ -6,6 +6,7 @@ binds c_eca_from_mea from orbel and dot from arqel by capsule, and is called
 from a fresh interpreter.
 """
 
+import re
 import shutil
 import subprocess
 import sys
@@ -206,3 +207,8 @@ def test_outside_binding_errors_use_the_runtime_texts(outside, path, name, signa
             print(f"{{type(exc).__name__}}: {{exc}}")
     """)
     assert out.strip().startswith(error)
+
+
+def test_get_include_docstring_names_shipped_headers():
+    named = re.findall(r"<(quorvane/[\w/]+\.hpp)>", quorvane.get_include.__doc__)
+    assert named and all((INCLUDE / header).is_file() for header in named), named

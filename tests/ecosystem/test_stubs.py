@@ -375,3 +375,53 @@ def test_typed_tour_runs():
     assert proc.returncode == 0, proc.stderr
     assert quorvane.get_include() in proc.stdout
 
+
+
+def _mypy(tmp_path, *args):
+    if importlib.util.find_spec("mypy") is None:
+        pytest.skip("mypy is not installed in this Python (pip install mypy)")
+    # Outside the source tree, so the installed package and its stubs are read.
+    return subprocess.run(
+        [sys.executable, "-m", *args], capture_output=True, text=True, timeout=300, cwd=tmp_path,
+        env={k: v for k, v in os.environ.items() if k != "MYPYPATH"},
+    )
+
+
+@not_sanitized
+def test_stubtest_finds_no_disagreement(tmp_path):
+    proc = _mypy(tmp_path, "mypy.stubtest", "quorvane", "--mypy-config-file", os.devnull)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+
+
+# Every kind of value Time accepts at run time, as a caller would write it.
+TIME_CALLS = """
+import datetime
+
+import numpy as np
+
+from quorvane.time.time import Time
+
+instants = [
+    Time("2024-01-05T12:00:00"),
+    Time(1_704_456_000_000_000_000),
+    Time(np.int64(1_704_456_000_000_000_000)),
+    Time(datetime.datetime(2024, 1, 5, 12, tzinfo=datetime.timezone.utc)),
+    Time(datetime.date(2024, 1, 5)),
+    Time(np.datetime64("2024-01-05T12:00")),
+    Time(np.array([0, 1], dtype=np.int64)),
+    Time(np.array(["2024-01-05", "2024-01-06"], dtype="datetime64[D]")),
+    Time(2460315.0, format="jd"),
+    Time(np.float64(2460315.0), format="jd"),
+]
+print(len(instants))
+"""
+
+
+@not_sanitized
+def test_time_stub_accepts_what_time_accepts(tmp_path):
+    script = tmp_path / "times.py"
+    script.write_text(TIME_CALLS)
+    ran = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=60)
+    assert ran.stdout.strip() == "10", ran.stderr
+    proc = _mypy(tmp_path, "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), str(script))
+    assert proc.returncode == 0, proc.stdout + proc.stderr

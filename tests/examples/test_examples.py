@@ -3,6 +3,9 @@
 import pathlib
 import subprocess
 import sys
+import tempfile
+
+import numpy as np
 
 from markers import not_sanitized
 
@@ -28,21 +31,60 @@ def test_demo_usage():
 
 
 @not_sanitized
-def test_plot_writes_a_png(tmp_path):
+def test_plot_writes_a_png_where_asked(tmp_path):
     import matplotlib.image
 
     out = tmp_path / "iss.png"
-    proc = run(ROOT / "examples" / "plot_history.py", CATALOGUE, 25544, out)
+    proc = run(ROOT / "examples" / "plot_history.py", CATALOGUE, 25544, "-o", out)
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.strip() == f"wrote {out}"
     image = matplotlib.image.imread(out)
     assert out.stat().st_size > 0 and image.shape[0] > 100 and image.shape[1] > 100
+    proc = run(ROOT / "examples" / "plot_history.py", CATALOGUE, 25544, "-d", tmp_path)
+    assert proc.stdout.strip() == f"wrote {tmp_path / 'history-25544.png'}"
+
+
+@not_sanitized
+def test_plot_defaults_to_a_temporary_directory(tmp_path):
+    # Run from an empty working directory: nothing may be written there.
+    proc = subprocess.run([sys.executable, ROOT / "examples" / "plot_history.py", CATALOGUE], cwd=tmp_path,
+                          capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    written = pathlib.Path(proc.stdout.strip().removeprefix("wrote "))
+    assert written.is_file() and list(tmp_path.iterdir()) == []
+    assert written.parent.parent == pathlib.Path(tempfile.gettempdir())
+    written.unlink()
+    written.parent.rmdir()
 
 
 @not_sanitized
 def test_plot_unknown_satellite(tmp_path):
-    proc = run(ROOT / "examples" / "plot_history.py", CATALOGUE, 99999, tmp_path / "x.png")
+    proc = run(ROOT / "examples" / "plot_history.py", CATALOGUE, 99999, "-o", tmp_path / "x.png")
     assert proc.returncode == 1 and "99999" in proc.stderr
+
+
+@not_sanitized
+def test_plot_labels_and_gaps():
+    sys.path.insert(0, str(ROOT / "examples"))
+    try:
+        import plot_history
+    finally:
+        sys.path.pop(0)
+    from quorvane.propagators.analytical.sgp4.catalogue import read_elsets
+
+    elset = read_elsets(CATALOGUE)[25544]
+    fig = plot_history.figure(elset, gap_days=3.0)
+    alt, inc = fig.axes
+    assert inc.get_xlabel() == "epoch (UTC)"
+    assert "above the equatorial radius" in alt.get_ylabel() and "[km]" in alt.get_ylabel()
+    # One NaN break per gap of more than three days between epochs.
+    days = np.diff(np.asarray(elset.epoch.int64)) / 86400e9
+    for line in [*alt.get_lines(), *inc.get_lines()]:
+        y = np.asarray(line.get_ydata(), dtype=float)
+        assert np.isnan(y).sum() == (days > 3.0).sum() and len(y) == elset.size + (days > 3.0).sum()
+    x, y = plot_history.with_breaks(np.array([0, 1, 5, 6], dtype="datetime64[D]"), [1.0, 2.0, 3.0, 4.0], 3.0)
+    assert np.isnan(y).tolist() == [False, False, True, False, False]
+    assert x[2] == np.datetime64("1970-01-04", "ns")
 
 
 def test_demo_propagates_the_catalogue():

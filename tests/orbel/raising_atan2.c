@@ -5,6 +5,10 @@
  * call whose index was set with fail_at(); all other calls return the angle
  * in [0, 2*pi).
  *
+ * normalize: a stand-in for arqel's vector kernel of that name, raising
+ * ArithmeticError on the chosen call in the same way (the two share the call
+ * counter).
+ *
  * call_anomaly / call_orbel_from_sv: call an exported kernel holding the
  * interpreter lock (call_anomaly_unlocked: with the lock released) and keep
  * whatever exception it leaves pending, so that a ctypes caller sees the
@@ -35,6 +39,16 @@ double atan2_asymmetric(double y, double x) {
     }
     double angle = atan2(y, x);
     return angle < 0.0 ? angle + 2.0 * M_PI : angle + 0.0;
+}
+
+void normalize(double *a, double *u) {
+    if (calls++ == failing_call) {
+        PyGILState_STATE state = PyGILState_Ensure();
+        PyErr_SetString(PyExc_ArithmeticError, "normalize failed");
+        PyGILState_Release(state);
+    }
+    double n = sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+    for (int i = 0; i < 3; ++i) u[i] = a[i] / n;
 }
 
 static void keep_error(void) {

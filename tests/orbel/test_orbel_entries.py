@@ -287,3 +287,67 @@ def test_two_lane_loops_match_the_scalar_kernel(fn, n, step):
     got = fn(x, 3.986004418e14)
     want = np.array([fn(float(v), 3.986004418e14) for v in x])
     assert got.view(np.int64).tolist() == want.view(np.int64).tolist()
+
+
+class NoReal:
+    """Stands in for numbers.Real: nothing is an instance of it."""
+
+
+class RealAttrModule(type(math)):
+    """A module class whose Real attribute does not come from its dict."""
+
+    Real = property(lambda self: NoReal)
+
+
+def _swap_real(monkeypatch):
+    monkeypatch.setattr(numbers, "Real", NoReal)
+
+
+def _swap_module_class(monkeypatch):
+    monkeypatch.setattr(numbers, "__class__", RealAttrModule)
+
+
+@pytest.fixture
+def globals_kept():
+    """Puts the module's globals back in their order after the test (deleting
+    and restoring `numbers` would move it to the end)."""
+    saved = list(vars(orbel).items())
+    yield
+    for key, value in saved:
+        vars(orbel).pop(key, None)
+        vars(orbel)[key] = value
+
+
+@pytest.mark.usefixtures("globals_kept")
+@pytest.mark.parametrize(
+    "change, error",
+    [
+        (lambda mp: mp.delattr(orbel, "numbers"), NameError),
+        (lambda mp: mp.setattr(orbel, "numbers", type(math)("numbers")), AttributeError),
+        (lambda mp: mp.setattr(orbel, "numbers", type("N", (), {"Real": NoReal})), AttributeError),
+        (_swap_real, AttributeError),
+        (_swap_module_class, AttributeError),
+    ],
+    ids=["deleted", "no-Real", "other-Real", "Real-replaced", "module-class"],
+)
+@pytest.mark.parametrize("scalar", [7.0e6, 7_000_000, np.float64(7.0e6)], ids=["float", "int", "numpy"])
+def test_scalar_test_reads_the_numbers_global_at_each_call(monkeypatch, change, error, scalar):
+    calls = [lambda: orbel.mnm_from_sma(scalar), lambda: orbel.eca_from_mea(scalar, 0.1),
+             lambda: orbel.mea_from_eca(0.5, scalar)]
+    expected = [call() for call in calls]
+    change(monkeypatch)
+    for call in calls:
+        # Not a Real: taken for an array, which a number is not (a NumPy
+        # scalar has ndim 0 and fails the shape assertion).
+        got = outcome(call)
+        assert isinstance(got, tuple) and got[0] in (error, AssertionError if error is AttributeError else error)
+    monkeypatch.undo()
+    assert [call() for call in calls] == expected
+
+
+@pytest.mark.usefixtures("globals_kept")
+def test_numbers_global_set_back_to_the_standard_module(monkeypatch):
+    monkeypatch.setattr(orbel, "numbers", type("N", (), {"Real": NoReal}))
+    assert outcome(lambda: orbel.mnm_from_sma(7.0e6))[0] is AttributeError
+    orbel.numbers = numbers
+    assert orbel.mnm_from_sma(7.0e6) == orbel.mnm_from_sma(np.float64(7.0e6))

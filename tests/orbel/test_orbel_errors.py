@@ -123,3 +123,71 @@ for args, failing in (((r, v), 4), ((r.view(Sub), v.view(Sub)), 4), ((r[0], v[0]
     assert raises(lambda: orbel.orbel_from_sv(*args)) == [P + "c_orbel_from_sv"]
     assert lib.call_count() == failing + 1
 """)
+
+
+# The entry points call the vector kernels bound from arqel at import, as the
+# exported kernel does: a replaced kernel changes both results alike, and an
+# exception it leaves pending ends the call.
+BOUND_VECTORS = """
+import ctypes, sys, types
+import numpy as np
+sys.path.insert(0, TESTS)
+from capsules import address, capsule_name
+from fakes import fake_of, new_capsule, renamed
+
+lib = ctypes.PyDLL(HELPER)
+lib.fail_at.argtypes = [ctypes.c_long]
+lib.call_count.restype = ctypes.c_long
+lib.fail_at(-1)
+# A fake arqel: cross computes a + b, normalize raises on the chosen call.
+arqel = fake_of("quorvane.mathtools.arqel.arqel")
+table = arqel.__pyx_capi__
+table["cross"] = renamed(table["add"], capsule_name(table["cross"]))
+table["normalize"] = new_capsule(ctypes.cast(lib.normalize, ctypes.c_void_p).value, capsule_name(table["normalize"]))
+import quorvane.state.orbel as orbel
+
+r = np.array([[7.0e6, 1.0e5, 2.0e5], [6.9e6, -3.0e5, 1.0e6]])
+v = np.array([[100.0, 7.6e3, 1.0e3], [-50.0, 7.1e3, 2.0e3]])
+
+# c_orbel_from_sv through its capsule, record by record
+kernel = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_double, ctypes.c_void_p)(
+    address(orbel, "c_orbel_from_sv"))
+expected = np.zeros(2, dtype=orbel.ORBEL_dt)
+for i in range(2):
+    ri, vi = np.ascontiguousarray(r[i]), np.ascontiguousarray(v[i])
+    kernel(ri.ctypes.data, vi.ctypes.data, 3.986004418e14, expected[i:].ctypes.data)
+Sub = type("Sub", (np.ndarray,), {})
+for args in ((r, v), (r[0], v[0]), (r.view(Sub), v.view(Sub))):
+    got = orbel.orbel_from_sv(*args, 3.986004418e14)
+    assert got.tobytes() == expected[: len(got)].tobytes(), (got, expected)
+# ... which is not what the genuine kernels give
+assert not np.allclose(expected["inc"], GENUINE_INC)
+
+# an exception left by the bound normalize ends the call at once
+for failing in (0, 1, 2, 3):
+    lib.fail_at(failing)
+    try:
+        orbel.orbel_from_sv(r, v)
+    except ArithmeticError as exc:
+        assert str(exc) == "normalize failed"
+        tb, names = exc.__traceback__, []
+        while tb is not None:
+            names.append(tb.tb_frame.f_code.co_name)
+            tb = tb.tb_next
+        assert names[-1] == "quorvane.state.orbel.c_orbel_from_sv", names
+    else:
+        raise AssertionError("no exception")
+    assert lib.call_count() == failing + 1
+print("ok")
+"""
+
+
+def test_entry_points_call_the_bound_vector_kernels(python, raising_atan2):
+    import numpy as np
+    from quorvane.state import orbel
+
+    r = np.array([[7.0e6, 1.0e5, 2.0e5], [6.9e6, -3.0e5, 1.0e6]])
+    v = np.array([[100.0, 7.6e3, 1.0e3], [-50.0, 7.1e3, 2.0e3]])
+    genuine = orbel.orbel_from_sv(r, v)["inc"].tolist()
+    proc = python(f"HELPER = {raising_atan2!r}\nTESTS = {TESTS!r}\nGENUINE_INC = {genuine!r}\n" + BOUND_VECTORS)
+    assert proc.stdout.strip() == "ok"

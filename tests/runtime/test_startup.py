@@ -62,3 +62,70 @@ def test_second_interpreter_is_refused(python):
     assert proc.stdout.strip() == (
         "Interpreter change detected - this module can only be loaded into one interpreter per process."
     )
+
+
+# Every extension module, by name and path.
+EVERY_MODULE = {
+    "units": "quorvane.units.units",
+    "misc": "quorvane.mathtools.misc.misc",
+    "bodies": "quorvane.bodies.bodies",
+    "time": "quorvane.time.time",
+    "frames": "quorvane.frames.frames",
+    "ellipsoid": "quorvane.mathtools.ellipsoid.ellipsoid",
+    "representable": "quorvane.utils.representable",
+    "structured": "quorvane.datamodel.structured",
+    "arqel": "quorvane.mathtools.arqel.arqel",
+    "orbel": "quorvane.state.orbel",
+    "duoline": "quorvane.propagators.analytical.sgp4.duoline",
+}
+# The modules that use NumPy's C API.
+NUMPY_MODULES = ["arqel", "orbel", "duoline", "time"]
+
+
+# PyModule_ExecDef hands the exec slot a module object of the caller's
+# choosing: a plain module without a definition, or another extension's
+# module.  Either is a second execution on another object.
+@pytest.mark.parametrize("name, path", EVERY_MODULE.items())
+def test_exec_definition_on_a_foreign_module_object(python, name, path):
+    proc = python(f"""
+        import ctypes, importlib, types
+        api = ctypes.pythonapi
+        api.PyModule_GetDef.restype = ctypes.c_void_p
+        api.PyModule_GetDef.argtypes = [ctypes.py_object]
+        api.PyModule_ExecDef.restype = ctypes.c_int
+        api.PyModule_ExecDef.argtypes = [ctypes.py_object, ctypes.c_void_p]
+        module = importlib.import_module({path!r})
+        units = importlib.import_module("quorvane.units.units")
+        definition = api.PyModule_GetDef(module)
+        for target in (types.ModuleType({name!r}), units if module is not units else importlib.import_module("quorvane.mathtools.misc.misc")):
+            try:
+                api.PyModule_ExecDef(target, definition)
+            except RuntimeError as exc:
+                print(exc)
+    """, check=False)
+    message = f"Module '{name}' has already been imported. Re-initialisation is not supported."
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    assert proc.stdout.splitlines() == [message, message]
+
+
+# A NumPy whose C API table is unusable: the import fails with ImportError
+# (the reason as its cause) and nothing is written to stderr.
+@pytest.mark.parametrize("api", ["1", "None", "missing"])
+@pytest.mark.parametrize("name", NUMPY_MODULES)
+def test_broken_numpy_c_api_fails_the_import_quietly(python, name, api):
+    proc = python(f"""
+        import importlib, sys, types
+        import numpy
+        fake = types.ModuleType("numpy._core._multiarray_umath")
+        if {api!r} != "missing":
+            fake._ARRAY_API = {api}
+        sys.modules["numpy._core._multiarray_umath"] = fake
+        try:
+            importlib.import_module({EVERY_MODULE[name]!r})
+        except ImportError as exc:
+            print(type(exc).__name__, exc, type(exc.__cause__).__name__, sep=" | ")
+            assert {EVERY_MODULE[name]!r} not in sys.modules
+    """, check=False)
+    assert proc.returncode == 0 and proc.stderr == ""
+    cause = "AttributeError" if api == "missing" else "RuntimeError"
+    assert proc.stdout.strip() == f"ImportError | numpy._core.multiarray failed to import | {cause}"

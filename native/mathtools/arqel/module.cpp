@@ -52,10 +52,11 @@ qv_ArrayView result_view(qv::Ref array, int ndim, const char* kernel) {
     return out;
 }
 
-// Row i of an N x (>= 3) view, copied into a local 3-vector.
+// Row i of an N x (>= 3) view, copied into a local 3-vector.  Views may
+// start at any byte, so elements are copied, never dereferenced as double*.
 inline void load_row(const qv_ArrayView& v, std::ptrdiff_t i, double* out) {
     const char* row = v.data + i * v.strides[0];
-    for (int j = 0; j < 3; ++j) out[j] = *reinterpret_cast<const double*>(row + j * v.strides[1]);
+    for (int j = 0; j < 3; ++j) out[j] = qv::load_unaligned<double>(row + j * v.strides[1]);
 }
 
 // Norms of the N rows; must be called holding the interpreter lock.
@@ -67,7 +68,7 @@ qv_ArrayView norm_array(qv_ArrayView a) {
     for (std::ptrdiff_t i = 0; i < n; ++i) {
         double row[3];
         load_row(a, i, row);
-        *reinterpret_cast<double*>(out.data + i * out.strides[0]) = a::norm(row);
+        qv::store_unaligned(out.data + i * out.strides[0], a::norm(row));
     }
     return out;
 }
@@ -84,7 +85,7 @@ qv_ArrayView normalize_array(qv_ArrayView a) {
         load_row(a, i, row);
         a::normalize(row, unit);  // exported form: passes a pending exception on
         char* dst = out.data + i * out.strides[0];
-        for (int j = 0; j < 3; ++j) *reinterpret_cast<double*>(dst + j * out.strides[1]) = unit[j];
+        for (int j = 0; j < 3; ++j) qv::store_unaligned(dst + j * out.strides[1], unit[j]);
     }
     return out;
 }

@@ -19,7 +19,6 @@ extern ModuleFrame frame;
 
 // Error policy of the in-module kernels: the caller holds the lock.
 struct HeldErrors {
-    using Vectors = InlineVectors;
     static bool pending() noexcept { return PyErr_Occurred() != nullptr; }
     static void traceback(const char* function) noexcept { add_traceback_held(function); }
 };
@@ -40,8 +39,10 @@ int to_double(PyObject* obj, double* out);
 // obj converted to an index integer.
 int to_index(PyObject* obj, Py_ssize_t* out);
 
-// isinstance(x, numbers.Real), with numbers.Real looked up (module global
-// `numbers`) only when x is not an exact float or int.  1, 0, or -1.
+// isinstance(x, numbers.Real), with the module global `numbers` and its
+// `Real` looked up at the first test of a call.  An exact float or int
+// skips the lookups while both are known to be the standard module and
+// class (see entry_support.cpp).  1, 0, or -1.
 class RealTest {
 public:
     int operator()(PyObject* x);
@@ -49,6 +50,10 @@ public:
 private:
     Ref real_;
 };
+
+// At import, after the module body bound `numbers`: remember the standard
+// module and its Real, and start watching for changes to either.
+int remember_standard_numbers(PyObject* module, PyObject* numbers);
 
 // Python truth of `a == b`; `a == b == c` as a chained comparison.
 // 1, 0, or -1.

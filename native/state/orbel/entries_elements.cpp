@@ -35,13 +35,13 @@ int fill(Source& a, Source& b, Py_ssize_t n, const BufferView& out) {
             for (Py_ssize_t i = 0; i < n; ++i) {
                 double r = K(x_at(i), y_at(i));
                 if (Reports && r == -1.0 && PyErr_Occurred()) return -1;
-                *reinterpret_cast<double*>(dst + i * step) = r;
+                store_unaligned(dst + i * step, r);
             }
             return 0;
         };
         auto memory = [](const Source& s) {
             return [data = s.data, stride = s.stride](Py_ssize_t i) {
-                return *reinterpret_cast<const double*>(data + i * stride);
+                return load_unaligned<double>(data + i * stride);
             };
         };
         auto constant = [](const Source& s) { return [value = s.value](Py_ssize_t) { return value; }; };
@@ -52,7 +52,7 @@ int fill(Source& a, Source& b, Py_ssize_t n, const BufferView& out) {
                 const Pair y = Pair::splat(b.value);
                 Py_ssize_t i = 0;
                 for (; i + 1 < n; i += 2) store(dst, step, i, P(load(a.data, a.stride, i), y));
-                if (i < n) *reinterpret_cast<double*>(dst + i * step) = K(memory(a)(i), b.value);
+                if (i < n) store_unaligned(dst + i * step, K(memory(a)(i), b.value));
                 return 0;
             }
             return run(memory(a), constant(b));
@@ -77,7 +77,7 @@ int fill(Source& a, Source& b, Py_ssize_t n, const BufferView& out) {
             raise_out_of_bounds(0);
             return -1;
         }
-        *reinterpret_cast<double*>(dst + i * step) = r;
+        store_unaligned(dst + i * step, r);
     }
     return 0;
 }

@@ -1,7 +1,6 @@
 // Entry points between Cartesian state vectors and element records:
 // orbel_from_sv(r, v, GM) and sv_from_orbel(orbel, GM).  GM is converted
 // when the arguments are bound, before anything else is looked at.
-#include <cstring>
 
 #include "state/orbel/entries.hpp"
 #include "state/orbel/state_vector.hpp"
@@ -139,8 +138,11 @@ PyObject* orbel_from_sv(Function* self, PyObject* const* args, Py_ssize_t nargs,
             raise_out_of_bounds(0);
             return nullptr;
         }
-        inl::orbel_from_sv<HeldErrors>(position, velocity, gm, out.at<ORBEL_t>(i));
+        // Through a local record: the result buffer may sit at any byte.
+        ORBEL_t record = out.load<ORBEL_t>(i);
+        inl::orbel_from_sv<HeldErrors>(position, velocity, gm, &record);
         if (PyErr_Occurred()) return nullptr;
+        out.store(i, record);
     }
     out.release();
     dtype = module_global("ORBEL_dt");
@@ -169,7 +171,7 @@ int store_row(const BufferView& view, Py_ssize_t i, const double* values) {
         raise_out_of_bounds(1);
         return -1;
     }
-    for (Py_ssize_t j = 0; j < 3; ++j) *view.at<double>(i, j) = values[j];
+    for (Py_ssize_t j = 0; j < 3; ++j) view.store(i, j, values[j]);
     return 0;
 }
 
@@ -197,8 +199,7 @@ PyObject* sv_from_orbel(Function* self, PyObject* const* args, Py_ssize_t nargs,
             raise_out_of_bounds(0);
             return nullptr;
         }
-        ORBEL_t record;
-        std::memcpy(&record, in.at<char>(i), sizeof record);
+        ORBEL_t record = in.load<ORBEL_t>(i);
         double position[3], velocity[3];
         inl::sv_from_orbel(record, gm, position, velocity);
         if (PyErr_Occurred()) return nullptr;

@@ -1,7 +1,6 @@
 // Helpers of the entry points: name lookups, conversions, assertions and the
 // element sources of the array loops.
 #include <cstdint>
-#include <cstring>
 
 #include "state/orbel/entries.hpp"
 
@@ -32,9 +31,7 @@ PyObject* name_object(const char* name) {
 
 template <class T>
 double load(const char* p) {
-    T value;
-    std::memcpy(&value, p, sizeof value);
-    return static_cast<double>(value);
+    return static_cast<double>(load_unaligned<T>(p));
 }
 
 }  // namespace
@@ -87,14 +84,100 @@ int to_index(PyObject* obj, Py_ssize_t* out) {
     return 0;
 }
 
+// The scalar test of every call reads the module global `numbers` and its
+// `Real`.  Where both are still the standard module and class of the module
+// body, an exact float or int is an instance, and the two lookups (which
+// cost about as much as the rest of a scalar call) can be skipped.  Dict
+// watchers on the module's globals and on the numbers module's dict clear
+// `standard_numbers_in_place` whenever either name may have changed; the
+// next full lookup that finds the standard pair again sets it back.
+namespace {
+
+PyObject* standard_numbers = nullptr;
+PyObject* standard_real = nullptr;
+PyObject* globals_dict = nullptr;  // this module's dict (kept alive by the module)
+PyObject* numbers_dict = nullptr;  // the standard numbers module's dict (owned)
+PyObject* numbers_name = nullptr;
+PyObject* real_name = nullptr;
+bool watching = false;
+bool standard_numbers_in_place = false;
+
+// Whether a dict event on `key` may concern `name`.  Keys other than str
+// cannot be compared without running their code: assume they may.
+bool may_name(PyObject* key, PyObject* name) {
+    if (key == name || !PyUnicode_Check(key)) return true;
+    return PyUnicode_Compare(key, name) == 0;
+}
+
+int on_dict_event(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject*) {
+    bool concerned = true;
+    if (event == PyDict_EVENT_ADDED || event == PyDict_EVENT_MODIFIED || event == PyDict_EVENT_DELETED) {
+        concerned = may_name(key, dict == globals_dict ? numbers_name : real_name);
+    }
+    if (concerned) standard_numbers_in_place = false;
+    return 0;
+}
+
+// Watch both dicts; without a free watcher slot every call looks the names up.
+int watch(PyObject* globals, PyObject* numbers) {
+    static int watcher = -1;
+    if (watcher < 0) {
+        watcher = PyDict_AddWatcher(on_dict_event);
+        if (watcher < 0) {
+            PyErr_Clear();
+            return 0;
+        }
+    }
+    replace(&numbers_dict, Py_NewRef(PyModule_GetDict(numbers)));
+    globals_dict = globals;
+    if (PyDict_Watch(watcher, globals_dict) < 0 || PyDict_Watch(watcher, numbers_dict) < 0) return -1;
+    watching = true;
+    return 0;
+}
+
+}  // namespace
+
+int remember_standard_numbers(PyObject* module, PyObject* numbers) {
+    numbers_name = name_object("numbers");
+    real_name = name_object("Real");
+    if (!numbers_name || !real_name) return -1;
+    Ref real = attr(numbers, "Real");
+    if (!real) return -1;
+    // Only a Real of plain ABCMeta that has floats and ints as instances
+    // (an ABC cannot unregister them) makes the shortcut exact.
+    Ref abc_meta = import_from("abc", "ABCMeta");
+    if (!abc_meta) return -1;
+    Ref one_float = Ref::steal(PyFloat_FromDouble(1.0));
+    if (!one_float) return -1;
+    int is_float = PyObject_IsInstance(one_float.get(), real.get());
+    int is_int = is_float == 1 ? PyObject_IsInstance(small_int(1), real.get()) : is_float;
+    if (is_int < 0) return -1;
+    if (is_int == 0 || reinterpret_cast<PyObject*>(Py_TYPE(real.get())) != abc_meta.get() ||
+        !PyModule_CheckExact(numbers)) {
+        return 0;
+    }
+    replace(&standard_numbers, Py_NewRef(numbers));
+    replace(&standard_real, real.release());
+    if (watch(PyModule_GetDict(module), numbers) < 0) return -1;
+    standard_numbers_in_place = watching;
+    return 0;
+}
+
 int RealTest::operator()(PyObject* x) {
-    if (PyFloat_CheckExact(x) || PyLong_CheckExact(x)) return 1;
+    bool exact = PyFloat_CheckExact(x) || PyLong_CheckExact(x);
+    // (A module's class can be reassigned to a subclass whose attributes
+    // come from elsewhere than its dict.)
+    if (exact && standard_numbers_in_place && PyModule_CheckExact(standard_numbers)) return 1;
     if (!real_) {
         Ref numbers = module_global("numbers");
         if (!numbers) return -1;
         real_ = attr(numbers.get(), "Real");
         if (!real_) return -1;
+        if (watching && numbers.get() == standard_numbers && real_.get() == standard_real) {
+            standard_numbers_in_place = true;
+        }
     }
+    if (exact && real_.get() == standard_real) return 1;
     return PyObject_IsInstance(x, real_.get());
 }
 

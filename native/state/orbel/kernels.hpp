@@ -2,10 +2,9 @@
 // (kernels.cpp) and the module's Python entry points.  Python-free.
 //
 // The kernels that can see a Python exception are templates over an error
-// policy `Errors` with two static members and a type:
+// policy `Errors` with two static members:
 //   bool pending();                  is a Python exception pending?
 //   void traceback(const char* fn);  add a traceback entry for `fn`
-//   Vectors                          the vector kernels to call
 // The exported kernels use ExportedErrors (takes the interpreter lock for the
 // test, so they may be called without it); the entry points, which hold the
 // lock, use a policy that asks the interpreter directly.  Both instantiate the
@@ -36,20 +35,23 @@ extern arqel::Norm* norm;
 extern arqel::Normalize* normalize;
 }  // namespace bound
 
-// Vector kernels for the state-vector conversion.  The exported kernel calls
-// the ones bound from arqel; the entry points, which hold the interpreter
-// lock and test PyErr_Occurred after every step anyway, run the same
-// arithmetic inline (arqel.hpp's definitions, the code arqel exports) and so
-// avoid two lock round trips per state inside arqel's normalize.
+// Vector kernels for the state-vector conversion: the ones bound from arqel
+// at import, for the exported kernel and the entry points alike, so that
+// whatever the bound kernels compute (and any exception they leave pending)
+// is what every caller gets.  They are foreign code: callers test for a
+// pending exception after each call.
 struct BoundVectors {
-    static constexpr bool may_raise = true;  // foreign code: test after each call
+    static constexpr bool may_raise = true;
     static void cross(double* a, double* b, double* c) { bound::cross(a, b, c); }
     static double dot(double* a, double* b) { return bound::dot(a, b); }
     static double norm(double* a) { return bound::norm(a); }
     static void normalize(double* a, double* u) { bound::normalize(a, u); }
 };
+// arqel's arithmetic inline (the header definitions, the code arqel
+// exports), for native code that needs the vector operations without the
+// calls; the state-vector kernels do not use it.
 struct InlineVectors {
-    static constexpr bool may_raise = false;  // plain arithmetic: nothing to test
+    static constexpr bool may_raise = false;
     static void cross(double* a, double* b, double* c) { arqel::cross(a, b, c); }
     static double dot(double* a, double* b) { return arqel::dot(a, b); }
     static double norm(double* a) { return arqel::norm(a); }
@@ -57,7 +59,6 @@ struct InlineVectors {
 };
 
 struct ExportedErrors {
-    using Vectors = BoundVectors;
     static bool pending() noexcept { return error_pending(); }
     static void traceback(const char* function) noexcept { add_traceback(function); }
 };

@@ -198,6 +198,8 @@ int run_body(PyObject* module) {
     if (module_import_as(module, "numbers", "numbers") < 0 || module_import_as(module, "numpy", "numpy") < 0) {
         return -1;
     }
+    Ref numbers = Ref::steal(PyObject_GetAttrString(module, "numbers"));
+    if (!numbers || remember_standard_numbers(module, numbers.get()) < 0) return -1;
     Ref orbel_dt = import_from("quorvane.datamodel", "ORBEL_dt");
     if (!orbel_dt || module_add(module, "ORBEL_dt", orbel_dt.get()) < 0) return -1;
     Ref datetime_like = import_from("quorvane.typing", "DatetimeLike");

@@ -10,6 +10,8 @@
 
 #include <cmath>
 
+#include "runtime/unaligned.hpp"
+
 namespace qv::orbel {
 
 struct Pair {
@@ -40,11 +42,12 @@ inline Pair sqrt(Pair q) {
     return r;
 }
 
-// Elements i and i + 1 of a strided array of doubles.
+// Elements i and i + 1 of a strided array of doubles.  The array may sit at
+// any byte: unaligned packed moves when contiguous, 8-byte copies otherwise.
 inline Pair load(const char* data, std::ptrdiff_t stride, std::ptrdiff_t i) {
     const char* p = data + i * stride;
     if (stride == sizeof(double)) return {_mm_loadu_pd(reinterpret_cast<const double*>(p))};
-    return {_mm_set_pd(*reinterpret_cast<const double*>(p + stride), *reinterpret_cast<const double*>(p))};
+    return {_mm_set_pd(load_unaligned<double>(p + stride), load_unaligned<double>(p))};
 }
 
 inline void store(char* data, std::ptrdiff_t stride, std::ptrdiff_t i, Pair x) {
@@ -53,8 +56,8 @@ inline void store(char* data, std::ptrdiff_t stride, std::ptrdiff_t i, Pair x) {
         _mm_storeu_pd(reinterpret_cast<double*>(p), x.v);
         return;
     }
-    _mm_storel_pd(reinterpret_cast<double*>(p), x.v);
-    _mm_storeh_pd(reinterpret_cast<double*>(p + stride), x.v);
+    store_unaligned<double>(p, _mm_cvtsd_f64(x.v));
+    store_unaligned<double>(p + stride, _mm_cvtsd_f64(_mm_unpackhi_pd(x.v, x.v)));
 }
 
 }  // namespace qv::orbel

@@ -26,15 +26,12 @@ void orbel_from_sv(double* r, double* v, double const GM, ORBEL_t* orbel) {
         Errors::traceback("quorvane.state.orbel.c_orbel_from_sv");
         return true;
     };
-    using V = typename Errors::Vectors;
-    // After a vector kernel: only kernels that run foreign code can leave an
-    // exception behind.
-    auto vector_failed = [&] { return V::may_raise && failed(); };
+    using V = BoundVectors;
     double l[3];
     V::cross(r, v, l);
-    if (vector_failed()) return;
+    if (failed()) return;
     double l2 = V::dot(l, l);
-    if (vector_failed()) return;
+    if (failed()) return;
     if (l2 == 0.0) {
         orbel->ecc = orbel->sma = orbel->inc = orbel->raa = orbel->arp = orbel->tra = orbel->slr = nan;
         return;
@@ -45,13 +42,13 @@ void orbel_from_sv(double* r, double* v, double const GM, ORBEL_t* orbel) {
 
     double u_r[3];
     V::normalize(r, u_r);
-    if (vector_failed()) return;
+    if (failed()) return;
     double e[3];
     V::cross(v, l, e);
-    if (vector_failed()) return;
+    if (failed()) return;
     for (int i = 0; i < 3; ++i) e[i] = e[i] / GM - u_r[i];
     double ecc = V::norm(e);
-    if (vector_failed()) return;
+    if (failed()) return;
     double slr = l2 / GM;
     orbel->slr = slr;
     orbel->ecc = ecc;
@@ -75,27 +72,27 @@ void orbel_from_sv(double* r, double* v, double const GM, ORBEL_t* orbel) {
     } else {
         double u_q[3];
         V::cross(l, u_n, u_q);
-        if (vector_failed()) return;
+        if (failed()) return;
         for (int i = 0; i < 3; ++i) u_q[i] = u_q[i] / l_norm;
         double y = V::dot(u_q, e);
-        if (vector_failed()) return;
+        if (failed()) return;
         double x = V::dot(u_n, e);
-        if (vector_failed()) return;
+        if (failed()) return;
         double arp = bound::atan2_asymmetric(y, x);
         if (failed()) return;
         orbel->arp = arp;
         V::normalize(e, u_e);
-        if (vector_failed()) return;
+        if (failed()) return;
     }
 
     double u_p[3];
     V::cross(l, u_e, u_p);
-    if (vector_failed()) return;
+    if (failed()) return;
     for (int i = 0; i < 3; ++i) u_p[i] = u_p[i] / l_norm;
     double y = V::dot(u_p, r);
-    if (vector_failed()) return;
+    if (failed()) return;
     double x = V::dot(u_e, r);
-    if (vector_failed()) return;
+    if (failed()) return;
     double tra = bound::atan2_asymmetric(y, x);
     if (failed()) return;
     orbel->tra = tra;

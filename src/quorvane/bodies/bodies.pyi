@@ -2,6 +2,9 @@
 
 from typing import ClassVar
 
+from typing_extensions import disjoint_base
+
+@disjoint_base
 class CelestialBody:
     def __init__(self) -> None: ...
 

@@ -78,7 +78,10 @@ PyObject* enu_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (lon == -1.0 && PyErr_Occurred()) return nullptr;
     double origin[3] = {0.0, 0.0, 0.0};
     if (bound[2] && bound[2] != Py_None) {
-        Ref items = Ref::steal(PySequence_Fast(bound[2], "ENU() origin must be a sequence of three numbers"));
+        Ref given = Ref::steal(PySequence_Fast(bound[2], "ENU() origin must be a sequence of three numbers"));
+        // A snapshot: converting one component runs the caller's code
+        // (__float__), which may change a list it was given in.
+        Ref items = given ? Ref::steal(PySequence_Tuple(given.get())) : Ref{};
         if (!items) return nullptr;
         if (PySequence_Fast_GET_SIZE(items.get()) != 3) {
             PyErr_Format(PyExc_ValueError, "ENU() origin must have three components, got %zd",

@@ -69,17 +69,20 @@ Ref join_lines(PyObject* lines) {
     return newline ? Ref::steal(PyUnicode_Join(newline.get(), lines)) : Ref{};
 }
 
-// Widest str() of the keys of a dict.
-int widest_key(PyObject* dict, Py_ssize_t* width) {
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(dict, &pos, &key, &value)) {
-        Ref text = Ref::steal(PyObject_Str(key));
+// Widest str() of the items of a list.
+int widest(PyObject* list, Py_ssize_t* width) {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        Ref item = Ref::borrow(PyList_GET_ITEM(list, i));
+        Ref text = Ref::steal(PyObject_Str(item.get()));
         if (!text) return -1;
         if (PyUnicode_GET_LENGTH(text.get()) > *width) *width = PyUnicode_GET_LENGTH(text.get());
     }
     return 0;
 }
+
+// The caller's dicts are read through snapshots (new lists holding strong
+// references): str() and hash() of their keys and values run the caller's
+// code, which may change or clear the dict while it is being formatted.
 
 int require_dict(PyObject* value, const char* function, const char* argument) {
     if (PyDict_Check(value)) return 0;
@@ -109,18 +112,22 @@ PyObject* one_argument(qv::Function* f, PyObject* const* args, Py_ssize_t nargs,
 PyObject* create_formatted_form(qv::Function* f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* form = one_argument(f, args, nargs, kwnames);
     if (!form || require_dict(form, "_create_formatted_form", "form") < 0) return nullptr;
+    Ref labels = Ref::steal(PyDict_Keys(form));
+    Ref texts = Ref::steal(PyDict_Values(form));
+    if (!labels || !texts) return nullptr;
     Py_ssize_t width = 0;
-    if (widest_key(form, &width) < 0) return nullptr;
-    Ref lines = Ref::steal(PyList_New(0));
+    if (widest(labels.get(), &width) < 0) return nullptr;
+    Py_ssize_t n = PyList_GET_SIZE(labels.get());
+    Ref lines = Ref::steal(PyList_New(n));
     if (!lines) return nullptr;
-    Py_ssize_t pos = 0;
-    PyObject *label, *text;
-    while (PyDict_Next(form, &pos, &label, &text)) {
-        Ref padded = justify(label, width, true);
-        Ref value = Ref::steal(PyObject_Str(text));
-        if (!padded || !value) return nullptr;
-        Ref line = Ref::steal(PyUnicode_FromFormat("%U : %U", padded.get(), value.get()));
-        if (!line || PyList_Append(lines.get(), line.get()) < 0) return nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Ref padded = justify(PyList_GET_ITEM(labels.get(), i), width, true);
+        if (!padded) return nullptr;
+        Ref value = Ref::steal(PyObject_Str(PyList_GET_ITEM(texts.get(), i)));
+        if (!value) return nullptr;
+        PyObject* line = PyUnicode_FromFormat("%U : %U", padded.get(), value.get());
+        if (!line) return nullptr;
+        PyList_SET_ITEM(lines.get(), i, line);
     }
     return join_lines(lines.get()).release();
 }
@@ -139,19 +146,19 @@ PyObject* create_formatted_frame(qv::Function* f, PyObject* const* args, Py_ssiz
     for (Py_ssize_t c = 0; c < ncol; ++c) {
         PyObject* column = PyList_GET_ITEM(columns.get(), c);
         if (require_dict(column, "_create_formatted_frame", "frame") < 0) return nullptr;
-        Py_ssize_t pos = 0;
-        PyObject *label, *text;
-        while (PyDict_Next(column, &pos, &label, &text)) {
-            if (PyDict_SetDefault(rows.get(), label, Py_None) == nullptr) return nullptr;
+        Ref column_labels = Ref::steal(PyDict_Keys(column));
+        if (!column_labels) return nullptr;
+        for (Py_ssize_t r = 0; r < PyList_GET_SIZE(column_labels.get()); ++r) {
+            if (PyDict_SetDefault(rows.get(), PyList_GET_ITEM(column_labels.get(), r), Py_None) == nullptr) {
+                return nullptr;
+            }
         }
     }
-    Py_ssize_t label_width = 0;
-    if (widest_key(rows.get(), &label_width) < 0) return nullptr;
     // Cell texts, column by column, and each column's width.
-    Ref cells = Ref::steal(PyList_New(0));
-    if (!cells) return nullptr;
     Ref labels = Ref::steal(PyDict_Keys(rows.get()));
     if (!labels) return nullptr;
+    Py_ssize_t label_width = 0;
+    if (widest(labels.get(), &label_width) < 0) return nullptr;
     Py_ssize_t nrow = PyList_GET_SIZE(labels.get());
     Ref empty = Ref::steal(PyUnicode_FromString(""));
     if (!empty) return nullptr;
@@ -168,10 +175,15 @@ PyObject* create_formatted_frame(qv::Function* f, PyObject* const* args, Py_ssiz
         if (!texts) return nullptr;
         Py_ssize_t width = 0;
         for (Py_ssize_t r = 0; r <= nrow; ++r) {
-            PyObject* source = r == 0 ? PyList_GET_ITEM(headings.get(), c)
-                                      : PyDict_GetItemWithError(column, PyList_GET_ITEM(labels.get(), r - 1));
-            if (!source && PyErr_Occurred()) return nullptr;
-            PyObject* text = source ? PyObject_Str(source) : Py_NewRef(empty.get());
+            Ref source;
+            if (r == 0) {
+                source = Ref::borrow(PyList_GET_ITEM(headings.get(), c));
+            } else {
+                // Held from here on: its str() may remove it from the column.
+                source = Ref::borrow(PyDict_GetItemWithError(column, PyList_GET_ITEM(labels.get(), r - 1)));
+                if (!source && PyErr_Occurred()) return nullptr;
+            }
+            PyObject* text = source ? PyObject_Str(source.get()) : Py_NewRef(empty.get());
             if (!text) return nullptr;
             PyList_SET_ITEM(texts.get(), r, text);
             if (PyUnicode_GET_LENGTH(text) > width) width = PyUnicode_GET_LENGTH(text);

@@ -1,9 +1,10 @@
 """Reference ellipsoids: WGS84, WGS72 and GRS80."""
 
-from typing import Self
+from typing import Self, final
 
 __pyx_capi__: dict[str, object]
 
+@final
 class Ellipsoid:
     def __new__(cls, a: float, f: float, name: str) -> Self: ...
     @property

@@ -114,7 +114,7 @@ int store(const ElementView& view, Py_ssize_t i, T value) {
         PyErr_SetString(PyExc_IndexError, "Out of bounds on buffer access (axis 0)");
         return -1;
     }
-    *reinterpret_cast<T*>(view.data + i * view.stride) = value;
+    store_unaligned(view.data + i * view.stride, value);
     return 0;
 }
 

@@ -5,7 +5,7 @@ from __future__ import annotations
 import io
 import os
 from collections.abc import Iterable, Mapping, Sequence
-from typing import Any
+from typing import Any, NoReturn, overload
 
 import numpy
 from numpy.typing import ArrayLike, NDArray
@@ -55,15 +55,26 @@ def _units() -> tuple[float, float, float]:
     return _UNITS
 
 
-def _column(name: str) -> property:
-    kind, doc = FIELDS[name]
-    array_type = {"i": "ndarray[int64]", "f": "ndarray[float64]", "U": "ndarray[str_]"}[kind]
+class _Column:
+    """A read-only column of the table (a property that type checkers see as
+    the column's array: a ``property(...)`` call is typed as Any, and
+    assignable)."""
 
-    def get(self: Catalogue) -> NDArray[Any]:
-        return self._columns[name]
+    def __init__(self, name: str) -> None:
+        kind, doc = FIELDS[name]
+        array_type = {"i": "ndarray[int64]", "f": "ndarray[float64]", "U": "ndarray[str_]"}[kind]
+        self._name = name
+        self.__doc__ = f"{array_type}: {doc}."
 
-    get.__doc__ = f"{array_type}: {doc}."
-    return property(get)
+    @overload
+    def __get__(self, obj: None, owner: type | None = None) -> _Column: ...
+    @overload
+    def __get__(self, obj: Catalogue, owner: type | None = None) -> NDArray[Any]: ...
+    def __get__(self, obj: Catalogue | None, owner: type | None = None) -> _Column | NDArray[Any]:
+        return self if obj is None else obj._columns[self._name]
+
+    def __set__(self, obj: Catalogue, value: object) -> NoReturn:
+        raise AttributeError(f"property {self._name!r} of 'Catalogue' object has no setter")
 
 
 def _rebuild(columns: dict[str, NDArray[Any]], skipped: NDArray[numpy.int64]) -> Catalogue:
@@ -104,29 +115,29 @@ class Catalogue:
         self._skipped = numpy.asarray(skipped, dtype=numpy.int64)
         self._epoch: Time | None = None
 
-    satno = _column("satno")
-    name = _column("name")
-    classification = _column("classification")
-    intl_designator = _column("intl_designator")
-    ndot = _column("ndot")
-    nddot = _column("nddot")
-    bstar = _column("bstar")
-    ephemeris_type = _column("ephemeris_type")
-    element_number = _column("element_number")
-    rev_number = _column("rev_number")
-    inc = _column("inc")
-    raa = _column("raa")
-    ecc = _column("ecc")
-    arp = _column("arp")
-    mea = _column("mea")
-    mnm = _column("mnm")
-    sma = _column("sma")
-    orp = _column("orp")
-    eca = _column("eca")
-    tra = _column("tra")
-    pge = _column("pge")
-    apg = _column("apg")
-    line = _column("line")
+    satno = _Column("satno")
+    name = _Column("name")
+    classification = _Column("classification")
+    intl_designator = _Column("intl_designator")
+    ndot = _Column("ndot")
+    nddot = _Column("nddot")
+    bstar = _Column("bstar")
+    ephemeris_type = _Column("ephemeris_type")
+    element_number = _Column("element_number")
+    rev_number = _Column("rev_number")
+    inc = _Column("inc")
+    raa = _Column("raa")
+    ecc = _Column("ecc")
+    arp = _Column("arp")
+    mea = _Column("mea")
+    mnm = _Column("mnm")
+    sma = _Column("sma")
+    orp = _Column("orp")
+    eca = _Column("eca")
+    tra = _Column("tra")
+    pge = _Column("pge")
+    apg = _Column("apg")
+    line = _Column("line")
 
     @property
     def epoch(self) -> Time:

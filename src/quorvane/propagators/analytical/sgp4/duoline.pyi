@@ -4,12 +4,14 @@ from typing import NoReturn, Self
 
 import numpy as numpy
 from numpy.typing import NDArray
+from typing_extensions import disjoint_base
 
 from quorvane.time.time import Time
 from quorvane.utils.representable import Representable
 
 __test__: dict[str, object]
 
+@disjoint_base
 class DUOLINE(Representable):
     def __new__(cls, line1: str, line2: str, strict_validation: object = ...) -> Self: ...
     @property
@@ -49,6 +51,7 @@ class DUOLINE(Representable):
     def __reduce__(self) -> NoReturn: ...
     def __setstate__(self, state: object) -> NoReturn: ...
 
+@disjoint_base
 class ELSET(Representable):
     def __new__(cls, *elements: DUOLINE, satname: str | None = None) -> Self: ...
     @property

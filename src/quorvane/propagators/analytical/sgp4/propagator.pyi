@@ -1,7 +1,7 @@
 """SGP4/SDP4 propagation of two-line element sets: positions and velocities in the TEME frame."""
 
 from collections.abc import Sequence
-from typing import Any, Literal
+from typing import Any, Literal, final
 
 import numpy
 from numpy.typing import ArrayLike, NDArray
@@ -10,6 +10,7 @@ from quorvane.propagators.analytical.sgp4.catalogue import Catalogue
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 from quorvane.time.time import Time
 
+@final
 class SGP4:
     def __new__(
         cls,
