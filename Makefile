@@ -48,11 +48,12 @@ test-asan:
 fuzz: install
 	$(PY) tools/fuzz/run.py --seconds $${FUZZ_SECONDS:-90}
 
+# Side-by-side benchmarks; BENCH_ARGS="--only sgp4" runs one group.
 bench: venv
 	$(PY) tools/install-build-deps.py
 	$(PY) -m pip install -q --no-build-isolation '.[bench]'
 	$(PY) -m pip install -q --no-deps hapsira
-	$(PY) benchmarks/run.py
+	$(PY) benchmarks/run.py $(BENCH_ARGS)
 
 clean:
 	rm -rf build $(VENV)

@@ -4,9 +4,10 @@ from __future__ import annotations
 
 import dataclasses
 
-from model import Case, Target, memory_target
+from model import Accuracy, Case, Target, memory_target, slack_text
 
 WIDTH = 70  # implementation column
+PEERS = ("sgp4", "skyfield", "hapsira", "numba", "astroz", "heyoka", "satkit")
 
 
 def fmt_time(seconds: float | None) -> str:
@@ -30,6 +31,32 @@ def fmt_bytes(n: int | None, signed: bool = False) -> str:
     return f"{sign}{n} B"
 
 
+def fmt_length(x: float | None, per: str = "") -> str:
+    """A distance in metres (or a speed with per="/s") with a unit that suits it."""
+    if x is None:
+        return "—"
+    if x != x:
+        return "NaN"
+    if x >= 1e6:
+        return f"{x / 1e3:,.0f} km{per}"
+    for unit, scale in (("km", 1e3), ("m", 1.0), ("mm", 1e-3), ("µm", 1e-6), ("nm", 1e-9)):
+        if x >= scale or unit == "nm":
+            return f"{x / scale:.3g} {unit}{per}"
+    return "—"
+
+
+def _accuracy_lines(a: Accuracy) -> list[str]:
+    codes = "—" if a.codes_differ is None else f"{a.codes_differ:,}"
+    label = "  " + a.label
+    label = label if len(label) <= WIDTH - 10 else label[: WIDTH - 11] + "…"
+    lines = [f"{label:<{WIDTH - 10}} {fmt_length(a.near_dr):>10} {fmt_length(a.near_dv, '/s'):>10} "
+             f"{fmt_length(a.deep_dr):>10} {fmt_length(a.deep_dv, '/s'):>10} {codes:>14}"]
+    flagged = "" if a.flagged is None else f", {a.flagged:,} with an error code there"
+    extra = f"vs {a.reference}, {a.samples:,} samples{flagged}" + (f"; {a.note}" if a.note else "")
+    lines.append(f"      ({extra})")
+    return lines
+
+
 def fmt_ratio(r: float | None) -> str:
     return "—" if r is None else f"{r:.3g}"
 
@@ -42,12 +69,15 @@ def fmt_target(t: Target | None) -> str:
         return f"{t.text} ({shown})  {t.verdict}"
     if t.unit == "B":
         return f"{t.text} ({fmt_bytes(t.value, True)} over the result)  {t.verdict}"
-    limit = {1 / 3: "1/3", 1 / 20: "1/20"}.get(t.limit, f"{t.limit:g}")
-    return f"{t.text} (ratio {t.op} {limit})  {t.verdict}"
+    return f"{t.text} (ratio {t.op} {_limit(t)})  {t.verdict}"
+
+
+def _limit(t: Target) -> str:
+    return {1 / 3: "1/3", 1 / 20: "1/20", 1 / 1.8: "1/1.8"}.get(t.limit, f"{t.limit:g}")
 
 
 def _header(info: dict) -> list[str]:
-    peers = ", ".join(f"{d} {info.get(d) or 'missing'}" for d in ("sgp4", "skyfield", "hapsira", "numba"))
+    peers = ", ".join(f"{d} {info.get(d) or 'missing'}" for d in PEERS if d in info)
     removed = ", ".join(info["removed_environment"]) or "nothing"
     added = ", ".join(f"{k}={v}" for k, v in info.get("set_environment", {}).items()) or "nothing"
     lines = [
@@ -81,16 +111,26 @@ def text(results: list[Case], info: dict) -> str:
                 out.append(f"      ({row.measured.note})")
             if row.agreement:
                 out.append(f"      result vs ours: {row.agreement}")
+            if row.remark:
+                out.append(f"      {row.remark}")
         for t in case.targets:
             value = fmt_ratio(t.value) if t.unit == "ratio" else ""
             out.append(f"{'  target':<{WIDTH}} {'':>10} {'':>10} {value:>7}  {fmt_target(t)}")
+    if any(case.accuracy for case in results):
+        out.append("── accuracy: largest differences from the reference on the same samples " + "─" * (WIDTH - 42))
+        out.append(f"{'implementation':<{WIDTH - 10}} {'near |Δr|':>10} {'|Δv|':>10} {'deep |Δr|':>10} {'|Δv|':>10} {'codes differ':>14}")
+        for case in results:
+            if case.accuracy:
+                out.append(f"{case.accuracy[0].workload or case.ours.label}:")
+            for a in case.accuracy:
+                out += _accuracy_lines(a)
     mems = [m for case in results for m in case.memory]
     if mems:
         out.append("── peak traced memory (tracemalloc), one call " + "─" * (WIDTH - 15))
         out.append(f"{'call':<{WIDTH}} {'result':>10} {'peak':>10} {'over':>10}  target")
         for m in mems:
             t = memory_target(m)
-            verdict = f"≤ +64 KiB  {t.verdict}" if t else "(peer, for comparison)"
+            verdict = f"≤ +{slack_text(m)}  {t.verdict}" if t else "(peer, for comparison)"
             label = m.label if not m.baseline else "  " + m.label
             out.append(f"{label:<{WIDTH}} {fmt_bytes(m.result):>10} {fmt_bytes(m.peak):>10} {fmt_bytes(m.excess, True):>10}  {verdict}")
     out.append("")
@@ -140,19 +180,28 @@ def markdown(results: list[Case], info: dict) -> str:
         for m in case.memory:
             t = memory_target(m)
             if t:
-                out.append(f"| {_md(m.label)} | peak traced memory ≤ result + 64 KiB | {fmt_bytes(m.excess, True)} | {t.verdict} |")
+                out.append(f"| {_md(m.label)} | peak traced memory ≤ result + {slack_text(m)} | {fmt_bytes(m.excess, True)} | {t.verdict} |")
     out += ["", "## Timings (medians)", "", "| ours | median | peer | median | ratio |", "|---|---:|---|---:|---:|"]
     for case in results:
         for i, row in enumerate(case.peers):
             left = f"{_md(case.ours.label)} | {_md_time(case.ours)}" if i == 0 else " | "
             out.append(f"| {left} | {_md(row.measured.label)} | {_md_time(row.measured)} | {fmt_ratio(row.ratio)} |")
+    accs = [(a.workload or case.ours.label, a) for case in results for a in case.accuracy]
+    if accs:
+        out += ["", "## Accuracy (largest differences from the reference on the same samples)", "",
+                "| workload | implementation | reference | near-Earth \\|Δr\\| | \\|Δv\\| | deep-space \\|Δr\\| | \\|Δv\\| | error codes differ |",
+                "|---|---|---|---:|---:|---:|---:|---:|"]
+        for case_label, a in accs:
+            codes = "—" if a.codes_differ is None else f"{a.codes_differ:,} of {a.samples:,}"
+            note = f" ({_md(a.note)})" if a.note else ""
+            out.append(f"| {_md(case_label)} | {_md(a.label)}{note} | {_md(a.reference)} | {fmt_length(a.near_dr)} | "
+                       f"{fmt_length(a.near_dv, '/s')} | {fmt_length(a.deep_dr)} | {fmt_length(a.deep_dv, '/s')} | {codes} |")
     return "\n".join(out) + "\n"
 
 
 def _target_text(t: Target) -> str:
     if t.unit == "ratio":
-        limit = {1 / 3: "1/3", 1 / 20: "1/20"}.get(t.limit, f"{t.limit:g}")
-        return f"{t.text} (ratio {t.op} {limit})"
+        return f"{t.text} (ratio {t.op} {_limit(t)})"
     return t.text
 
 

@@ -49,7 +49,7 @@ import cases  # noqa: E402
 import report  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
-GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "catalogue")
+GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "catalogue", "sgp4")
 
 
 def machine() -> dict:
@@ -65,7 +65,7 @@ def machine() -> dict:
         "commit": _git("rev-parse", "--short", "HEAD"),
         "tree_clean": _git("status", "--porcelain", "--untracked-files=no", "--", ".") == "",
     }
-    for dist in ("sgp4", "skyfield", "hapsira", "numba"):
+    for dist in ("sgp4", "skyfield", "hapsira", "numba", "astroz", "heyoka", "satkit"):
         try:
             info[dist] = importlib.metadata.version(dist)
         except importlib.metadata.PackageNotFoundError:
@@ -119,6 +119,10 @@ def run(groups) -> list:
         import catalogue_cases
 
         done += catalogue_cases.catalogue_cases(ours)
+    if "sgp4" in groups:
+        import sgp4_cases  # sets SATKIT_OFFLINE before satkit is imported
+
+        done += sgp4_cases.sgp4_cases()
     return done
 
 

@@ -124,6 +124,7 @@ class Memory:
     peak: int | None  # bytes traced at the peak, above the level before the call
     result: int | None  # bytes of the arrays returned
     baseline: bool = False  # a peer's call, shown for comparison only
+    slack: int = 64 * 1024  # bytes the call may allocate besides its result (the target)
 
     @property
     def excess(self) -> int | None:
@@ -132,7 +133,7 @@ class Memory:
         return self.peak - self.result
 
 
-def traced_peak(label: str, call: Callable[[], Any], baseline: bool = False) -> Memory:
+def traced_peak(label: str, call: Callable[[], Any], baseline: bool = False, slack: int = 64 * 1024) -> Memory:
     """Run `call` once under tracemalloc and compare its peak with its result.
 
     NumPy reports its data buffers to tracemalloc, so the result arrays are
@@ -148,10 +149,10 @@ def traced_peak(label: str, call: Callable[[], Any], baseline: bool = False) -> 
         _, peak = tracemalloc.get_traced_memory()
     finally:
         tracemalloc.stop()
-    return Memory(label, peak - before, _nbytes(result), baseline)
+    return Memory(label, peak - before, _nbytes(result), baseline, slack)
 
 
 def _nbytes(result: Any) -> int:
-    if isinstance(result, tuple):
+    if isinstance(result, (tuple, list)):
         return sum(_nbytes(item) for item in result)
     return int(getattr(result, "nbytes", 0))
