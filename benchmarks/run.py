@@ -46,10 +46,11 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import numpy as np  # noqa: E402
 
 import cases  # noqa: E402
+import lanes_cases  # noqa: E402
 import report  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
-GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "catalogue", "sgp4")
+GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "catalogue", "sgp4", "lanes")
 
 
 def machine() -> dict:
@@ -123,6 +124,8 @@ def run(groups) -> list:
         import sgp4_cases  # sets SATKIT_OFFLINE before satkit is imported
 
         done += sgp4_cases.sgp4_cases()
+    if "lanes" in groups:
+        done += lanes_cases.lanes_cases()
     return done
 
 

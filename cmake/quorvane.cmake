@@ -72,3 +72,29 @@ function(quorvane_install_headers)
     install(FILES "${staged}" DESTINATION "quorvane/include/quorvane/${subdir}")
   endforeach()
 endfunction()
+
+# quorvane_isa_sources(<target> <isa> <files...>) compiles <files> for one
+# instruction set and links them into <target>: <isa> is baseline (x86-64),
+# avx2 (-mavx2) or avx512 (-mavx512f -mavx512dq).  Each unit is built with
+# -DQV_SIMD_ISA=<isa>, which puts the lane headers (native/mathtools/simd)
+# in a namespace of that name, so inline functions compiled for a wider set
+# never stand in for the baseline ones at link time.  The same file may be
+# given for several instruction sets (one object library per set); callers
+# choose among them at run time with qv::simd::detect().
+function(quorvane_isa_sources target isa)
+  if(isa STREQUAL "baseline")
+    set(flags)
+  elseif(isa STREQUAL "avx2")
+    set(flags -mavx2)
+  elseif(isa STREQUAL "avx512")
+    set(flags -mavx512f -mavx512dq)
+  else()
+    message(FATAL_ERROR "quorvane_isa_sources: unknown instruction set '${isa}' (baseline, avx2 or avx512)")
+  endif()
+  set(objects ${target}_${isa})
+  add_library(${objects} OBJECT ${ARGN})
+  target_link_libraries(${objects} PRIVATE quorvane_runtime)
+  target_compile_options(${objects} PRIVATE ${QUORVANE_COMPILE_OPTIONS} ${flags})
+  target_compile_definitions(${objects} PRIVATE QV_SIMD_ISA=${isa})
+  target_sources(${target} PRIVATE $<TARGET_OBJECTS:${objects}>)
+endfunction()

@@ -16,20 +16,32 @@
 //   Avx2     four lanes; only in translation units compiled with -mavx2
 //   Avx512   eight lanes; only in translation units compiled with -mavx512f
 //            -mavx512dq
+//   Widest   the widest lane type of the translation unit (one of the above)
 //
 // Every lane type V (M = Mask<V>) offers:
 //   V(double)                    broadcast (for double, the value itself)
 //   load<V>(const double* p)     `Width<V>` consecutive doubles, any alignment
 //   store(double* p, V x)
 //   + - * / between V values and between V and double, unary -, += -= *= /=
-//   < <= > >= == !=              lane-wise comparisons giving M
+//   < <= > >= == !=              lane-wise comparisons giving M (!= holds for
+//                                NaN, the others do not, as in C)
 //   m1 & m2, m1 | m2, !m         mask logic
 //   select(M m, V a, V b)        a where m holds, else b
 //   any(M), all(M)               bool
 //   bits(M)                      unsigned, bit i set where lane i holds
-//   sqrt, abs, floor, min, max   exact per lane
+//   sqrt, abs, floor, min, max   exact per lane; min(a, b) is a where a < b
+//                                holds, else b (max: a > b), as the x86
+//                                instructions, so a NaN in either gives b
 //   sin, cos, sincos(x, &s, &c), atan2(y, x), rem2pi(x), cbrt(x)
 //                                this library's own functions (vmath.hpp)
+//
+// A NaN result is NaN at every width.  Which NaN (sign, payload) may differ
+// between widths only where two NaN operands meet in + - * / (compilers may
+// swap the operands) or floor meets a signalling NaN; the functions of
+// vmath.hpp return the same NaN bits at every width.
+//
+// Mask<double> is bool; Mask<Avx2> and Mask<Avx512> are small wrapper types
+// (of __m256d and __mmask8) so that & | ! mean lane-wise logic.
 //
 // Translation units compiled for different instruction sets each see these
 // headers inside their own inline namespace (QV_SIMD_ISA, set per unit by the
@@ -37,7 +49,9 @@
 // into code that runs on a baseline processor.
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #ifndef QV_SIMD_ISA
 #define QV_SIMD_ISA baseline
@@ -83,5 +97,42 @@ inline double floor(double x) { return std::floor(x); }
 inline double min(double a, double b) { return a < b ? a : b; }
 inline double max(double a, double b) { return a > b ? a : b; }
 
+// Bit-level helpers for this library's functions (vmath.hpp), not for
+// kernels: each is one exact operation per lane on the IEEE encoding.
+namespace detail {
+inline std::uint64_t to_bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+inline double from_bits(std::uint64_t b) { return std::bit_cast<double>(b); }
+inline double bit_and(double a, double b) { return from_bits(to_bits(a) & to_bits(b)); }
+inline double bit_or(double a, double b) { return from_bits(to_bits(a) | to_bits(b)); }
+inline double bit_xor(double a, double b) { return from_bits(to_bits(a) ^ to_bits(b)); }
+// The biased exponent field of x as a double (0 to 2047).
+inline double exponent_field(double x) { return static_cast<double>((to_bits(x) >> 52) & 0x7ff); }
+// 2^k for an integral k in [-1022, 1023].
+inline double pow2(double k) {
+    return from_bits(static_cast<std::uint64_t>(static_cast<std::int64_t>(k) + 1023) << 52);
+}
+}  // namespace detail
+
 }  // namespace QV_SIMD_ISA
 }  // namespace qv::simd
+
+#if defined(__AVX2__)
+#include "mathtools/simd/lanes_avx2.hpp"
+#endif
+#if defined(__AVX512F__) && defined(__AVX512DQ__)
+#include "mathtools/simd/lanes_avx512.hpp"
+#endif
+
+namespace qv::simd {
+inline namespace QV_SIMD_ISA {
+#if defined(__AVX512F__) && defined(__AVX512DQ__)
+using Widest = Avx512;
+#elif defined(__AVX2__)
+using Widest = Avx2;
+#else
+using Widest = double;
+#endif
+}  // namespace QV_SIMD_ISA
+}  // namespace qv::simd
+
+#include "mathtools/simd/vmath.hpp"

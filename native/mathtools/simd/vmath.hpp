@@ -1,27 +1,308 @@
 // The mathematical functions of the lane types (see lanes.hpp).
 //
-// INTERIM: these one-lane versions call the C library so that kernels can be
-// written and checked against references now; they are being replaced by
-// this library's own polynomial versions, written once over every lane type.
+// Each function is written once, as a template over the lane type, from
+// operations that round identically in every register width; the overloads
+// at the end instantiate it for double, Avx2 and Avx512.  Choices a lane
+// makes (quadrant, polynomial, special value) are selections on that lane's
+// own value, never on its neighbours', and the few lanes that need a slow
+// path (huge arguments) take it one lane at a time through the same scalar
+// code in every width.  So a lane's result is a function of its argument
+// alone.  Where a result is NaN it is a NaN argument made quiet, or the
+// invalid-operation NaN of x - x for an infinite x; never a payload that
+// depends on operand order.
+//
+// Accuracy (measured, see docs/decisions.md): sin, cos under 1 ulp for
+// every finite double; fast (vector) for |x| < 1.5 * 2^20 ~ 1.57e6, beyond
+// that a per-lane Payne-Hanek reduction.  atan2 under 1 ulp, C's special
+// values.  rem2pi equals C's fmod(x, 2pi) exactly, 2pi being the double
+// nearest it; vector for |x| < 6.5e6, beyond per lane.  cbrt under 1 ulp.
 #pragma once
 
 #include <cmath>
+#include <limits>
 
+#include "mathtools/simd/constants.hpp"
 #include "mathtools/simd/lanes.hpp"
+#include "mathtools/simd/reduce.hpp"
 
 namespace qv::simd {
 inline namespace QV_SIMD_ISA {
+namespace detail {
 
-inline double sin(double x) { return std::sin(x); }
-inline double cos(double x) { return std::cos(x); }
-inline void sincos(double x, double* s, double* c) {
-    *s = std::sin(x);
-    *c = std::cos(x);
+namespace k = constants;
+inline constexpr double max_finite = std::numeric_limits<double>::max();
+inline constexpr double infinity = std::numeric_limits<double>::infinity();
+inline constexpr double sign_bit = -0.0;
+
+// Nearest integer (ties to even) for |x| < 2^51: 1.5 * 2^52 added and taken
+// away leaves no fraction bits.
+template <class V>
+V round_int(V x) {
+    return (x + 0x1.8p52) - 0x1.8p52;
 }
-inline double atan2(double y, double x) { return std::atan2(y, x); }
-// x - n * 2π with n = trunc(x / 2π): the remainder of C's fmod(x, 2π), sign of x.
-inline double rem2pi(double x) { return std::fmod(x, 6.283185307179586); }
-inline double cbrt(double x) { return std::cbrt(x); }
+
+// s + e = a + b exactly (Knuth).
+template <class V>
+void two_sum(V a, V b, V& s, V& e) {
+    s = a + b;
+    V bb = s - a;
+    e = (a - (s - bb)) + (b - bb);
+}
+
+// p + e = a * b exactly (Dekker, with Veltkamp's split; no fused multiply-add).
+template <class V>
+void two_prod(V a, V b, V& p, V& e) {
+    V ca = a * 134217729.0, cb = b * 134217729.0;
+    V ah = ca - (ca - a), bh = cb - (cb - b);
+    V al = a - ah, bl = b - bh;
+    p = a * b;
+    e = ((ah * bh - p) + ah * bl + al * bh) + al * bl;
+}
+
+// Run f(i) for every lane i set in m, with the lanes stored in arrays.
+template <class V, class F>
+void each_lane(Mask<V> m, F f) {
+    unsigned set = bits(m);
+    for (int i = 0; i < Width<V>; ++i) {
+        if (set >> i & 1u) f(i);
+    }
+}
+
+// ---- sin and cos -----------------------------------------------------------
+
+inline constexpr double trig_fast_limit = 0x1.8p20;
+
+// x = n pi/2 + (hi + lo), |hi + lo| <= pi/4 (plus rounding), q = n mod 4.
+// Below the fast limit n < 2^20, so n times each 33-bit part of pi/2 is
+// exact and so is x - n * pio2_1 (a multiple of ulp(x) no larger than x);
+// the next two parts are taken off with their rounding errors kept.
+template <class V>
+void reduce_pio2(V x, V& hi, V& lo, V& q) {
+    V n = round_int(x * k::inv_pio2);
+    V t = x - n * k::pio2_1;
+    V a, ea, b, eb;
+    two_sum(t, -(n * k::pio2_2), a, ea);
+    two_sum(a, -(n * k::pio2_3), b, eb);
+    V l = (ea + eb) - n * k::pio2_3t;
+    hi = b + l;
+    lo = l - (hi - b);
+    V f = n * 0.25 - round_int(n * 0.25);  // 0, 0.25, +-0.5 or -0.25
+    q = f * 4.0;
+    q = select(q < 0.0, q + 4.0, q);
+    V ax = abs(x);
+    Mask<V> huge = (ax >= trig_fast_limit) & (ax <= max_finite);
+    if (any(huge)) {
+        alignas(64) double xs[Width<V>], hs[Width<V>], ls[Width<V>], qs[Width<V>];
+        store(xs, x);
+        store(hs, hi);
+        store(ls, lo);
+        store(qs, q);
+        each_lane<V>(huge, [&](int i) { qs[i] = reduce_huge(xs[i], &hs[i], &ls[i]); });
+        hi = load<V>(hs);
+        lo = load<V>(ls);
+        q = load<V>(qs);
+    }
+}
+
+// sin(x + y) for |x| <= pi/4, |y| <= ulp(x): the polynomial plus y cos x,
+// summed so that the leading x is added last.
+template <class V>
+V sin_kernel(V x, V y) {
+    const double* c = k::sin_c;
+    V z = x * x, v = z * x;
+    V r = c[1] + z * (c[2] + z * (c[3] + z * (c[4] + z * c[5])));
+    return x - ((z * (0.5 * y - v * r) - y) - v * c[0]);
+}
+
+// cos(x + y) likewise; 1 - x^2/2 is formed with its rounding error kept.
+template <class V>
+V cos_kernel(V x, V y) {
+    const double* c = k::cos_c;
+    V z = x * x;
+    V r = z * (c[0] + z * (c[1] + z * (c[2] + z * (c[3] + z * (c[4] + z * c[5])))));
+    V hz = 0.5 * z, w = 1.0 - hz;
+    return w + (((1.0 - w) - hz) + (z * r - x * y));
+}
+
+template <class V>
+void sincos_impl(V x, V& s, V& c) {
+    V hi, lo, q;
+    reduce_pio2(x, hi, lo, q);
+    V ks = sin_kernel(hi, lo), kc = cos_kernel(hi, lo);
+    Mask<V> odd = (q == 1.0) | (q == 3.0);
+    V sv = select(odd, kc, ks), cv = select(odd, ks, kc);
+    sv = select(q >= 2.0, -sv, sv);
+    cv = select((q == 1.0) | (q == 2.0), -cv, cv);
+    V ax = abs(x);
+    sv = select(ax < 0x1p-26, x, sv);  // sin x = x there, -0 and subnormals kept
+    Mask<V> finite = ax <= max_finite;
+    s = select(finite, sv, x - x);
+    c = select(finite, cv, x - x);
+}
+
+// ---- atan2 -----------------------------------------------------------------
+
+// atan of n/d for 0 <= n <= d, as hi + lo.  The quotient is reduced around
+// c = 0, 1/2 or 1 with atan(n/d) = atan(c) + atan((n - c d)/(d + c n)),
+// whose numerator is exact (Sterbenz) and whose quotient t + t_lo is carried
+// as a double-double: t from one reciprocal, t_lo from the exact remainder,
+// so that neither the rounding of a division nor that of the reciprocal
+// reaches the result.  Needs n/d >= 2^-400 and d in [2^-500, 2^500], which
+// keeps the exact products clear of underflow and overflow.
+template <class V>
+void atan_ratio(V n, V d, V& hi, V& lo) {
+    Mask<V> one = n > d * 0.8125, half = n > d * 0.25;
+    V c = select(one, V(1.0), select(half, V(0.5), V(0.0)));
+    V num = n - c * d;
+    V den, den_lo;
+    two_sum(d, c * n, den, den_lo);
+    V inv = 1.0 / den;
+    V t = num * inv;
+    V p, pe;
+    two_prod(t, den, p, pe);
+    V t_lo = (((num - p) - pe) - t * den_lo) * inv;
+    const double* a = k::atan_c;
+    V z = t * t;
+    V poly = a[5] + z * (a[6] + z * (a[7] + z * a[8]));
+    poly = a[0] + z * (a[1] + z * (a[2] + z * (a[3] + z * (a[4] + z * poly))));
+    V rest = t * z * poly + (t_lo - t_lo * z);  // atan(t + t_lo) - t
+    V base_hi = select(one, V(k::pio4_hi), select(half, V(k::atan_half_hi), V(0.0)));
+    V base_lo = select(one, V(k::pio4_lo), select(half, V(k::atan_half_lo), V(0.0)));
+    V e;
+    two_sum(base_hi, t, hi, e);
+    lo = e + (rest + base_lo);
+}
+
+template <class V>
+V atan2_impl(V y, V x) {
+    V ax = abs(x), ay = abs(y);
+    Mask<V> swap = ay > ax;
+    V num = select(swap, ax, ay), den = select(swap, ay, ax);
+    Mask<V> both_infinite = num == infinity;
+    // Quotients below 2^-400 (zero and infinite denominators among them)
+    // are their own arctangent, the correctly rounded num/den, perhaps
+    // subnormal; these rare lanes take one division each.
+    Mask<V> tiny = (num < den * 0x1p-400) | (num == 0.0);
+    // Elsewhere scale both into [2^-500, 2^500] (exactly, by a power of two).
+    V scale = select(den > 0x1p500, V(0x1p-600), select(den < 0x1p-500, V(0x1p600), V(1.0)));
+    V n = select(both_infinite, V(1.0), num * scale), d = select(both_infinite, V(1.0), den * scale);
+    V hi, lo;
+    atan_ratio(n, d, hi, lo);
+    if (any(tiny)) {
+        alignas(64) double ns[Width<V>], ds[Width<V>], hs[Width<V>], ls[Width<V>];
+        store(ns, num);
+        store(ds, den);
+        store(hs, hi);
+        store(ls, lo);
+        each_lane<V>(tiny, [&](int i) {
+            hs[i] = ns[i] == 0.0 ? 0.0 : ns[i] / ds[i];
+            ls[i] = 0.0;
+        });
+        hi = load<V>(hs);
+        lo = load<V>(ls);
+    }
+    // Quadrants: theta, pi/2 - theta, pi/2 + theta or pi - theta, then the sign of y.
+    Mask<V> x_negative = bit_or(bit_and(x, V(sign_bit)), V(1.0)) < 0.0;  // -0 counts
+    Mask<V> flip = (swap & (!x_negative)) | (x_negative & (!swap));
+    V base_hi = select(swap, V(k::pio2_hi), select(x_negative, V(k::pi_hi), V(0.0)));
+    V base_lo = select(swap, V(k::pio2_lo), select(x_negative, V(k::pi_lo), V(0.0)));
+    hi = select(flip, -hi, hi);
+    lo = select(flip, -lo, lo);
+    V r, e;
+    two_sum(base_hi, hi, r, e);
+    r = r + (e + (base_lo + lo));
+    r = bit_xor(r, bit_and(y, V(sign_bit)));
+    r = select(x != x, x + x, r);
+    return select(y != y, y + y, r);
+}
+
+// ---- rem2pi ----------------------------------------------------------------
+
+inline constexpr double rem_fast_limit = 6.5e6;
+
+// |x| - n 2pi with n = floor(|x| / 2pi): below the limit n < 2^20, so
+// n * two_pi_1 (33 bits) and n * two_pi_2 are exact, |x| - n * two_pi_1 is
+// exact (a multiple of ulp(x) no larger than |x|), and the last subtraction
+// has a representable exact result, so it is exact too.  A quotient off by
+// one leaves a remainder just outside [0, 2pi), put back exactly.
+template <class V>
+V rem2pi_impl(V x) {
+    V ax = abs(x);
+    V v = ax * k::inv_two_pi;
+    V n = round_int(v);
+    n = select(n > v, n - 1.0, n);
+    V r = (ax - n * k::two_pi_1) - n * k::two_pi_2;
+    r = select(r < 0.0, r + k::two_pi, r);
+    r = select(r >= k::two_pi, r - k::two_pi, r);
+    Mask<V> huge = (ax >= rem_fast_limit) & (ax <= max_finite);
+    if (any(huge)) {
+        alignas(64) double as[Width<V>], rs[Width<V>];
+        store(as, ax);
+        store(rs, r);
+        each_lane<V>(huge, [&](int i) { rs[i] = std::fmod(as[i], k::two_pi); });  // exact
+        r = load<V>(rs);
+    }
+    r = bit_or(r, bit_and(x, V(sign_bit)));
+    return select(ax <= max_finite, r, x - x);
+}
+
+// ---- cbrt ------------------------------------------------------------------
+
+// |x| = m 2^(3k + j), m in [1, 2): a polynomial gives cbrt(m 2^j) to 2^-17,
+// rounded to 17 bits y0 so that y0^3 is exact; then with d = w/y0^3 - 1
+// (w - y0^3 exact, Sterbenz), cbrt(w) = y0 (1 + d/3 - d^2/9 + 5 d^3/81).
+template <class V>
+V cbrt_impl(V x) {
+    V ax = abs(x);
+    Mask<V> subnormal = ax < 0x1p-1022;
+    V a = select(subnormal, ax * 0x1p54, ax);
+    V e = exponent_field(a) - 1023.0;
+    V m = bit_or(bit_and(a, V(from_bits(0x000fffffffffffff))), V(1.0));
+    V kk = round_int((e - 1.0) * (1.0 / 3.0));
+    V j = e - 3.0 * kk;
+    const double* c = k::cbrt_c;
+    V y = c[0] + m * (c[1] + m * (c[2] + m * (c[3] + m * c[4])));
+    y = y * select(j == 0.0, V(1.0), select(j == 1.0, V(k::cbrt2), V(k::cbrt4)));
+    V w = m * select(j == 0.0, V(1.0), select(j == 1.0, V(2.0), V(4.0)));
+    V y0 = (y + 0x1p36) - 0x1p36;
+    V y3 = y0 * y0 * y0;
+    V d = (w - y3) / y3;
+    V r = y0 + y0 * (d * (1.0 / 3.0 + d * (-1.0 / 9.0 + d * (5.0 / 81.0))));
+    r = r * pow2(kk - select(subnormal, V(18.0), V(0.0)));
+    r = bit_or(r, bit_and(x, V(sign_bit)));
+    return select((ax == 0.0) | !(ax <= max_finite), x + x, r);
+}
+
+}  // namespace detail
+
+// ---- the functions, for each lane type of this translation unit ------------
+
+#define QV_SIMD_MATH(V)                                                                   \
+    inline V sin(V x) {                                                                   \
+        V s, c;                                                                           \
+        detail::sincos_impl(x, s, c);                                                     \
+        return s;                                                                         \
+    }                                                                                     \
+    inline V cos(V x) {                                                                   \
+        V s, c;                                                                           \
+        detail::sincos_impl(x, s, c);                                                     \
+        return c;                                                                         \
+    }                                                                                     \
+    inline void sincos(V x, V* s, V* c) { detail::sincos_impl(x, *s, *c); }              \
+    inline V atan2(V y, V x) { return detail::atan2_impl(y, x); }                         \
+    /* x - n 2pi, n = trunc(x / 2pi): C's fmod(x, 2pi), sign of x, |r| < 2pi */           \
+    inline V rem2pi(V x) { return detail::rem2pi_impl(x); }                               \
+    inline V cbrt(V x) { return detail::cbrt_impl(x); }
+
+QV_SIMD_MATH(double)
+#if defined(__AVX2__)
+QV_SIMD_MATH(Avx2)
+#endif
+#if defined(__AVX512F__) && defined(__AVX512DQ__)
+QV_SIMD_MATH(Avx512)
+#endif
+
+#undef QV_SIMD_MATH
 
 }  // namespace QV_SIMD_ISA
 }  // namespace qv::simd

@@ -1,0 +1,110 @@
+#include "mathtools/simd/arrays.hpp"
+
+#include <cstring>
+
+namespace qv::simd {
+inline namespace QV_SIMD_ISA {
+
+namespace {
+
+template <class V>
+void step(Op f, const double* a, const double* b, double* out, double* out2) {
+    V x = load<V>(a);
+    switch (f) {
+        case Op::sin: store(out, sin(x)); break;
+        case Op::cos: store(out, cos(x)); break;
+        case Op::sincos: {
+            V s, c;
+            sincos(x, &s, &c);
+            store(out, s);
+            store(out2, c);
+            break;
+        }
+        case Op::atan2: store(out, atan2(x, load<V>(b))); break;
+        case Op::rem2pi: store(out, rem2pi(x)); break;
+        case Op::cbrt: store(out, cbrt(x)); break;
+    }
+}
+
+template <class V>
+V flag(Mask<V> m) {
+    return select(m, V(1.0), V(0.0));
+}
+
+// Rows: a+b, a-b, a*b, a/b, -a, sqrt a, abs a, floor a, min, max, a<b, a<=b,
+// a>b, a>=b, a==b, a!=b, mask logic, compound assignment, mixed scalar
+// operands, and 1 where bits/any/all agree with the lanes of a<b.
+template <class V>
+void primitives_step(const double* a, const double* b, double* out, std::size_t stride) {
+    V x = load<V>(a), y = load<V>(b);
+    int row = 0;
+    auto put = [&](V v) { store(out + stride * row++, v); };
+    put(x + y);
+    put(x - y);
+    put(x * y);
+    put(x / y);
+    put(-x);
+    put(sqrt(x));
+    put(abs(x));
+    put(floor(x));
+    put(min(x, y));
+    put(max(x, y));
+    Mask<V> lt = x < y;
+    put(flag<V>(lt));
+    put(flag<V>(x <= y));
+    put(flag<V>(x > y));
+    put(flag<V>(x >= y));
+    put(flag<V>(x == y));
+    put(flag<V>(x != y));
+    put(flag<V>((lt & (!(x == 0.0))) | (x != x)));
+    V t = x;
+    t += y;
+    t *= y;
+    t -= x;
+    t /= y;
+    put(t);
+    put((2.0 * x - y / 4.0) + 1.0);
+    alignas(64) double lanes[Width<V>];
+    store(lanes, flag<V>(lt));
+    unsigned set = bits(lt);
+    bool agree = any(lt) == (set != 0) && all(lt) == (set == (1u << Width<V>) - 1);
+    for (int i = 0; i < Width<V>; ++i) agree = agree && ((set >> i & 1u) != 0) == (lanes[i] == 1.0);
+    put(V(agree ? 1.0 : 0.0));
+}
+
+}  // namespace
+
+void primitives(const double* a, const double* b, double* out, std::size_t n) {
+    using V = Widest;
+    constexpr std::size_t w = Width<V>;
+    std::size_t i = 0;
+    for (; i + w <= n; i += w) primitives_step<V>(a + i, b + i, out + i, n);
+    if (i == n) return;
+    double ta[w], tb[w], to[primitive_rows * w];
+    for (std::size_t j = 0; j < w; ++j) ta[j] = tb[j] = 1.0;
+    std::size_t rest = n - i;
+    std::memcpy(ta, a + i, rest * sizeof(double));
+    std::memcpy(tb, b + i, rest * sizeof(double));
+    primitives_step<V>(ta, tb, to, w);
+    for (int r = 0; r < primitive_rows; ++r) std::memcpy(out + r * n + i, to + r * w, rest * sizeof(double));
+}
+
+void apply(Op f, const double* a, const double* b, double* out, double* out2, std::size_t n) {
+    using V = Widest;
+    constexpr std::size_t w = Width<V>;
+    std::size_t i = 0;
+    for (; i + w <= n; i += w) step<V>(f, a + i, b ? b + i : nullptr, out + i, out2 ? out2 + i : nullptr);
+    if (i == n) return;
+    // The tail, padded with ones (a harmless argument for every function).
+    double ta[w], tb[w], to[w], to2[w];
+    for (std::size_t j = 0; j < w; ++j) ta[j] = tb[j] = 1.0;
+    std::size_t rest = n - i;
+    std::memcpy(ta, a + i, rest * sizeof(double));
+    if (b) std::memcpy(tb, b + i, rest * sizeof(double));
+    step<V>(f, ta, tb, to, to2);
+    std::memcpy(out + i, to, rest * sizeof(double));
+    if (out2) std::memcpy(out2 + i, to2, rest * sizeof(double));
+}
+
+}  // namespace QV_SIMD_ISA
+}  // namespace qv::simd

@@ -1,0 +1,86 @@
+// Four lanes of doubles in AVX2 registers (see lanes.hpp).  Included by
+// lanes.hpp in translation units compiled with -mavx2.
+#pragma once
+
+#include <immintrin.h>
+
+namespace qv::simd {
+inline namespace QV_SIMD_ISA {
+
+struct Avx2Mask {
+    __m256d m;  // all ones where the lane holds, else all zeros
+};
+
+struct Avx2 {
+    __m256d v;
+    Avx2() = default;
+    Avx2(double x) : v(_mm256_set1_pd(x)) {}
+    Avx2(__m256d x) : v(x) {}
+
+    Avx2& operator+=(Avx2 b) { v = _mm256_add_pd(v, b.v); return *this; }
+    Avx2& operator-=(Avx2 b) { v = _mm256_sub_pd(v, b.v); return *this; }
+    Avx2& operator*=(Avx2 b) { v = _mm256_mul_pd(v, b.v); return *this; }
+    Avx2& operator/=(Avx2 b) { v = _mm256_div_pd(v, b.v); return *this; }
+};
+
+template <>
+struct LaneTraits<Avx2> {
+    static constexpr int width = 4;
+    using Mask = Avx2Mask;
+};
+
+template <>
+inline Avx2 load<Avx2>(const double* p) {
+    return _mm256_loadu_pd(p);
+}
+inline void store(double* p, Avx2 x) { _mm256_storeu_pd(p, x.v); }
+
+inline Avx2 operator+(Avx2 a, Avx2 b) { return _mm256_add_pd(a.v, b.v); }
+inline Avx2 operator-(Avx2 a, Avx2 b) { return _mm256_sub_pd(a.v, b.v); }
+inline Avx2 operator*(Avx2 a, Avx2 b) { return _mm256_mul_pd(a.v, b.v); }
+inline Avx2 operator/(Avx2 a, Avx2 b) { return _mm256_div_pd(a.v, b.v); }
+inline Avx2 operator-(Avx2 a) { return _mm256_xor_pd(a.v, _mm256_set1_pd(-0.0)); }
+
+inline Avx2Mask operator<(Avx2 a, Avx2 b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_LT_OQ)}; }
+inline Avx2Mask operator<=(Avx2 a, Avx2 b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_LE_OQ)}; }
+inline Avx2Mask operator>(Avx2 a, Avx2 b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_GT_OQ)}; }
+inline Avx2Mask operator>=(Avx2 a, Avx2 b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_GE_OQ)}; }
+inline Avx2Mask operator==(Avx2 a, Avx2 b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_EQ_OQ)}; }
+inline Avx2Mask operator!=(Avx2 a, Avx2 b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_NEQ_UQ)}; }
+
+inline Avx2Mask operator&(Avx2Mask a, Avx2Mask b) { return {_mm256_and_pd(a.m, b.m)}; }
+inline Avx2Mask operator|(Avx2Mask a, Avx2Mask b) { return {_mm256_or_pd(a.m, b.m)}; }
+inline Avx2Mask operator!(Avx2Mask a) {
+    return {_mm256_xor_pd(a.m, _mm256_castsi256_pd(_mm256_set1_epi64x(-1)))};
+}
+
+inline Avx2 select(Avx2Mask m, Avx2 a, Avx2 b) { return _mm256_blendv_pd(b.v, a.v, m.m); }
+inline unsigned bits(Avx2Mask m) { return static_cast<unsigned>(_mm256_movemask_pd(m.m)); }
+inline bool any(Avx2Mask m) { return bits(m) != 0; }
+inline bool all(Avx2Mask m) { return bits(m) == 0xf; }
+
+inline Avx2 sqrt(Avx2 x) { return _mm256_sqrt_pd(x.v); }
+inline Avx2 abs(Avx2 x) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), x.v); }
+inline Avx2 floor(Avx2 x) { return _mm256_round_pd(x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC); }
+inline Avx2 min(Avx2 a, Avx2 b) { return _mm256_min_pd(a.v, b.v); }
+inline Avx2 max(Avx2 a, Avx2 b) { return _mm256_max_pd(a.v, b.v); }
+
+namespace detail {
+inline Avx2 bit_and(Avx2 a, Avx2 b) { return _mm256_and_pd(a.v, b.v); }
+inline Avx2 bit_or(Avx2 a, Avx2 b) { return _mm256_or_pd(a.v, b.v); }
+inline Avx2 bit_xor(Avx2 a, Avx2 b) { return _mm256_xor_pd(a.v, b.v); }
+// The field lands in the low mantissa bits of 2^52, which is then subtracted.
+inline Avx2 exponent_field(Avx2 x) {
+    const __m256i two52 = _mm256_set1_epi64x(0x4330000000000000);
+    __m256i e = _mm256_srli_epi64(_mm256_castpd_si256(x.v), 52);
+    e = _mm256_and_si256(e, _mm256_set1_epi64x(0x7ff));
+    return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(e, two52)), _mm256_set1_pd(0x1p52));
+}
+inline Avx2 pow2(Avx2 k) {
+    __m256d biased = _mm256_add_pd(k.v, _mm256_set1_pd(0x1p52 + 1023.0));
+    return _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_castpd_si256(biased), 52));
+}
+}  // namespace detail
+
+}  // namespace QV_SIMD_ISA
+}  // namespace qv::simd
