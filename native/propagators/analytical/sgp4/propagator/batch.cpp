@@ -99,6 +99,14 @@ std::int64_t instant(const Job& job, std::size_t j) noexcept {
     return q <= static_cast<__int128>(nat) || q > static_cast<__int128>(INT64_MAX) ? nat : static_cast<std::int64_t>(q);
 }
 
+RunTimes run_times_for(int lanes) noexcept {
+    switch (lanes) {
+        case 8: return run_times_avx512;
+        case 4: return run_times_avx2;
+        default: return run_times_baseline;
+    }
+}
+
 void run_job(const Job& job, int threads) {
     std::size_t chunks = (job.m + chunk - 1) / chunk;
     std::size_t tiles = job.history ? chunks : job.n * chunks;
