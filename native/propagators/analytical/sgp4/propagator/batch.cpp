@@ -104,9 +104,9 @@ std::int64_t instant(const Job& job, std::size_t j) noexcept {
 
 RunTimes run_times_for(int lanes) noexcept {
     switch (lanes) {
-        case 8: return run_times_avx512;
-        case 4: return run_times_avx2;
-        default: return run_times_baseline;
+        case 8: return loops::avx512::run_times;
+        case 4: return loops::avx2::run_times;
+        default: return loops::baseline::run_times;
     }
 }
 

@@ -18,14 +18,22 @@ namespace qv::sgp4 {
 using RunTimes = void (*)(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
                           std::int8_t* err);
 
-// The loop of each instruction set (kernels.cpp, compiled once per set);
-// every one gives the same bits.
-void run_times_baseline(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
-                        std::int8_t* err) noexcept;
-void run_times_avx2(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
-                    std::int8_t* err) noexcept;
-void run_times_avx512(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
-                      std::int8_t* err) noexcept;
+// The loop of each instruction set (kernels.cpp, compiled once per set, in
+// a namespace named after it); every one gives the same bits.
+namespace loops {
+namespace baseline {
+void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+               std::int8_t* err) noexcept;
+}
+namespace avx2 {
+void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+               std::int8_t* err) noexcept;
+}
+namespace avx512 {
+void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+               std::int8_t* err) noexcept;
+}
+}  // namespace loops
 
 // The loop of the instruction set chosen at run time (qv::simd::detect(),
 // 1, 4 or 8 lanes).

@@ -5,9 +5,6 @@
 #include "propagators/analytical/sgp4/propagator/batch.hpp"
 #include "propagators/analytical/sgp4/propagator/propagate.hpp"
 
-#define QV_SGP4_JOIN2(a, b) a##_##b
-#define QV_SGP4_JOIN(a, b) QV_SGP4_JOIN2(a, b)
-
 namespace qv::sgp4 {
 
 namespace {
@@ -21,8 +18,10 @@ struct Lanes {
 
 }  // namespace
 
-void QV_SGP4_JOIN(run_times, QV_SIMD_ISA)(const Satellite& s, const double* tsince, std::size_t count, double* r,
-                                          double* v, std::int8_t* err) noexcept {
+namespace loops::QV_SIMD_ISA {
+
+void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+               std::int8_t* err) noexcept {
     Resonance<V> resonance;
     for (std::size_t i = 0; i < count; i += W) {
         std::size_t n = count - i < W ? count - i : W;
@@ -44,5 +43,7 @@ void QV_SGP4_JOIN(run_times, QV_SIMD_ISA)(const Satellite& s, const double* tsin
         }
     }
 }
+
+}  // namespace loops::QV_SIMD_ISA
 
 }  // namespace qv::sgp4
