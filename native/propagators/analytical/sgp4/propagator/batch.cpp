@@ -11,8 +11,11 @@ namespace qv::sgp4 {
 namespace {
 
 // Times per tile: small enough that the scratch arrays stay in the first
-// cache level, large enough that a tile outweighs taking it.
+// cache level, large enough that a tile outweighs taking it.  A resonant
+// deep-space set integrates from epoch at the first time of each tile (and
+// resumes within it), so catalogues holding one get longer tiles.
 constexpr std::size_t chunk = 512;
+constexpr std::size_t resonant_chunk = 4096;
 // Below this many samples a call runs on the calling thread alone.
 constexpr std::size_t min_parallel = 8192;
 
@@ -54,8 +57,8 @@ void history_tsince(const Job& job, double x, std::size_t* k, double* ts) {
 }
 
 void history_tile(const Job& job, std::size_t first, std::size_t count) {
-    std::size_t set[chunk];
-    double ts[chunk];
+    std::size_t set[resonant_chunk];
+    double ts[resonant_chunk];
     for (std::size_t j = 0; j < count; ++j) {
         if (job.times)
             history_instant(job, instant(job, first + j), &set[j], &ts[j]);
@@ -75,7 +78,7 @@ void history_tile(const Job& job, std::size_t first, std::size_t count) {
 void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t count) {
     std::size_t at = i * job.m + first;
     const double* ts;
-    double scratch[chunk];
+    double scratch[resonant_chunk];
     if (job.times) {
         for (std::size_t j = 0; j < count; ++j) {
             std::int64_t t = instant(job, first + j);
@@ -99,15 +102,26 @@ std::int64_t instant(const Job& job, std::size_t j) noexcept {
     return q <= static_cast<__int128>(nat) || q > static_cast<__int128>(INT64_MAX) ? nat : static_cast<std::int64_t>(q);
 }
 
+RunTimes run_times_for(int lanes) noexcept {
+    switch (lanes) {
+        case 8: return loops::avx512::run_times;
+        case 4: return loops::avx2::run_times;
+        default: return loops::baseline::run_times;
+    }
+}
+
 void run_job(const Job& job, int threads) {
-    std::size_t chunks = (job.m + chunk - 1) / chunk;
+    bool resonant = false;
+    for (std::size_t i = 0; i < job.n && !resonant; ++i) resonant = job.sats[i].irez != 0;
+    const std::size_t size = resonant ? resonant_chunk : chunk;
+    std::size_t chunks = (job.m + size - 1) / size;
     std::size_t tiles = job.history ? chunks : job.n * chunks;
     std::size_t samples = job.history ? job.m : job.n * job.m;
     if (tiles == 0) return;
     if (samples < min_parallel) threads = 1;
-    parallel_for(tiles, threads, [&job, chunks](std::size_t tile) {
+    parallel_for(tiles, threads, [&job, chunks, size](std::size_t tile) {
         std::size_t i = tile / chunks, c = tile % chunks;
-        std::size_t first = c * chunk, count = std::min(chunk, job.m - first);
+        std::size_t first = c * size, count = std::min(size, job.m - first);
         if (job.history)
             history_tile(job, first, count);
         else

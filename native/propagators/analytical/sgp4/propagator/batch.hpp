@@ -18,14 +18,26 @@ namespace qv::sgp4 {
 using RunTimes = void (*)(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
                           std::int8_t* err);
 
-// The loop of each compiled vector width; every one gives the same bits.
-void run_times_1(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
-                 std::int8_t* err) noexcept;
+// The loop of each instruction set (kernels.cpp, compiled once per set, in
+// a namespace named after it); every one gives the same bits.
+namespace loops {
+namespace baseline {
+void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+               std::int8_t* err) noexcept;
+}
+namespace avx2 {
+void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+               std::int8_t* err) noexcept;
+}
+namespace avx512 {
+void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+               std::int8_t* err) noexcept;
+}
+}  // namespace loops
 
-// Vector widths this build and this processor can run (1, 4, 8), and the
-// loop of one of them (null when it cannot run here).
-int widest_width() noexcept;
-RunTimes run_times_for(int width) noexcept;
+// The loop of the instruction set chosen at run time (qv::simd::detect(),
+// 1, 4 or 8 lanes).
+RunTimes run_times_for(int lanes) noexcept;
 
 // NaT: datetime64's not-a-time.
 inline constexpr std::int64_t nat = INT64_MIN;

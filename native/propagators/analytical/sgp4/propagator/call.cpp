@@ -7,6 +7,7 @@
 // interpreter lock.
 #include <cstring>
 
+#include "mathtools/simd/dispatch.hpp"
 #include "propagators/analytical/sgp4/propagator/module.hpp"
 #include "runtime/numpy_api.hpp"
 #include "runtime/runtime.hpp"
@@ -326,7 +327,9 @@ PyObject* propagate(Sgp4Object* self, PyObject* times, PyObject* tsince, PyObjec
     job.r = static_cast<double*>(PyArray_DATA(arrays[0]));
     job.v = static_cast<double*>(PyArray_DATA(arrays[1]));
     job.err = static_cast<std::int8_t*>(PyArray_DATA(arrays[2]));
-    job.run = sgp4::run_times_for(sgp4::widest_width());
+    // The widest instruction set here (capped by QUORVANE_SIMD_MAX_WIDTH),
+    // read with the interpreter lock held.
+    job.run = sgp4::run_times_for(static_cast<int>(simd::detect()));
     Py_BEGIN_ALLOW_THREADS;
     sgp4::run_job(job, threads);
     Py_END_ALLOW_THREADS;
