@@ -5,6 +5,7 @@
 // full n × m; the outputs are allocated once at their final shape, or the
 // caller's arrays are checked and filled.  The run releases the
 // interpreter lock.
+#include <algorithm>
 #include <cstring>
 
 #include "mathtools/simd/dispatch.hpp"
@@ -269,6 +270,9 @@ PyObject* propagate(Sgp4Object* self, PyObject* times, PyObject* tsince, PyObjec
     }
     int threads = 1;
     if (threads_argument(threads_arg, &threads) < 0) return nullptr;
+    // More threads than processors only adds start-up cost (each call starts
+    // its own); the results do not depend on the count.
+    threads = std::min(threads, available_cpus());
 
     bool many = self->kind == Kind::many;
     Times t;
