@@ -172,6 +172,10 @@ void dscom(double epoch, double ep, double argpp, double tc, double inclp, doubl
 
     s.zmol = std::fmod(4.7199672 + 0.22997150 * day - gam, twopi);
     s.zmos = std::fmod(6.2565837 + 0.017201977 * day, twopi);
+    s.sinzmol = std::sin(s.zmol);
+    s.coszmol = std::cos(s.zmol);
+    s.sinzmos = std::sin(s.zmos);
+    s.coszmos = std::cos(s.zmos);
 
     PeriodicCoefficients sun = periodic_coefficients(c.sun, c.emsq, zes);
     PeriodicCoefficients moon = periodic_coefficients(c.moon, c.emsq, zel);
@@ -222,6 +226,10 @@ void dsinit(const Common& c, double eccsq, double xpidot, Satellite& s) {
     }
 
     if (s.irez == 0) return;
+    for (int k = 0; k < 5; ++k) {
+        s.phase_sin[k] = std::sin(resonance_phases[s.irez - 1][k]);
+        s.phase_cos[k] = std::cos(resonance_phases[s.irez - 1][k]);
+    }
     double theta = std::fmod(s.gsto, twopi);  // at epoch (tc = 0)
     double aonv = std::pow(nm / s.grav.xke, x2o3);
 
