@@ -79,7 +79,9 @@ using Mask = typename LaneTraits<V>::Mask;
 // ---- one lane: plain double ------------------------------------------------
 
 template <class V>
-V load(const double* p);
+V load(const double* p) {
+    return V::load_from(p);
+}
 template <>
 inline double load<double>(const double* p) {
     return *p;
@@ -129,6 +131,7 @@ inline double pow2(double k) {
 #if defined(__AVX512F__) && defined(__AVX512DQ__)
 #include "mathtools/simd/lanes_avx512.hpp"
 #endif
+#include "mathtools/simd/lanes_two.hpp"
 
 namespace qv::simd {
 inline namespace QV_SIMD_ISA {

@@ -342,11 +342,17 @@ V cbrt_impl(V x) {
     inline V cbrt(V x) { return detail::cbrt_impl(x); }
 
 QV_SIMD_MATH(double)
+QV_SIMD_MATH(Two<double>)
+QV_SIMD_MATH(Two<Two<double>>)
 #if defined(__AVX2__)
 QV_SIMD_MATH(Avx2)
+QV_SIMD_MATH(Two<Avx2>)
+QV_SIMD_MATH(Two<Two<Avx2>>)
 #endif
 #if defined(__AVX512F__) && defined(__AVX512DQ__)
 QV_SIMD_MATH(Avx512)
+QV_SIMD_MATH(Two<Avx512>)
+QV_SIMD_MATH(Two<Two<Avx512>>)
 #endif
 
 #undef QV_SIMD_MATH

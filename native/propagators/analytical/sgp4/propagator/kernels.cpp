@@ -1,7 +1,10 @@
 // The sample loop, compiled once per instruction set: runs of times of one
-// element set go through the widest lane type of the unit, the tail padded
-// with its last time (whose lanes are computed and dropped).  Every width
-// gives the same bits (propagate.hpp).
+// element set go through four vectors of the widest lane type of the unit
+// at once (4, 16 or 32 times), the tail padded with its last time (whose
+// lanes are computed and dropped).  A sample is a long chain of dependent
+// steps, so one vector at a time leaves the processor waiting on latencies;
+// four independent ones fill those waits.  Every width gives the same bits
+// (propagate.hpp).
 #include "propagators/analytical/sgp4/propagator/batch.hpp"
 #include "propagators/analytical/sgp4/propagator/propagate.hpp"
 
@@ -9,7 +12,7 @@ namespace qv::sgp4 {
 
 namespace {
 
-using V = lanes::Widest;
+using V = lanes::Two<lanes::Two<lanes::Widest>>;  // four vectors
 constexpr std::size_t W = lanes::Width<V>;
 
 struct Lanes {
