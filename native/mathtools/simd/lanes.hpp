@@ -22,6 +22,10 @@
 //   V(double)                    broadcast (for double, the value itself)
 //   load<V>(const double* p)     `Width<V>` consecutive doubles, any alignment
 //   store(double* p, V x)
+//   store3(double* p, V x, V y, V z)
+//                                x, y, z interleaved: p[3i], p[3i+1], p[3i+2]
+//                                = lane i of x, y, z (rows of three)
+//   store_int8(int8_t* p, V x)   the lanes as int8 (integral values in range)
 //   + - * / between V values and between V and double, unary -, += -= *= /=
 //   < <= > >= == !=              lane-wise comparisons giving M (!= holds for
 //                                NaN, the others do not, as in C)
@@ -87,6 +91,12 @@ inline double load<double>(const double* p) {
     return *p;
 }
 inline void store(double* p, double x) { *p = x; }
+inline void store3(double* p, double x, double y, double z) {
+    p[0] = x;
+    p[1] = y;
+    p[2] = z;
+}
+inline void store_int8(std::int8_t* p, double x) { *p = static_cast<std::int8_t>(x); }
 
 // Without a branch: lanes' conditions follow the data, which a branch
 // predictor cannot.

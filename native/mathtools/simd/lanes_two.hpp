@@ -11,6 +11,8 @@
 // Included by lanes.hpp after the lane types it pairs.
 #pragma once
 
+#include <cstdint>
+
 namespace qv::simd {
 inline namespace QV_SIMD_ISA {
 
@@ -63,6 +65,17 @@ template <class V>
 inline void store(double* p, Two<V> x) {
     store(p, x.a);
     store(p + Width<V>, x.b);
+}
+
+template <class V>
+inline void store3(double* p, Two<V> x, Two<V> y, Two<V> z) {
+    store3(p, x.a, y.a, z.a);
+    store3(p + 3 * Width<V>, x.b, y.b, z.b);
+}
+template <class V>
+inline void store_int8(std::int8_t* p, Two<V> x) {
+    store_int8(p, x.a);
+    store_int8(p + Width<V>, x.b);
 }
 
 template <class V>
