@@ -116,7 +116,17 @@ void initialize(const Elements& el, Gravity gravity, Mode mode, Satellite* sat) 
 // last addition.
 double epoch_days(std::int64_t ns) noexcept;
 
-// Minutes from `epoch_ns` to `t_ns`, from the exact integer difference.
-double minutes_between(std::int64_t epoch_ns, std::int64_t t_ns) noexcept;
+// Minutes from `epoch_ns` to `t_ns`, from the exact integer difference:
+// below 2^53 ns (104 days) that difference is a double and one division
+// rounds the quotient correctly; beyond, whole minutes and the nanoseconds
+// left are converted apart (so no difference overflows).
+double minutes_between_far(std::int64_t epoch_ns, std::int64_t t_ns) noexcept;
+
+inline double minutes_between(std::int64_t epoch_ns, std::int64_t t_ns) noexcept {
+    std::int64_t d;
+    constexpr std::int64_t exact = std::int64_t{1} << 53;
+    if (__builtin_sub_overflow(t_ns, epoch_ns, &d) || d > exact || d < -exact) return minutes_between_far(epoch_ns, t_ns);
+    return static_cast<double>(d) / 60.0e9;
+}
 
 }  // namespace qv::sgp4
