@@ -173,12 +173,26 @@ QV_SIMD_HOT void sincos_impl(V x, V& s, V& c) {
     c = cos_finish(x, q, select(odd, ks, kc));
 }
 
-// sin x and cos x - 1 for |x| <= pi/4, without reduction: the kernels at
-// y = 0, cos x - 1 kept apart from the 1 so that it keeps its relative
-// accuracy for small x.  For turning a known (sin a, cos a) by a small
-// angle x: sin(a + x) = sin a + (sin a (cos x - 1) + cos a sin x).
+// sin x and cos x - 1 for |x| <= pi/4, without reduction: cos x - 1 kept
+// apart from the 1 so that it keeps its relative accuracy for small x.  For
+// turning a known (sin a, cos a) by a small angle x: sin(a + x) = sin a +
+// (sin a (cos x - 1) + cos a sin x).  Up to 2^-10 the Taylor series to x^5
+// and x^6 (the next terms are below 2^-72 relative), beyond it the kernels
+// at y = 0; each lane takes the form its own |x| calls for, and a vector
+// whose lanes all take the short one skips the long one.
+inline constexpr double tiny_turn = 0x1p-10;
+
+template <class V>
+QV_SIMD_HOT void sincosm1_short(V x, V& s, V& cm1) {
+    V z = x * x;
+    s = x + (z * x) * (-1.0 / 6.0 + z * (1.0 / 120.0));
+    cm1 = (z * z) * (1.0 / 24.0 + z * (-1.0 / 720.0)) - 0.5 * z;
+}
+
 template <class V>
 QV_SIMD_HOT void sincosm1_impl(V x, V& s, V& cm1) {
+    Mask<V> tiny = abs(x) <= tiny_turn;
+    if (all(tiny)) return sincosm1_short(x, s, cm1);
     const double* cs = k::sin_c;
     const double* cc = k::cos_c;
     V z = x * x, v = z * x;
@@ -186,6 +200,12 @@ QV_SIMD_HOT void sincosm1_impl(V x, V& s, V& cm1) {
     V rc = z * (cc[0] + z * (cc[1] + z * (cc[2] + z * (cc[3] + z * (cc[4] + z * cc[5])))));
     s = x + (v * cs[0] + z * (v * rs));
     cm1 = z * rc - 0.5 * z;
+    if (any(tiny)) {
+        V ts, tc;
+        sincosm1_short(x, ts, tc);
+        s = select(tiny, ts, s);
+        cm1 = select(tiny, tc, cm1);
+    }
 }
 
 // ---- atan2 -----------------------------------------------------------------
@@ -288,9 +308,7 @@ template <class V>
 template <class V>
 QV_SIMD_HOT V rem2pi_impl(V x) {
     V ax = abs(x);
-    V v = ax * k::inv_two_pi;
-    V n = round_int(v);
-    n = select(n > v, n - 1.0, n);
+    V n = floor(ax * k::inv_two_pi);
     V r = (ax - n * k::two_pi_1) - n * k::two_pi_2;
     r = select(r < 0.0, r + k::two_pi, r);
     r = select(r >= k::two_pi, r - k::two_pi, r);

@@ -11,8 +11,6 @@
 // the published algorithm states them.
 #pragma once
 
-#include <cfloat>
-
 #include "mathtools/simd/lanes.hpp"
 #include "mathtools/simd/vmath.hpp"
 #include "propagators/analytical/sgp4/propagator/sgp4.hpp"
@@ -344,9 +342,11 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     V tempa = 1.0 - s.cc1 * t;
     V tempe = s.bstar * s.cc4 * t;
     V templ = s.t2cof * t2;
+    // sin and cos of the mean anomaly m.mm, near Earth: they give the
+    // eccentric longitude's first guess below.
+    V sinmm(0.0), cosmm(1.0);
+    if (!s.deep) lanes::sincos(xmdf, &sinmm, &cosmm);
     if (!s.simple) {
-        V sinmm, cosmm;
-        lanes::sincos(xmdf, &sinmm, &cosmm);
         V delomg = s.omgcof * t;
         V delmtemp = 1.0 + s.eta * cosmm;
         V delm = s.xmcof * (delmtemp * delmtemp * delmtemp - s.delmo);
@@ -416,11 +416,20 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
 
     // Kepler's equation for the eccentric longitude, at most ten steps,
     // each correction limited to 0.95 rad.
-    // sin and cos of the first guess in full, then of each improved guess by
-    // turning the previous ones through the step just taken.
+    // sin and cos of the first guess u, then of each improved guess by
+    // turning the previous ones through the step just taken.  Near Earth u
+    // is mm + argpp + (no templ + temp xlcof axnl), whole turns aside: the
+    // sum of two angles whose sines and cosines are known, turned by a small
+    // one.
     V u = lanes::rem2pi(xl - p.nodep);
     V eo1 = u, tem5(9999.9), sineo1, coseo1;
-    lanes::sincos(u, &sineo1, &coseo1);
+    if (s.deep) {
+        lanes::sincos(u, &sineo1, &coseo1);
+    } else {
+        sineo1 = sinmm * cosargp + cosmm * sinargp;
+        coseo1 = cosmm * cosargp - sinmm * sinargp;
+        turn_or_eval(sineo1, coseo1, s.no_unkozai * templ + temp * xlcof * axnl, [&] { return u; });
+    }
     for (int ktr = 1; ktr <= 10; ++ktr) {
         M active = lanes::abs(tem5) >= V(1.0e-12);
         if (!lanes::any(active)) break;
@@ -503,9 +512,9 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
 
     // Whatever else went wrong (elements no check above catches) is
     // reported with the first code rather than as a silent NaN.
-    M finite = V(0.0) == V(0.0);
-    for (int k = 0; k < 3; ++k) finite = finite & (lanes::abs(out.r[k]) <= V(DBL_MAX)) & (lanes::abs(out.v[k]) <= V(DBL_MAX));
-    flag(code, !finite, eccentricity);
+    // x * 0 is 0 for finite x and NaN otherwise.
+    V zero = out.r[0] * 0.0 + out.r[1] * 0.0 + out.r[2] * 0.0 + out.v[0] * 0.0 + out.v[1] * 0.0 + out.v[2] * 0.0;
+    flag(code, !(zero == V(0.0)), eccentricity);
     M good = code == V(0.0);
     const V nan(__builtin_nan(""));
     for (int k = 0; k < 3; ++k) {
