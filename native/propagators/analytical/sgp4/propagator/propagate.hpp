@@ -376,18 +376,20 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     flag(code, !((em < V(1.0)) & (em >= V(-0.001))), eccentricity);
     em = lanes::select(em < V(1.0e-6), V(1.0e-6), em);
     V mm = m.mm + s.no_unkozai * templ;
-    V xlm = mm + m.argpm + m.nodem;
-    V nodem = lanes::rem2pi(m.nodem);
-    V argpm = lanes::rem2pi(m.argpm);
-    xlm = lanes::rem2pi(xlm);
-    mm = lanes::rem2pi(xlm - argpm - nodem);
 
     // Lunar-solar periodics and the long-period terms that depend on the
-    // perturbed inclination.
-    Periodic<V> p{em, m.inclm, nodem, argpm, mm, V(s.sinio), V(s.cosio), V(0.0), V(0.0), V(0.0) != V(0.0)};
+    // perturbed inclination.  The periodics need the angles reduced to one
+    // turn; near Earth the node, perigee and mean anomaly enter only through
+    // sines and cosines and through u below, which is reduced itself.
+    Periodic<V> p{em, m.inclm, m.nodem, m.argpm, mm, V(s.sinio), V(s.cosio), V(0.0), V(0.0), V(0.0) != V(0.0)};
     V sinip(s.sinio), cosip(s.cosio), aycof(s.aycof), xlcof(s.xlcof);
     V con41(s.con41), x1mth2(s.x1mth2), x7thm1(s.x7thm1);
     if (s.deep) {
+        V xlm = mm + m.argpm + m.nodem;
+        p.nodep = lanes::rem2pi(m.nodem);
+        p.argpp = lanes::rem2pi(m.argpm);
+        xlm = lanes::rem2pi(xlm);
+        p.mp = lanes::rem2pi(xlm - p.argpp - p.nodep);
         deep_periodics(s, t, p);
         M negative = p.inclp < V(0.0);
         p.inclp = lanes::select(negative, -p.inclp, p.inclp);
@@ -412,24 +414,25 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     V axnl = p.ep * cosargp;
     V temp = 1.0 / (am * (1.0 - p.ep * p.ep));
     V aynl = p.ep * sinargp + temp * aycof;
-    V xl = p.mp + p.argpp + p.nodep + temp * xlcof * axnl;
+    V xlcor = temp * xlcof * axnl;
 
-    // Kepler's equation for the eccentric longitude, at most ten steps,
-    // each correction limited to 0.95 rad.
+    // Kepler's equation for the eccentric longitude u = xl - node (reduced
+    // to one turn), at most ten steps, each correction limited to 0.95 rad.
     // sin and cos of the first guess u, then of each improved guess by
     // turning the previous ones through the step just taken.  Near Earth u
-    // is mm + argpp + (no templ + temp xlcof axnl), whole turns aside: the
-    // sum of two angles whose sines and cosines are known, turned by a small
-    // one.
-    V u = lanes::rem2pi(xl - p.nodep);
-    V eo1 = u, tem5(9999.9), sineo1, coseo1;
+    // is m.mm + argpp + (no templ + xlcor): the sum of two angles whose sines
+    // and cosines are known, turned by a small one.
+    V u, eo1, tem5(9999.9), sineo1, coseo1;
     if (s.deep) {
+        u = lanes::rem2pi((p.mp + p.argpp + p.nodep + xlcor) - p.nodep);
         lanes::sincos(u, &sineo1, &coseo1);
     } else {
+        u = lanes::rem2pi(p.mp + p.argpp + xlcor);
         sineo1 = sinmm * cosargp + cosmm * sinargp;
         coseo1 = cosmm * cosargp - sinmm * sinargp;
-        turn_or_eval(sineo1, coseo1, s.no_unkozai * templ + temp * xlcof * axnl, [&] { return u; });
+        turn_or_eval(sineo1, coseo1, s.no_unkozai * templ + xlcor, [&] { return u; });
     }
+    eo1 = u;
     for (int ktr = 1; ktr <= 10; ++ktr) {
         M active = lanes::abs(tem5) >= V(1.0e-12);
         if (!lanes::any(active)) break;
@@ -453,12 +456,13 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     V pl = am * (1.0 - el2);
     flag(code, !(pl >= V(0.0)), semi_latus);
     V rl = am * (1.0 - ecose);
-    V rdotl = lanes::sqrt(am) * esine / rl;
-    V rvdotl = lanes::sqrt(pl) / rl;
+    V rlinv = 1.0 / rl;
+    V rdotl = lanes::sqrt(am) * esine * rlinv;
+    V rvdotl = lanes::sqrt(pl) * rlinv;
     V betal = lanes::sqrt(1.0 - el2);
     temp = esine / (1.0 + betal);
-    V sinu = am / rl * (sineo1 - aynl - axnl * temp);
-    V cosu = am / rl * (coseo1 - axnl + aynl * temp);
+    V sinu = am * rlinv * (sineo1 - aynl - axnl * temp);
+    V cosu = am * rlinv * (coseo1 - axnl + aynl * temp);
     V sin2u = (cosu + cosu) * sinu;
     V cos2u = 1.0 - 2.0 * sinu * sinu;
     temp = 1.0 / pl;
@@ -470,8 +474,8 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     V dnode = 1.5 * temp2 * cosip * sin2u;
     V xnode = p.nodep + dnode;
     V dinc = 1.5 * temp2 * cosip * sinip * cos2u;
-    V mvt = rdotl - nm * temp1 * x1mth2 * sin2u / g.xke;
-    V rvdot = rvdotl + nm * temp1 * (x1mth2 * cos2u + 1.5 * con41) / g.xke;
+    V mvt = rdotl - nm * temp1 * x1mth2 * sin2u * g.tumin;
+    V rvdot = rvdotl + nm * temp1 * (x1mth2 * cos2u + 1.5 * con41) * g.tumin;
 
     // Orientation vectors, then position and velocity.
     // su = atan2(sinu, cosu) - dsu: its sine and cosine are (sinu, cosu)
