@@ -17,6 +17,8 @@
 //   Avx512   eight lanes; only in translation units compiled with -mavx512f
 //            -mavx512dq
 //   Widest   the widest lane type of the translation unit (one of the above)
+//   Two<V>   twice the lanes of V as two independent halves (lanes_two.hpp),
+//            for kernels bound by the latency of one vector's dependent steps
 //
 // Every lane type V (M = Mask<V>) offers:
 //   V(double)                    broadcast (for double, the value itself)
@@ -36,8 +38,8 @@
 //   sqrt, abs, floor, min, max   exact per lane; min(a, b) is a where a < b
 //                                holds, else b (max: a > b), as the x86
 //                                instructions, so a NaN in either gives b
-//   sin, cos, sincos(x, &s, &c), atan2(y, x), rem2pi(x), cbrt(x)
-//                                this library's own functions (vmath.hpp)
+//   sin, cos, sincos(x, &s, &c), sincosm1(x, &s, &cm1), atan2(y, x),
+//   rem2pi(x), cbrt(x)           this library's own functions (vmath.hpp)
 //
 // A NaN result is NaN at every width.  Which NaN (sign, payload) may differ
 // between widths only where two NaN operands meet in + - * / (compilers may
