@@ -409,6 +409,10 @@ void initialize(const Elements& el, Gravity gravity, Mode mode, Satellite* out) 
     s.ao = ao;
     s.sinio = sinio;
     s.cosio = cosio;
+    s.sinnodeo = std::sin(s.nodeo);
+    s.cosnodeo = std::cos(s.nodeo);
+    s.sinargpo = std::sin(s.argpo);
+    s.cosargpo = std::cos(s.argpo);
     double po = ao * omeosq;
     double con42 = 1.0 - 5.0 * cosio2;
     s.con41 = -con42 - cosio2 - cosio2;

@@ -213,12 +213,15 @@ inline void deep_secular(const Satellite& s, V t, Mean<V>& m, Resonance<V>& stat
 }
 
 // Periodic elements after the lunar-solar periodics, with the sine and
-// cosine of the inclination and, where the Lyddane modification gave the
-// node as the direction of a vector, of the node (`node_known`).
+// cosine of the inclination and those of the node as a known direction
+// (sinnode, cosnode) turned by the angle nodeoff: the epoch node and the
+// node's change since, or, where the Lyddane modification gave the node as
+// the direction of a vector, that direction and 0.  Lanes without
+// `node_known` take the node's sine and cosine in full.
 template <class V>
 struct Periodic {
     V ep, inclp, nodep, argpp, mp;
-    V sinip, cosip, sinnode, cosnode;
+    V sinip, cosip, sinnode, cosnode, nodeoff;
     lanes::Mask<V> node_known;
 };
 
@@ -276,7 +279,6 @@ inline void deep_periodics(const Satellite& s, V t, Periodic<V>& p) {
     // Above 0.2 rad the periodics apply to the elements directly; below,
     // through the Lyddane modification (node and perigee as vector sums).
     auto direct = p.inclp >= V(0.2);
-    p.node_known = V(0.0) != V(0.0);
     V nodep_d = p.nodep, argpp_d = p.argpp, mp_d = p.mp;
     if (lanes::any(direct)) {
         V phs = ph / sinip;
@@ -284,10 +286,11 @@ inline void deep_periodics(const Satellite& s, V t, Periodic<V>& p) {
         argpp_d = p.argpp + pghs;
         nodep_d = p.nodep + phs;
         mp_d = p.mp + pl;
+        p.nodeoff = lanes::select(direct, p.nodeoff + phs, p.nodeoff);
     }
     if (!lanes::all(direct)) {
-        V sinop, cosop;
-        lanes::sincos(p.nodep, &sinop, &cosop);
+        V sinop = p.sinnode, cosop = p.cosnode;
+        turn_or_eval(sinop, cosop, p.nodeoff, [&] { return p.nodep; });
         V alfdp = sinip * sinop;
         V betdp = sinip * cosop;
         V dalf = ph * cosop + pinc * cosip * sinop;
@@ -312,9 +315,10 @@ inline void deep_periodics(const Satellite& s, V t, Periodic<V>& p) {
         // The node is the direction of (alfdp, betdp), whole turns aside.
         V hypot = lanes::sqrt(alfdp * alfdp + betdp * betdp);
         V inv = 1.0 / hypot;
-        p.sinnode = alfdp * inv;
-        p.cosnode = betdp * inv;
-        p.node_known = (!direct) & (hypot >= V(1.0e-150)) & (hypot <= V(1.0e150));
+        p.sinnode = lanes::select(direct, p.sinnode, alfdp * inv);
+        p.cosnode = lanes::select(direct, p.cosnode, betdp * inv);
+        p.nodeoff = lanes::select(direct, p.nodeoff, V(0.0));
+        p.node_known = direct | ((hypot >= V(1.0e-150)) & (hypot <= V(1.0e150)));
     }
     p.nodep = nodep_d;
     p.argpp = argpp_d;
@@ -335,10 +339,13 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
 
     // Secular gravity and atmospheric drag.
     V xmdf = s.mo + s.mdot * t;
-    V argpdf = s.argpo + s.argpdot * t;
-    V nodedf = s.nodeo + s.nodedot * t;
+    V argpoff = s.argpdot * t;  // argument of perigee and node since epoch (secular)
+    V nodeoff = s.nodedot * t;
+    V argpdf = s.argpo + argpoff;
+    V nodedf = s.nodeo + nodeoff;
     V t2 = t * t;
     Mean<V> m{V(s.ecco), argpdf, V(s.inclo), xmdf, nodedf + s.nodecf * t2, V(s.no_unkozai)};
+    nodeoff = nodeoff + s.nodecf * t2;
     V tempa = 1.0 - s.cc1 * t;
     V tempe = s.bstar * s.cc4 * t;
     V templ = s.t2cof * t2;
@@ -353,6 +360,7 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
         V temp = delomg + delm;
         m.mm = xmdf + temp;
         m.argpm = argpdf - temp;
+        argpoff = argpoff - temp;
         V t3 = t2 * t;
         V t4 = t3 * t;
         tempa = tempa - s.d2 * t2 - s.d3 * t3 - s.d4 * t4;
@@ -360,7 +368,10 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
         tempe = tempe + s.bstar * s.cc5 * (sinmm - s.sinmao);
         templ = templ + s.t3cof * t3 + t4 * (s.t4cof + t * s.t5cof);
     }
-    if (s.deep) deep_secular(s, t, m, resonance);
+    if (s.deep) {
+        deep_secular(s, t, m, resonance);
+        nodeoff = nodeoff + s.dnodt * t;
+    }
 
     flag(code, !(m.nm > V(0.0)), mean_motion);
     V am;
@@ -381,7 +392,8 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     // perturbed inclination.  The periodics need the angles reduced to one
     // turn; near Earth the node, perigee and mean anomaly enter only through
     // sines and cosines and through u below, which is reduced itself.
-    Periodic<V> p{em, m.inclm, m.nodem, m.argpm, mm, V(s.sinio), V(s.cosio), V(0.0), V(0.0), V(0.0) != V(0.0)};
+    Periodic<V> p{em,         m.inclm,        m.nodem,           m.argpm, mm, V(s.sinio), V(s.cosio), V(s.sinnodeo),
+                  V(s.cosnodeo), nodeoff, V(0.0) == V(0.0)};
     V sinip(s.sinio), cosip(s.cosio), aycof(s.aycof), xlcof(s.xlcof);
     V con41(s.con41), x1mth2(s.x1mth2), x7thm1(s.x7thm1);
     if (s.deep) {
@@ -409,8 +421,16 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
         x1mth2 = 1.0 - cosisq;
         x7thm1 = 7.0 * cosisq - 1.0;
     }
+    // Near Earth the perigee's sine and cosine are the epoch's turned by its
+    // change since.
     V sinargp, cosargp;
-    lanes::sincos(p.argpp, &sinargp, &cosargp);
+    if (s.deep) {
+        lanes::sincos(p.argpp, &sinargp, &cosargp);
+    } else {
+        sinargp = s.sinargpo;
+        cosargp = s.cosargpo;
+        turn_or_eval(sinargp, cosargp, argpoff, [&] { return p.argpp; });
+    }
     V axnl = p.ep * cosargp;
     V temp = 1.0 / (am * (1.0 - p.ep * p.ep));
     V aynl = p.ep * sinargp + temp * aycof;
@@ -488,15 +508,8 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
                  [&] { return lanes::atan2(sinu, cosu) - dsu; });
     V sini = sinip, cosi = cosip;
     turn_or_eval(sini, cosi, dinc, [&] { return p.inclp + dinc; });
-    V snod, cnod;
-    if (s.deep && lanes::any(p.node_known)) {
-        // The node's from the Lyddane modification, turned by dnode.
-        snod = p.sinnode;
-        cnod = p.cosnode;
-        turn_or_eval(snod, cnod, dnode, !p.node_known, [&] { return xnode; });
-    } else {
-        lanes::sincos(xnode, &snod, &cnod);
-    }
+    V snod = p.sinnode, cnod = p.cosnode;
+    turn_or_eval(snod, cnod, p.nodeoff + dnode, !p.node_known, [&] { return xnode; });
     V xmx = -snod * cosi;
     V xmy = cnod * cosi;
     V ux = xmx * sinsu + cnod * cossu;

@@ -90,7 +90,9 @@ struct Satellite {
     // Mean elements at epoch.
     double ecco, inclo, nodeo, argpo, mo, bstar, no_unkozai;
     double ao;            // (xke / no_unkozai)^(2/3), earth radii
-    double sinio, cosio;  // of the epoch inclination
+    double sinio, cosio;      // of the epoch inclination
+    double sinnodeo, cosnodeo;  // of the epoch node
+    double sinargpo, cosargpo;  // of the epoch argument of perigee
 
     // Near-Earth secular and drag terms.
     double aycof, con41, cc1, cc4, cc5, d2, d3, d4, delmo, eta, argpdot, omgcof, sinmao, t2cof, t3cof, t4cof, t5cof,
