@@ -130,7 +130,9 @@ void paired_agree(const double* a, const double* b, double* flag) {
     using P = Two<V>;
     constexpr int w = Width<P>;
     double one[lane_rows * w], two[lane_rows * w];
-    for (int half = 0; half < 2; ++half) lane_step<V>(a + half * Width<V>, b + half * Width<V>, one + half * Width<V>, w);
+    for (int half = 0; half < 2; ++half) {
+        lane_step<V>(a + half * Width<V>, b + half * Width<V>, one + half * Width<V>, w);
+    }
     lane_step<P>(a, b, two, w);
     for (int i = 0; i < w; ++i) {
         bool same = true;

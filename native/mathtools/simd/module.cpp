@@ -310,7 +310,8 @@ const qv::FunctionDef definitions[] = {
      {"sincos", {"x", "width"}, 2, 1, 1}},
     {"sincosm1",
      "sincosm1(x, *, width=None)\n\nSine and cosine minus one of small angles, |x| <= pi/4 (no argument reduction; "
-     "beyond,\nthe results mean nothing): sin below 1 ulp, cos - 1 below 1.5 ulp of itself; for turning\nknown sines and cosines by a small angle.\n\n"
+     "beyond,\nthe results mean nothing): sin below 1 ulp, cos - 1 below 1.5 ulp of itself; for turning\n"
+     "known sines and cosines by a small angle.\n\n"
      "Parameters\n----------\nx : array_like of float\n    Arguments in radians, |x| <= pi/4.\n"
      "width : int or None\n    Lanes per vector: 1, 4 or 8 (one of widths()); None, the widest.\n\n"
      "Returns\n-------\ntuple of two numpy.ndarray of float64\n    sin x and cos x - 1, shaped as x.\n",

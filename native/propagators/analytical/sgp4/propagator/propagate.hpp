@@ -392,8 +392,8 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     // perturbed inclination.  The periodics need the angles reduced to one
     // turn; near Earth the node, perigee and mean anomaly enter only through
     // sines and cosines and through u below, which is reduced itself.
-    Periodic<V> p{em,         m.inclm,        m.nodem,           m.argpm, mm, V(s.sinio), V(s.cosio), V(s.sinnodeo),
-                  V(s.cosnodeo), nodeoff, V(0.0) == V(0.0)};
+    Periodic<V> p{em,           m.inclm,       m.nodem, m.argpm,         mm, V(s.sinio), V(s.cosio),
+                  V(s.sinnodeo), V(s.cosnodeo), nodeoff, V(0.0) == V(0.0)};
     V sinip(s.sinio), cosip(s.cosio), aycof(s.aycof), xlcof(s.xlcof);
     V con41(s.con41), x1mth2(s.x1mth2), x7thm1(s.x7thm1);
     if (s.deep) {

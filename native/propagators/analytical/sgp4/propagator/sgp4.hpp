@@ -127,7 +127,8 @@ double minutes_between_far(std::int64_t epoch_ns, std::int64_t t_ns) noexcept;
 inline double minutes_between(std::int64_t epoch_ns, std::int64_t t_ns) noexcept {
     std::int64_t d;
     constexpr std::int64_t exact = std::int64_t{1} << 53;
-    if (__builtin_sub_overflow(t_ns, epoch_ns, &d) || d > exact || d < -exact) return minutes_between_far(epoch_ns, t_ns);
+    if (__builtin_sub_overflow(t_ns, epoch_ns, &d) || d > exact || d < -exact)
+        return minutes_between_far(epoch_ns, t_ns);
     return static_cast<double>(d) / 60.0e9;
 }
 
