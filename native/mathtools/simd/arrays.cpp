@@ -13,16 +13,13 @@ void step(Op f, const double* a, const double* b, double* out, double* out2) {
     switch (f) {
         case Op::sin: store(out, sin(x)); break;
         case Op::cos: store(out, cos(x)); break;
-        case Op::sincos: {
-            V s, c;
-            sincos(x, &s, &c);
-            store(out, s);
-            store(out2, c);
-            break;
-        }
+        case Op::sincos:
         case Op::sincosm1: {
             V s, c;
-            sincosm1(x, &s, &c);
+            if (f == Op::sincos)
+                sincos(x, &s, &c);
+            else
+                sincosm1(x, &s, &c);
             store(out, s);
             store(out2, c);
             break;

@@ -95,49 +95,34 @@ inline bool all(TwoMask<V> m) {
     return all(Mask<V>(m.a & m.b));
 }
 
-template <class V>
-inline Two<V> sqrt(Two<V> x) {
-    return {sqrt(x.a), sqrt(x.b)};
-}
-template <class V>
-inline Two<V> abs(Two<V> x) {
-    return {abs(x.a), abs(x.b)};
-}
-template <class V>
-inline Two<V> floor(Two<V> x) {
-    return {floor(x.a), floor(x.b)};
-}
-template <class V>
-inline Two<V> min(Two<V> x, Two<V> y) {
-    return {min(x.a, y.a), min(x.b, y.b)};
-}
-template <class V>
-inline Two<V> max(Two<V> x, Two<V> y) {
-    return {max(x.a, y.a), max(x.b, y.b)};
-}
+// The exact per-lane functions, on each half.
+#define QV_SIMD_TWO_UNARY(f)                \
+    template <class V>                      \
+    inline Two<V> f(Two<V> x) {             \
+        return {f(x.a), f(x.b)};            \
+    }
+#define QV_SIMD_TWO_BINARY(f)                   \
+    template <class V>                          \
+    inline Two<V> f(Two<V> x, Two<V> y) {       \
+        return {f(x.a, y.a), f(x.b, y.b)};      \
+    }
+
+QV_SIMD_TWO_UNARY(sqrt)
+QV_SIMD_TWO_UNARY(abs)
+QV_SIMD_TWO_UNARY(floor)
+QV_SIMD_TWO_BINARY(min)
+QV_SIMD_TWO_BINARY(max)
 
 namespace detail {
-template <class V>
-inline Two<V> bit_and(Two<V> x, Two<V> y) {
-    return {bit_and(x.a, y.a), bit_and(x.b, y.b)};
-}
-template <class V>
-inline Two<V> bit_or(Two<V> x, Two<V> y) {
-    return {bit_or(x.a, y.a), bit_or(x.b, y.b)};
-}
-template <class V>
-inline Two<V> bit_xor(Two<V> x, Two<V> y) {
-    return {bit_xor(x.a, y.a), bit_xor(x.b, y.b)};
-}
-template <class V>
-inline Two<V> exponent_field(Two<V> x) {
-    return {exponent_field(x.a), exponent_field(x.b)};
-}
-template <class V>
-inline Two<V> pow2(Two<V> k) {
-    return {pow2(k.a), pow2(k.b)};
-}
+QV_SIMD_TWO_BINARY(bit_and)
+QV_SIMD_TWO_BINARY(bit_or)
+QV_SIMD_TWO_BINARY(bit_xor)
+QV_SIMD_TWO_UNARY(exponent_field)
+QV_SIMD_TWO_UNARY(pow2)
 }  // namespace detail
+
+#undef QV_SIMD_TWO_UNARY
+#undef QV_SIMD_TWO_BINARY
 
 }  // namespace QV_SIMD_ISA
 }  // namespace qv::simd
