@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "propagators/analytical/sgp4/tle/lines.hpp"
 #include "propagators/analytical/sgp4/tle/validate.hpp"
 #include "state/orbel/kernels.hpp"
 
@@ -48,6 +49,56 @@ void column_text(const char* stored, tle::Column c, std::uint32_t* out) {
     for (; n < c.width; ++n) out[n] = 0;
 }
 
+// column_text of the eight-character international designator: when the
+// field starts with a character that is not blank and holds no NUL, the
+// result is the field up to its last non-blank character, so the eight
+// bytes are masked and widened at once.
+void designator_text(const char* stored, std::uint32_t* out) {
+    const tle::Column c = tle::col::designator;
+    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(stored + c.offset));
+    const __m128i blank = _mm_or_si128(
+        _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+        _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('\t' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('\r' + 1))));
+    const unsigned blanks = static_cast<unsigned>(_mm_movemask_epi8(blank)) & 0xFF;
+    const unsigned nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) & 0xFF;
+    if (nuls != 0 || (blanks & 1) != 0) {
+        column_text(stored, c, out);
+        return;
+    }
+    const int kept = 32 - __builtin_clz(~blanks & 0xFF);  // bytes up to the last non-blank one
+    const std::uint64_t keep = kept == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * kept)) - 1;
+    const __m128i bytes =
+        _mm_and_si128(v, _mm_cvtsi64_si128(static_cast<long long>(keep)));
+    const __m128i words = _mm_unpacklo_epi8(bytes, _mm_setzero_si128());
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(words, _mm_setzero_si128()));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(words, _mm_setzero_si128()));
+}
+
+// Lower-case letters among 16 bytes, as 0xFF bytes.
+inline __m128i lower_case(__m128i v) {
+    return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('z' + 1)));
+}
+
+// A trimmed element line as the fields read it: in place when storing it
+// (store_line) would change none of its first 69 characters (at least that
+// many, none of them lower-case, no byte outside ASCII anywhere: the fields
+// never read further), else stored in `stored`.  Null when a byte lies
+// outside ASCII.  `blocks` receives the line's characters.
+[[gnu::always_inline]] inline const char* line_for_fields(const char* text, std::int64_t length, const char* end, bool strict, char* stored,
+                            tle::lines::Blocks* blocks) {
+    if (!strict && length >= tle::line_size - 1) {
+        *blocks = tle::lines::load(text);
+        bool ascii = tle::lines::plain(*blocks);
+        for (std::int64_t i = tle::line_size - 1; ascii && i < length; ++i) {
+            ascii = static_cast<unsigned char>(text[i]) < 0x80;
+        }
+        if (ascii) return text;
+    }
+    if (!store_line(text, length, end, stored)) return nullptr;
+    *blocks = tle::lines::load(stored);
+    return stored;
+}
+
 }  // namespace
 
 double tra_from_eca(double eca, double ecc) noexcept { return orbel::inl::tra_from_eca<NoPythonErrors>(eca, ecc); }
@@ -70,9 +121,7 @@ bool store_line(const char* text, std::int64_t length, const char* end, char* st
         const __m128i keep = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(n - k < 0 ? 0 : n - k)));
         __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + k)), keep);
         high = _mm_or_si128(high, v);
-        const __m128i lower = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('a' - 1)),
-                                            _mm_cmplt_epi8(v, _mm_set1_epi8('z' + 1)));
-        v = _mm_sub_epi8(v, _mm_and_si128(lower, _mm_set1_epi8(32)));
+        v = _mm_sub_epi8(v, _mm_and_si128(lower_case(v), _mm_set1_epi8(32)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(stored + k), v);
     }
     bool ascii = _mm_movemask_epi8(high) == 0;
@@ -93,43 +142,65 @@ void derive_row(std::size_t i, const Environment& env, const Columns& out) noexc
     out.apg[i] = env.apg_from_sma_ecc(sma, out.ecc[i], env.Re);
 }
 
-SetFault convert_set(const char* data, const char* end, const Line* lines, const Set& s, std::size_t i,
-                     const Environment& env, const Columns& out) noexcept {
-    const Line& l1 = lines[s.line1];
-    const Line& l2 = lines[s.line2];
-    if (!same_satno(data, l1, l2)) return SetFault::satno_mismatch;
-    char line1[stored_size], line2[stored_size];
-    if (!store_line(data + l1.begin, l1.length, end, line1)) return SetFault::non_ascii_line1;
-    if (!store_line(data + l2.begin, l2.length, end, line2)) return SetFault::non_ascii_line2;
+SetFault convert_set(const char* data, const char* end, const Set& s, const Name* names, std::int64_t first_line,
+                     std::size_t i, const Environment& env, const Columns& out) noexcept {
+    const char* text1 = data + s.begin1;
+    const char* text2 = data + s.begin2;
+    if (!same_satno(text1, s.length1, text2, s.length2)) return SetFault::satno_mismatch;
+    char stored1[stored_size], stored2[stored_size];
+    tle::lines::Blocks blocks1, blocks2;
+    const char* line1 = line_for_fields(text1, s.length1, end, env.strict, stored1, &blocks1);
+    if (!line1) return SetFault::non_ascii_line1;
+    const char* line2 = line_for_fields(text2, s.length2, end, env.strict, stored2, &blocks2);
+    if (!line2) return SetFault::non_ascii_line2;
     if (env.strict) {
         tle::Fault fault;
-        if (!tle::validate_lines(line1, static_cast<std::size_t>(l1.length), line2,
-                                 static_cast<std::size_t>(l2.length), &fault)) {
+        if (!tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2,
+                                 static_cast<std::size_t>(s.length2), &fault)) {
             return std::strncmp(fault.message, "line 2", 6) == 0 ? SetFault::strict_line2 : SetFault::strict_line1;
         }
     }
-    const std::int64_t satno = tle::decode_satno(line1 + tle::col::satno.offset, tle::col::satno.width);
+    const std::int64_t satno = tle::satno(line1);
     if (satno < 0) return SetFault::satno;
-    if (!tle::epoch_ns(line1, &out.epoch[i])) return SetFault::epoch;
+    tle::lines::Line1Fields f1;
+    if (tle::lines::line1(line1, tle::lines::masks(blocks1), &f1)) {
+        out.epoch[i] = tle::day_zero_ns[f1.year] + f1.day_ns;
+        out.ndot[i] = f1.ndot;
+        out.nddot[i] = f1.nddot;
+        out.bstar[i] = f1.bstar;
+        out.ephemeris_type[i] = f1.ephemeris_type;
+        out.element_number[i] = f1.element_number;
+    } else {
+        if (!tle::epoch_ns(line1, &out.epoch[i])) return SetFault::epoch;
+        out.ndot[i] = tle::ndot(line1);
+        out.nddot[i] = tle::nddot(line1);
+        out.bstar[i] = tle::bstar(line1);
+        out.ephemeris_type[i] = tle::read_int(line1, tle::col::ephemeris_type);
+        out.element_number[i] = tle::read_int(line1, tle::col::element_number);
+    }
     out.satno[i] = satno;
-    out.line[i] = s.line1 + 1;
-    out.ndot[i] = tle::ndot(line1);
-    out.nddot[i] = tle::nddot(line1);
-    out.bstar[i] = tle::bstar(line1);
-    out.ephemeris_type[i] = tle::read_int(line1, tle::col::ephemeris_type);
-    out.element_number[i] = tle::read_int(line1, tle::col::element_number);
-    out.rev_number[i] = tle::read_int(line2, tle::col::rev_number);
-    column_text(line1, tle::col::classification, out.classification + i);
-    column_text(line1, tle::col::designator, out.designator + i * 8);
+    out.line[i] = first_line + s.line1 + 1;
+    const char classification = line1[tle::col::classification.offset];
+    out.classification[i] = classification == '\0' || is_blank(classification) ? 0 : static_cast<unsigned char>(classification);
+    designator_text(line1, out.designator + i * 8);
     std::uint32_t* name = out.name + static_cast<std::int64_t>(i) * out.name_width;
     std::int64_t chars = 0;
     if (s.name >= 0) {
-        decode_name(data, lines[s.name], name);
-        chars = lines[s.name].chars;
+        decode_name(data, names[s.name], name);
+        chars = names[s.name].chars;
     }
     for (std::int64_t k = chars; k < out.name_width; ++k) name[k] = 0;
 
-    const tle::MeanElements e = tle::mean_elements(line2, env.deg, env.rev, env.day);
+    tle::lines::Line2Fields f2;
+    tle::PublishedElements published;
+    if (tle::lines::line2(line2, tle::lines::masks(blocks2), &f2)) {
+        published = {f2.inc, f2.raa, f2.ecc, f2.arp, f2.mea, f2.mnm};
+        out.rev_number[i] = f2.rev_number;
+    } else {
+        published = tle::published_elements(line2);
+        out.rev_number[i] = tle::read_int(line2, tle::col::rev_number);
+    }
+    const tle::MeanElements e = tle::si_elements(published, env.deg, env.rev, env.day);
     out.inc[i] = e.inc;
     out.raa[i] = e.raa;
     out.ecc[i] = e.ecc;
@@ -140,13 +211,11 @@ SetFault convert_set(const char* data, const char* end, const Line* lines, const
     return SetFault::none;
 }
 
-void strict_fault(const char* data, const char* end, const Line* lines, const Set& s, tle::Fault* fault) noexcept {
-    const Line& l1 = lines[s.line1];
-    const Line& l2 = lines[s.line2];
+void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept {
     char line1[stored_size], line2[stored_size];
-    store_line(data + l1.begin, l1.length, end, line1);
-    store_line(data + l2.begin, l2.length, end, line2);
-    tle::validate_lines(line1, static_cast<std::size_t>(l1.length), line2, static_cast<std::size_t>(l2.length), fault);
+    store_line(data + s.begin1, s.length1, end, line1);
+    store_line(data + s.begin2, s.length2, end, line2);
+    tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2, static_cast<std::size_t>(s.length2), fault);
 }
 
 }  // namespace qv::catalogue

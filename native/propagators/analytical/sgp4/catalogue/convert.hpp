@@ -61,10 +61,11 @@ enum class SetFault : std::uint8_t {
     strict_line2,
 };
 
-// Convert set `s` into row `row`.  On a fault the row holds unspecified
-// values and the fault is returned.
-SetFault convert_set(const char* data, const char* end, const Line* lines, const Set& s, std::size_t row,
-                     const Environment& env, const Columns& out) noexcept;
+// Convert set `s` of a piece into row `row`; `names` are the piece's names
+// and `first_line` the lines before it.  On a fault the row holds
+// unspecified values and the fault is returned.
+SetFault convert_set(const char* data, const char* end, const Set& s, const Name* names, std::int64_t first_line,
+                     std::size_t row, const Environment& env, const Columns& out) noexcept;
 
 // The derived elements of row `row` from its six mean elements (already in
 // the columns): sma, orp, eca, tra, pge, apg, in the record's order.
@@ -80,6 +81,6 @@ inline constexpr int stored_size = 80;
 bool store_line(const char* text, std::int64_t length, const char* end, char* stored) noexcept;
 
 // The strict validation's message for a set that failed it.
-void strict_fault(const char* data, const char* end, const Line* lines, const Set& s, tle::Fault* fault) noexcept;
+void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept;
 
 }  // namespace qv::catalogue
