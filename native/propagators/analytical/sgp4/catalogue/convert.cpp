@@ -131,18 +131,29 @@ bool store_line(const char* text, std::int64_t length, const char* end, char* st
     return ascii;
 }
 
-void derive_row(std::size_t i, const Environment& env, const Columns& out) noexcept {
+namespace {
+// The derived elements in two halves: the semi-major axis, period and
+// eccentric anomaly, then the true anomaly and the altitudes.
+inline void derive_begin(std::size_t i, const Environment& env, const Columns& out) noexcept {
     const double sma = env.sma_from_mnm(out.mnm[i], env.GM);
     out.sma[i] = sma;
     out.orp[i] = env.orp_from_sma(sma, env.GM);
-    const double eca = env.eca_from_mea(out.mea[i], out.ecc[i]);
-    out.eca[i] = eca;
-    out.tra[i] = tra_from_eca(eca, out.ecc[i]);
-    out.pge[i] = env.pge_from_sma_ecc(sma, out.ecc[i], env.Re);
-    out.apg[i] = env.apg_from_sma_ecc(sma, out.ecc[i], env.Re);
+    out.eca[i] = env.eca_from_mea(out.mea[i], out.ecc[i]);
+}
+inline void derive_end(std::size_t i, const Environment& env, const Columns& out) noexcept {
+    out.tra[i] = tra_from_eca(out.eca[i], out.ecc[i]);
+    out.pge[i] = env.pge_from_sma_ecc(out.sma[i], out.ecc[i], env.Re);
+    out.apg[i] = env.apg_from_sma_ecc(out.sma[i], out.ecc[i], env.Re);
+}
+}  // namespace
+
+void derive_row(std::size_t i, const Environment& env, const Columns& out) noexcept {
+    derive_begin(i, env, out);
+    derive_end(i, env, out);
 }
 
-SetFault convert_set(const char* data, const char* end, const Set& s, const Name* names, std::int64_t first_line,
+namespace {
+SetFault parse_set(const char* data, const char* end, const Set& s, const Name* names, std::int64_t first_line,
                      std::size_t i, const Environment& env, const Columns& out) noexcept {
     const char* text1 = data + s.begin1;
     const char* text2 = data + s.begin2;
@@ -207,8 +218,32 @@ SetFault convert_set(const char* data, const char* end, const Set& s, const Name
     out.arp[i] = e.arp;
     out.mea[i] = e.mea;
     out.mnm[i] = e.mnm;
-    derive_row(i, env, out);
     return SetFault::none;
+}
+}  // namespace
+
+SetFault convert_set(const char* data, const char* end, const Set& s, const Name* names, std::int64_t first_line,
+                     std::size_t i, const Environment& env, const Columns& out) noexcept {
+    const SetFault f = parse_set(data, end, s, names, first_line, i, env, out);
+    if (f == SetFault::none) derive_row(i, env, out);
+    return f;
+}
+
+void convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
+                  std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
+                  std::uint8_t* faults) noexcept {
+    if (n == 0) return;
+    faults[0] = static_cast<std::uint8_t>(parse_set(data, end, sets[0], names, first_line, first_row, env, out));
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t row = first_row + j;
+        const bool ok = faults[j] == 0;
+        if (ok) derive_begin(row, env, out);
+        if (j + 1 < n) {
+            faults[j + 1] =
+                static_cast<std::uint8_t>(parse_set(data, end, sets[j + 1], names, first_line, row + 1, env, out));
+        }
+        if (ok) derive_end(row, env, out);
+    }
 }
 
 void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept {

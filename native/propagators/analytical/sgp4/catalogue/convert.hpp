@@ -67,6 +67,14 @@ enum class SetFault : std::uint8_t {
 SetFault convert_set(const char* data, const char* end, const Set& s, const Name* names, std::int64_t first_line,
                      std::size_t row, const Environment& env, const Columns& out) noexcept;
 
+// Convert the n sets of a piece into rows first_row, ...; faults[j] receives
+// the fault of set j.  The derived elements of one set are computed while
+// the next set is read (the kernels' long dependency chains leave room for
+// that work).
+void convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
+                  std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
+                  std::uint8_t* faults) noexcept;
+
 // The derived elements of row `row` from its six mean elements (already in
 // the columns): sma, orp, eca, tra, pge, apg, in the record's order.
 void derive_row(std::size_t row, const Environment& env, const Columns& out) noexcept;

@@ -372,11 +372,8 @@ PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     const char* end = text.data + text.size;
     parallel_for(text.pieces.size(), threads_for(text.sets, parallel_rows, threads), [&](std::size_t k) {
         const Piece& p = text.pieces[k];
-        for (std::size_t j = 0; j < p.sets.size(); ++j) {
-            const std::size_t row = p.first_row + j;
-            faults[row] = static_cast<std::uint8_t>(
-                convert_set(text.data, end, p.sets[j], p.names.data(), p.first_line, row, env, table.columns));
-        }
+        convert_sets(text.data, end, p.sets.data(), p.sets.size(), p.names.data(), p.first_line, p.first_row, env,
+                     table.columns, faults.get() + p.first_row);
     });
     for (std::size_t i = 0; i < text.sets && !any; ++i) any = faults[i] != 0;
     Py_END_ALLOW_THREADS
