@@ -109,7 +109,7 @@ public:
 
     // Line `index` of the piece, [begin, end) without its line end.  False
     // when scanning must stop (a fault under raise, or no memory).
-    bool line(const char* begin, const char* end, std::int64_t index) noexcept {
+    [[gnu::always_inline]] bool line(const char* begin, const char* end, std::int64_t index) noexcept {
         trim(begin, end);
         switch (classify(begin, end - begin)) {
             case Kind::blank:
@@ -235,7 +235,7 @@ std::size_t sync_point(const char* data, std::size_t from, std::size_t size) noe
 
 }  // namespace
 
-bool same_satno(const char* one, std::int64_t length1, const char* two, std::int64_t length2) noexcept {
+bool same_satno_text(const char* one, std::int64_t length1, const char* two, std::int64_t length2) noexcept {
     if (length1 >= 7 && length2 >= 7 && std::memcmp(one + 2, two + 2, 5) == 0) return true;
     char a[6], b[6];
     satno_field(one, length1, a);

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "propagators/analytical/sgp4/catalogue/scratch.hpp"
@@ -87,7 +88,16 @@ void scan_piece(const char* data, bool skip, bool check_satno, bool last, Piece*
 
 // The satellite-number fields of two element lines agree: the same five
 // bytes, or the same text once trimmed and upper-cased.
-bool same_satno(const char* one, std::int64_t length1, const char* two, std::int64_t length2) noexcept;
+bool same_satno_text(const char* one, std::int64_t length1, const char* two, std::int64_t length2) noexcept;
+inline bool same_satno(const char* one, std::int64_t length1, const char* two, std::int64_t length2) noexcept {
+    if (length1 >= 8 && length2 >= 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, one, 8);
+        std::memcpy(&b, two, 8);
+        if (((a ^ b) & 0x00FFFFFFFFFF0000ull) == 0) return true;  // characters 3-7
+    }
+    return same_satno_text(one, length1, two, length2);
+}
 
 // The satellite-number field (columns 3-7) of a trimmed element line,
 // trimmed and upper-cased, as text in `out` (at most 5 characters and NUL).

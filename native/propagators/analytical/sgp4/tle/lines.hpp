@@ -37,6 +37,14 @@ struct Blocks {
 // Every character is ASCII and none is a lower-case letter: storing the line
 // the way the record does (upper-cased) would leave it as it is.
 [[gnu::always_inline]] inline bool plain(const Blocks& b) noexcept {
+    // Usually every character lies below 'a' (and so below 0x80): the
+    // largest byte tells at once.
+    __m128i top = b.block[0];
+    for (int k = 1; k < 5; ++k) top = _mm_max_epu8(top, b.block[k]);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(top, _mm_set1_epi8('a' - 1)), _mm_set1_epi8('a' - 1))) ==
+        0xFFFF) {
+        return true;
+    }
     __m128i bad = _mm_setzero_si128();
     for (const __m128i v : b.block) {
         // v - 'a' below 26 (unsigned), tested as a signed comparison after
@@ -136,19 +144,46 @@ inline constexpr Layout line1_high{bits({60, 62, 67}, 53) | range(54, 58, 53), r
     return (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFFull;
 }
 
-// "bbD.DDDD" at p as layouts::angle reads it.
-[[gnu::always_inline]] inline double angle(const char* p) noexcept {
-    const std::uint64_t v = values8(p);
-    const std::uint64_t w = ((v & 0xFFFFFF) << 8) | (v & 0xFFFFFFFF00000000ull);
-    return layouts::to_double(number8(w)) / layouts::powers_of_ten[4];
+// The numbers of two sets of eight digit values at once (SSE2): pairs of
+// digits, then of pairs, then of quadruples, each by one multiply-add of
+// 16-bit lanes; exact, the same integers as number8.  Lanes 0 and 1 of the
+// result hold a's and b's number.
+[[gnu::always_inline]] inline __m128i number8x2(std::uint64_t a, std::uint64_t b) noexcept {
+    const __m128i v = _mm_set_epi64x(static_cast<long long>(b), static_cast<long long>(a));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i tens = _mm_set1_epi32(0x0001000A);  // 16-bit lanes 10, 1, 10, 1, ...
+    const __m128i two = _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(v, zero), tens),
+                                        _mm_madd_epi16(_mm_unpackhi_epi8(v, zero), tens));
+    const __m128i four = _mm_madd_epi16(two, _mm_set1_epi32(0x00010064));  // 100, 1
+    return _mm_madd_epi16(_mm_packs_epi32(four, four), _mm_set1_epi32(0x00012710));  // 10000, 1
 }
 
-// "SDDDDDSE" at p as layouts::assumed_decimal reads it.
-[[gnu::always_inline]] inline double assumed_decimal(const char* p) noexcept {
-    const std::uint64_t w = ((values8(p) >> 8) & 0xFFFFFFFFFFull) << 24;
+// The digit values of "bbD.DDDD" at p without the point.
+[[gnu::always_inline]] inline std::uint64_t angle_values(const char* p) noexcept {
+    const std::uint64_t v = values8(p);
+    return ((v & 0xFFFFFF) << 8) | (v & 0xFFFFFFFF00000000ull);
+}
+
+// Two numbers of number8x2 as doubles, divided by the given powers of ten
+// (packed division is correctly rounded per lane: the bits of the scalar
+// division).
+[[gnu::always_inline]] inline __m128d scaled(__m128i numbers, int power_a, int power_b) noexcept {
+    return _mm_div_pd(_mm_cvtepi32_pd(numbers),
+                      _mm_set_pd(layouts::powers_of_ten[power_b], layouts::powers_of_ten[power_a]));
+}
+
+// "SDDDDDSE" at p as layouts::assumed_decimal reads it: the digit values of
+// the mantissa, and the power of ten.
+[[gnu::always_inline]] inline std::uint64_t mantissa_values(const char* p) noexcept {
+    return ((values8(p) >> 8) & 0xFFFFFFFFFFull) << 24;
+}
+[[gnu::always_inline]] inline int power_of_ten(const char* p) noexcept {
     const int exponent = p[7] - '0';
-    const int power = -5 + (p[6] == '-' ? -exponent : exponent);
-    double value = layouts::to_double(number8(w));
+    return -5 + (p[6] == '-' ? -exponent : exponent);
+}
+[[gnu::always_inline]] inline double assumed_decimal(const char* p, std::uint32_t mantissa) noexcept {
+    const int power = power_of_ten(p);
+    double value = layouts::to_double(mantissa);
     value = power < 0 ? value / layouts::powers_of_ten[-power] : value * layouts::powers_of_ten[power];
     return p[0] == '-' ? -value : value;
 }
@@ -161,13 +196,17 @@ struct Line2Fields {
 // The fields of line 2 when all have their layout.
 [[gnu::always_inline]] inline bool line2(const char* line, const Masks& m, Line2Fields* out) noexcept {
     if (!line2_matches(line, m)) return false;
-    out->inc = angle(line + 8);
-    out->raa = angle(line + 17);
-    out->ecc = layouts::to_double(number8(values8(line + 25) & ~std::uint64_t{0xFF})) / layouts::powers_of_ten[7];
-    out->arp = angle(line + 34);
-    out->mea = angle(line + 43);
+    const __m128d node = scaled(number8x2(angle_values(line + 8), angle_values(line + 17)), 4, 4);
+    const __m128d perigee = scaled(number8x2(angle_values(line + 34), angle_values(line + 43)), 4, 4);
+    const __m128i last = number8x2(values8(line + 25) & ~std::uint64_t{0xFF}, values8(line + 55));
+    _mm_storel_pd(&out->inc, node);
+    _mm_storeh_pd(&out->raa, node);
+    _mm_storel_pd(&out->arp, perigee);
+    _mm_storeh_pd(&out->mea, perigee);
+    out->ecc = layouts::to_double(static_cast<std::uint32_t>(_mm_cvtsi128_si32(last))) / layouts::powers_of_ten[7];
     const std::uint64_t whole = (line[52] & 0x0F) * 10 + (line[53] & 0x0F);
-    out->mnm = layouts::to_double(whole * 100'000'000 + number8(values8(line + 55))) / layouts::powers_of_ten[8];
+    const auto fraction = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(last, 4)));
+    out->mnm = layouts::to_double(whole * 100'000'000 + fraction) / layouts::powers_of_ten[8];
     out->rev_number = static_cast<int>(number8(values8(line + 60) & 0xFFFFFFFFFF000000ull));
     return true;
 }
@@ -185,11 +224,26 @@ struct Line1Fields {
     if (!line1_matches(line, m)) return false;
     out->year = (line[18] & 0x0F) * 10 + (line[19] & 0x0F);
     const std::int64_t day = (line[20] & 0x0F) * 100 + (line[21] & 0x0F) * 10 + (line[22] & 0x0F);
-    out->day_ns = day * 86'400'000'000'000 + static_cast<std::int64_t>(number8(values8(line + 24))) * 864'000;
-    const double ndot = layouts::to_double(number8(values8(line + 35))) / layouts::powers_of_ten[8];
+    const __m128i fractions = number8x2(values8(line + 24), values8(line + 35));
+    const auto day_fraction = static_cast<std::uint32_t>(_mm_cvtsi128_si32(fractions));
+    out->day_ns = day * 86'400'000'000'000 + static_cast<std::int64_t>(day_fraction) * 864'000;
+    const auto ndot_digits = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(fractions, 4)));
+    const double ndot = layouts::to_double(ndot_digits) / layouts::powers_of_ten[8];
     out->ndot = line[33] == '-' ? -ndot : ndot;
-    out->nddot = assumed_decimal(line + 44);
-    out->bstar = assumed_decimal(line + 53);
+    const __m128i mantissas = number8x2(mantissa_values(line + 44), mantissa_values(line + 53));
+    const int nddot_power = power_of_ten(line + 44), bstar_power = power_of_ten(line + 53);
+    if (nddot_power < 0 && bstar_power < 0) {
+        // Both divided at once; the signs are exact either way.
+        const __m128d values = scaled(mantissas, -nddot_power, -bstar_power);
+        const __m128d signs = _mm_set_pd(line[53] == '-' ? -0.0 : 0.0, line[44] == '-' ? -0.0 : 0.0);
+        const __m128d signed_values = _mm_xor_pd(values, signs);
+        _mm_storel_pd(&out->nddot, signed_values);
+        _mm_storeh_pd(&out->bstar, signed_values);
+    } else {
+        out->nddot = assumed_decimal(line + 44, static_cast<std::uint32_t>(_mm_cvtsi128_si32(mantissas)));
+        out->bstar =
+            assumed_decimal(line + 53, static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(mantissas, 4))));
+    }
     out->ephemeris_type = line[62] & 0x0F;
     out->element_number = static_cast<int>(number8(values8(line + 60) & 0xFFFFFFFF00000000ull));
     return true;
