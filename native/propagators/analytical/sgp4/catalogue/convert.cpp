@@ -67,8 +67,7 @@ void designator_text(const char* stored, std::uint32_t* out) {
     }
     const int kept = 32 - __builtin_clz(~blanks & 0xFF);  // bytes up to the last non-blank one
     const std::uint64_t keep = kept == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * kept)) - 1;
-    const __m128i bytes =
-        _mm_and_si128(v, _mm_cvtsi64_si128(static_cast<long long>(keep)));
+    const __m128i bytes = _mm_and_si128(v, _mm_cvtsi64_si128(static_cast<long long>(keep)));
     const __m128i words = _mm_unpacklo_epi8(bytes, _mm_setzero_si128());
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(words, _mm_setzero_si128()));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(words, _mm_setzero_si128()));
@@ -84,8 +83,8 @@ inline __m128i lower_case(__m128i v) {
 // many, none of them lower-case, no byte outside ASCII anywhere: the fields
 // never read further), else stored in `stored`.  Null when a byte lies
 // outside ASCII.  `blocks` receives the line's characters.
-[[gnu::always_inline]] inline const char* line_for_fields(const char* text, std::int64_t length, const char* end, bool strict, char* stored,
-                            tle::lines::Blocks* blocks) {
+[[gnu::always_inline]] inline const char* line_for_fields(const char* text, std::int64_t length, const char* end,
+                                                          bool strict, char* stored, tle::lines::Blocks* blocks) {
     if (!strict && length >= tle::line_size - 1) {
         *blocks = tle::lines::load(text);
         bool ascii = tle::lines::plain(*blocks);
@@ -153,54 +152,43 @@ void derive_row(std::size_t i, const Environment& env, const Columns& out) noexc
 }
 
 namespace {
-SetFault parse_set(const char* data, const char* end, const Set& s, const Name* names, std::int64_t first_line,
-                     std::size_t i, const Environment& env, const Columns& out) noexcept {
+
+// A set being read: its two lines as the fields read them.
+struct Reading {
+    char stored1[stored_size], stored2[stored_size];
+    const char* line1;
+    bool layout1;  // line 1 has its published layout
+};
+
+// The first half of reading set `s` into row i: every check that can fail,
+// the epoch and the elements of line 2 (what the derived elements need).
+[[gnu::always_inline]] inline SetFault read_first(const char* data, const char* end, const Set& s, std::size_t i,
+                                                  const Environment& env, const Columns& out, Reading& r) noexcept {
     const char* text1 = data + s.begin1;
     const char* text2 = data + s.begin2;
     if (!same_satno(text1, s.length1, text2, s.length2)) return SetFault::satno_mismatch;
-    char stored1[stored_size], stored2[stored_size];
     tle::lines::Blocks blocks1, blocks2;
-    const char* line1 = line_for_fields(text1, s.length1, end, env.strict, stored1, &blocks1);
+    const char* line1 = line_for_fields(text1, s.length1, end, env.strict, r.stored1, &blocks1);
     if (!line1) return SetFault::non_ascii_line1;
-    const char* line2 = line_for_fields(text2, s.length2, end, env.strict, stored2, &blocks2);
+    const char* line2 = line_for_fields(text2, s.length2, end, env.strict, r.stored2, &blocks2);
     if (!line2) return SetFault::non_ascii_line2;
     if (env.strict) {
         tle::Fault fault;
-        if (!tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2,
-                                 static_cast<std::size_t>(s.length2), &fault)) {
+        if (!tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2, static_cast<std::size_t>(s.length2),
+                                 &fault)) {
             return std::strncmp(fault.message, "line 2", 6) == 0 ? SetFault::strict_line2 : SetFault::strict_line1;
         }
     }
     const std::int64_t satno = tle::satno(line1);
     if (satno < 0) return SetFault::satno;
-    tle::lines::Line1Fields f1;
-    if (tle::lines::line1(line1, tle::lines::masks(blocks1), &f1)) {
-        out.epoch[i] = tle::day_zero_ns[f1.year] + f1.day_ns;
-        out.ndot[i] = f1.ndot;
-        out.nddot[i] = f1.nddot;
-        out.bstar[i] = f1.bstar;
-        out.ephemeris_type[i] = f1.ephemeris_type;
-        out.element_number[i] = f1.element_number;
-    } else {
-        if (!tle::epoch_ns(line1, &out.epoch[i])) return SetFault::epoch;
-        out.ndot[i] = tle::ndot(line1);
-        out.nddot[i] = tle::nddot(line1);
-        out.bstar[i] = tle::bstar(line1);
-        out.ephemeris_type[i] = tle::read_int(line1, tle::col::ephemeris_type);
-        out.element_number[i] = tle::read_int(line1, tle::col::element_number);
+    r.line1 = line1;
+    r.layout1 = tle::lines::line1_matches(line1, tle::lines::masks(blocks1));
+    if (r.layout1) {
+        out.epoch[i] = tle::day_zero_ns[tle::lines::line1_year(line1)] + tle::lines::line1_day_ns(line1);
+    } else if (!tle::epoch_ns(line1, &out.epoch[i])) {
+        return SetFault::epoch;
     }
     out.satno[i] = satno;
-    out.line[i] = first_line + s.line1 + 1;
-    const char classification = line1[tle::col::classification.offset];
-    out.classification[i] = classification == '\0' || is_blank(classification) ? 0 : static_cast<unsigned char>(classification);
-    designator_text(line1, out.designator + i * 8);
-    std::uint32_t* name = out.name + static_cast<std::int64_t>(i) * out.name_width;
-    std::int64_t chars = 0;
-    if (s.name >= 0) {
-        decode_name(data, names[s.name], name);
-        chars = names[s.name].chars;
-    }
-    for (std::int64_t k = chars; k < out.name_width; ++k) name[k] = 0;
 
     tle::lines::Line2Fields f2;
     tle::PublishedElements published;
@@ -220,27 +208,63 @@ SetFault parse_set(const char* data, const char* end, const Set& s, const Name* 
     out.mnm[i] = e.mnm;
     return SetFault::none;
 }
-}  // namespace
 
-SetFault convert_set(const char* data, const char* end, const Set& s, const Name* names, std::int64_t first_line,
-                     std::size_t i, const Environment& env, const Columns& out) noexcept {
-    const SetFault f = parse_set(data, end, s, names, first_line, i, env, out);
-    if (f == SetFault::none) derive_row(i, env, out);
-    return f;
+// The second half: the rest of line 1 and the text columns.
+[[gnu::always_inline]] inline void read_second(const char* data, const Set& s, const Name* names,
+                                               std::int64_t first_line, std::size_t i, const Columns& out,
+                                               const Reading& r) noexcept {
+    const char* line1 = r.line1;
+    out.line[i] = first_line + s.line1 + 1;
+    if (r.layout1) {
+        tle::lines::Line1Fields f1;
+        tle::lines::line1_fields(line1, &f1);
+        out.ndot[i] = f1.ndot;
+        out.nddot[i] = f1.nddot;
+        out.bstar[i] = f1.bstar;
+        out.ephemeris_type[i] = f1.ephemeris_type;
+        out.element_number[i] = f1.element_number;
+    } else {
+        out.ndot[i] = tle::ndot(line1);
+        out.nddot[i] = tle::nddot(line1);
+        out.bstar[i] = tle::bstar(line1);
+        out.ephemeris_type[i] = tle::read_int(line1, tle::col::ephemeris_type);
+        out.element_number[i] = tle::read_int(line1, tle::col::element_number);
+    }
+    const char classification = line1[tle::col::classification.offset];
+    out.classification[i] =
+        classification == '\0' || is_blank(classification) ? 0 : static_cast<unsigned char>(classification);
+    designator_text(line1, out.designator + i * 8);
+    std::uint32_t* name = out.name + static_cast<std::int64_t>(i) * out.name_width;
+    std::int64_t chars = 0;
+    if (s.name >= 0) {
+        decode_name(data, names[s.name], name);
+        chars = names[s.name].chars;
+    }
+    for (std::int64_t k = chars; k < out.name_width; ++k) name[k] = 0;
 }
+
+}  // namespace
 
 void convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
                   std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
                   std::uint8_t* faults) noexcept {
+    // Each set's derived elements are computed in two halves, and between
+    // them the rest of the set and the first half of the next set are read:
+    // work independent of the kernels' long dependency chains (Newton steps,
+    // sincos, atan2, cbrt), which leave the processor room to do it at the
+    // same time.  The first half of a set is what its derived elements need.
     if (n == 0) return;
-    faults[0] = static_cast<std::uint8_t>(parse_set(data, end, sets[0], names, first_line, first_row, env, out));
+    Reading r;
+    faults[0] = static_cast<std::uint8_t>(read_first(data, end, sets[0], first_row, env, out, r));
     for (std::size_t j = 0; j < n; ++j) {
         const std::size_t row = first_row + j;
         const bool ok = faults[j] == 0;
-        if (ok) derive_begin(row, env, out);
+        if (ok) {
+            derive_begin(row, env, out);
+            read_second(data, sets[j], names, first_line, row, out, r);
+        }
         if (j + 1 < n) {
-            faults[j + 1] =
-                static_cast<std::uint8_t>(parse_set(data, end, sets[j + 1], names, first_line, row + 1, env, out));
+            faults[j + 1] = static_cast<std::uint8_t>(read_first(data, end, sets[j + 1], row + 1, env, out, r));
         }
         if (ok) derive_end(row, env, out);
     }

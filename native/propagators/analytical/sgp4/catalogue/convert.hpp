@@ -55,22 +55,15 @@ enum class SetFault : std::uint8_t {
     satno_mismatch,   // line 2 names another satellite than line 1
     non_ascii_line1,  // a byte outside ASCII in line 1
     non_ascii_line2,
-    satno,            // the satellite number is neither decimal nor Alpha-5
-    epoch,            // the epoch lies outside the nanosecond range of Time
-    strict_line1,     // strict validation failed on line 1 (or on both numbers)
+    satno,         // the satellite number is neither decimal nor Alpha-5
+    epoch,         // the epoch lies outside the nanosecond range of Time
+    strict_line1,  // strict validation failed on line 1 (or on both numbers)
     strict_line2,
 };
 
-// Convert set `s` of a piece into row `row`; `names` are the piece's names
-// and `first_line` the lines before it.  On a fault the row holds
-// unspecified values and the fault is returned.
-SetFault convert_set(const char* data, const char* end, const Set& s, const Name* names, std::int64_t first_line,
-                     std::size_t row, const Environment& env, const Columns& out) noexcept;
-
-// Convert the n sets of a piece into rows first_row, ...; faults[j] receives
-// the fault of set j.  The derived elements of one set are computed while
-// the next set is read (the kernels' long dependency chains leave room for
-// that work).
+// Convert the n sets of a piece (its names and the lines before it given)
+// into rows first_row, ...; faults[j] receives the fault of set j, and a
+// row with a fault holds unspecified values.
 void convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
                   std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
                   std::uint8_t* faults) noexcept;

@@ -95,8 +95,8 @@ int bind_all() {
         return -1;
     }
     Exporter misc("quorvane.mathtools.misc.misc");
-    return !misc || misc.kernel(&orbel::bound::atan2_asymmetric, "atan2_asymmetric",
-                                misc::atan2_asymmetric_signature) < 0
+    return !misc || misc.kernel(&orbel::bound::atan2_asymmetric, "atan2_asymmetric", misc::atan2_asymmetric_signature) <
+                        0
                ? -1
                : 0;
 }
@@ -114,7 +114,8 @@ int steps(PyObject* module) {
         return -1;
     }
     if (bind_all() < 0) return -1;
-    return add_table_functions(module) < 0 || add_hook_functions(module) < 0 ? -1 : 0;
+    return add_table_functions(module) < 0 || add_value_functions(module) < 0 || add_hook_functions(module) < 0 ? -1
+                                                                                                                : 0;
 }
 
 }  // namespace

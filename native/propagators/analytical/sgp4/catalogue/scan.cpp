@@ -24,8 +24,8 @@ inline std::uint64_t end_mask64(const char* p, std::ptrdiff_t n) noexcept {
         std::memcpy(block, p, static_cast<std::size_t>(n));
         return end_mask64(block, 64);
     }
-    return std::uint64_t{end_mask(p)} | std::uint64_t{end_mask(p + 16)} << 16 |
-           std::uint64_t{end_mask(p + 32)} << 32 | std::uint64_t{end_mask(p + 48)} << 48;
+    return std::uint64_t{end_mask(p)} | std::uint64_t{end_mask(p + 16)} << 16 | std::uint64_t{end_mask(p + 32)} << 32 |
+           std::uint64_t{end_mask(p + 48)} << 48;
 }
 
 // First LF or CR in [p, end), or end.
@@ -273,7 +273,8 @@ void scan_piece(const char* data, bool skip, bool check_satno, bool last, Piece*
     // Line ends are found 64 bytes at a time, then taken one by one.
     for (std::size_t at = piece->begin; at < piece->end; at += 64) {
         const char* block = data + at;
-        std::uint64_t ends = end_mask64(block, piece->end - at < 64 ? static_cast<std::ptrdiff_t>(piece->end - at) : 64);
+        std::uint64_t ends =
+            end_mask64(block, piece->end - at < 64 ? static_cast<std::ptrdiff_t>(piece->end - at) : 64);
         while (ends) {
             const char* e = block + __builtin_ctzll(ends);
             ends &= ends - 1;

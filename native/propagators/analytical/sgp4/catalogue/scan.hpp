@@ -61,10 +61,10 @@ struct Piece {
     std::size_t first_row = 0;    // sets before the piece (set by the caller)
     List<Set> sets;
     List<Name> names;
-    List<std::int64_t> skipped;  // lines dropped under skip, in the order found
+    List<std::int64_t> skipped;   // lines dropped under skip, in the order found
     std::int64_t name_width = 0;  // the most characters of a name of a set
     PairFault fault = PairFault::none;
-    std::int64_t line = 0, other = 0;          // lines of the fault
+    std::int64_t line = 0, other = 0;                        // lines of the fault
     std::int64_t fault_begin[2] = {}, fault_length[2] = {};  // the two lines of a mismatch
     bool out_of_memory = false;
 };

@@ -1,5 +1,5 @@
-// The module's table functions: text to columns, element-set entries for
-// the record readers, OMM values to columns, columns to two-line text.
+// The module's text functions: two- and three-line text to columns, and
+// element-set entries for the record readers.
 //
 // Large work runs without the interpreter lock on `threads` threads.  Every
 // row (and every line of the index) is computed by one task from its own
@@ -12,7 +12,6 @@
 #include <new>
 #include <vector>
 
-#include "propagators/analytical/sgp4/catalogue/format.hpp"
 #include "propagators/analytical/sgp4/catalogue/module.hpp"
 #include "runtime/numpy_api.hpp"
 #include "runtime/runtime.hpp"
@@ -23,8 +22,7 @@ namespace {
 
 constexpr std::size_t parallel_bytes = 512 * 1024;  // smaller texts are read on one thread
 constexpr std::size_t piece_bytes = 128 * 1024;     // text scanned and converted as one task
-constexpr std::size_t rows_per_task = 2048;         // OMM values converted as one task
-constexpr std::size_t parallel_rows = 4 * rows_per_task;  // fewer sets are converted on one thread
+constexpr std::size_t parallel_rows = 8192;         // fewer sets are converted on one thread
 
 class HeldBuffer {
 public:
@@ -49,12 +47,10 @@ struct Text {
     const char* data = nullptr;
     std::size_t size = 0;
     std::vector<Piece> pieces;
-    std::size_t sets = 0;           // in all pieces
-    std::int64_t name_width = 0;    // the longest name of a set
-    std::ptrdiff_t fault = -1;      // the first piece with a pairing fault
+    std::size_t sets = 0;         // in all pieces
+    std::int64_t name_width = 0;  // the longest name of a set
+    std::ptrdiff_t fault = -1;    // the first piece with a pairing fault
 };
-
-int threads_for(std::size_t work, std::size_t threshold, int threads) { return work >= threshold ? threads : 1; }
 
 // The `piece_bytes` argument (tests cut small texts into many pieces).
 int piece_bytes_argument(PyObject* value, std::size_t* out) {
@@ -85,8 +81,7 @@ int read_text(const char* data, std::size_t size, int threads, bool skip, bool c
         return -1;
     }
     bool ok = true;
-    Py_BEGIN_ALLOW_THREADS
-    cut_pieces(data, start, size, piece, text->pieces);
+    Py_BEGIN_ALLOW_THREADS cut_pieces(data, start, size, piece, text->pieces);
     const std::size_t n = text->pieces.size();
     parallel_for(n, threads_for(size - start, parallel_bytes, threads),
                  [&](std::size_t k) { scan_piece(data, skip, check_satno, k + 1 == n, &text->pieces[k]); });
@@ -101,8 +96,7 @@ int read_text(const char* data, std::size_t size, int threads, bool skip, bool c
         text->sets += p.sets.size();
         if (p.name_width > text->name_width) text->name_width = p.name_width;
     }
-    Py_END_ALLOW_THREADS
-    if (!ok) {
+    Py_END_ALLOW_THREADS if (!ok) {
         PyErr_NoMemory();
         return -1;
     }
@@ -153,8 +147,8 @@ PyObject* raise_set_fault(const Text& text, const Piece& piece, const Set& s, Se
     store_line(text.data + s.begin1, s.length1, text.data + text.size, stored);
     switch (f) {
         case SetFault::satno_mismatch:
-            return raise_mismatch(text.data + s.begin1, s.length1, piece.first_line + s.line1 + 1,
-                                  text.data + s.begin2, s.length2, number);
+            return raise_mismatch(text.data + s.begin1, s.length1, piece.first_line + s.line1 + 1, text.data + s.begin2,
+                                  s.length2, number);
         case SetFault::non_ascii_line1:
         case SetFault::non_ascii_line2:
             return PyErr_Format(PyExc_ValueError, "line %lld: line %d holds a character outside ASCII", number,
@@ -180,13 +174,6 @@ PyObject* raise_set_fault(const Text& text, const Piece& piece, const Set& s, Se
 
 // ---------------------------------------------------------------- arrays
 
-Ref new_array(int typenum, npy_intp n) { return Ref::steal(PyArray_SimpleNew(1, &n, typenum)); }
-
-template <class T>
-T* data_of(const Ref& array) {
-    return static_cast<T*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
-}
-
 // The dtype of a column: int64, float64 or str of `width` characters.
 PyArray_Descr* column_descr(char kind, std::int64_t width) {
     if (kind == 'i') return PyArray_DescrFromType(NPY_INT64);
@@ -201,8 +188,7 @@ PyArray_Descr* column_descr(char kind, std::int64_t width) {
 
 // An array of n entries over `data`, which `base` owns.
 Ref view_array(PyArray_Descr* descr, npy_intp n, char* data, PyObject* base) {
-    Ref array = Ref::steal(
-        PyArray_NewFromDescr(&PyArray_Type, descr, 1, &n, nullptr, data, NPY_ARRAY_CARRAY, nullptr));
+    Ref array = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, descr, 1, &n, nullptr, data, NPY_ARRAY_CARRAY, nullptr));
     if (!array || PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), Py_NewRef(base)) < 0) {
         return Ref();
     }
@@ -215,10 +201,30 @@ Ref view_array(PyArray_Descr* descr, npy_intp n, char* data, PyObject* base) {
 // one per 4 KiB of every column.
 struct Table {
     static constexpr int count = 24;
-    static constexpr const char* names[count] = {
-        "satno", "name", "classification", "intl_designator", "epoch", "ndot", "nddot", "bstar",
-        "ephemeris_type", "element_number", "rev_number", "inc", "raa", "ecc", "arp", "mea", "mnm",
-        "sma", "orp", "eca", "tra", "pge", "apg", "line"};
+    static constexpr const char* names[count] = {"satno",
+                                                 "name",
+                                                 "classification",
+                                                 "intl_designator",
+                                                 "epoch",
+                                                 "ndot",
+                                                 "nddot",
+                                                 "bstar",
+                                                 "ephemeris_type",
+                                                 "element_number",
+                                                 "rev_number",
+                                                 "inc",
+                                                 "raa",
+                                                 "ecc",
+                                                 "arp",
+                                                 "mea",
+                                                 "mnm",
+                                                 "sma",
+                                                 "orp",
+                                                 "eca",
+                                                 "tra",
+                                                 "pge",
+                                                 "apg",
+                                                 "line"};
     static constexpr char kinds[count + 1] = "iUUUifffiiiffffffffffffi";
     Ref block;
     Ref arrays[count];
@@ -239,11 +245,11 @@ struct Table {
             PyArray_Descr* descr = column_descr(kinds[k], widths[k]);
             if (!descr || !(arrays[k] = view_array(descr, n, base + offsets[k], block.get()))) return -1;
         }
-        std::int64_t** ints[] = {&columns.satno, &columns.epoch, &columns.ephemeris_type, &columns.element_number,
-                                 &columns.rev_number, &columns.line};
+        std::int64_t** ints[] = {&columns.satno,          &columns.epoch,      &columns.ephemeris_type,
+                                 &columns.element_number, &columns.rev_number, &columns.line};
         double** doubles[] = {&columns.ndot, &columns.nddot, &columns.bstar, &columns.inc, &columns.raa,
-                              &columns.ecc, &columns.arp, &columns.mea, &columns.mnm, &columns.sma,
-                              &columns.orp, &columns.eca, &columns.tra, &columns.pge, &columns.apg};
+                              &columns.ecc,  &columns.arp,   &columns.mea,   &columns.mnm, &columns.sma,
+                              &columns.orp,  &columns.eca,   &columns.tra,   &columns.pge, &columns.apg};
         int i = 0, d = 0;
         for (int k = 0; k < count; ++k) {
             if (kinds[k] == 'i') *ints[i++] = data_of<std::int64_t>(arrays[k]);
@@ -289,8 +295,6 @@ struct Table {
 
 PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* tle_entries(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* from_published(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* format_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 const FunctionDef read_tle_def{
     "read_tle",
@@ -368,8 +372,7 @@ PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     if (!faults.allocate(static_cast<std::size_t>(n))) return PyErr_NoMemory();
 
     bool any = false;
-    Py_BEGIN_ALLOW_THREADS
-    const char* end = text.data + text.size;
+    Py_BEGIN_ALLOW_THREADS const char* end = text.data + text.size;
     parallel_for(text.pieces.size(), threads_for(text.sets, parallel_rows, threads), [&](std::size_t k) {
         const Piece& p = text.pieces[k];
         convert_sets(text.data, end, p.sets.data(), p.sets.size(), p.names.data(), p.first_line, p.first_row, env,
@@ -378,7 +381,7 @@ PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     for (std::size_t i = 0; i < text.sets && !any; ++i) any = faults[i] != 0;
     Py_END_ALLOW_THREADS
 
-    if (any && handle_set_faults(text, faults.get(), skip, table) < 0) return nullptr;
+        if (any && handle_set_faults(text, faults.get(), skip, table) < 0) return nullptr;
     Ref skipped = skipped_lines(text);
     if (!skipped) return nullptr;
     Ref columns = Ref::steal(table.as_dict());
@@ -433,171 +436,18 @@ PyObject* tle_entries(Function*, PyObject* const* args, Py_ssize_t nargs, PyObje
     return list.release();
 }
 
-// ---------------------------------------------------------------- from_published
-
-const FunctionDef from_published_def{
-    "from_published",
-    "from_published(inc, raa, ecc, arp, mea, mnm, *, threads=None) -> dict[str, ndarray]\n\n"
-    "The six mean elements in SI units and the six derived elements from the published values\n"
-    "(degrees, eccentricity, revolutions per day), with the record's arithmetic.",
-    from_published,
-    {"from_published", {"inc", "raa", "ecc", "arp", "mea", "mnm", "threads"}, 7, 6, 1}};
-
-PyObject* from_published(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[7];
-    if (bind_arguments(from_published_def.params, args, nargs, kwnames, a) < 0) return nullptr;
-    int threads;
-    if (threads_argument(a[6], &threads) < 0) return nullptr;
-    Environment env;
-    if (environment(&env, false) < 0) return nullptr;
-    Ref in[6];
-    npy_intp n = 0;
-    for (int k = 0; k < 6; ++k) {
-        in[k] = Ref::steal(PyArray_FROMANY(a[k], NPY_DOUBLE, 1, 1, NPY_ARRAY_IN_ARRAY));
-        if (!in[k]) return nullptr;
-        const npy_intp size = PyArray_SIZE(reinterpret_cast<PyArrayObject*>(in[k].get()));
-        if (k == 0) n = size;
-        if (size != n) {
-            PyErr_Format(PyExc_ValueError, "%s has %zd values, inc has %zd", from_published_def.params.names[k],
-                         static_cast<Py_ssize_t>(size), static_cast<Py_ssize_t>(n));
-            return nullptr;
-        }
-    }
-    const char* names[12] = {"inc", "raa", "ecc", "arp", "mea", "mnm", "sma", "orp", "eca", "tra", "pge", "apg"};
-    Ref out[12];
-    Columns c{};
-    double** slots[12] = {&c.inc, &c.raa, &c.ecc, &c.arp, &c.mea, &c.mnm,
-                          &c.sma, &c.orp, &c.eca, &c.tra, &c.pge, &c.apg};
-    for (int k = 0; k < 12; ++k) {
-        if (!(out[k] = new_array(NPY_DOUBLE, n))) return nullptr;
-        *slots[k] = data_of<double>(out[k]);
-    }
-    const double* p[6];
-    for (int k = 0; k < 6; ++k) p[k] = data_of<double>(in[k]);
-    Py_BEGIN_ALLOW_THREADS
-    const std::size_t rows = static_cast<std::size_t>(n);
-    const std::size_t tasks = (rows + rows_per_task - 1) / rows_per_task;
-    parallel_for(tasks, threads_for(rows, parallel_rows, threads), [&](std::size_t t) {
-        const std::size_t end = (t + 1) * rows_per_task < rows ? (t + 1) * rows_per_task : rows;
-        for (std::size_t i = t * rows_per_task; i < end; ++i) {
-            const tle::MeanElements e =
-                tle::si_elements({p[0][i], p[1][i], p[2][i], p[3][i], p[4][i], p[5][i]}, env.deg, env.rev, env.day);
-            c.inc[i] = e.inc;
-            c.raa[i] = e.raa;
-            c.ecc[i] = e.ecc;
-            c.arp[i] = e.arp;
-            c.mea[i] = e.mea;
-            c.mnm[i] = e.mnm;
-            derive_row(i, env, c);
-        }
-    });
-    Py_END_ALLOW_THREADS
-    Ref dict = Ref::steal(PyDict_New());
-    if (!dict) return nullptr;
-    for (int k = 0; k < 12; ++k) {
-        if (PyDict_SetItemString(dict.get(), names[k], out[k].get()) < 0) return nullptr;
-    }
-    return dict.release();
-}
-
-// ---------------------------------------------------------------- format_tle
-
-const FunctionDef format_tle_def{
-    "format_tle",
-    "format_tle(columns) -> bytes\n\n"
-    "Two-line text (line 1, LF, line 2, LF per set) of a dict of columns.",
-    format_tle,
-    {"format_tle", {"columns"}, 1, 1}};
-
-// A column of the dict as a contiguous 1-D array of the given type (and item
-// size, for byte strings).
-Ref column(PyObject* columns, const char* name, int typenum, npy_intp n, int itemsize = 0) {
-    PyObject* value = PyDict_GetItemString(columns, name);  // borrowed
-    if (!value) {
-        PyErr_Format(PyExc_KeyError, "%s", name);
-        return Ref();
-    }
-    Ref array;
-    if (typenum == NPY_STRING) {
-        auto* a = reinterpret_cast<PyArrayObject*>(value);
-        if (!PyArray_Check(value) || PyArray_TYPE(a) != NPY_STRING || PyArray_ITEMSIZE(a) != itemsize ||
-            PyArray_NDIM(a) != 1 || !PyArray_IS_C_CONTIGUOUS(a)) {
-            PyErr_Format(PyExc_TypeError, "%s must be a contiguous 1-D array of dtype S%d", name, itemsize);
-            return Ref();
-        }
-        array = Ref::borrow(value);
-    } else {
-        array = Ref::steal(PyArray_FROMANY(value, typenum, 1, 1, NPY_ARRAY_IN_ARRAY));
-        if (!array) return Ref();
-    }
-    if (PyArray_SIZE(reinterpret_cast<PyArrayObject*>(array.get())) != n) {
-        PyErr_Format(PyExc_ValueError, "%s has another length than satno", name);
-        return Ref();
-    }
-    return array;
-}
-
-PyObject* format_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[1];
-    if (bind_arguments(format_tle_def.params, args, nargs, kwnames, a) < 0) return nullptr;
-    if (!PyDict_Check(a[0])) {
-        PyErr_SetString(PyExc_TypeError, "columns must be a dict");
-        return nullptr;
-    }
-    PyObject* satno_value = PyDict_GetItemString(a[0], "satno");
-    if (!satno_value) return PyErr_Format(PyExc_KeyError, "satno");
-    Ref satno = Ref::steal(PyArray_FROMANY(satno_value, NPY_INT64, 1, 1, NPY_ARRAY_IN_ARRAY));
-    if (!satno) return nullptr;
-    const npy_intp n = PyArray_SIZE(reinterpret_cast<PyArrayObject*>(satno.get()));
-    const char* int_names[] = {"epoch", "ephemeris_type", "element_number", "rev_number"};
-    const char* double_names[] = {"ndot", "nddot", "bstar", "inc", "raa", "ecc", "arp", "mea", "mnm"};
-    Ref ints[4], doubles[9];
-    for (int k = 0; k < 4; ++k) {
-        if (!(ints[k] = column(a[0], int_names[k], NPY_INT64, n))) return nullptr;
-    }
-    for (int k = 0; k < 9; ++k) {
-        if (!(doubles[k] = column(a[0], double_names[k], NPY_DOUBLE, n))) return nullptr;
-    }
-    Ref classification = column(a[0], "classification", NPY_STRING, n, 1);
-    Ref designator = column(a[0], "intl_designator", NPY_STRING, n, 8);
-    if (!classification || !designator) return nullptr;
-    Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n) * set_text_size));
-    if (!bytes) return nullptr;
-    char* out = PyBytes_AS_STRING(bytes.get());
-    const Units units{*bound.deg, *bound.rev, *bound.day};
-    const char* cls = data_of<char>(classification);
-    const char* des = data_of<char>(designator);
-    for (npy_intp i = 0; i < n; ++i) {
-        char designator_text[9] = {};
-        std::memcpy(designator_text, des + i * 8, 8);
-        auto d = [&](int k) { return data_of<double>(doubles[k])[i]; };
-        auto v = [&](int k) { return data_of<std::int64_t>(ints[k])[i]; };
-        const SetValues values{data_of<std::int64_t>(satno)[i], v(0), v(1), v(2), v(3), cls[i], designator_text,
-                               d(0), d(1), d(2), d(3), d(4), d(5), d(6), d(7), d(8)};
-        if (const char* field = format_set(values, units, out + i * set_text_size)) {
-            return PyErr_Format(PyExc_ValueError, "set %zd: %s cannot be written in the two-line format",
-                                static_cast<Py_ssize_t>(i), field);
-        }
-    }
-    return bytes.release();
-}
-
 }  // namespace
 
 int add_table_functions(PyObject* module) {
-    // Defaults of the optional parameters, in order.
-    struct Entry {
-        const FunctionDef* def;
-        PyObject* defaults[4];
-        Py_ssize_t count;
-    };
-    const Entry functions[] = {
+    const FunctionEntry functions[] = {
         {&read_tle_def, {Py_False, Py_False, Py_None, Py_None}, 4},
         {&tle_entries_def, {Py_None}, 1},
-        {&from_published_def, {Py_None}, 1},
-        {&format_tle_def, {}, 0},
     };
-    for (const Entry& e : functions) {
+    return add_functions(module, functions);
+}
+
+int add_functions(PyObject* module, std::span<const FunctionEntry> functions) {
+    for (const FunctionEntry& e : functions) {
         const FunctionDef* def = e.def;
         Ref function = make_function(def, module_path, nullptr);
         if (!function) return -1;

@@ -183,12 +183,12 @@ inline double ndot(const char* line1) noexcept {
 inline double nddot(const char* line1) noexcept {
     double value;
     return layouts::assumed_decimal(line1 + col::nddot.offset, &value) ? value
-                                                                        : general::assumed_decimal(line1, col::nddot);
+                                                                       : general::assumed_decimal(line1, col::nddot);
 }
 inline double bstar(const char* line1) noexcept {
     double value;
     return layouts::assumed_decimal(line1 + col::bstar.offset, &value) ? value
-                                                                        : general::assumed_decimal(line1, col::bstar);
+                                                                       : general::assumed_decimal(line1, col::bstar);
 }
 
 // The five-character satellite-number field as an integer: digits as they

@@ -65,7 +65,8 @@ struct Masks {
 
 [[gnu::always_inline]] inline unsigned digit_bits(__m128i v) noexcept {
     const __m128i value = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(value, _mm_set1_epi8(9)), _mm_set1_epi8(9))));
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(value, _mm_set1_epi8(9)), _mm_set1_epi8(9))));
 }
 [[gnu::always_inline]] inline unsigned blank_bits(__m128i v) noexcept {
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))));
@@ -120,7 +121,7 @@ inline constexpr Layout line2_high{bits({53, 67}, 53) | range(55, 62, 53), range
            line[20] == '.' && line[37] == '.' && line[46] == '.' && line[54] == '.';
 }
 
-// Line 1: epoch "YYbbD.DDDDDDDD", first derivative "S.DDDDDDDD", second
+// Line 1 (after the international designator): epoch "YYbbD.DDDDDDDD", first derivative "S.DDDDDDDD", second
 // derivative and drag term "SDDDDDSE", ephemeris type, element number
 // right-justified in columns 65-68.
 inline constexpr Layout line1_low{bits({22, 51}) | range(18, 19) | range(24, 31) | range(35, 42) | range(45, 49),
@@ -135,7 +136,9 @@ inline constexpr Layout line1_high{bits({60, 62, 67}, 53) | range(54, 58, 53), r
 
 // Digit values of the eight characters at p: blanks (and digits) keep their
 // low four bits, so a blank counts as 0.
-[[gnu::always_inline]] inline std::uint64_t values8(const char* p) noexcept { return layouts::load8(p) & 0x0F0F0F0F0F0F0F0Full; }
+[[gnu::always_inline]] inline std::uint64_t values8(const char* p) noexcept {
+    return layouts::load8(p) & 0x0F0F0F0F0F0F0F0Full;
+}
 
 // The number of eight digit values, byte 0 the most significant.
 [[gnu::always_inline]] inline std::uint64_t number8(std::uint64_t v) noexcept {
@@ -154,7 +157,7 @@ inline constexpr Layout line1_high{bits({60, 62, 67}, 53) | range(54, 58, 53), r
     const __m128i tens = _mm_set1_epi32(0x0001000A);  // 16-bit lanes 10, 1, 10, 1, ...
     const __m128i two = _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(v, zero), tens),
                                         _mm_madd_epi16(_mm_unpackhi_epi8(v, zero), tens));
-    const __m128i four = _mm_madd_epi16(two, _mm_set1_epi32(0x00010064));  // 100, 1
+    const __m128i four = _mm_madd_epi16(two, _mm_set1_epi32(0x00010064));            // 100, 1
     return _mm_madd_epi16(_mm_packs_epi32(four, four), _mm_set1_epi32(0x00012710));  // 10000, 1
 }
 
@@ -212,22 +215,24 @@ struct Line2Fields {
 }
 
 struct Line1Fields {
-    std::int64_t year;    // the two-digit epoch year
-    std::int64_t day_ns;  // nanoseconds after 00:00 of day 0 of that year
     double ndot, nddot, bstar;
     int ephemeris_type, element_number;
 };
 
-// The fields of line 1 after the international designator, when all have
-// their layout.
-[[gnu::always_inline]] inline bool line1(const char* line, const Masks& m, Line1Fields* out) noexcept {
-    if (!line1_matches(line, m)) return false;
-    out->year = (line[18] & 0x0F) * 10 + (line[19] & 0x0F);
+// The epoch of a line 1 that matches its layout (line1_matches): the
+// two-digit year, and the nanoseconds after 00:00 of day 0 of that year.
+[[gnu::always_inline]] inline std::int64_t line1_year(const char* line) noexcept {
+    return (line[18] & 0x0F) * 10 + (line[19] & 0x0F);
+}
+[[gnu::always_inline]] inline std::int64_t line1_day_ns(const char* line) noexcept {
     const std::int64_t day = (line[20] & 0x0F) * 100 + (line[21] & 0x0F) * 10 + (line[22] & 0x0F);
-    const __m128i fractions = number8x2(values8(line + 24), values8(line + 35));
-    const auto day_fraction = static_cast<std::uint32_t>(_mm_cvtsi128_si32(fractions));
-    out->day_ns = day * 86'400'000'000'000 + static_cast<std::int64_t>(day_fraction) * 864'000;
-    const auto ndot_digits = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(fractions, 4)));
+    return day * 86'400'000'000'000 + static_cast<std::int64_t>(number8(values8(line + 24))) * 864'000;
+}
+
+// The other fields of a line 1 that matches its layout.
+[[gnu::always_inline]] inline void line1_fields(const char* line, Line1Fields* out) noexcept {
+    const __m128i integers = number8x2(values8(line + 35), values8(line + 60) & 0xFFFFFFFF00000000ull);
+    const auto ndot_digits = static_cast<std::uint32_t>(_mm_cvtsi128_si32(integers));
     const double ndot = layouts::to_double(ndot_digits) / layouts::powers_of_ten[8];
     out->ndot = line[33] == '-' ? -ndot : ndot;
     const __m128i mantissas = number8x2(mantissa_values(line + 44), mantissa_values(line + 53));
@@ -245,8 +250,7 @@ struct Line1Fields {
             assumed_decimal(line + 53, static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(mantissas, 4))));
     }
     out->ephemeris_type = line[62] & 0x0F;
-    out->element_number = static_cast<int>(number8(values8(line + 60) & 0xFFFFFFFF00000000ull));
-    return true;
+    out->element_number = _mm_cvtsi128_si32(_mm_srli_si128(integers, 4));
 }
 
 }  // namespace qv::tle::lines
