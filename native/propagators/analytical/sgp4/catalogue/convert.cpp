@@ -199,13 +199,7 @@ struct Reading {
         published = tle::published_elements(line2);
         out.rev_number[i] = tle::read_int(line2, tle::col::rev_number);
     }
-    const tle::MeanElements e = tle::si_elements(published, env.deg, env.rev, env.day);
-    out.inc[i] = e.inc;
-    out.raa[i] = e.raa;
-    out.ecc[i] = e.ecc;
-    out.arp[i] = e.arp;
-    out.mea[i] = e.mea;
-    out.mnm[i] = e.mnm;
+    store_mean_elements(i, tle::si_elements(published, env.deg, env.rev, env.day), out);
     return SetFault::none;
 }
 

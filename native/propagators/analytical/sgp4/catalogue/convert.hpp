@@ -68,6 +68,16 @@ void convert_sets(const char* data, const char* end, const Set* sets, std::size_
                   std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
                   std::uint8_t* faults) noexcept;
 
+// The six mean elements of row i.
+inline void store_mean_elements(std::size_t i, const tle::MeanElements& e, const Columns& out) noexcept {
+    out.inc[i] = e.inc;
+    out.raa[i] = e.raa;
+    out.ecc[i] = e.ecc;
+    out.arp[i] = e.arp;
+    out.mea[i] = e.mea;
+    out.mnm[i] = e.mnm;
+}
+
 // The derived elements of row `row` from its six mean elements (already in
 // the columns): sma, orp, eca, tra, pge, apg, in the record's order.
 void derive_row(std::size_t row, const Environment& env, const Columns& out) noexcept;

@@ -81,7 +81,8 @@ int read_text(const char* data, std::size_t size, int threads, bool skip, bool c
         return -1;
     }
     bool ok = true;
-    Py_BEGIN_ALLOW_THREADS cut_pieces(data, start, size, piece, text->pieces);
+    Py_BEGIN_ALLOW_THREADS
+    cut_pieces(data, start, size, piece, text->pieces);
     const std::size_t n = text->pieces.size();
     parallel_for(n, threads_for(size - start, parallel_bytes, threads),
                  [&](std::size_t k) { scan_piece(data, skip, check_satno, k + 1 == n, &text->pieces[k]); });
@@ -96,7 +97,8 @@ int read_text(const char* data, std::size_t size, int threads, bool skip, bool c
         text->sets += p.sets.size();
         if (p.name_width > text->name_width) text->name_width = p.name_width;
     }
-    Py_END_ALLOW_THREADS if (!ok) {
+    Py_END_ALLOW_THREADS
+    if (!ok) {
         PyErr_NoMemory();
         return -1;
     }
@@ -372,7 +374,8 @@ PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     if (!faults.allocate(static_cast<std::size_t>(n))) return PyErr_NoMemory();
 
     bool any = false;
-    Py_BEGIN_ALLOW_THREADS const char* end = text.data + text.size;
+    Py_BEGIN_ALLOW_THREADS
+    const char* end = text.data + text.size;
     parallel_for(text.pieces.size(), threads_for(text.sets, parallel_rows, threads), [&](std::size_t k) {
         const Piece& p = text.pieces[k];
         convert_sets(text.data, end, p.sets.data(), p.sets.size(), p.names.data(), p.first_line, p.first_row, env,

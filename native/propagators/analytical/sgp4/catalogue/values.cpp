@@ -58,23 +58,20 @@ PyObject* from_published(Function*, PyObject* const* args, Py_ssize_t nargs, PyO
     }
     const double* p[6];
     for (int k = 0; k < 6; ++k) p[k] = data_of<double>(in[k]);
-    Py_BEGIN_ALLOW_THREADS const std::size_t rows = static_cast<std::size_t>(n);
+    Py_BEGIN_ALLOW_THREADS
+    const std::size_t rows = static_cast<std::size_t>(n);
     const std::size_t tasks = (rows + rows_per_task - 1) / rows_per_task;
     parallel_for(tasks, threads_for(rows, parallel_rows, threads), [&](std::size_t t) {
         const std::size_t end = (t + 1) * rows_per_task < rows ? (t + 1) * rows_per_task : rows;
         for (std::size_t i = t * rows_per_task; i < end; ++i) {
             const tle::MeanElements e =
                 tle::si_elements({p[0][i], p[1][i], p[2][i], p[3][i], p[4][i], p[5][i]}, env.deg, env.rev, env.day);
-            c.inc[i] = e.inc;
-            c.raa[i] = e.raa;
-            c.ecc[i] = e.ecc;
-            c.arp[i] = e.arp;
-            c.mea[i] = e.mea;
-            c.mnm[i] = e.mnm;
+            store_mean_elements(i, e, c);
             derive_row(i, env, c);
         }
     });
-    Py_END_ALLOW_THREADS Ref dict = Ref::steal(PyDict_New());
+    Py_END_ALLOW_THREADS
+    Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
     for (int k = 0; k < 12; ++k) {
         if (PyDict_SetItemString(dict.get(), names[k], out[k].get()) < 0) return nullptr;
