@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "propagators/analytical/sgp4/tle/lines.hpp"
 #include "propagators/analytical/sgp4/tle/validate.hpp"
 #include "state/orbel/kernels.hpp"
 
@@ -48,6 +49,55 @@ void column_text(const char* stored, tle::Column c, std::uint32_t* out) {
     for (; n < c.width; ++n) out[n] = 0;
 }
 
+// column_text of the eight-character international designator: when the
+// field starts with a character that is not blank and holds no NUL, the
+// result is the field up to its last non-blank character, so the eight
+// bytes are masked and widened at once.
+void designator_text(const char* stored, std::uint32_t* out) {
+    const tle::Column c = tle::col::designator;
+    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(stored + c.offset));
+    const __m128i blank = _mm_or_si128(
+        _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+        _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('\t' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('\r' + 1))));
+    const unsigned blanks = static_cast<unsigned>(_mm_movemask_epi8(blank)) & 0xFF;
+    const unsigned nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) & 0xFF;
+    if (nuls != 0 || (blanks & 1) != 0) {
+        column_text(stored, c, out);
+        return;
+    }
+    const int kept = 32 - __builtin_clz(~blanks & 0xFF);  // bytes up to the last non-blank one
+    const std::uint64_t keep = kept == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * kept)) - 1;
+    const __m128i bytes = _mm_and_si128(v, _mm_cvtsi64_si128(static_cast<long long>(keep)));
+    const __m128i words = _mm_unpacklo_epi8(bytes, _mm_setzero_si128());
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(words, _mm_setzero_si128()));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(words, _mm_setzero_si128()));
+}
+
+// Lower-case letters among 16 bytes, as 0xFF bytes.
+inline __m128i lower_case(__m128i v) {
+    return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('z' + 1)));
+}
+
+// A trimmed element line as the fields read it: in place when storing it
+// (store_line) would change none of its first 69 characters (at least that
+// many, none of them lower-case, no byte outside ASCII anywhere: the fields
+// never read further), else stored in `stored`.  Null when a byte lies
+// outside ASCII.  `blocks` receives the line's characters.
+[[gnu::always_inline]] inline const char* line_for_fields(const char* text, std::int64_t length, const char* end,
+                                                          bool strict, char* stored, tle::lines::Blocks* blocks) {
+    if (!strict && length >= tle::line_size - 1) {
+        *blocks = tle::lines::load(text);
+        bool ascii = tle::lines::plain(*blocks);
+        for (std::int64_t i = tle::line_size - 1; ascii && i < length; ++i) {
+            ascii = static_cast<unsigned char>(text[i]) < 0x80;
+        }
+        if (ascii) return text;
+    }
+    if (!store_line(text, length, end, stored)) return nullptr;
+    *blocks = tle::lines::load(stored);
+    return stored;
+}
+
 }  // namespace
 
 double tra_from_eca(double eca, double ecc) noexcept { return orbel::inl::tra_from_eca<NoPythonErrors>(eca, ecc); }
@@ -70,9 +120,7 @@ bool store_line(const char* text, std::int64_t length, const char* end, char* st
         const __m128i keep = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(n - k < 0 ? 0 : n - k)));
         __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + k)), keep);
         high = _mm_or_si128(high, v);
-        const __m128i lower = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('a' - 1)),
-                                            _mm_cmplt_epi8(v, _mm_set1_epi8('z' + 1)));
-        v = _mm_sub_epi8(v, _mm_and_si128(lower, _mm_set1_epi8(32)));
+        v = _mm_sub_epi8(v, _mm_and_si128(lower_case(v), _mm_set1_epi8(32)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(stored + k), v);
     }
     bool ascii = _mm_movemask_epi8(high) == 0;
@@ -82,71 +130,145 @@ bool store_line(const char* text, std::int64_t length, const char* end, char* st
     return ascii;
 }
 
-void derive_row(std::size_t i, const Environment& env, const Columns& out) noexcept {
+namespace {
+// The derived elements in two halves: the semi-major axis, period and
+// eccentric anomaly, then the true anomaly and the altitudes.
+inline void derive_begin(std::size_t i, const Environment& env, const Columns& out) noexcept {
     const double sma = env.sma_from_mnm(out.mnm[i], env.GM);
     out.sma[i] = sma;
     out.orp[i] = env.orp_from_sma(sma, env.GM);
-    const double eca = env.eca_from_mea(out.mea[i], out.ecc[i]);
-    out.eca[i] = eca;
-    out.tra[i] = tra_from_eca(eca, out.ecc[i]);
-    out.pge[i] = env.pge_from_sma_ecc(sma, out.ecc[i], env.Re);
-    out.apg[i] = env.apg_from_sma_ecc(sma, out.ecc[i], env.Re);
+    out.eca[i] = env.eca_from_mea(out.mea[i], out.ecc[i]);
+}
+inline void derive_end(std::size_t i, const Environment& env, const Columns& out) noexcept {
+    out.tra[i] = tra_from_eca(out.eca[i], out.ecc[i]);
+    out.pge[i] = env.pge_from_sma_ecc(out.sma[i], out.ecc[i], env.Re);
+    out.apg[i] = env.apg_from_sma_ecc(out.sma[i], out.ecc[i], env.Re);
+}
+}  // namespace
+
+void derive_row(std::size_t i, const Environment& env, const Columns& out) noexcept {
+    derive_begin(i, env, out);
+    derive_end(i, env, out);
 }
 
-SetFault convert_set(const char* data, const char* end, const Line* lines, const Set& s, std::size_t i,
-                     const Environment& env, const Columns& out) noexcept {
-    const Line& l1 = lines[s.line1];
-    const Line& l2 = lines[s.line2];
-    if (!same_satno(data, l1, l2)) return SetFault::satno_mismatch;
-    char line1[stored_size], line2[stored_size];
-    if (!store_line(data + l1.begin, l1.length, end, line1)) return SetFault::non_ascii_line1;
-    if (!store_line(data + l2.begin, l2.length, end, line2)) return SetFault::non_ascii_line2;
+namespace {
+
+// A set being read: its two lines as the fields read them.
+struct Reading {
+    char stored1[stored_size], stored2[stored_size];
+    const char* line1;
+    bool layout1;  // line 1 has its published layout
+};
+
+// The first half of reading set `s` into row i: every check that can fail,
+// the epoch and the elements of line 2 (what the derived elements need).
+[[gnu::always_inline]] inline SetFault read_first(const char* data, const char* end, const Set& s, std::size_t i,
+                                                  const Environment& env, const Columns& out, Reading& r) noexcept {
+    const char* text1 = data + s.begin1;
+    const char* text2 = data + s.begin2;
+    if (!same_satno(text1, s.length1, text2, s.length2)) return SetFault::satno_mismatch;
+    tle::lines::Blocks blocks1, blocks2;
+    const char* line1 = line_for_fields(text1, s.length1, end, env.strict, r.stored1, &blocks1);
+    if (!line1) return SetFault::non_ascii_line1;
+    const char* line2 = line_for_fields(text2, s.length2, end, env.strict, r.stored2, &blocks2);
+    if (!line2) return SetFault::non_ascii_line2;
     if (env.strict) {
         tle::Fault fault;
-        if (!tle::validate_lines(line1, static_cast<std::size_t>(l1.length), line2,
-                                 static_cast<std::size_t>(l2.length), &fault)) {
+        if (!tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2, static_cast<std::size_t>(s.length2),
+                                 &fault)) {
             return std::strncmp(fault.message, "line 2", 6) == 0 ? SetFault::strict_line2 : SetFault::strict_line1;
         }
     }
-    const std::int64_t satno = tle::decode_satno(line1 + tle::col::satno.offset, tle::col::satno.width);
+    const std::int64_t satno = tle::satno(line1);
     if (satno < 0) return SetFault::satno;
-    if (!tle::epoch_ns(line1, &out.epoch[i])) return SetFault::epoch;
-    out.satno[i] = satno;
-    out.line[i] = s.line1 + 1;
-    out.ndot[i] = tle::ndot(line1);
-    out.nddot[i] = tle::nddot(line1);
-    out.bstar[i] = tle::bstar(line1);
-    out.ephemeris_type[i] = tle::read_int(line1, tle::col::ephemeris_type);
-    out.element_number[i] = tle::read_int(line1, tle::col::element_number);
-    out.rev_number[i] = tle::read_int(line2, tle::col::rev_number);
-    column_text(line1, tle::col::classification, out.classification + i);
-    column_text(line1, tle::col::designator, out.designator + i * 8);
-    std::uint32_t* name = out.name + static_cast<std::int64_t>(i) * out.name_width;
-    std::int64_t chars = 0;
-    if (s.name >= 0) {
-        decode_name(data, lines[s.name], name);
-        chars = lines[s.name].chars;
+    r.line1 = line1;
+    r.layout1 = tle::lines::line1_matches(line1, tle::lines::masks(blocks1));
+    if (r.layout1) {
+        out.epoch[i] = tle::day_zero_ns[tle::lines::line1_year(line1)] + tle::lines::line1_day_ns(line1);
+    } else if (!tle::epoch_ns(line1, &out.epoch[i])) {
+        return SetFault::epoch;
     }
-    for (std::int64_t k = chars; k < out.name_width; ++k) name[k] = 0;
+    out.satno[i] = satno;
 
-    const tle::MeanElements e = tle::mean_elements(line2, env.deg, env.rev, env.day);
-    out.inc[i] = e.inc;
-    out.raa[i] = e.raa;
-    out.ecc[i] = e.ecc;
-    out.arp[i] = e.arp;
-    out.mea[i] = e.mea;
-    out.mnm[i] = e.mnm;
-    derive_row(i, env, out);
+    tle::lines::Line2Fields f2;
+    tle::PublishedElements published;
+    if (tle::lines::line2(line2, tle::lines::masks(blocks2), &f2)) {
+        published = {f2.inc, f2.raa, f2.ecc, f2.arp, f2.mea, f2.mnm};
+        out.rev_number[i] = f2.rev_number;
+    } else {
+        published = tle::published_elements(line2);
+        out.rev_number[i] = tle::read_int(line2, tle::col::rev_number);
+    }
+    store_mean_elements(i, tle::si_elements(published, env.deg, env.rev, env.day), out);
     return SetFault::none;
 }
 
-void strict_fault(const char* data, const char* end, const Line* lines, const Set& s, tle::Fault* fault) noexcept {
-    const Line& l1 = lines[s.line1];
-    const Line& l2 = lines[s.line2];
+// The second half: the rest of line 1 and the text columns.
+[[gnu::always_inline]] inline void read_second(const char* data, const Set& s, const Name* names,
+                                               std::int64_t first_line, std::size_t i, const Columns& out,
+                                               const Reading& r) noexcept {
+    const char* line1 = r.line1;
+    out.line[i] = first_line + s.line1 + 1;
+    if (r.layout1) {
+        tle::lines::Line1Fields f1;
+        tle::lines::line1_fields(line1, &f1);
+        out.ndot[i] = f1.ndot;
+        out.nddot[i] = f1.nddot;
+        out.bstar[i] = f1.bstar;
+        out.ephemeris_type[i] = f1.ephemeris_type;
+        out.element_number[i] = f1.element_number;
+    } else {
+        out.ndot[i] = tle::ndot(line1);
+        out.nddot[i] = tle::nddot(line1);
+        out.bstar[i] = tle::bstar(line1);
+        out.ephemeris_type[i] = tle::read_int(line1, tle::col::ephemeris_type);
+        out.element_number[i] = tle::read_int(line1, tle::col::element_number);
+    }
+    const char classification = line1[tle::col::classification.offset];
+    out.classification[i] =
+        classification == '\0' || is_blank(classification) ? 0 : static_cast<unsigned char>(classification);
+    designator_text(line1, out.designator + i * 8);
+    std::uint32_t* name = out.name + static_cast<std::int64_t>(i) * out.name_width;
+    std::int64_t chars = 0;
+    if (s.name >= 0) {
+        decode_name(data, names[s.name], name);
+        chars = names[s.name].chars;
+    }
+    for (std::int64_t k = chars; k < out.name_width; ++k) name[k] = 0;
+}
+
+}  // namespace
+
+void convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
+                  std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
+                  std::uint8_t* faults) noexcept {
+    // Each set's derived elements are computed in two halves, and between
+    // them the rest of the set and the first half of the next set are read:
+    // work independent of the kernels' long dependency chains (Newton steps,
+    // sincos, atan2, cbrt), which leave the processor room to do it at the
+    // same time.  The first half of a set is what its derived elements need.
+    if (n == 0) return;
+    Reading r;
+    faults[0] = static_cast<std::uint8_t>(read_first(data, end, sets[0], first_row, env, out, r));
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t row = first_row + j;
+        const bool ok = faults[j] == 0;
+        if (ok) {
+            derive_begin(row, env, out);
+            read_second(data, sets[j], names, first_line, row, out, r);
+        }
+        if (j + 1 < n) {
+            faults[j + 1] = static_cast<std::uint8_t>(read_first(data, end, sets[j + 1], row + 1, env, out, r));
+        }
+        if (ok) derive_end(row, env, out);
+    }
+}
+
+void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept {
     char line1[stored_size], line2[stored_size];
-    store_line(data + l1.begin, l1.length, end, line1);
-    store_line(data + l2.begin, l2.length, end, line2);
-    tle::validate_lines(line1, static_cast<std::size_t>(l1.length), line2, static_cast<std::size_t>(l2.length), fault);
+    store_line(data + s.begin1, s.length1, end, line1);
+    store_line(data + s.begin2, s.length2, end, line2);
+    tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2, static_cast<std::size_t>(s.length2), fault);
 }
 
 }  // namespace qv::catalogue

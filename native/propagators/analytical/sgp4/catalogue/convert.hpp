@@ -55,16 +55,28 @@ enum class SetFault : std::uint8_t {
     satno_mismatch,   // line 2 names another satellite than line 1
     non_ascii_line1,  // a byte outside ASCII in line 1
     non_ascii_line2,
-    satno,            // the satellite number is neither decimal nor Alpha-5
-    epoch,            // the epoch lies outside the nanosecond range of Time
-    strict_line1,     // strict validation failed on line 1 (or on both numbers)
+    satno,         // the satellite number is neither decimal nor Alpha-5
+    epoch,         // the epoch lies outside the nanosecond range of Time
+    strict_line1,  // strict validation failed on line 1 (or on both numbers)
     strict_line2,
 };
 
-// Convert set `s` into row `row`.  On a fault the row holds unspecified
-// values and the fault is returned.
-SetFault convert_set(const char* data, const char* end, const Line* lines, const Set& s, std::size_t row,
-                     const Environment& env, const Columns& out) noexcept;
+// Convert the n sets of a piece (its names and the lines before it given)
+// into rows first_row, ...; faults[j] receives the fault of set j, and a
+// row with a fault holds unspecified values.
+void convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
+                  std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
+                  std::uint8_t* faults) noexcept;
+
+// The six mean elements of row i.
+inline void store_mean_elements(std::size_t i, const tle::MeanElements& e, const Columns& out) noexcept {
+    out.inc[i] = e.inc;
+    out.raa[i] = e.raa;
+    out.ecc[i] = e.ecc;
+    out.arp[i] = e.arp;
+    out.mea[i] = e.mea;
+    out.mnm[i] = e.mnm;
+}
 
 // The derived elements of row `row` from its six mean elements (already in
 // the columns): sma, orp, eca, tra, pge, apg, in the record's order.
@@ -80,6 +92,6 @@ inline constexpr int stored_size = 80;
 bool store_line(const char* text, std::int64_t length, const char* end, char* stored) noexcept;
 
 // The strict validation's message for a set that failed it.
-void strict_fault(const char* data, const char* end, const Line* lines, const Set& s, tle::Fault* fault) noexcept;
+void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept;
 
 }  // namespace qv::catalogue

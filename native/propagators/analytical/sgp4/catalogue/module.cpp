@@ -47,19 +47,30 @@ int environment(Environment* env, bool strict) {
     return read("GM", &env->GM) < 0 || read("Re", &env->Re) < 0 ? -1 : 0;
 }
 
-void* scratch_allocate(std::size_t bytes) noexcept {
-    // The interpreter's raw allocator, so tracemalloc counts the block; the
-    // whole 2 MiB pages inside a large block are advised to be huge pages,
-    // as NumPy advises its large arrays.
+namespace {
+
+// The whole 2 MiB pages inside a large block are advised to be huge pages,
+// as NumPy advises its large arrays.
+void* advise_huge_pages(void* block, std::size_t bytes) noexcept {
     constexpr std::uintptr_t huge_page = std::uintptr_t{1} << 21;
     constexpr std::size_t large = std::size_t{1} << 22;
-    void* block = PyMem_RawMalloc(bytes ? bytes : 1);
     if (block && bytes >= large) {
         const auto begin = (reinterpret_cast<std::uintptr_t>(block) + huge_page - 1) & ~(huge_page - 1);
         const auto end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(huge_page - 1);
         if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // advice only
     }
     return block;
+}
+
+}  // namespace
+
+// The interpreter's raw allocator, so tracemalloc counts the blocks.
+void* scratch_allocate(std::size_t bytes) noexcept {
+    return advise_huge_pages(PyMem_RawMalloc(bytes ? bytes : 1), bytes);
+}
+
+void* scratch_reallocate(void* pointer, std::size_t bytes) noexcept {
+    return advise_huge_pages(PyMem_RawRealloc(pointer, bytes ? bytes : 1), bytes);
 }
 
 void scratch_free(void* pointer) noexcept { PyMem_RawFree(pointer); }
@@ -84,8 +95,8 @@ int bind_all() {
         return -1;
     }
     Exporter misc("quorvane.mathtools.misc.misc");
-    return !misc || misc.kernel(&orbel::bound::atan2_asymmetric, "atan2_asymmetric",
-                                misc::atan2_asymmetric_signature) < 0
+    return !misc || misc.kernel(&orbel::bound::atan2_asymmetric, "atan2_asymmetric", misc::atan2_asymmetric_signature) <
+                        0
                ? -1
                : 0;
 }
@@ -103,7 +114,8 @@ int steps(PyObject* module) {
         return -1;
     }
     if (bind_all() < 0) return -1;
-    return add_table_functions(module) < 0 || add_hook_functions(module) < 0 ? -1 : 0;
+    return add_table_functions(module) < 0 || add_value_functions(module) < 0 || add_hook_functions(module) < 0 ? -1
+                                                                                                                : 0;
 }
 
 }  // namespace

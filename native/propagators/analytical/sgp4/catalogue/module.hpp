@@ -1,11 +1,15 @@
 // What the _catalogue module's sources share: the bound imports, the
-// conversion environment and the scratch memory of one call.
+// conversion environment and the helpers of the functions.
 #pragma once
 
 #include <cstddef>
+#include <span>
 
 #include "propagators/analytical/sgp4/catalogue/convert.hpp"
+#include "propagators/analytical/sgp4/catalogue/scratch.hpp"
+#include "runtime/numpy_api.hpp"
 #include "runtime/ref.hpp"
+#include "runtime/runtime.hpp"
 
 namespace qv::catalogue {
 
@@ -25,35 +29,27 @@ extern Bound bound;
 // construction).  -1 with the exception pending.
 int environment(Environment* env, bool strict);
 
-// Scratch memory of one call from the interpreter's raw allocator: usable
-// without the interpreter lock, counted by tracemalloc like the arrays, and
-// for large blocks advised to use huge pages (as NumPy does for large
-// arrays), so filling them costs a few page faults rather than one per 4 KiB.
-void* scratch_allocate(std::size_t bytes) noexcept;
-void scratch_free(void* pointer) noexcept;
-
-template <class T>
-class Scratch {
-public:
-    Scratch() = default;
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    ~Scratch() { scratch_free(data_); }
-    // False when memory runs out (no exception set: callers may not hold the lock).
-    bool allocate(std::size_t n) noexcept {
-        scratch_free(data_);
-        data_ = static_cast<T*>(scratch_allocate(n * sizeof(T)));
-        return data_ != nullptr;
-    }
-    T* get() const noexcept { return data_; }
-    T& operator[](std::size_t i) const noexcept { return data_[i]; }
-
-private:
-    T* data_ = nullptr;
-};
-
-// Functions of the module, defined in tables.cpp and hooks.cpp.
+// Functions of the module, defined in tables.cpp, values.cpp and hooks.cpp.
 int add_table_functions(PyObject* module);
+int add_value_functions(PyObject* module);
 int add_hook_functions(PyObject* module);
+
+// A function of the module and the defaults of its optional parameters.
+struct FunctionEntry {
+    const FunctionDef* def;
+    PyObject* defaults[4];
+    Py_ssize_t count;
+};
+int add_functions(PyObject* module, std::span<const FunctionEntry> functions);
+
+// Work below `threshold` runs on the calling thread alone.
+inline int threads_for(std::size_t work, std::size_t threshold, int threads) { return work >= threshold ? threads : 1; }
+
+// A new one-dimensional array, and the data of one.
+inline Ref new_array(int typenum, npy_intp n) { return Ref::steal(PyArray_SimpleNew(1, &n, typenum)); }
+template <class T>
+T* data_of(const Ref& array) {
+    return static_cast<T*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
+}
 
 }  // namespace qv::catalogue

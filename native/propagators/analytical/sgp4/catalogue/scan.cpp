@@ -17,6 +17,17 @@ inline unsigned end_mask(const char* p) noexcept {
     return static_cast<unsigned>(_mm_movemask_epi8(ends));
 }
 
+// Line ends among the 64 bytes at p, of which `n` (at most 64) are readable.
+inline std::uint64_t end_mask64(const char* p, std::ptrdiff_t n) noexcept {
+    if (n < 64) {
+        alignas(16) char block[64] = {};
+        std::memcpy(block, p, static_cast<std::size_t>(n));
+        return end_mask64(block, 64);
+    }
+    return std::uint64_t{end_mask(p)} | std::uint64_t{end_mask(p + 16)} << 16 | std::uint64_t{end_mask(p + 32)} << 32 |
+           std::uint64_t{end_mask(p + 48)} << 48;
+}
+
 // First LF or CR in [p, end), or end.
 inline const char* find_end(const char* p, const char* end) noexcept {
     for (; end - p >= 16; p += 16) {
@@ -33,9 +44,27 @@ inline const char* past_end(const char* p, const char* end) noexcept {
     return *p == '\r' && p + 1 < end && p[1] == '\n' ? p + 2 : p + 1;
 }
 
+inline void trim(const char*& begin, const char*& end) noexcept {
+    while (begin < end && is_strip_space(static_cast<unsigned char>(*begin))) ++begin;
+    while (end > begin && is_strip_space(static_cast<unsigned char>(end[-1]))) --end;
+}
+
+inline Kind classify(const char* t, std::int64_t n) noexcept {
+    if (n == 0 || t[0] == '#') return Kind::blank;
+    if ((t[0] == '1' || t[0] == '2') && (n == 1 || t[1] == ' ')) return t[0] == '1' ? Kind::line1 : Kind::line2;
+    return Kind::name;
+}
+
 bool valid_utf8(const unsigned char* s, std::int64_t n, std::int64_t* chars) noexcept {
     std::int64_t count = 0;
-    for (std::int64_t i = 0; i < n; ++count) {
+    std::int64_t i = 0;
+    // ASCII eight bytes at a time.
+    for (; n - i >= 8; i += 8, count += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, s + i, 8);
+        if (v & 0x8080808080808080ull) break;
+    }
+    for (; i < n; ++count) {
         const unsigned c = s[i];
         if (c < 0x80) {
             ++i;
@@ -72,41 +101,145 @@ bool valid_utf8(const unsigned char* s, std::int64_t n, std::int64_t* chars) noe
     return true;
 }
 
-Kind classify(const char* t, std::int64_t n) noexcept {
-    if (n == 0 || t[0] == '#') return Kind::blank;
-    if ((t[0] == '1' || t[0] == '2') && (n == 1 || t[1] == ' ')) return t[0] == '1' ? Kind::line1 : Kind::line2;
-    return Kind::name;
-}
+// The pairing of one piece, fed one line at a time in file order.
+class Pairer {
+public:
+    Pairer(const char* data, bool skip, bool check_satno, Piece* piece)
+        : data_(data), skip_(skip), check_satno_(check_satno), piece_(piece) {}
 
-void describe(const char* data, const char* begin, const char* end, Line* line) noexcept {
-    while (begin < end && is_strip_space(static_cast<unsigned char>(*begin))) ++begin;
-    while (end > begin && is_strip_space(static_cast<unsigned char>(end[-1]))) --end;
-    line->kind = classify(begin, end - begin);
-    line->utf8 = true;
-    line->chars = 0;
-    line->skipped = false;
-    if (line->kind == Kind::name) {
+    // Line `index` of the piece, [begin, end) without its line end.  False
+    // when scanning must stop (a fault under raise, or no memory).
+    [[gnu::always_inline]] bool line(const char* begin, const char* end, std::int64_t index) noexcept {
+        trim(begin, end);
+        switch (classify(begin, end - begin)) {
+            case Kind::blank:
+                return true;
+            case Kind::name:
+                if (line1_ >= 0) {
+                    if (!fault(PairFault::line1_alone, line1_)) return false;
+                    line1_ = -1;
+                }
+                if (name_line_ >= 0 && !fault(PairFault::name_alone, name_line_)) return false;
+                name_line_ = index;
+                describe_name(begin, end, &name_);
+                return true;
+            case Kind::line1:
+                if (line1_ >= 0 && !fault(PairFault::line1_alone, line1_)) return false;
+                line1_ = index;
+                begin1_ = begin - data_;
+                length1_ = end - begin;
+                line1_name_line_ = name_line_;
+                line1_name_ = name_;
+                name_line_ = -1;
+                return true;
+            case Kind::line2:
+                return line2(begin, end, index);
+        }
+        return true;
+    }
+
+    // After the piece's last line: what is still pending is a fault when the
+    // text ends here.
+    void finish(bool last) noexcept {
+        if (!last) return;
+        if (line1_ >= 0 && !fault(PairFault::line1_alone, line1_)) return;
+        if (name_line_ >= 0) fault(PairFault::name_alone, name_line_);
+    }
+
+private:
+    bool line2(const char* begin, const char* end, std::int64_t index) noexcept {
+        if (line1_ < 0) return fault(PairFault::line2_alone, index);
+        const std::int64_t line1 = line1_;
+        line1_ = -1;
+        const std::int64_t length2 = end - begin;
+        if (check_satno_ && !same_satno(data_ + begin1_, length1_, begin, length2)) {
+            piece_->fault_begin[0] = begin1_;
+            piece_->fault_length[0] = length1_;
+            piece_->fault_begin[1] = begin - data_;
+            piece_->fault_length[1] = length2;
+            return fault(PairFault::satno_mismatch, index, line1);
+        }
+        std::int64_t name = -1;
+        if (line1_name_line_ >= 0) {
+            name = static_cast<std::int64_t>(piece_->names.size());
+            if (!piece_->names.push(line1_name_)) return no_memory();
+            if (line1_name_.chars > piece_->name_width) piece_->name_width = line1_name_.chars;
+        }
+        if (!piece_->sets.push(Set{begin1_, length1_, begin - data_, length2, line1, index, name})) return no_memory();
+        return true;
+    }
+
+    void describe_name(const char* begin, const char* end, Name* name) const noexcept {
         // Some providers write the name as "0 NAME".
         if (end - begin >= 2 && begin[0] == '0' && begin[1] == ' ') {
             begin += 2;
             while (begin < end && is_strip_space(static_cast<unsigned char>(*begin))) ++begin;
         }
-        line->utf8 = valid_utf8(reinterpret_cast<const unsigned char*>(begin), end - begin, &line->chars);
-        if (!line->utf8) line->chars = end - begin;
+        name->begin = begin - data_;
+        name->length = end - begin;
+        name->utf8 = valid_utf8(reinterpret_cast<const unsigned char*>(begin), end - begin, &name->chars);
+        if (!name->utf8) name->chars = end - begin;
     }
-    line->begin = begin - data;
-    line->length = end - begin;
+
+    // Record a fault at line `index`; false when scanning must stop.
+    bool fault(PairFault f, std::int64_t index, std::int64_t other = -1) noexcept {
+        if (!skip_) {
+            piece_->fault = f;
+            piece_->line = index;
+            piece_->other = other;
+            return false;
+        }
+        return piece_->skipped.push(index) || no_memory();
+    }
+
+    bool no_memory() noexcept {
+        piece_->out_of_memory = true;
+        return false;
+    }
+
+    const char* data_;
+    bool skip_, check_satno_;
+    Piece* piece_;
+    std::int64_t name_line_ = -1;
+    Name name_{};
+    std::int64_t line1_ = -1, begin1_ = 0, length1_ = 0;
+    std::int64_t line1_name_line_ = -1;
+    Name line1_name_{};
+};
+
+// The kind of the line [begin, end) once trimmed.
+inline Kind kind_of(const char* begin, const char* end) noexcept {
+    trim(begin, end);
+    return classify(begin, end - begin);
+}
+
+// The first point at or after the line following `from` where pairing
+// carries nothing over: just past a line 2 whose previous non-blank line is
+// a line 1 (both after `from`); `size` when there is none.
+std::size_t sync_point(const char* data, std::size_t from, std::size_t size) noexcept {
+    const char* end = data + size;
+    const char* p = find_end(data + from, end);
+    if (p == end) return size;
+    p = past_end(p, end);
+    bool after_line1 = false;
+    while (p < end) {
+        const char* e = find_end(p, end);
+        const Kind kind = kind_of(p, e);
+        const char* next = e == end ? end : past_end(e, end);
+        if (kind == Kind::line2 && after_line1) return static_cast<std::size_t>(next - data);
+        if (kind != Kind::blank) after_line1 = kind == Kind::line1;
+        p = next;
+    }
+    return size;
 }
 
 }  // namespace
 
-bool same_satno(const char* data, const Line& one, const Line& two) noexcept {
-    if (one.length >= 7 && two.length >= 7 && std::memcmp(data + one.begin + 2, data + two.begin + 2, 5) == 0) {
-        return true;
-    }
+bool same_satno_text(const char* one, std::int64_t length1, const char* two, std::int64_t length2) noexcept {
+    if (length1 >= 7 && length2 >= 7 && std::memcmp(one + 2, two + 2, 5) == 0) return true;
     char a[6], b[6];
-    satno_field(data + one.begin, one.length, a);
-    satno_field(data + two.begin, two.length, b);
+    satno_field(one, length1, a);
+    satno_field(two, length2, b);
     return std::strcmp(a, b) == 0;
 }
 
@@ -114,62 +247,52 @@ std::size_t bom_length(const char* data, std::size_t size) noexcept {
     return size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
 }
 
-std::size_t split(const char* data, std::size_t begin, std::size_t size, std::size_t count, Piece* out) noexcept {
-    std::size_t n = 0;
-    const char* end = data + size;
+void cut_pieces(const char* data, std::size_t begin, std::size_t size, std::size_t piece_bytes,
+                std::vector<Piece>& out) noexcept {
+    if (piece_bytes < 1) piece_bytes = 1;
     std::size_t at = begin;
-    for (std::size_t k = 1; k <= count && at < size; ++k) {
-        std::size_t cut = size;
-        if (k < count) {
-            std::size_t nominal = begin + (size - begin) / count * k;
-            if (nominal < at) nominal = at;
-            const char* p = find_end(data + nominal, end);
-            cut = p == end ? size : static_cast<std::size_t>(past_end(p, end) - data);
-        }
-        if (cut > at) out[n++] = Piece{at, cut, 0, 0};
+    while (at < size) {
+        const std::size_t cut = size - at > piece_bytes ? sync_point(data, at + piece_bytes, size) : size;
+        out.emplace_back();
+        out.back().begin = at;
+        out.back().end = cut;
         at = cut;
     }
-    return n;
 }
 
-std::int64_t count_lines(const char* data, std::size_t begin, std::size_t end) noexcept {
-    // LF and CR each end a line, except a CR directly followed by LF.
-    const char* p = data + begin;
-    const char* stop = data + end;
-    std::int64_t lines = 0;
-    // Per byte lane, 1 for a line end; summed in bytes for up to 255 blocks,
-    // then folded into the count.
-    const __m128i one = _mm_set1_epi8(1);
-    while (stop - p >= 17) {
-        __m128i sum = _mm_setzero_si128();
-        for (int block = 0; block < 255 && stop - p >= 17; ++block, p += 16) {
-            const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-            const __m128i lf = _mm_cmpeq_epi8(now, _mm_set1_epi8('\n'));
-            const __m128i cr = _mm_cmpeq_epi8(now, _mm_set1_epi8('\r'));
-            const __m128i crlf = _mm_and_si128(cr, _mm_cmpeq_epi8(next, _mm_set1_epi8('\n')));
-            const __m128i ends = _mm_or_si128(lf, _mm_andnot_si128(crlf, cr));
-            sum = _mm_add_epi8(sum, _mm_and_si128(ends, one));
+void scan_piece(const char* data, bool skip, bool check_satno, bool last, Piece* piece) noexcept {
+    // About one set per 128 bytes of text; the lists grow when there are more.
+    if (!piece->sets.reserve((piece->end - piece->begin) / 128 + 8)) {
+        piece->out_of_memory = true;
+        return;
+    }
+    const char* stop = data + piece->end;
+    Pairer pairer(data, skip, check_satno, piece);
+    std::int64_t index = 0;
+    const char* line = data + piece->begin;
+    // Line ends are found 64 bytes at a time, then taken one by one.
+    for (std::size_t at = piece->begin; at < piece->end; at += 64) {
+        const char* block = data + at;
+        std::uint64_t ends =
+            end_mask64(block, piece->end - at < 64 ? static_cast<std::ptrdiff_t>(piece->end - at) : 64);
+        while (ends) {
+            const char* e = block + __builtin_ctzll(ends);
+            ends &= ends - 1;
+            // The CR of a CRLF: the LF ends the line (and trimming drops the CR).
+            if (*e == '\r' && e + 1 < stop && e[1] == '\n') continue;
+            if (!pairer.line(line, e, index++)) {
+                piece->lines = index;
+                return;
+            }
+            line = e + 1;
         }
-        const __m128i total = _mm_sad_epu8(sum, _mm_setzero_si128());
-        lines += _mm_cvtsi128_si64(total) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(total, total));
     }
-    for (; p < stop; ++p) {
-        if (*p == '\n' || (*p == '\r' && !(p + 1 < stop && p[1] == '\n'))) ++lines;
+    if (line < stop && !pairer.line(line, stop, index++)) {
+        piece->lines = index;
+        return;
     }
-    if (end > begin && data[end - 1] != '\n' && data[end - 1] != '\r') ++lines;
-    return lines;
-}
-
-void index_lines(const char* data, std::size_t begin, std::size_t end, Line* out) noexcept {
-    const char* p = data + begin;
-    const char* stop = data + end;
-    while (p < stop) {
-        const char* e = find_end(p, stop);
-        describe(data, p, e, out++);
-        if (e == stop) break;
-        p = past_end(e, stop);
-    }
+    piece->lines = index;
+    pairer.finish(last);
 }
 
 void satno_field(const char* text, std::int64_t length, char out[6]) noexcept {
@@ -184,64 +307,23 @@ void satno_field(const char* text, std::int64_t length, char out[6]) noexcept {
     out[n] = '\0';
 }
 
-Pairing pair_lines(const char* data, Line* lines, std::int64_t count, bool skip, bool check_satno, Set* out) noexcept {
-    Pairing r;
-    std::int64_t name = -1, line1 = -1, line1_name = -1;
-    // Record a fault at line index i (0-based); false when pairing must stop.
-    auto fault = [&](PairFault f, std::int64_t i, std::int64_t other = -1) {
-        if (!skip) {
-            r.fault = f;
-            r.line = i + 1;
-            r.other = other + 1;
-            return false;
+void decode_name(const char* data, const Name& name, std::uint32_t* out) noexcept {
+    const auto* s = reinterpret_cast<const unsigned char*>(data + name.begin);
+    const std::int64_t n = name.length;
+    if (!name.utf8 || name.chars == n) {
+        // Latin-1 or ASCII: one code point a byte, widened sixteen at a time.
+        std::int64_t i = 0;
+        const __m128i zero = _mm_setzero_si128();
+        for (; n - i >= 16; i += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
+            auto* o = reinterpret_cast<__m128i*>(out + i);
+            _mm_storeu_si128(o, _mm_unpacklo_epi16(low, zero));
+            _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(low, zero));
+            _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(high, zero));
+            _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(high, zero));
         }
-        lines[i].skipped = true;
-        ++r.skipped;
-        return true;
-    };
-    for (std::int64_t i = 0; i < count; ++i) {
-        switch (lines[i].kind) {
-            case Kind::blank:
-                break;
-            case Kind::name:
-                if (line1 >= 0) {
-                    if (!fault(PairFault::line1_alone, line1)) return r;
-                    line1 = -1;
-                }
-                if (name >= 0 && !fault(PairFault::name_alone, name)) return r;
-                name = i;
-                break;
-            case Kind::line1:
-                if (line1 >= 0 && !fault(PairFault::line1_alone, line1)) return r;
-                line1 = i;
-                line1_name = name;
-                name = -1;
-                break;
-            case Kind::line2: {
-                if (line1 < 0) {
-                    if (!fault(PairFault::line2_alone, i)) return r;
-                    break;
-                }
-                if (check_satno && !same_satno(data, lines[line1], lines[i])) {
-                    if (!fault(PairFault::satno_mismatch, i, line1)) return r;
-                } else {
-                    out[r.sets++] = Set{line1, i, line1_name};
-                }
-                line1 = -1;
-                break;
-            }
-        }
-    }
-    if (line1 >= 0 && !fault(PairFault::line1_alone, line1)) return r;
-    if (name >= 0 && !fault(PairFault::name_alone, name)) return r;
-    return r;
-}
-
-void decode_name(const char* data, const Line& line, std::uint32_t* out) noexcept {
-    const auto* s = reinterpret_cast<const unsigned char*>(data + line.begin);
-    const std::int64_t n = line.length;
-    if (!line.utf8) {
-        for (std::int64_t i = 0; i < n; ++i) out[i] = s[i];
+        for (; i < n; ++i) out[i] = s[i];
         return;
     }
     std::int64_t k = 0;

@@ -8,21 +8,8 @@ namespace qv::tle {
 
 namespace {
 
-constexpr std::int64_t ns_per_day = 86'400'000'000'000;
-
 bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar
-// (the civil-from-days algorithm run backwards, exact in integers).
-std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 
 // Decimal day text "[blanks][sign][digits][.digits]" as nanoseconds after
 // 00:00 of day 0 (the day before 1 January), rounded to the nearest
@@ -73,7 +60,7 @@ bool exact_day_ns(const char* s, __int128* out) {
 // A field written with an assumed decimal point and a power of ten, "SMMMMMSE"
 // (sign, five digits, exponent sign, exponent digit), converted as the text
 // "S.MMMMMeSE"; a field cut short by the end of the line keeps what is there.
-double assumed_decimal(const char* line, Column c) {
+double assumed_text(const char* line, Column c) {
     Field f(line, c);
     char text[max_field_width + 2];
     int n = 0;
@@ -88,31 +75,19 @@ double assumed_decimal(const char* line, Column c) {
 
 }  // namespace
 
-// Each field in its published layout first (layouts.hpp), the general
-// conversion for anything else; both give strtod's bits.
-PublishedElements published_elements(const char* line2) noexcept {
-    PublishedElements p;
-    if (!layouts::angle(line2 + col::inc.offset, &p.inc)) p.inc = read_double(line2, col::inc);
-    if (!layouts::angle(line2 + col::raa.offset, &p.raa)) p.raa = read_double(line2, col::raa);
-    if (!layouts::eccentricity(line2 + col::ecc.offset - 1, &p.ecc)) {
-        p.ecc = field_atof(Field(line2, col::ecc, true).text);
-    }
-    if (!layouts::angle(line2 + col::arp.offset, &p.arp)) p.arp = read_double(line2, col::arp);
-    if (!layouts::angle(line2 + col::mea.offset, &p.mea)) p.mea = read_double(line2, col::mea);
-    if (!layouts::mean_motion(line2 + col::mnm.offset, &p.mnm)) p.mnm = read_double(line2, col::mnm);
-    return p;
+// The general conversions behind the inline fast paths of columns.hpp.
+
+void general::published_elements(const char* line2, const bool* done, double* v) noexcept {
+    if (!done[0]) v[0] = read_double(line2, col::inc);
+    if (!done[1]) v[1] = read_double(line2, col::raa);
+    if (!done[2]) v[2] = field_atof(Field(line2, col::ecc, true).text);
+    if (!done[3]) v[3] = read_double(line2, col::arp);
+    if (!done[4]) v[4] = read_double(line2, col::mea);
+    if (!done[5]) v[5] = read_double(line2, col::mnm);
 }
 
-std::int64_t year_start_ns(int year) noexcept { return days_from_civil(year, 1, 1) * ns_per_day; }
-
-bool epoch_ns(const char* line1, std::int64_t* ns) noexcept {
-    std::int64_t yy, published_day_ns;
-    if (layouts::epoch(line1 + col::year.offset, &yy, &published_day_ns)) {
-        const int year = full_year(static_cast<int>(yy));
-        *ns = (days_from_civil(year, 1, 1) - 1) * ns_per_day + published_day_ns;
-        return true;
-    }
-    const int year = full_year(read_int(line1, col::year));
+bool general::epoch_ns(const char* line1, std::int64_t* ns) noexcept {
+    const int year = full_year(tle::read_int(line1, col::year));
     const __int128 start = static_cast<__int128>(days_from_civil(year, 1, 1) - 1) * ns_per_day;
     __int128 day_ns;
     Field day(line1, col::day);
@@ -127,23 +102,11 @@ bool epoch_ns(const char* line1, std::int64_t* ns) noexcept {
     return true;
 }
 
-int read_int(const char* line, Column c) noexcept {
-    int value;
-    return layouts::integer(line + c.offset, c.width, &value) ? value : field_atoi(Field(line, c).text);
-}
+int general::read_int(const char* line, Column c) noexcept { return field_atoi(Field(line, c).text); }
 
-double ndot(const char* line1) noexcept {
-    double value;
-    return layouts::first_derivative(line1 + col::ndot.offset, &value) ? value : read_double(line1, col::ndot);
-}
-double nddot(const char* line1) noexcept {
-    double value;
-    return layouts::assumed_decimal(line1 + col::nddot.offset, &value) ? value : assumed_decimal(line1, col::nddot);
-}
-double bstar(const char* line1) noexcept {
-    double value;
-    return layouts::assumed_decimal(line1 + col::bstar.offset, &value) ? value : assumed_decimal(line1, col::bstar);
-}
+double general::ndot(const char* line1) noexcept { return read_double(line1, col::ndot); }
+
+double general::assumed_decimal(const char* line, Column c) noexcept { return assumed_text(line, c); }
 
 std::int64_t decode_satno(const char* field, int width) noexcept {
     int begin = 0, end = 0;

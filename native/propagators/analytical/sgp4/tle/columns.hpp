@@ -9,8 +9,11 @@
 // the "C" locale (numbers.hpp): lenient, never failing on content.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
+#include "propagators/analytical/sgp4/tle/layouts.hpp"
+#include "propagators/analytical/sgp4/tle/lines.hpp"
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
 
 namespace qv::tle {
@@ -60,13 +63,26 @@ struct Field {
     }
 };
 
-// atof / atoi of a field.
-inline double read_double(const char* line, Column c) noexcept { return field_atof(Field(line, c).text); }
+// The general conversions, for text outside the published layouts.
+namespace general {
 int read_int(const char* line, Column c) noexcept;
+double ndot(const char* line1) noexcept;
+double assumed_decimal(const char* line, Column c) noexcept;
+bool epoch_ns(const char* line1, std::int64_t* ns) noexcept;
+void published_elements(const char* line2, const bool* done, double* values) noexcept;
+}  // namespace general
+
+// atof / atoi of a field: the published layout when the field has it, the
+// general conversion otherwise (the same bits either way).
+inline double read_double(const char* line, Column c) noexcept { return field_atof(Field(line, c).text); }
+inline int read_int(const char* line, Column c) noexcept {
+    int value;
+    return layouts::integer(line + c.offset, c.width, &value) ? value : general::read_int(line, c);
+}
 
 // The year of a two-digit epoch year: 57 to 99 are 1957 to 1999, the rest
 // 2000 onwards (the first satellites flew in 1957).
-inline int full_year(int yy) noexcept { return yy <= 56 ? 2000 + yy : 1900 + yy; }
+constexpr int full_year(int yy) noexcept { return yy <= 56 ? 2000 + yy : 1900 + yy; }
 
 // The six mean elements of line 2 as published: inclination, node, argument
 // of perigee and mean anomaly in degrees, the eccentricity (the digits after
@@ -74,7 +90,22 @@ inline int full_year(int yy) noexcept { return yy <= 56 ? 2000 + yy : 1900 + yy;
 struct PublishedElements {
     double inc, raa, ecc, arp, mea, mnm;
 };
-PublishedElements published_elements(const char* line2) noexcept;
+inline PublishedElements published_elements(const char* line2) noexcept {
+    lines::Line2Fields f;
+    if (lines::line2(line2, lines::masks(lines::load(line2)), &f)) return {f.inc, f.raa, f.ecc, f.arp, f.mea, f.mnm};
+    double v[6];
+    bool done[6];
+    done[0] = layouts::angle(line2 + col::inc.offset, &v[0]);
+    done[1] = layouts::angle(line2 + col::raa.offset, &v[1]);
+    done[2] = layouts::eccentricity(line2 + col::ecc.offset - 1, &v[2]);
+    done[3] = layouts::angle(line2 + col::arp.offset, &v[3]);
+    done[4] = layouts::angle(line2 + col::mea.offset, &v[4]);
+    done[5] = layouts::mean_motion(line2 + col::mnm.offset, &v[5]);
+    if (!(done[0] && done[1] && done[2] && done[3] && done[4] && done[5])) [[unlikely]] {
+        general::published_elements(line2, done, v);
+    }
+    return {v[0], v[1], v[2], v[3], v[4], v[5]};
+}
 
 // The six mean elements in SI units, given the sizes of a degree and a
 // revolution in radians and of a day in seconds: angles in radians, the
@@ -105,21 +136,60 @@ inline MeanElements mean_elements(const char* line2, double deg, double rev, dou
 // is day 5.5).  A day field with an exponent or in hexadecimal is read with
 // atof and rounded from that double.  Returns
 // false when the instant falls outside the int64 nanosecond range or the
-// day is not finite.
-bool epoch_ns(const char* line1, std::int64_t* ns) noexcept;
+// day is not finite.  (Defined below.)
+inline constexpr std::int64_t ns_per_day = 86'400'000'000'000;
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar
+// (the civil-from-days algorithm run backwards, exact in integers).
+constexpr std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) noexcept {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
 
 // Nanoseconds since 1970 of 00:00 on 1 January of `year` (proleptic
 // Gregorian calendar).
-std::int64_t year_start_ns(int year) noexcept;
+constexpr std::int64_t year_start_ns(int year) noexcept { return days_from_civil(year, 1, 1) * ns_per_day; }
+
+// Nanoseconds since 1970 of day 0 (the day before 1 January) of each
+// two-digit epoch year.
+inline constexpr std::array<std::int64_t, 100> day_zero_ns = [] {
+    std::array<std::int64_t, 100> table{};
+    for (int yy = 0; yy < 100; ++yy) table[yy] = year_start_ns(full_year(yy)) - ns_per_day;
+    return table;
+}();
+
+inline bool epoch_ns(const char* line1, std::int64_t* ns) noexcept {
+    std::int64_t yy, day_ns;
+    if (layouts::epoch(line1 + col::year.offset, &yy, &day_ns)) {
+        *ns = day_zero_ns[yy] + day_ns;
+        return true;
+    }
+    return general::epoch_ns(line1, ns);
+}
 
 // The drag and mean-motion derivative fields as the format states them:
 // ndot is ṅ/2 in rev/day², nddot is n̈/6 in rev/day³, bstar is B* in 1/earth
 // radii.  The last two are written with an assumed decimal point and a
 // power of ten ("-11606-4" is -0.11606e-4); the text "[sign].ddddde±d" is
 // converted as one number, so the value is the correctly rounded one.
-double ndot(const char* line1) noexcept;
-double nddot(const char* line1) noexcept;
-double bstar(const char* line1) noexcept;
+inline double ndot(const char* line1) noexcept {
+    double value;
+    return layouts::first_derivative(line1 + col::ndot.offset, &value) ? value : general::ndot(line1);
+}
+inline double nddot(const char* line1) noexcept {
+    double value;
+    return layouts::assumed_decimal(line1 + col::nddot.offset, &value) ? value
+                                                                       : general::assumed_decimal(line1, col::nddot);
+}
+inline double bstar(const char* line1) noexcept {
+    double value;
+    return layouts::assumed_decimal(line1 + col::bstar.offset, &value) ? value
+                                                                       : general::assumed_decimal(line1, col::bstar);
+}
 
 // The five-character satellite-number field as an integer: digits as they
 // are (leading blanks and zeros dropped), and the Alpha-5 form of a letter
@@ -127,6 +197,14 @@ double bstar(const char* line1) noexcept;
 // skipping I and O ("A0001" is 100001, "Z9999" is 339999).  An empty field
 // gives 0; anything else (a letter I or O, letters among the digits) gives -1.
 std::int64_t decode_satno(const char* field, int width = 5) noexcept;
+
+// decode_satno of the field of a line (at least eight readable bytes from
+// column 3): five digits are read at once.
+inline std::int64_t satno(const char* line) noexcept {
+    const std::uint64_t w = (layouts::load8(line + col::satno.offset) << 24) | 0x303030;
+    return layouts::all_digits(w) ? static_cast<std::int64_t>(layouts::eight_digits(w))
+                                  : decode_satno(line + col::satno.offset, col::satno.width);
+}
 
 // The field for a satellite number: five digits, zero-padded, below 100000;
 // Alpha-5 from 100000 to 339999.  Returns false (and writes nothing) outside
