@@ -5,7 +5,7 @@ import itertools
 import numpy as np
 import pytest
 
-from lanes_data import EDGES, NANS, bits, random_set
+from lanes_data import EDGES, NANS, TINY, bits, random_set
 from quorvane.mathtools import _lanes
 
 WIDTHS = _lanes.widths()
@@ -40,6 +40,17 @@ def test_sincos_is_sin_and_cos_at_every_width(data):
     _assert_same_bits(cosines, "sincos cosines")
     assert np.array_equal(bits(sines[1]), bits(_lanes.sin(x, width=1)))
     assert np.array_equal(bits(cosines[1]), bits(_lanes.cos(x, width=1)))
+
+
+def test_sincosm1_gives_the_same_bits_at_every_width():
+    # Short series up to 2^-10, longer beyond: vectors mixing both, with
+    # lanes beside their neighbours in every combination.
+    rng = np.random.default_rng(6)
+    x = np.concatenate([rng.uniform(-2.0**-10, 2.0**-10, 5001), rng.uniform(-0.8, 0.8, 5001),
+                        [0.0, -0.0, 2.0**-10, -(2.0**-10), np.nextafter(2.0**-10, 1), TINY, -TINY, np.nan]])
+    rng.shuffle(x)
+    for k in (0, 1):
+        _assert_same_bits({w: _lanes.sincosm1(x, width=w)[k] for w in WIDTHS}, f"sincosm1 part {k}")
 
 
 def test_atan2_gives_the_same_bits_at_every_width():
@@ -106,3 +117,7 @@ def test_lane_primitives_agree_at_every_width_and_with_ieee():
     for row, e in ((17, compound), (18, mixed)):
         assert np.array_equal(r[row], e, equal_nan=True)
     assert (r[19] == 1.0).all()
+    # The paired lane type (twice the lanes, two independent halves) against
+    # the plain one: primitives, functions, interleaving and int8 stores.
+    for w, r in rows.items():
+        assert (r[20] == 1.0).all(), f"width {w}: paired lanes differ at {np.flatnonzero(r[20] != 1.0)[:5]}"

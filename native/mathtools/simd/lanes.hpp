@@ -17,11 +17,17 @@
 //   Avx512   eight lanes; only in translation units compiled with -mavx512f
 //            -mavx512dq
 //   Widest   the widest lane type of the translation unit (one of the above)
+//   Two<V>   twice the lanes of V as two independent halves (lanes_two.hpp),
+//            for kernels bound by the latency of one vector's dependent steps
 //
 // Every lane type V (M = Mask<V>) offers:
 //   V(double)                    broadcast (for double, the value itself)
 //   load<V>(const double* p)     `Width<V>` consecutive doubles, any alignment
 //   store(double* p, V x)
+//   store3(double* p, V x, V y, V z)
+//                                x, y, z interleaved: p[3i], p[3i+1], p[3i+2]
+//                                = lane i of x, y, z (rows of three)
+//   store_int8(int8_t* p, V x)   the lanes as int8 (integral values in range)
 //   + - * / between V values and between V and double, unary -, += -= *= /=
 //   < <= > >= == !=              lane-wise comparisons giving M (!= holds for
 //                                NaN, the others do not, as in C)
@@ -32,8 +38,8 @@
 //   sqrt, abs, floor, min, max   exact per lane; min(a, b) is a where a < b
 //                                holds, else b (max: a > b), as the x86
 //                                instructions, so a NaN in either gives b
-//   sin, cos, sincos(x, &s, &c), atan2(y, x), rem2pi(x), cbrt(x)
-//                                this library's own functions (vmath.hpp)
+//   sin, cos, sincos(x, &s, &c), sincosm1(x, &s, &cm1), atan2(y, x),
+//   rem2pi(x), cbrt(x)           this library's own functions (vmath.hpp)
 //
 // A NaN result is NaN at every width.  Which NaN (sign, payload) may differ
 // between widths only where two NaN operands meet in + - * / (compilers may
@@ -79,12 +85,20 @@ using Mask = typename LaneTraits<V>::Mask;
 // ---- one lane: plain double ------------------------------------------------
 
 template <class V>
-V load(const double* p);
+V load(const double* p) {
+    return V::load_from(p);
+}
 template <>
 inline double load<double>(const double* p) {
     return *p;
 }
 inline void store(double* p, double x) { *p = x; }
+inline void store3(double* p, double x, double y, double z) {
+    p[0] = x;
+    p[1] = y;
+    p[2] = z;
+}
+inline void store_int8(std::int8_t* p, double x) { *p = static_cast<std::int8_t>(x); }
 
 // Without a branch: lanes' conditions follow the data, which a branch
 // predictor cannot.
@@ -129,6 +143,7 @@ inline double pow2(double k) {
 #if defined(__AVX512F__) && defined(__AVX512DQ__)
 #include "mathtools/simd/lanes_avx512.hpp"
 #endif
+#include "mathtools/simd/lanes_two.hpp"
 
 namespace qv::simd {
 inline namespace QV_SIMD_ISA {

@@ -34,6 +34,22 @@ inline Avx2 load<Avx2>(const double* p) {
     return _mm256_loadu_pd(p);
 }
 inline void store(double* p, Avx2 x) { _mm256_storeu_pd(p, x.v); }
+// [x0 y0 z0 x1] [y1 z1 x2 y2] [z2 x3 y3 z3] from the 128-bit halves of
+// [x0 y0 | x2 y2], [z0 x1 | z2 x3] and [y1 z1 | y3 z3].
+inline void store3(double* p, Avx2 x, Avx2 y, Avx2 z) {
+    __m256d xy = _mm256_unpacklo_pd(x.v, y.v);
+    __m256d zx = _mm256_shuffle_pd(z.v, x.v, 0b1010);
+    __m256d yz = _mm256_shuffle_pd(y.v, z.v, 0b1111);
+    _mm256_storeu_pd(p, _mm256_permute2f128_pd(xy, zx, 0x20));
+    _mm256_storeu_pd(p + 4, _mm256_permute2f128_pd(yz, xy, 0x30));
+    _mm256_storeu_pd(p + 8, _mm256_permute2f128_pd(zx, yz, 0x31));
+}
+inline void store_int8(std::int8_t* p, Avx2 x) {
+    __m128i i32 = _mm256_cvttpd_epi32(x.v);
+    __m128i i8 = _mm_packs_epi16(_mm_packs_epi32(i32, i32), _mm_setzero_si128());
+    int four = _mm_cvtsi128_si32(i8);
+    __builtin_memcpy(p, &four, 4);
+}
 
 inline Avx2 operator+(Avx2 a, Avx2 b) { return _mm256_add_pd(a.v, b.v); }
 inline Avx2 operator-(Avx2 a, Avx2 b) { return _mm256_sub_pd(a.v, b.v); }

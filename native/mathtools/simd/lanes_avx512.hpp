@@ -34,6 +34,30 @@ inline Avx512 load<Avx512>(const double* p) {
     return _mm512_loadu_pd(p);
 }
 inline void store(double* p, Avx512 x) { _mm512_storeu_pd(p, x.v); }
+// Each output vector takes its x and y entries from one two-source
+// permutation and its z entries from a second one, under a mask.
+inline void store3(double* p, Avx512 x, Avx512 y, Avx512 z) {
+    // Output element j (of 24) is lane j / 3 of x, y or z (j % 3).
+    const __m512i xy0 = _mm512_setr_epi64(0, 8, 0, 1, 9, 0, 2, 10);
+    const __m512i xy1 = _mm512_setr_epi64(0, 3, 11, 0, 4, 12, 0, 5);
+    const __m512i xy2 = _mm512_setr_epi64(13, 0, 6, 14, 0, 7, 15, 0);
+    const __m512i z0 = _mm512_setr_epi64(0, 0, 0, 0, 0, 1, 0, 0);
+    const __m512i z1 = _mm512_setr_epi64(2, 0, 0, 3, 0, 0, 4, 0);
+    const __m512i z2 = _mm512_setr_epi64(0, 5, 0, 0, 6, 0, 0, 7);
+    __m512d o0 = _mm512_permutex2var_pd(x.v, xy0, y.v);
+    __m512d o1 = _mm512_permutex2var_pd(x.v, xy1, y.v);
+    __m512d o2 = _mm512_permutex2var_pd(x.v, xy2, y.v);
+    o0 = _mm512_mask_permutexvar_pd(o0, 0b00100100, z0, z.v);
+    o1 = _mm512_mask_permutexvar_pd(o1, 0b01001001, z1, z.v);
+    o2 = _mm512_mask_permutexvar_pd(o2, 0b10010010, z2, z.v);
+    _mm512_storeu_pd(p, o0);
+    _mm512_storeu_pd(p + 8, o1);
+    _mm512_storeu_pd(p + 16, o2);
+}
+inline void store_int8(std::int8_t* p, Avx512 x) {
+    __m128i i8 = _mm512_maskz_cvtepi64_epi8(0xff, _mm512_maskz_cvttpd_epi64(0xff, x.v));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), i8);
+}
 
 inline Avx512 operator+(Avx512 a, Avx512 b) { return _mm512_add_pd(a.v, b.v); }
 inline Avx512 operator-(Avx512 a, Avx512 b) { return _mm512_sub_pd(a.v, b.v); }

@@ -129,7 +129,9 @@ PyObject* atan2(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyO
     return out.release();
 }
 
-PyObject* sincos(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// sincos and sincosm1: two arrays of results.
+template <Op F>
+PyObject* two_results(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* arg[2];
     if (qv::bind_arguments(self->def->params, args, nargs, kwnames, arg) < 0) return nullptr;
     Isa isa;
@@ -139,7 +141,7 @@ PyObject* sincos(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, Py
     Ref s = output_array(nullptr, x.get(), nullptr, nullptr);
     Ref c = output_array(nullptr, x.get(), nullptr, nullptr);
     if (!s || !c) return nullptr;
-    compute(isa, Op::sincos, data_of(x.get()), nullptr, data_of(s.get()), data_of(c.get()),
+    compute(isa, F, data_of(x.get()), nullptr, data_of(s.get()), data_of(c.get()),
             PyArray_SIZE(as_array(x.get())));
     return PyTuple_Pack(2, s.get(), c.get());
 }
@@ -304,16 +306,27 @@ const qv::FunctionDef definitions[] = {
      "Parameters\n----------\nx : array_like of float\n    Arguments in radians.\n"
      "width : int or None\n    Lanes per vector: 1, 4 or 8 (one of widths()); None, the widest.\n\n"
      "Returns\n-------\ntuple of two numpy.ndarray of float64\n    Sines and cosines, shaped as x.\n",
-     sincos,
+     two_results<Op::sincos>,
      {"sincos", {"x", "width"}, 2, 1, 1}},
+    {"sincosm1",
+     "sincosm1(x, *, width=None)\n\nSine and cosine minus one of small angles, |x| <= pi/4 (no argument reduction; "
+     "beyond,\nthe results mean nothing): sin below 1 ulp, cos - 1 below 1.5 ulp of itself; for turning\n"
+     "known sines and cosines by a small angle.\n\n"
+     "Parameters\n----------\nx : array_like of float\n    Arguments in radians, |x| <= pi/4.\n"
+     "width : int or None\n    Lanes per vector: 1, 4 or 8 (one of widths()); None, the widest.\n\n"
+     "Returns\n-------\ntuple of two numpy.ndarray of float64\n    sin x and cos x - 1, shaped as x.\n",
+     two_results<Op::sincosm1>,
+     {"sincosm1", {"x", "width"}, 2, 1, 1}},
     {"widths", widths_doc, widths, {"widths", {}, 0, 0}},
     {"_primitives",
-     "_primitives(a, b, *, width=None)\n\nThe lane primitives on a[i], b[i] (tests): a (20, n) array, one row per "
+     "_primitives(a, b, *, width=None)\n\nThe lane primitives on a[i], b[i] (tests): a (21, n) array, one row per "
      "operation.\n\nParameters\n----------\na, b : array_like of float\n    One-dimensional, of one length.\n"
      "width : int or None\n    Lanes per vector: 1, 4 or 8 (one of widths()); None, the widest.\n\n"
      "Returns\n-------\nnumpy.ndarray of float64\n    Rows: a+b, a-b, a*b, a/b, -a, sqrt(a), abs(a), floor(a), "
      "min(a, b), max(a, b),\n    a<b, a<=b, a>b, a>=b, a==b, a!=b (1 or 0), (a<b and a!=0) or a is NaN,\n"
-     "    ((a+b)*b-a)/b by compound assignment, (2a - b/4) + 1, and 1 where bits/any/all agree.\n",
+     "    ((a+b)*b-a)/b by compound assignment, (2a - b/4) + 1, 1 where bits/any/all agree, and 1 where\n"
+     "    the paired lane type (twice the lanes) gives the same bits as the plain one for all of these,\n"
+     "    every function and the interleaving and int8 stores.\n",
      primitives,
      {"_primitives", {"a", "b", "width"}, 3, 2, 1}},
     {"_clib",
@@ -349,7 +362,7 @@ int steps(PyObject* module) {
         } else if (std::strcmp(name, "_primitives") == 0) {
             annotations =
                 qv::make_annotations({{"a", "ArrayLike"}, {"b", "ArrayLike"}, {"width", width}, {"return", array}});
-        } else if (std::strcmp(name, "sincos") == 0) {
+        } else if (std::strcmp(name, "sincos") == 0 || std::strcmp(name, "sincosm1") == 0) {
             annotations = qv::make_annotations(
                 {{"x", "ArrayLike"}, {"width", width}, {"return", "tuple[numpy.ndarray, numpy.ndarray]"}});
         } else {
@@ -372,8 +385,8 @@ int steps(PyObject* module) {
 }
 
 qv::ModuleFrame frame{"_lanes", module_path,
-                      "This package's lane mathematics (sin, cos, atan2, rem2pi, cbrt) over float64 arrays, at a\n"
-                      "chosen vector width, for tests and benchmarks.  Results are the same bits at every width.",
+                      "This package's lane mathematics (sin, cos, sincosm1, atan2, rem2pi, cbrt) over float64 arrays,\n"
+                      "at a chosen vector width, for tests and benchmarks.  Results are the same bits at every width.",
                       steps};
 
 }  // namespace

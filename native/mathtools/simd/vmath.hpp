@@ -13,7 +13,8 @@
 //
 // Accuracy (measured on 10^7 arguments per range, see docs/decisions.md):
 // sin, cos at most 0.78 ulp for any finite double; vector for |x| < 1.5 *
-// 2^20 ~ 1.57e6, beyond that a per-lane Payne-Hanek reduction.  atan2 at most
+// 2^20 ~ 1.57e6, beyond that a per-lane Payne-Hanek reduction.  sincosm1
+// (|x| <= pi/4 only) sin below 0.72 ulp, cos - 1 below 1.5 ulp.  atan2 at most
 // 0.55 ulp, with C's special values.  rem2pi equals C's fmod(x, 2pi) exactly,
 // 2pi being the double nearest it; vector for |x| < 6.5e6, beyond per lane.
 // cbrt at most 0.501 ulp.
@@ -31,6 +32,12 @@ inline namespace QV_SIMD_ISA {
 namespace detail {
 
 namespace k = constants;
+
+// The hot paths are inlined into their callers whatever their size: a call
+// would pass the lanes through memory (references) and cost more than the
+// few dozen instructions of a reduction or a kernel.  The rare slow paths
+// (huge arguments) stay out of line.
+#define QV_SIMD_HOT [[gnu::always_inline]] inline
 inline constexpr double max_finite = std::numeric_limits<double>::max();
 inline constexpr double infinity = std::numeric_limits<double>::infinity();
 inline constexpr double sign_bit = -0.0;
@@ -38,13 +45,13 @@ inline constexpr double sign_bit = -0.0;
 // Nearest integer (ties to even) for |x| < 2^51: 1.5 * 2^52 added and taken
 // away leaves no fraction bits.
 template <class V>
-V round_int(V x) {
+QV_SIMD_HOT V round_int(V x) {
     return (x + 0x1.8p52) - 0x1.8p52;
 }
 
 // s + e = a + b exactly (Knuth).
 template <class V>
-void two_sum(V a, V b, V& s, V& e) {
+QV_SIMD_HOT void two_sum(V a, V b, V& s, V& e) {
     s = a + b;
     V bb = s - a;
     e = (a - (s - bb)) + (b - bb);
@@ -52,7 +59,7 @@ void two_sum(V a, V b, V& s, V& e) {
 
 // p + e = a * b exactly (Dekker, with Veltkamp's split; no fused multiply-add).
 template <class V>
-void two_prod(V a, V b, V& p, V& e) {
+QV_SIMD_HOT void two_prod(V a, V b, V& p, V& e) {
     V ca = a * 134217729.0, cb = b * 134217729.0;
     V ah = ca - (ca - a), bh = cb - (cb - b);
     V al = a - ah, bl = b - bh;
@@ -73,12 +80,29 @@ void each_lane(Mask<V> m, F f) {
 
 inline constexpr double trig_fast_limit = 0x1.8p20;
 
+// The lanes of `x` at or beyond the fast limit (finite): their reduction,
+// one lane at a time, replaces what the vector path computed.
+template <class V>
+[[gnu::noinline]] void reduce_huge_lanes(V x, V& hi, V& lo, V& q) {
+    V ax = abs(x);
+    Mask<V> huge = (ax >= trig_fast_limit) & (ax <= max_finite);
+    alignas(64) double xs[Width<V>], hs[Width<V>], ls[Width<V>], qs[Width<V>];
+    store(xs, x);
+    store(hs, hi);
+    store(ls, lo);
+    store(qs, q);
+    each_lane<V>(huge, [&](int i) { qs[i] = reduce_huge(xs[i], &hs[i], &ls[i]); });
+    hi = load<V>(hs);
+    lo = load<V>(ls);
+    q = load<V>(qs);
+}
+
 // x = n pi/2 + (hi + lo), |hi + lo| <= pi/4 (plus rounding), q = n mod 4.
 // Below the fast limit n < 2^20, so n times each 33-bit part of pi/2 is
 // exact and so is x - n * pio2_1 (a multiple of ulp(x) no larger than x);
 // the next two parts are taken off with their rounding errors kept.
 template <class V>
-void reduce_pio2(V x, V& hi, V& lo, V& q) {
+QV_SIMD_HOT void reduce_pio2(V x, V& hi, V& lo, V& q) {
     V n = round_int(x * k::inv_pio2);
     V t = x - n * k::pio2_1;
     V a, ea, b, eb;
@@ -87,28 +111,14 @@ void reduce_pio2(V x, V& hi, V& lo, V& q) {
     V l = (ea + eb) - n * k::pio2_3t;
     hi = b + l;
     lo = l - (hi - b);
-    V f = n * 0.25 - round_int(n * 0.25);  // 0, 0.25, +-0.5 or -0.25
-    q = f * 4.0;
-    q = select(q < 0.0, q + 4.0, q);
-    V ax = abs(x);
-    Mask<V> huge = (ax >= trig_fast_limit) & (ax <= max_finite);
-    if (any(huge)) {
-        alignas(64) double xs[Width<V>], hs[Width<V>], ls[Width<V>], qs[Width<V>];
-        store(xs, x);
-        store(hs, hi);
-        store(ls, lo);
-        store(qs, q);
-        each_lane<V>(huge, [&](int i) { qs[i] = reduce_huge(xs[i], &hs[i], &ls[i]); });
-        hi = load<V>(hs);
-        lo = load<V>(ls);
-        q = load<V>(qs);
-    }
+    q = n - 4.0 * floor(n * 0.25);  // exact: 0, 1, 2 or 3
+    if (any(abs(x) >= trig_fast_limit)) reduce_huge_lanes(x, hi, lo, q);
 }
 
 // sin(x + y) for |x| <= pi/4, |y| <= ulp(x): the polynomial plus y cos x,
 // summed so that the leading x is added last.
 template <class V>
-V sin_kernel(V x, V y) {
+QV_SIMD_HOT V sin_kernel(V x, V y) {
     const double* c = k::sin_c;
     V z = x * x, v = z * x;
     V r = c[1] + z * (c[2] + z * (c[3] + z * (c[4] + z * c[5])));
@@ -117,7 +127,7 @@ V sin_kernel(V x, V y) {
 
 // cos(x + y) likewise; 1 - x^2/2 is formed with its rounding error kept.
 template <class V>
-V cos_kernel(V x, V y) {
+QV_SIMD_HOT V cos_kernel(V x, V y) {
     const double* c = k::cos_c;
     V z = x * x;
     V r = z * (c[0] + z * (c[1] + z * (c[2] + z * (c[3] + z * (c[4] + z * c[5])))));
@@ -128,7 +138,7 @@ V cos_kernel(V x, V y) {
 // sin x and cos x from the kernel value k at the reduced argument: the sign
 // of the quadrant, then the arguments whose results are not the kernel's.
 template <class V>
-V sin_finish(V x, V q, V k) {
+QV_SIMD_HOT V sin_finish(V x, V q, V k) {
     k = select(q >= 2.0, -k, k);
     V ax = abs(x);
     k = select(ax < 0x1p-26, x, k);  // sin x = x there, -0 and subnormals kept
@@ -136,7 +146,7 @@ V sin_finish(V x, V q, V k) {
 }
 
 template <class V>
-V cos_finish(V x, V q, V k) {
+QV_SIMD_HOT V cos_finish(V x, V q, V k) {
     k = select((q == 1.0) | (q == 2.0), -k, k);
     return select(abs(x) <= max_finite, k, x - x);
 }
@@ -145,7 +155,7 @@ V cos_finish(V x, V q, V k) {
 // data, which a branch predictor cannot, and costs one lane more than the
 // second polynomial.
 template <bool Cosine, class V>
-V sin_or_cos(V x) {
+QV_SIMD_HOT V sin_or_cos(V x) {
     V hi, lo, q;
     reduce_pio2(x, hi, lo, q);
     Mask<V> odd = (q == 1.0) | (q == 3.0);
@@ -155,13 +165,51 @@ V sin_or_cos(V x) {
 }
 
 template <class V>
-void sincos_impl(V x, V& s, V& c) {
+QV_SIMD_HOT void sincos_impl(V x, V& s, V& c) {
     V hi, lo, q;
     reduce_pio2(x, hi, lo, q);
     V ks = sin_kernel(hi, lo), kc = cos_kernel(hi, lo);
     Mask<V> odd = (q == 1.0) | (q == 3.0);
     s = sin_finish(x, q, select(odd, kc, ks));
     c = cos_finish(x, q, select(odd, ks, kc));
+}
+
+// sin x and cos x - 1 for |x| <= pi/4, without reduction: cos x - 1 kept
+// apart from the 1 so that it keeps its relative accuracy for small x.  For
+// turning a known (sin a, cos a) by a small angle x: sin(a + x) = sin a +
+// (sin a (cos x - 1) + cos a sin x).  Up to 2^-10 the Taylor series to x^5
+// and x^6 (the next terms are below 2^-72 relative), beyond it the kernels
+// at y = 0; each lane takes the form its own |x| calls for, and a vector
+// whose lanes all take the short one skips the long one.  sin x below
+// 0.72 ulp, cos x - 1 below 1.5 ulp of itself (x^2 and the difference
+// are rounded once each).
+inline constexpr double tiny_turn = 0x1p-10;
+
+template <class V>
+QV_SIMD_HOT void sincosm1_short(V x, V& s, V& cm1) {
+    V z = x * x;
+    s = x + (z * x) * (-1.0 / 6.0 + z * (1.0 / 120.0));
+    s = select(x == 0.0, x, s);  // sin(-0) = -0
+    cm1 = (z * z) * (1.0 / 24.0 + z * (-1.0 / 720.0)) - 0.5 * z;
+}
+
+template <class V>
+QV_SIMD_HOT void sincosm1_impl(V x, V& s, V& cm1) {
+    Mask<V> tiny = abs(x) <= tiny_turn;
+    if (all(tiny)) return sincosm1_short(x, s, cm1);
+    const double* cs = k::sin_c;
+    const double* cc = k::cos_c;
+    V z = x * x, v = z * x;
+    V rs = cs[1] + z * (cs[2] + z * (cs[3] + z * (cs[4] + z * cs[5])));
+    V rc = z * (cc[0] + z * (cc[1] + z * (cc[2] + z * (cc[3] + z * (cc[4] + z * cc[5])))));
+    s = x + (v * cs[0] + z * (v * rs));
+    cm1 = z * rc - 0.5 * z;
+    if (any(tiny)) {
+        V ts, tc;
+        sincosm1_short(x, ts, tc);
+        s = select(tiny, ts, s);
+        cm1 = select(tiny, tc, cm1);
+    }
 }
 
 // ---- atan2 -----------------------------------------------------------------
@@ -244,28 +292,31 @@ V atan2_impl(V y, V x) {
 
 inline constexpr double rem_fast_limit = 6.5e6;
 
+// r with the lanes of |x| = ax at or beyond the fast limit (finite) replaced
+// by C's fmod, which is exact.
+template <class V>
+[[gnu::noinline]] V rem2pi_huge_lanes(V ax, V r) {
+    Mask<V> huge = (ax >= rem_fast_limit) & (ax <= max_finite);
+    alignas(64) double as[Width<V>], rs[Width<V>];
+    store(as, ax);
+    store(rs, r);
+    each_lane<V>(huge, [&](int i) { rs[i] = std::fmod(as[i], k::two_pi); });
+    return load<V>(rs);
+}
+
 // |x| - n 2pi with n = floor(|x| / 2pi): below the limit n < 2^20, so
 // n * two_pi_1 (33 bits) and n * two_pi_2 are exact, |x| - n * two_pi_1 is
 // exact (a multiple of ulp(x) no larger than |x|), and the last subtraction
 // has a representable exact result, so it is exact too.  A quotient off by
 // one leaves a remainder just outside [0, 2pi), put back exactly.
 template <class V>
-V rem2pi_impl(V x) {
+QV_SIMD_HOT V rem2pi_impl(V x) {
     V ax = abs(x);
-    V v = ax * k::inv_two_pi;
-    V n = round_int(v);
-    n = select(n > v, n - 1.0, n);
+    V n = floor(ax * k::inv_two_pi);
     V r = (ax - n * k::two_pi_1) - n * k::two_pi_2;
     r = select(r < 0.0, r + k::two_pi, r);
     r = select(r >= k::two_pi, r - k::two_pi, r);
-    Mask<V> huge = (ax >= rem_fast_limit) & (ax <= max_finite);
-    if (any(huge)) {
-        alignas(64) double as[Width<V>], rs[Width<V>];
-        store(as, ax);
-        store(rs, r);
-        each_lane<V>(huge, [&](int i) { rs[i] = std::fmod(as[i], k::two_pi); });  // exact
-        r = load<V>(rs);
-    }
+    if (any(ax >= rem_fast_limit)) r = rem2pi_huge_lanes(ax, r);
     r = bit_or(r, bit_and(x, V(sign_bit)));
     return select(ax <= max_finite, r, x - x);
 }
@@ -302,23 +353,32 @@ V cbrt_impl(V x) {
 // ---- the functions, for each lane type of this translation unit ------------
 
 #define QV_SIMD_MATH(V)                                                                   \
-    inline V sin(V x) { return detail::sin_or_cos<false>(x); }                            \
-    inline V cos(V x) { return detail::sin_or_cos<true>(x); }                             \
-    inline void sincos(V x, V* s, V* c) { detail::sincos_impl(x, *s, *c); }              \
+    QV_SIMD_HOT V sin(V x) { return detail::sin_or_cos<false>(x); }                       \
+    QV_SIMD_HOT V cos(V x) { return detail::sin_or_cos<true>(x); }                        \
+    QV_SIMD_HOT void sincos(V x, V* s, V* c) { detail::sincos_impl(x, *s, *c); }         \
+    /* sin x and cos x - 1 for |x| <= pi/4 (no reduction; see sincosm1_impl) */           \
+    QV_SIMD_HOT void sincosm1(V x, V* s, V* cm1) { detail::sincosm1_impl(x, *s, *cm1); } \
     inline V atan2(V y, V x) { return detail::atan2_impl(y, x); }                         \
     /* x - n 2pi, n = trunc(x / 2pi): C's fmod(x, 2pi), sign of x, |r| < 2pi */           \
-    inline V rem2pi(V x) { return detail::rem2pi_impl(x); }                               \
+    QV_SIMD_HOT V rem2pi(V x) { return detail::rem2pi_impl(x); }                               \
     inline V cbrt(V x) { return detail::cbrt_impl(x); }
 
 QV_SIMD_MATH(double)
+QV_SIMD_MATH(Two<double>)
+QV_SIMD_MATH(Two<Two<double>>)
 #if defined(__AVX2__)
 QV_SIMD_MATH(Avx2)
+QV_SIMD_MATH(Two<Avx2>)
+QV_SIMD_MATH(Two<Two<Avx2>>)
 #endif
 #if defined(__AVX512F__) && defined(__AVX512DQ__)
 QV_SIMD_MATH(Avx512)
+QV_SIMD_MATH(Two<Avx512>)
+QV_SIMD_MATH(Two<Two<Avx512>>)
 #endif
 
 #undef QV_SIMD_MATH
+#undef QV_SIMD_HOT
 
 }  // namespace QV_SIMD_ISA
 }  // namespace qv::simd

@@ -80,9 +80,16 @@ void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t coun
     const double* ts;
     double scratch[resonant_chunk];
     if (job.times) {
-        for (std::size_t j = 0; j < count; ++j) {
-            std::int64_t t = instant(job, first + j);
-            scratch[j] = t == nat ? nan_value : minutes_between(job.epochs[i], t);
+        const std::int64_t epoch = job.epochs[i];
+        if (job.time_factor == 1 && job.time_divisor == 1) {
+            const std::int64_t* raw = job.times + first;
+            for (std::size_t j = 0; j < count; ++j)
+                scratch[j] = raw[j] == nat ? nan_value : minutes_between(epoch, raw[j]);
+        } else {
+            for (std::size_t j = 0; j < count; ++j) {
+                std::int64_t t = instant(job, first + j);
+                scratch[j] = t == nat ? nan_value : minutes_between(epoch, t);
+            }
         }
         ts = scratch;
     } else {

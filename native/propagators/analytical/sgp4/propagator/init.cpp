@@ -172,6 +172,10 @@ void dscom(double epoch, double ep, double argpp, double tc, double inclp, doubl
 
     s.zmol = std::fmod(4.7199672 + 0.22997150 * day - gam, twopi);
     s.zmos = std::fmod(6.2565837 + 0.017201977 * day, twopi);
+    s.sinzmol = std::sin(s.zmol);
+    s.coszmol = std::cos(s.zmol);
+    s.sinzmos = std::sin(s.zmos);
+    s.coszmos = std::cos(s.zmos);
 
     PeriodicCoefficients sun = periodic_coefficients(c.sun, c.emsq, zes);
     PeriodicCoefficients moon = periodic_coefficients(c.moon, c.emsq, zel);
@@ -222,6 +226,10 @@ void dsinit(const Common& c, double eccsq, double xpidot, Satellite& s) {
     }
 
     if (s.irez == 0) return;
+    for (int k = 0; k < 5; ++k) {
+        s.phase_sin[k] = std::sin(resonance_phases[s.irez - 1][k]);
+        s.phase_cos[k] = std::cos(resonance_phases[s.irez - 1][k]);
+    }
     double theta = std::fmod(s.gsto, twopi);  // at epoch (tc = 0)
     double aonv = std::pow(nm / s.grav.xke, x2o3);
 
@@ -358,7 +366,7 @@ double epoch_days(std::int64_t ns) noexcept {
     return static_cast<double>(days + 7306) + static_cast<double>(rest) / 86400.0e9;
 }
 
-double minutes_between(std::int64_t epoch_ns, std::int64_t t_ns) noexcept {
+double minutes_between_far(std::int64_t epoch_ns, std::int64_t t_ns) noexcept {
     constexpr std::int64_t ns_per_minute = 60LL * 1000000000LL;
     // Whole minutes and nanoseconds of each instant, so no difference overflows.
     std::int64_t qe = epoch_ns / ns_per_minute, re = epoch_ns % ns_per_minute;
@@ -401,6 +409,10 @@ void initialize(const Elements& el, Gravity gravity, Mode mode, Satellite* out) 
     s.ao = ao;
     s.sinio = sinio;
     s.cosio = cosio;
+    s.sinnodeo = std::sin(s.nodeo);
+    s.cosnodeo = std::cos(s.nodeo);
+    s.sinargpo = std::sin(s.argpo);
+    s.cosargpo = std::cos(s.argpo);
     double po = ao * omeosq;
     double con42 = 1.0 - 5.0 * cosio2;
     s.con41 = -con42 - cosio2 - cosio2;

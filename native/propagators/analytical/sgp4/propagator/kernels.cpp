@@ -1,7 +1,12 @@
 // The sample loop, compiled once per instruction set: runs of times of one
-// element set go through the widest lane type of the unit, the tail padded
-// with its last time (whose lanes are computed and dropped).  Every width
-// gives the same bits (propagate.hpp).
+// element set go through four vectors of the widest lane type of the unit
+// at once (4, 16 or 32 times), the tail padded with its last time (whose
+// lanes are computed and dropped).  A sample is a long chain of dependent
+// steps, so one vector at a time leaves the processor waiting on latencies;
+// four independent ones fill those waits.  Every width gives the same bits
+// (propagate.hpp).
+#include <cstring>
+
 #include "propagators/analytical/sgp4/propagator/batch.hpp"
 #include "propagators/analytical/sgp4/propagator/propagate.hpp"
 
@@ -9,12 +14,15 @@ namespace qv::sgp4 {
 
 namespace {
 
-using V = lanes::Widest;
+using V = lanes::Two<lanes::Two<lanes::Widest>>;  // four vectors
 constexpr std::size_t W = lanes::Width<V>;
 
-struct Lanes {
-    double r[3][W], v[3][W], code[W];
-};
+// One sample vector's results into rows of three (metres, m/s) and codes.
+inline void put(const State<V>& st, double* r, double* v, std::int8_t* err) {
+    lanes::store3(r, st.r[0] * 1000.0, st.r[1] * 1000.0, st.r[2] * 1000.0);
+    lanes::store3(v, st.v[0] * 1000.0, st.v[1] * 1000.0, st.v[2] * 1000.0);
+    lanes::store_int8(err, st.code);
+}
 
 }  // namespace
 
@@ -23,25 +31,18 @@ namespace loops::QV_SIMD_ISA {
 void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
                std::int8_t* err) noexcept {
     Resonance<V> resonance;
-    for (std::size_t i = 0; i < count; i += W) {
-        std::size_t n = count - i < W ? count - i : W;
-        double t[W];
-        for (std::size_t j = 0; j < W; ++j) t[j] = tsince[i + (j < n ? j : n - 1)];
-        State<V> st = sample(s, lanes::load<V>(t), resonance);
-        Lanes out;
-        for (int k = 0; k < 3; ++k) {
-            lanes::store(out.r[k], st.r[k] * 1000.0);
-            lanes::store(out.v[k], st.v[k] * 1000.0);
-        }
-        lanes::store(out.code, st.code);
-        for (std::size_t j = 0; j < n; ++j) {
-            for (int k = 0; k < 3; ++k) {
-                r[3 * (i + j) + k] = out.r[k][j];
-                v[3 * (i + j) + k] = out.v[k][j];
-            }
-            err[i + j] = static_cast<std::int8_t>(out.code[j]);
-        }
-    }
+    std::size_t i = 0;
+    for (; i + W <= count; i += W) put(sample(s, lanes::load<V>(tsince + i), resonance), r + 3 * i, v + 3 * i, err + i);
+    if (i == count) return;
+    // The tail: padded with its last time, the padding's results dropped.
+    std::size_t n = count - i;
+    double t[W], rs[3 * W], vs[3 * W];
+    std::int8_t es[W];
+    for (std::size_t j = 0; j < W; ++j) t[j] = tsince[i + (j < n ? j : n - 1)];
+    put(sample(s, lanes::load<V>(t), resonance), rs, vs, es);
+    std::memcpy(r + 3 * i, rs, 3 * n * sizeof(double));
+    std::memcpy(v + 3 * i, vs, 3 * n * sizeof(double));
+    std::memcpy(err + i, es, n);
 }
 
 }  // namespace loops::QV_SIMD_ISA

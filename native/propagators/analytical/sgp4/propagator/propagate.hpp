@@ -11,8 +11,6 @@
 // the published algorithm states them.
 #pragma once
 
-#include <cfloat>
-
 #include "mathtools/simd/lanes.hpp"
 #include "mathtools/simd/vmath.hpp"
 #include "propagators/analytical/sgp4/propagator/sgp4.hpp"
@@ -38,6 +36,41 @@ inline void flag(V& code, lanes::Mask<V> bad, double k) {
     code = lanes::select(bad & (code == V(0.0)), V(k), code);
 }
 
+// Angles that differ from one whose sine and cosine are known by a small
+// amount d get theirs by the angle-sum identities instead of a full sin/cos
+// with argument reduction: sin(a + d) = sin a + (sin a (cos d - 1) +
+// cos a sin d), likewise the cosine.  Up to d = pi/4 the lane library's
+// sincosm1 needs no reduction; lanes beyond (or with d not a number) take
+// the full functions of the angle itself, `angle()`.  The choice is each
+// lane's own, so a lane's bits never depend on its neighbours.
+inline constexpr double small_angle = 0.78539816339744828;  // pi/4, rounded down
+
+template <class V>
+[[gnu::always_inline]] inline void turn(V& s, V& c, V d) {
+    V sd, cm1;
+    lanes::sincosm1(d, &sd, &cm1);
+    V turned = s + (s * cm1 + c * sd);
+    c = c + (c * cm1 - s * sd);
+    s = turned;
+}
+
+template <class V, class Angle>
+[[gnu::always_inline]] inline void turn_or_eval(V& s, V& c, V d, lanes::Mask<V> far, Angle angle) {
+    far = far | !(lanes::abs(d) <= V(small_angle));
+    turn(s, c, lanes::select(far, V(0.0), d));
+    if (lanes::any(far)) {
+        V fs, fc;
+        lanes::sincos(angle(), &fs, &fc);
+        s = lanes::select(far, fs, s);
+        c = lanes::select(far, fc, c);
+    }
+}
+
+template <class V, class Angle>
+[[gnu::always_inline]] inline void turn_or_eval(V& s, V& c, V d, Angle angle) {
+    turn_or_eval(s, c, d, V(0.0) != V(0.0), angle);
+}
+
 // Mean elements of a sample on their way through the deep-space terms.
 template <class V>
 struct Mean {
@@ -45,14 +78,82 @@ struct Mean {
 };
 
 // The resonance integrator at a whole step: time (minutes from epoch, 0 for
-// none), mean longitude and mean motion there.  A caller that propagates
-// one set at a run of times may hand the state of one sample to the next:
-// resuming from a whole step gives the same bits as integrating from epoch
-// (the same steps in the same order), so results never depend on it.
+// none), mean longitude and mean motion there, and the rates at that state
+// (xndt, xnddt).  A caller that propagates one set at a run of times may
+// hand the state of one sample to the next: resuming from a whole step
+// gives the same bits as integrating from epoch (the same steps in the same
+// order), and the rates are a function of the state alone, so results never
+// depend on it.
 template <class V>
 struct Resonance {
-    V atime = V(0.0), xli = V(0.0), xni = V(0.0);
+    V atime = V(0.0), xli = V(0.0), xni = V(0.0), xndt = V(0.0), xnddt = V(0.0);
 };
+
+// sin and cos of a - b from those of a and b.
+template <class V>
+[[gnu::always_inline]] inline void difference(V sa, V ca, double sb, double cb, V& s, V& c) {
+    s = sa * cb - ca * sb;
+    c = ca * cb + sa * sb;
+}
+
+// sin and cos of 2a, 3a from those of a.
+template <class V>
+[[gnu::always_inline]] inline void twice(V sa, V ca, V& s, V& c) {
+    s = 2.0 * sa * ca;
+    c = (ca - sa) * (ca + sa);
+}
+
+// The resonance rates at mean longitude xli and time atime: dn/dt (xndt)
+// and d²n/dt² over dλ/dt (xnddt before the factor xldot).  Each term is the
+// sine or cosine of a combination of λ, ω and a phase; they come from one
+// sincos of λ (and one of ω) through the angle-sum identities.
+template <class V>
+[[gnu::always_inline]] inline void resonance_rates(const Satellite& s, V atime, V xli, V& xndt, V& xnddt) {
+    const double* ps = s.phase_sin;
+    const double* pc = s.phase_cos;
+    V sl, cl;
+    lanes::sincos(xli, &sl, &cl);
+    if (s.irez != 2) {
+        // One-day resonance: λ - fasx2, 2(λ - fasx4), 3(λ - fasx6).
+        V s1, c1, s4, c4, s2, c2, s6, c6;
+        difference(sl, cl, ps[0], pc[0], s1, c1);
+        difference(sl, cl, ps[1], pc[1], s4, c4);
+        twice(s4, c4, s2, c2);
+        difference(sl, cl, ps[2], pc[2], s6, c6);
+        V s3 = s6 * (3.0 - 4.0 * s6 * s6), c3 = c6 * (4.0 * c6 * c6 - 3.0);
+        xndt = s.del1 * s1 + s.del2 * s2 + s.del3 * s3;
+        xnddt = s.del1 * c1 + 2.0 * s.del2 * c2 + 3.0 * s.del3 * c3;
+        return;
+    }
+    // Half-day resonance: combinations of ω and λ (ω = argpo + argpdot t).
+    V so, co;
+    lanes::sincos(s.argpo + s.argpdot * atime, &so, &co);
+    V s2l, c2l, s2o, c2o;
+    twice(sl, cl, s2l, c2l);
+    twice(so, co, s2o, c2o);
+    V sp = so * cl + co * sl, cp = co * cl - so * sl;          // ω + λ
+    V sm = sl * co - cl * so, cm = cl * co + sl * so;          // λ - ω
+    V s2ol = s2o * cl + c2o * sl, c2ol = c2o * cl - s2o * sl;  // 2ω + λ
+    V s2p, c2p;                                                // 2ω + 2λ
+    twice(sp, cp, s2p, c2p);
+    V so2l = so * c2l + co * s2l, co2l = co * c2l - so * s2l;  // ω + 2λ
+    V s2lo = s2l * co - c2l * so, c2lo = c2l * co + s2l * so;  // 2λ - ω
+    V sa, ca, sb, cb, sc, cc, sd, cd, se, ce, sf, cf, sg, cg, sh, ch, si, ci, sj, cj;
+    difference(s2ol, c2ol, ps[0], pc[0], sa, ca);
+    difference(sl, cl, ps[0], pc[0], sb, cb);
+    difference(sp, cp, ps[1], pc[1], sc, cc);
+    difference(sm, cm, ps[1], pc[1], sd, cd);
+    difference(s2p, c2p, ps[2], pc[2], se, ce);
+    difference(s2l, c2l, ps[2], pc[2], sf, cf);
+    difference(sp, cp, ps[3], pc[3], sg, cg);
+    difference(sm, cm, ps[3], pc[3], sh, ch);
+    difference(so2l, co2l, ps[4], pc[4], si, ci);
+    difference(s2lo, c2lo, ps[4], pc[4], sj, cj);
+    xndt = s.d2201 * sa + s.d2211 * sb + s.d3210 * sc + s.d3222 * sd + s.d4410 * se + s.d4422 * sf + s.d5220 * sg +
+           s.d5232 * sh + s.d5421 * si + s.d5433 * sj;
+    xnddt = s.d2201 * ca + s.d2211 * cb + s.d3210 * cc + s.d3222 * cd + s.d5220 * cg + s.d5232 * ch +
+            2.0 * (s.d4410 * ce + s.d4422 * cf + s.d5421 * ci + s.d5433 * cj);
+}
 
 // Lunar-solar secular rates and resonance of the deep-space extension: the
 // resonance integrates the mean motion and longitude from epoch (or from
@@ -61,8 +162,6 @@ struct Resonance {
 // whole step.
 template <class V>
 inline void deep_secular(const Satellite& s, V t, Mean<V>& m, Resonance<V>& state) {
-    constexpr double fasx2 = 0.13130908, fasx4 = 2.8843198, fasx6 = 0.37448087;
-    constexpr double g22 = 5.7686396, g32 = 0.95240898, g44 = 1.8014998, g52 = 1.0508330, g54 = 4.4108898;
     constexpr double rptim = 4.37526908801129966e-3;
     constexpr double stepp = 720.0, stepn = -720.0, step2 = 259200.0;
 
@@ -78,50 +177,30 @@ inline void deep_secular(const Satellite& s, V t, Mean<V>& m, Resonance<V>& stat
     V atime = lanes::select(resume, state.atime, V(0.0));
     V xni = lanes::select(resume, state.xni, V(s.no_unkozai));
     V xli = lanes::select(resume, state.xli, V(s.xlamo));
+    V xndt = state.xndt, xnddt = state.xnddt;
     V delt = lanes::select(t > V(0.0), V(stepp), V(stepn));
-    V xndt, xldot, xnddt;
+    V xldot = xni + s.xfact;
+    auto fresh = !resume;  // lanes whose rates at their state are still to be computed
     for (;;) {
-        if (s.irez != 2) {
-            V a1 = xli - fasx2, a2 = 2.0 * (xli - fasx4), a3 = 3.0 * (xli - fasx6);
-            V s1, c1, s2, c2, s3, c3;
-            lanes::sincos(a1, &s1, &c1);
-            lanes::sincos(a2, &s2, &c2);
-            lanes::sincos(a3, &s3, &c3);
-            xndt = s.del1 * s1 + s.del2 * s2 + s.del3 * s3;
-            xldot = xni + s.xfact;
-            xnddt = s.del1 * c1 + 2.0 * s.del2 * c2 + 3.0 * s.del3 * c3;
-            xnddt = xnddt * xldot;
-        } else {
-            V xomi = s.argpo + s.argpdot * atime;
-            V x2omi = xomi + xomi;
-            V x2li = xli + xli;
-            V sa, ca, sb, cb, sc, cc, sd, cd, se, ce, sf, cf, sg, cg, sh, ch, si, ci, sj, cj;
-            lanes::sincos(x2omi + xli - g22, &sa, &ca);
-            lanes::sincos(xli - g22, &sb, &cb);
-            lanes::sincos(xomi + xli - g32, &sc, &cc);
-            lanes::sincos(-xomi + xli - g32, &sd, &cd);
-            lanes::sincos(x2omi + x2li - g44, &se, &ce);
-            lanes::sincos(x2li - g44, &sf, &cf);
-            lanes::sincos(xomi + xli - g52, &sg, &cg);
-            lanes::sincos(-xomi + xli - g52, &sh, &ch);
-            lanes::sincos(xomi + x2li - g54, &si, &ci);
-            lanes::sincos(-xomi + x2li - g54, &sj, &cj);
-            xndt = s.d2201 * sa + s.d2211 * sb + s.d3210 * sc + s.d3222 * sd + s.d4410 * se + s.d4422 * sf +
-                   s.d5220 * sg + s.d5232 * sh + s.d5421 * si + s.d5433 * sj;
-            xldot = xni + s.xfact;
-            xnddt = s.d2201 * ca + s.d2211 * cb + s.d3210 * cc + s.d3222 * cd + s.d5220 * cg + s.d5232 * ch +
-                    2.0 * (s.d4410 * ce + s.d4422 * cf + s.d5421 * ci + s.d5433 * cj);
-            xnddt = xnddt * xldot;
+        if (lanes::any(fresh)) {
+            V a, b;
+            resonance_rates(s, atime, xli, a, b);
+            xndt = lanes::select(fresh, a, xndt);
+            xnddt = lanes::select(fresh, b * xldot, xnddt);
         }
         auto more = lanes::abs(t - atime) >= V(stepp);
         if (!lanes::any(more)) break;
         xli = lanes::select(more, xli + xldot * delt + xndt * step2, xli);
         xni = lanes::select(more, xni + xndt * delt + xnddt * step2, xni);
         atime = lanes::select(more, atime + delt, atime);
+        xldot = xni + s.xfact;
+        fresh = more;
     }
     state.atime = atime;
     state.xli = xli;
     state.xni = xni;
+    state.xndt = xndt;
+    state.xnddt = xnddt;
     V ft = t - atime;
     V nm = xni + xndt * ft + xnddt * ft * ft * 0.5;
     V xl = xli + xldot * ft + xndt * ft * ft * 0.5;
@@ -133,20 +212,40 @@ inline void deep_secular(const Satellite& s, V t, Mean<V>& m, Resonance<V>& stat
     m.nm = s.no_unkozai + dndt;
 }
 
-// Periodic elements after the lunar-solar periodics.
+// Periodic elements after the lunar-solar periodics, with the sine and
+// cosine of the inclination and those of the node as a known direction
+// (sinnode, cosnode) turned by the angle nodeoff: the epoch node and the
+// node's change since, or, where the Lyddane modification gave the node as
+// the direction of a vector, that direction and 0.  Lanes without
+// `node_known` take the node's sine and cosine in full.
 template <class V>
 struct Periodic {
     V ep, inclp, nodep, argpp, mp;
+    V sinip, cosip, sinnode, cosnode, nodeoff;
+    lanes::Mask<V> node_known;
 };
+
+// One body's periodic terms depend on its mean anomaly zm = zm0 + rate t and
+// on zf = zm + 2 e sin zm.  sin and cos of zm: those of zm0 (the set's
+// constants) turned by rate t, in full where that exceeds the small-angle
+// range; of zf: those of zm turned by 2 e sin zm (below 0.11 rad).
+template <class V>
+[[gnu::always_inline]] inline void body_anomaly(double zm0, double sin0, double cos0, double rate, double e, V t,
+                                                 V& sinzf, V& coszf) {
+    V zm = zm0 + rate * t;
+    V sn(sin0), cs(cos0);
+    turn_or_eval(sn, cs, rate * t, [&] { return zm; });
+    turn(sn, cs, 2.0 * e * sn);
+    sinzf = sn;
+    coszf = cs;
+}
 
 template <class V>
 inline void deep_periodics(const Satellite& s, V t, Periodic<V>& p) {
     constexpr double zns = 1.19459e-5, zes = 0.01675, znl = 1.5835218e-4, zel = 0.05490;
 
-    V zm = s.zmos + zns * t;
-    V zf = zm + 2.0 * zes * lanes::sin(zm);
     V sinzf, coszf;
-    lanes::sincos(zf, &sinzf, &coszf);
+    body_anomaly(s.zmos, s.sinzmos, s.coszmos, zns, zes, t, sinzf, coszf);
     V f2 = 0.5 * sinzf * sinzf - 0.25;
     V f3 = -0.5 * sinzf * coszf;
     V ses = s.se2 * f2 + s.se3 * f3;
@@ -154,9 +253,7 @@ inline void deep_periodics(const Satellite& s, V t, Periodic<V>& p) {
     V sls = s.sl2 * f2 + s.sl3 * f3 + s.sl4 * sinzf;
     V sghs = s.sgh2 * f2 + s.sgh3 * f3 + s.sgh4 * sinzf;
     V shs = s.sh2 * f2 + s.sh3 * f3;
-    zm = s.zmol + znl * t;
-    zf = zm + 2.0 * zel * lanes::sin(zm);
-    lanes::sincos(zf, &sinzf, &coszf);
+    body_anomaly(s.zmol, s.sinzmol, s.coszmol, znl, zel, t, sinzf, coszf);
     f2 = 0.5 * sinzf * sinzf - 0.25;
     f3 = -0.5 * sinzf * coszf;
     V sel = s.ee2 * f2 + s.e3 * f3;
@@ -170,10 +267,14 @@ inline void deep_periodics(const Satellite& s, V t, Periodic<V>& p) {
     V pgh = sghs + sghl;
     V ph = shs + shll;
 
+    // inclp = inclo + didt t + pinc: the epoch inclination's sine and
+    // cosine turned by the last two.
     p.inclp = p.inclp + pinc;
     p.ep = p.ep + pe;
-    V sinip, cosip;
-    lanes::sincos(p.inclp, &sinip, &cosip);
+    V sinip(s.sinio), cosip(s.cosio);
+    turn_or_eval(sinip, cosip, s.didt * t + pinc, [&] { return p.inclp; });
+    p.sinip = sinip;
+    p.cosip = cosip;
 
     // Above 0.2 rad the periodics apply to the elements directly; below,
     // through the Lyddane modification (node and perigee as vector sums).
@@ -185,10 +286,11 @@ inline void deep_periodics(const Satellite& s, V t, Periodic<V>& p) {
         argpp_d = p.argpp + pghs;
         nodep_d = p.nodep + phs;
         mp_d = p.mp + pl;
+        p.nodeoff = lanes::select(direct, p.nodeoff + phs, p.nodeoff);
     }
     if (!lanes::all(direct)) {
-        V sinop, cosop;
-        lanes::sincos(p.nodep, &sinop, &cosop);
+        V sinop = p.sinnode, cosop = p.cosnode;
+        turn_or_eval(sinop, cosop, p.nodeoff, [&] { return p.nodep; });
         V alfdp = sinip * sinop;
         V betdp = sinip * cosop;
         V dalf = ph * cosop + pinc * cosip * sinop;
@@ -210,6 +312,13 @@ inline void deep_periodics(const Satellite& s, V t, Periodic<V>& p) {
         nodep_d = lanes::select(direct, nodep_d, nodep);
         argpp_d = lanes::select(direct, argpp_d, argpp);
         mp_d = lanes::select(direct, mp_d, mp);
+        // The node is the direction of (alfdp, betdp), whole turns aside.
+        V hypot = lanes::sqrt(alfdp * alfdp + betdp * betdp);
+        V inv = 1.0 / hypot;
+        p.sinnode = lanes::select(direct, p.sinnode, alfdp * inv);
+        p.cosnode = lanes::select(direct, p.cosnode, betdp * inv);
+        p.nodeoff = lanes::select(direct, p.nodeoff, V(0.0));
+        p.node_known = direct | ((hypot >= V(1.0e-150)) & (hypot <= V(1.0e150)));
     }
     p.nodep = nodep_d;
     p.argpp = argpp_d;
@@ -230,27 +339,39 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
 
     // Secular gravity and atmospheric drag.
     V xmdf = s.mo + s.mdot * t;
-    V argpdf = s.argpo + s.argpdot * t;
-    V nodedf = s.nodeo + s.nodedot * t;
+    V argpoff = s.argpdot * t;  // argument of perigee and node since epoch (secular)
+    V nodeoff = s.nodedot * t;
+    V argpdf = s.argpo + argpoff;
+    V nodedf = s.nodeo + nodeoff;
     V t2 = t * t;
     Mean<V> m{V(s.ecco), argpdf, V(s.inclo), xmdf, nodedf + s.nodecf * t2, V(s.no_unkozai)};
+    nodeoff = nodeoff + s.nodecf * t2;
     V tempa = 1.0 - s.cc1 * t;
     V tempe = s.bstar * s.cc4 * t;
     V templ = s.t2cof * t2;
+    // sin and cos of the mean anomaly m.mm, near Earth: they give the
+    // eccentric longitude's first guess below.
+    V sinmm(0.0), cosmm(1.0);
+    if (!s.deep) lanes::sincos(xmdf, &sinmm, &cosmm);
     if (!s.simple) {
         V delomg = s.omgcof * t;
-        V delmtemp = 1.0 + s.eta * lanes::cos(xmdf);
+        V delmtemp = 1.0 + s.eta * cosmm;
         V delm = s.xmcof * (delmtemp * delmtemp * delmtemp - s.delmo);
         V temp = delomg + delm;
         m.mm = xmdf + temp;
         m.argpm = argpdf - temp;
+        argpoff = argpoff - temp;
         V t3 = t2 * t;
         V t4 = t3 * t;
         tempa = tempa - s.d2 * t2 - s.d3 * t3 - s.d4 * t4;
-        tempe = tempe + s.bstar * s.cc5 * (lanes::sin(m.mm) - s.sinmao);
+        turn_or_eval(sinmm, cosmm, temp, [&] { return m.mm; });  // sin(xmdf + temp)
+        tempe = tempe + s.bstar * s.cc5 * (sinmm - s.sinmao);
         templ = templ + s.t3cof * t3 + t4 * (s.t4cof + t * s.t5cof);
     }
-    if (s.deep) deep_secular(s, t, m, resonance);
+    if (s.deep) {
+        deep_secular(s, t, m, resonance);
+        nodeoff = nodeoff + s.dnodt * t;
+    }
 
     flag(code, !(m.nm > V(0.0)), mean_motion);
     V am;
@@ -266,25 +387,32 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     flag(code, !((em < V(1.0)) & (em >= V(-0.001))), eccentricity);
     em = lanes::select(em < V(1.0e-6), V(1.0e-6), em);
     V mm = m.mm + s.no_unkozai * templ;
-    V xlm = mm + m.argpm + m.nodem;
-    V nodem = lanes::rem2pi(m.nodem);
-    V argpm = lanes::rem2pi(m.argpm);
-    xlm = lanes::rem2pi(xlm);
-    mm = lanes::rem2pi(xlm - argpm - nodem);
 
     // Lunar-solar periodics and the long-period terms that depend on the
-    // perturbed inclination.
-    Periodic<V> p{em, m.inclm, nodem, argpm, mm};
+    // perturbed inclination.  The periodics need the angles reduced to one
+    // turn; near Earth the node, perigee and mean anomaly enter only through
+    // sines and cosines and through u below, which is reduced itself.
+    Periodic<V> p{em,           m.inclm,       m.nodem, m.argpm,         mm, V(s.sinio), V(s.cosio),
+                  V(s.sinnodeo), V(s.cosnodeo), nodeoff, V(0.0) == V(0.0)};
     V sinip(s.sinio), cosip(s.cosio), aycof(s.aycof), xlcof(s.xlcof);
     V con41(s.con41), x1mth2(s.x1mth2), x7thm1(s.x7thm1);
     if (s.deep) {
+        V xlm = mm + m.argpm + m.nodem;
+        p.nodep = lanes::rem2pi(m.nodem);
+        p.argpp = lanes::rem2pi(m.argpm);
+        xlm = lanes::rem2pi(xlm);
+        p.mp = lanes::rem2pi(xlm - p.argpp - p.nodep);
         deep_periodics(s, t, p);
         M negative = p.inclp < V(0.0);
         p.inclp = lanes::select(negative, -p.inclp, p.inclp);
         p.nodep = lanes::select(negative, p.nodep + pi, p.nodep);
         p.argpp = lanes::select(negative, p.argpp - pi, p.argpp);
+        p.sinip = lanes::select(negative, -p.sinip, p.sinip);
+        p.sinnode = lanes::select(negative, -p.sinnode, p.sinnode);
+        p.cosnode = lanes::select(negative, -p.cosnode, p.cosnode);
         flag(code, !((p.ep >= V(0.0)) & (p.ep <= V(1.0))), perturbed_ecc);
-        lanes::sincos(p.inclp, &sinip, &cosip);
+        sinip = p.sinip;
+        cosip = p.cosip;
         aycof = -0.5 * g.j3oj2 * sinip;
         V den = lanes::select(lanes::abs(cosip + 1.0) > V(1.5e-12), 1.0 + cosip, V(temp4));
         xlcof = -0.25 * g.j3oj2 * sinip * (3.0 + 5.0 * cosip) / den;
@@ -293,24 +421,47 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
         x1mth2 = 1.0 - cosisq;
         x7thm1 = 7.0 * cosisq - 1.0;
     }
+    // Near Earth the perigee's sine and cosine are the epoch's turned by its
+    // change since.
     V sinargp, cosargp;
-    lanes::sincos(p.argpp, &sinargp, &cosargp);
+    if (s.deep) {
+        lanes::sincos(p.argpp, &sinargp, &cosargp);
+    } else {
+        sinargp = s.sinargpo;
+        cosargp = s.cosargpo;
+        turn_or_eval(sinargp, cosargp, argpoff, [&] { return p.argpp; });
+    }
     V axnl = p.ep * cosargp;
     V temp = 1.0 / (am * (1.0 - p.ep * p.ep));
     V aynl = p.ep * sinargp + temp * aycof;
-    V xl = p.mp + p.argpp + p.nodep + temp * xlcof * axnl;
+    V xlcor = temp * xlcof * axnl;
 
-    // Kepler's equation for the eccentric longitude, at most ten steps,
-    // each correction limited to 0.95 rad.
-    V u = lanes::rem2pi(xl - p.nodep);
-    V eo1 = u, tem5(9999.9), sineo1(0.0), coseo1(0.0);
+    // Kepler's equation for the eccentric longitude u = xl - node (reduced
+    // to one turn), at most ten steps, each correction limited to 0.95 rad.
+    // sin and cos of the first guess u, then of each improved guess by
+    // turning the previous ones through the step just taken.  Near Earth u
+    // is m.mm + argpp + (no templ + xlcor): the sum of two angles whose sines
+    // and cosines are known, turned by a small one.
+    V u, eo1, tem5(9999.9), sineo1, coseo1;
+    if (s.deep) {
+        u = lanes::rem2pi((p.mp + p.argpp + p.nodep + xlcor) - p.nodep);
+        lanes::sincos(u, &sineo1, &coseo1);
+    } else {
+        u = lanes::rem2pi(p.mp + p.argpp + xlcor);
+        sineo1 = sinmm * cosargp + cosmm * sinargp;
+        coseo1 = cosmm * cosargp - sinmm * sinargp;
+        turn_or_eval(sineo1, coseo1, s.no_unkozai * templ + xlcor, [&] { return u; });
+    }
+    eo1 = u;
     for (int ktr = 1; ktr <= 10; ++ktr) {
         M active = lanes::abs(tem5) >= V(1.0e-12);
         if (!lanes::any(active)) break;
-        V sn, cs;
-        lanes::sincos(eo1, &sn, &cs);
-        sineo1 = lanes::select(active, sn, sineo1);
-        coseo1 = lanes::select(active, cs, coseo1);
+        if (ktr > 1) {
+            V sn = sineo1, cs = coseo1;
+            turn_or_eval(sn, cs, lanes::select(active, tem5, V(0.0)), [&] { return eo1; });
+            sineo1 = lanes::select(active, sn, sineo1);
+            coseo1 = lanes::select(active, cs, coseo1);
+        }
         V step = 1.0 - coseo1 * axnl - sineo1 * aynl;
         step = (u - aynl * coseo1 + axnl * sineo1 - eo1) / step;
         step = lanes::select(lanes::abs(step) >= V(0.95), lanes::select(step > V(0.0), V(0.95), V(-0.95)), step);
@@ -325,13 +476,13 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     V pl = am * (1.0 - el2);
     flag(code, !(pl >= V(0.0)), semi_latus);
     V rl = am * (1.0 - ecose);
-    V rdotl = lanes::sqrt(am) * esine / rl;
-    V rvdotl = lanes::sqrt(pl) / rl;
+    V rlinv = 1.0 / rl;
+    V rdotl = lanes::sqrt(am) * esine * rlinv;
+    V rvdotl = lanes::sqrt(pl) * rlinv;
     V betal = lanes::sqrt(1.0 - el2);
     temp = esine / (1.0 + betal);
-    V sinu = am / rl * (sineo1 - aynl - axnl * temp);
-    V cosu = am / rl * (coseo1 - axnl + aynl * temp);
-    V su = lanes::atan2(sinu, cosu);
+    V sinu = am * rlinv * (sineo1 - aynl - axnl * temp);
+    V cosu = am * rlinv * (coseo1 - axnl + aynl * temp);
     V sin2u = (cosu + cosu) * sinu;
     V cos2u = 1.0 - 2.0 * sinu * sinu;
     temp = 1.0 / pl;
@@ -339,17 +490,26 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
     V temp2 = temp1 * temp;
 
     V mrt = rl * (1.0 - 1.5 * temp2 * betal * con41) + 0.5 * temp1 * x1mth2 * cos2u;
-    su = su - 0.25 * temp2 * x7thm1 * sin2u;
-    V xnode = p.nodep + 1.5 * temp2 * cosip * sin2u;
-    V xinc = p.inclp + 1.5 * temp2 * cosip * sinip * cos2u;
-    V mvt = rdotl - nm * temp1 * x1mth2 * sin2u / g.xke;
-    V rvdot = rvdotl + nm * temp1 * (x1mth2 * cos2u + 1.5 * con41) / g.xke;
+    V dsu = 0.25 * temp2 * x7thm1 * sin2u;
+    V dnode = 1.5 * temp2 * cosip * sin2u;
+    V xnode = p.nodep + dnode;
+    V dinc = 1.5 * temp2 * cosip * sinip * cos2u;
+    V mvt = rdotl - nm * temp1 * x1mth2 * sin2u * g.tumin;
+    V rvdot = rvdotl + nm * temp1 * (x1mth2 * cos2u + 1.5 * con41) * g.tumin;
 
     // Orientation vectors, then position and velocity.
-    V sinsu, cossu, snod, cnod, sini, cosi;
-    lanes::sincos(su, &sinsu, &cossu);
-    lanes::sincos(xnode, &snod, &cnod);
-    lanes::sincos(xinc, &sini, &cosi);
+    // su = atan2(sinu, cosu) - dsu: its sine and cosine are (sinu, cosu)
+    // made unit, turned by -dsu.  The inclination's are those of inclp
+    // turned by dinc.
+    V hypot = lanes::sqrt(sinu * sinu + cosu * cosu);
+    V inv = 1.0 / hypot;
+    V sinsu = sinu * inv, cossu = cosu * inv;
+    turn_or_eval(sinsu, cossu, -dsu, !((hypot >= V(1.0e-150)) & (hypot <= V(1.0e150))),
+                 [&] { return lanes::atan2(sinu, cosu) - dsu; });
+    V sini = sinip, cosi = cosip;
+    turn_or_eval(sini, cosi, dinc, [&] { return p.inclp + dinc; });
+    V snod = p.sinnode, cnod = p.cosnode;
+    turn_or_eval(snod, cnod, p.nodeoff + dnode, !p.node_known, [&] { return xnode; });
     V xmx = -snod * cosi;
     V xmy = cnod * cosi;
     V ux = xmx * sinsu + cnod * cossu;
@@ -369,9 +529,9 @@ inline State<V> sample(const Satellite& s, V t, Resonance<V>& resonance) {
 
     // Whatever else went wrong (elements no check above catches) is
     // reported with the first code rather than as a silent NaN.
-    M finite = V(0.0) == V(0.0);
-    for (int k = 0; k < 3; ++k) finite = finite & (lanes::abs(out.r[k]) <= V(DBL_MAX)) & (lanes::abs(out.v[k]) <= V(DBL_MAX));
-    flag(code, !finite, eccentricity);
+    // x * 0 is 0 for finite x and NaN otherwise.
+    V zero = out.r[0] * 0.0 + out.r[1] * 0.0 + out.r[2] * 0.0 + out.v[0] * 0.0 + out.v[1] * 0.0 + out.v[2] * 0.0;
+    flag(code, !(zero == V(0.0)), eccentricity);
     M good = code == V(0.0);
     const V nan(__builtin_nan(""));
     for (int k = 0; k < 3; ++k) {

@@ -69,6 +69,14 @@ struct Elements {
     double no_kozai; // rad/min, Kozai mean motion
 };
 
+// Phase constants of the resonance terms (radians): the one-day resonance's
+// three (fasx2, fasx4, fasx6), the half-day resonance's five (g22, g32,
+// g44, g52, g54).
+inline constexpr double resonance_phases[2][5] = {
+    {0.13130908, 2.8843198, 0.37448087, 0.0, 0.0},
+    {5.7686396, 0.95240898, 1.8014998, 1.0508330, 4.4108898},
+};
+
 // Everything a sample of one set reads.  Filled by `initialize`, read-only
 // afterwards; trivially copyable.
 struct Satellite {
@@ -82,7 +90,9 @@ struct Satellite {
     // Mean elements at epoch.
     double ecco, inclo, nodeo, argpo, mo, bstar, no_unkozai;
     double ao;            // (xke / no_unkozai)^(2/3), earth radii
-    double sinio, cosio;  // of the epoch inclination
+    double sinio, cosio;      // of the epoch inclination
+    double sinnodeo, cosnodeo;  // of the epoch node
+    double sinargpo, cosargpo;  // of the epoch argument of perigee
 
     // Near-Earth secular and drag terms.
     double aycof, con41, cc1, cc4, cc5, d2, d3, d4, delmo, eta, argpdot, omgcof, sinmao, t2cof, t3cof, t4cof, t5cof,
@@ -91,6 +101,9 @@ struct Satellite {
     // Deep space: lunar-solar periodics.
     double e3, ee2, se2, se3, sgh2, sgh3, sgh4, sh2, sh3, si2, si3, sl2, sl3, sl4, xgh2, xgh3, xgh4, xh2, xh3, xi2,
         xi3, xl2, xl3, xl4, zmol, zmos;
+    double sinzmos, coszmos, sinzmol, coszmol;  // of zmos and zmol
+    // Deep space: sin and cos of the set's resonance phases (resonance_phases[irez - 1]).
+    double phase_sin[5], phase_cos[5];
     // Deep space: secular rates and resonance.
     double gsto, dedt, didt, dmdt, dnodt, domdt, d2201, d2211, d3210, d3222, d4410, d4422, d5220, d5232, d5421,
         d5433, del1, del2, del3, xfact, xlamo;
@@ -105,7 +118,18 @@ void initialize(const Elements& el, Gravity gravity, Mode mode, Satellite* sat) 
 // last addition.
 double epoch_days(std::int64_t ns) noexcept;
 
-// Minutes from `epoch_ns` to `t_ns`, from the exact integer difference.
-double minutes_between(std::int64_t epoch_ns, std::int64_t t_ns) noexcept;
+// Minutes from `epoch_ns` to `t_ns`, from the exact integer difference:
+// below 2^53 ns (104 days) that difference is a double and one division
+// rounds the quotient correctly; beyond, whole minutes and the nanoseconds
+// left are converted apart (so no difference overflows).
+double minutes_between_far(std::int64_t epoch_ns, std::int64_t t_ns) noexcept;
+
+inline double minutes_between(std::int64_t epoch_ns, std::int64_t t_ns) noexcept {
+    std::int64_t d;
+    constexpr std::int64_t exact = std::int64_t{1} << 53;
+    if (__builtin_sub_overflow(t_ns, epoch_ns, &d) || d > exact || d < -exact)
+        return minutes_between_far(epoch_ns, t_ns);
+    return static_cast<double>(d) / 60.0e9;
+}
 
 }  // namespace qv::sgp4
