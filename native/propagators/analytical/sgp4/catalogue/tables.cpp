@@ -284,10 +284,14 @@ struct Table {
     }
 
     PyObject* as_dict() {
+        // The field names as interned str, made once and kept for the life
+        // of the process (as the interpreter keeps interned names).
+        static PyObject* keys[count] = {};
         Ref dict = Ref::steal(PyDict_New());
         if (!dict) return nullptr;
         for (int k = 0; k < count; ++k) {
-            if (PyDict_SetItemString(dict.get(), names[k], arrays[k].get()) < 0) return nullptr;
+            if (!keys[k] && !(keys[k] = PyUnicode_InternFromString(names[k]))) return nullptr;
+            if (PyDict_SetItem(dict.get(), keys[k], arrays[k].get()) < 0) return nullptr;
         }
         return dict.release();
     }
