@@ -246,7 +246,7 @@ template <bool strict>
 
 namespace {
 template <bool strict>
-void convert(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
+bool convert(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
              std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
              std::uint8_t* faults) noexcept {
     // Each set's derived elements are computed in two halves, and between
@@ -254,12 +254,14 @@ void convert(const char* data, const char* end, const Set* sets, std::size_t n, 
     // work independent of the kernels' long dependency chains (Newton steps,
     // sincos, atan2, cbrt), which leave the processor room to do it at the
     // same time.  The first half of a set is what its derived elements need.
-    if (n == 0) return;
+    if (n == 0) return false;
     Reading r;
     faults[0] = static_cast<std::uint8_t>(read_first<strict>(data, end, sets[0], first_row, env, out, r));
+    bool any = false;
     for (std::size_t j = 0; j < n; ++j) {
         const std::size_t row = first_row + j;
         const bool ok = faults[j] == 0;
+        any = any || !ok;
         if (ok) {
             derive_begin(row, env, out);
             read_second(data, sets[j], names, first_line, row, out, r);
@@ -269,17 +271,15 @@ void convert(const char* data, const char* end, const Set* sets, std::size_t n, 
         }
         if (ok) derive_end(row, env, out);
     }
+    return any;
 }
 }  // namespace
 
-void convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
+bool convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
                   std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
                   std::uint8_t* faults) noexcept {
-    if (env.strict) {
-        convert<true>(data, end, sets, n, names, first_line, first_row, env, out, faults);
-    } else {
-        convert<false>(data, end, sets, n, names, first_line, first_row, env, out, faults);
-    }
+    return env.strict ? convert<true>(data, end, sets, n, names, first_line, first_row, env, out, faults)
+                      : convert<false>(data, end, sets, n, names, first_line, first_row, env, out, faults);
 }
 
 void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept {

@@ -381,14 +381,13 @@ PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     Py_BEGIN_ALLOW_THREADS
     const char* end = text.data + text.size;
     parallel_for(text.pieces.size(), threads_for(text.sets, parallel_rows, threads), [&](std::size_t k) {
-        const Piece& p = text.pieces[k];
-        convert_sets(text.data, end, p.sets.data(), p.sets.size(), p.names.data(), p.first_line, p.first_row, env,
-                     table.columns, faults.get() + p.first_row);
+        Piece& p = text.pieces[k];
+        p.faults = convert_sets(text.data, end, p.sets.data(), p.sets.size(), p.names.data(), p.first_line, p.first_row,
+                                env, table.columns, faults.get() + p.first_row);
     });
-    for (std::size_t i = 0; i < text.sets && !any; ++i) any = faults[i] != 0;
+    for (const Piece& p : text.pieces) any = any || p.faults;
     Py_END_ALLOW_THREADS
-
-        if (any && handle_set_faults(text, faults.get(), skip, table) < 0) return nullptr;
+    if (any && handle_set_faults(text, faults.get(), skip, table) < 0) return nullptr;
     Ref skipped = skipped_lines(text);
     if (!skipped) return nullptr;
     Ref columns = Ref::steal(table.as_dict());
