@@ -242,9 +242,6 @@ template <bool strict>
     }
 }
 
-}  // namespace
-
-namespace {
 template <bool strict>
 bool convert(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
              std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
@@ -273,6 +270,7 @@ bool convert(const char* data, const char* end, const Set* sets, std::size_t n, 
     }
     return any;
 }
+
 }  // namespace
 
 bool convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
