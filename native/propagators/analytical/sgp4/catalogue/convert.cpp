@@ -162,17 +162,18 @@ struct Reading {
 
 // The first half of reading set `s` into row i: every check that can fail,
 // the epoch and the elements of line 2 (what the derived elements need).
+template <bool strict>
 [[gnu::always_inline]] inline SetFault read_first(const char* data, const char* end, const Set& s, std::size_t i,
                                                   const Environment& env, const Columns& out, Reading& r) noexcept {
     const char* text1 = data + s.begin1;
     const char* text2 = data + s.begin2;
     if (!same_satno(text1, s.length1, text2, s.length2)) return SetFault::satno_mismatch;
     tle::lines::Blocks blocks1, blocks2;
-    const char* line1 = line_for_fields(text1, s.length1, end, env.strict, r.stored1, &blocks1);
+    const char* line1 = line_for_fields(text1, s.length1, end, strict, r.stored1, &blocks1);
     if (!line1) return SetFault::non_ascii_line1;
-    const char* line2 = line_for_fields(text2, s.length2, end, env.strict, r.stored2, &blocks2);
+    const char* line2 = line_for_fields(text2, s.length2, end, strict, r.stored2, &blocks2);
     if (!line2) return SetFault::non_ascii_line2;
-    if (env.strict) {
+    if constexpr (strict) {
         tle::Fault fault;
         if (!tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2, static_cast<std::size_t>(s.length2),
                                  &fault)) {
@@ -234,34 +235,49 @@ struct Reading {
         decode_name(data, names[s.name], name);
         chars = names[s.name].chars;
     }
-    for (std::int64_t k = chars; k < out.name_width; ++k) name[k] = 0;
+    if (out.name_width - chars == 1) {
+        name[chars] = 0;  // the one-character column of a catalogue without names
+    } else {
+        for (std::int64_t k = chars; k < out.name_width; ++k) name[k] = 0;
+    }
 }
 
-}  // namespace
-
-void convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
-                  std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
-                  std::uint8_t* faults) noexcept {
+template <bool strict>
+bool convert(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
+             std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
+             std::uint8_t* faults) noexcept {
     // Each set's derived elements are computed in two halves, and between
     // them the rest of the set and the first half of the next set are read:
     // work independent of the kernels' long dependency chains (Newton steps,
     // sincos, atan2, cbrt), which leave the processor room to do it at the
     // same time.  The first half of a set is what its derived elements need.
-    if (n == 0) return;
+    if (n == 0) return false;
     Reading r;
-    faults[0] = static_cast<std::uint8_t>(read_first(data, end, sets[0], first_row, env, out, r));
+    faults[0] = static_cast<std::uint8_t>(read_first<strict>(data, end, sets[0], first_row, env, out, r));
+    bool any = false;
     for (std::size_t j = 0; j < n; ++j) {
         const std::size_t row = first_row + j;
         const bool ok = faults[j] == 0;
+        any = any || !ok;
         if (ok) {
             derive_begin(row, env, out);
             read_second(data, sets[j], names, first_line, row, out, r);
         }
         if (j + 1 < n) {
-            faults[j + 1] = static_cast<std::uint8_t>(read_first(data, end, sets[j + 1], row + 1, env, out, r));
+            faults[j + 1] = static_cast<std::uint8_t>(read_first<strict>(data, end, sets[j + 1], row + 1, env, out, r));
         }
         if (ok) derive_end(row, env, out);
     }
+    return any;
+}
+
+}  // namespace
+
+bool convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
+                  std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
+                  std::uint8_t* faults) noexcept {
+    return env.strict ? convert<true>(data, end, sets, n, names, first_line, first_row, env, out, faults)
+                      : convert<false>(data, end, sets, n, names, first_line, first_row, env, out, faults);
 }
 
 void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept {

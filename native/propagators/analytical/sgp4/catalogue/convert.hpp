@@ -63,8 +63,8 @@ enum class SetFault : std::uint8_t {
 
 // Convert the n sets of a piece (its names and the lines before it given)
 // into rows first_row, ...; faults[j] receives the fault of set j, and a
-// row with a fault holds unspecified values.
-void convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
+// row with a fault holds unspecified values.  True when some set has one.
+bool convert_sets(const char* data, const char* end, const Set* sets, std::size_t n, const Name* names,
                   std::int64_t first_line, std::size_t first_row, const Environment& env, const Columns& out,
                   std::uint8_t* faults) noexcept;
 

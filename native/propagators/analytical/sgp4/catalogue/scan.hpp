@@ -67,6 +67,7 @@ struct Piece {
     std::int64_t line = 0, other = 0;                        // lines of the fault
     std::int64_t fault_begin[2] = {}, fault_length[2] = {};  // the two lines of a mismatch
     bool out_of_memory = false;
+    bool faults = false;  // some set of the piece could not be converted
 };
 
 // Byte-order mark of UTF-8 at the start of the text: its length (3) or 0.

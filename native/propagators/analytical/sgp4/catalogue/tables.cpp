@@ -284,10 +284,14 @@ struct Table {
     }
 
     PyObject* as_dict() {
+        // The field names as interned str, made once and kept for the life
+        // of the process (as the interpreter keeps interned names).
+        static PyObject* keys[count] = {};
         Ref dict = Ref::steal(PyDict_New());
         if (!dict) return nullptr;
         for (int k = 0; k < count; ++k) {
-            if (PyDict_SetItemString(dict.get(), names[k], arrays[k].get()) < 0) return nullptr;
+            if (!keys[k] && !(keys[k] = PyUnicode_InternFromString(names[k]))) return nullptr;
+            if (PyDict_SetItem(dict.get(), keys[k], arrays[k].get()) < 0) return nullptr;
         }
         return dict.release();
     }
@@ -377,14 +381,13 @@ PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     Py_BEGIN_ALLOW_THREADS
     const char* end = text.data + text.size;
     parallel_for(text.pieces.size(), threads_for(text.sets, parallel_rows, threads), [&](std::size_t k) {
-        const Piece& p = text.pieces[k];
-        convert_sets(text.data, end, p.sets.data(), p.sets.size(), p.names.data(), p.first_line, p.first_row, env,
-                     table.columns, faults.get() + p.first_row);
+        Piece& p = text.pieces[k];
+        p.faults = convert_sets(text.data, end, p.sets.data(), p.sets.size(), p.names.data(), p.first_line, p.first_row,
+                                env, table.columns, faults.get() + p.first_row);
     });
-    for (std::size_t i = 0; i < text.sets && !any; ++i) any = faults[i] != 0;
+    for (const Piece& p : text.pieces) any = any || p.faults;
     Py_END_ALLOW_THREADS
-
-        if (any && handle_set_faults(text, faults.get(), skip, table) < 0) return nullptr;
+    if (any && handle_set_faults(text, faults.get(), skip, table) < 0) return nullptr;
     Ref skipped = skipped_lines(text);
     if (!skipped) return nullptr;
     Ref columns = Ref::steal(table.as_dict());

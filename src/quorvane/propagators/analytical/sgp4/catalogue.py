@@ -93,8 +93,8 @@ def read_catalogue(
     with source_bytes(source) as data:
         kind = sniff(data) if format == "auto" else format
         if kind == "tle":
-            columns, skipped = _catalogue.read_tle(data, strict=strict, skip=skip, threads=threads)
-        elif kind == "csv":
+            return Catalogue._of(*_catalogue.read_tle(data, strict=strict, skip=skip, threads=threads))
+        if kind == "csv":
             columns, skipped = _omm.read_csv(text_of(data), skip, threads)
         else:
             columns, skipped = _omm.read_json(text_of(data), skip, threads)
