@@ -26,6 +26,7 @@
 #include "mathtools/simd/constants.hpp"
 #include "mathtools/simd/lanes.hpp"
 #include "mathtools/simd/reduce.hpp"
+#include "runtime/inline.hpp"
 
 namespace qv::simd {
 inline namespace QV_SIMD_ISA {
@@ -37,7 +38,7 @@ namespace k = constants;
 // would pass the lanes through memory (references) and cost more than the
 // few dozen instructions of a reduction or a kernel.  The rare slow paths
 // (huge arguments) stay out of line.
-#define QV_SIMD_HOT [[gnu::always_inline]] inline
+#define QV_SIMD_HOT QV_FORCE_INLINE inline
 inline constexpr double max_finite = std::numeric_limits<double>::max();
 inline constexpr double infinity = std::numeric_limits<double>::infinity();
 inline constexpr double sign_bit = -0.0;

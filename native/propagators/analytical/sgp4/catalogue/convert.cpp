@@ -6,6 +6,7 @@
 
 #include "propagators/analytical/sgp4/tle/lines.hpp"
 #include "propagators/analytical/sgp4/tle/validate.hpp"
+#include "runtime/inline.hpp"
 #include "state/orbel/kernels.hpp"
 
 // The angle function orbel's anomaly template calls, bound by this module
@@ -83,7 +84,7 @@ inline __m128i lower_case(__m128i v) {
 // many, none of them lower-case, no byte outside ASCII anywhere: the fields
 // never read further), else stored in `stored`.  Null when a byte lies
 // outside ASCII.  `blocks` receives the line's characters.
-[[gnu::always_inline]] inline const char* line_for_fields(const char* text, std::int64_t length, const char* end,
+QV_FORCE_INLINE inline const char* line_for_fields(const char* text, std::int64_t length, const char* end,
                                                           bool strict, char* stored, tle::lines::Blocks* blocks) {
     if (!strict && length >= tle::line_size - 1) {
         *blocks = tle::lines::load(text);
@@ -163,7 +164,7 @@ struct Reading {
 // The first half of reading set `s` into row i: every check that can fail,
 // the epoch and the elements of line 2 (what the derived elements need).
 template <bool strict>
-[[gnu::always_inline]] inline SetFault read_first(const char* data, const char* end, const Set& s, std::size_t i,
+QV_FORCE_INLINE inline SetFault read_first(const char* data, const char* end, const Set& s, std::size_t i,
                                                   const Environment& env, const Columns& out, Reading& r) noexcept {
     const char* text1 = data + s.begin1;
     const char* text2 = data + s.begin2;
@@ -205,7 +206,7 @@ template <bool strict>
 }
 
 // The second half: the rest of line 1 and the text columns.
-[[gnu::always_inline]] inline void read_second(const char* data, const Set& s, const Name* names,
+QV_FORCE_INLINE inline void read_second(const char* data, const Set& s, const Name* names,
                                                std::int64_t first_line, std::size_t i, const Columns& out,
                                                const Reading& r) noexcept {
     const char* line1 = r.line1;

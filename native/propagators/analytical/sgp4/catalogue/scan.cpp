@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "runtime/inline.hpp"
+
 namespace qv::catalogue {
 
 namespace {
@@ -109,7 +111,7 @@ public:
 
     // Line `index` of the piece, [begin, end) without its line end.  False
     // when scanning must stop (a fault under raise, or no memory).
-    [[gnu::always_inline]] bool line(const char* begin, const char* end, std::int64_t index) noexcept {
+    QV_FORCE_INLINE bool line(const char* begin, const char* end, std::int64_t index) noexcept {
         switch (kind(begin, end)) {
             case Kind::blank:
                 return true;
@@ -148,7 +150,7 @@ public:
 private:
     // Trim the line and tell its kind.  Element lines usually start with
     // "1 " or "2 " and end with a character that is not blank: one test.
-    [[gnu::always_inline]] static Kind kind(const char*& begin, const char*& end) noexcept {
+    QV_FORCE_INLINE static Kind kind(const char*& begin, const char*& end) noexcept {
         if (end - begin >= 2 && (begin[0] == '1' || begin[0] == '2') && begin[1] == ' ' &&
             static_cast<unsigned char>(end[-1]) > ' ') {
             return begin[0] == '1' ? Kind::line1 : Kind::line2;
@@ -157,7 +159,7 @@ private:
         return classify(begin, end - begin);
     }
 
-    [[gnu::always_inline]] bool line2(const char* begin, const char* end, std::int64_t index) noexcept {
+    QV_FORCE_INLINE bool line2(const char* begin, const char* end, std::int64_t index) noexcept {
         if (line1_ < 0) return fault(PairFault::line2_alone, index);
         const std::int64_t line1 = line1_;
         line1_ = -1;

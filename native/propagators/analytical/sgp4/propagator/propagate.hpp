@@ -14,6 +14,7 @@
 #include "mathtools/simd/lanes.hpp"
 #include "mathtools/simd/vmath.hpp"
 #include "propagators/analytical/sgp4/propagator/sgp4.hpp"
+#include "runtime/inline.hpp"
 
 namespace qv::sgp4 {
 inline namespace QV_SIMD_ISA {
@@ -46,7 +47,7 @@ inline void flag(V& code, lanes::Mask<V> bad, double k) {
 inline constexpr double small_angle = 0.78539816339744828;  // pi/4, rounded down
 
 template <class V>
-[[gnu::always_inline]] inline void turn(V& s, V& c, V d) {
+QV_FORCE_INLINE inline void turn(V& s, V& c, V d) {
     V sd, cm1;
     lanes::sincosm1(d, &sd, &cm1);
     V turned = s + (s * cm1 + c * sd);
@@ -55,7 +56,7 @@ template <class V>
 }
 
 template <class V, class Angle>
-[[gnu::always_inline]] inline void turn_or_eval(V& s, V& c, V d, lanes::Mask<V> far, Angle angle) {
+QV_FORCE_INLINE inline void turn_or_eval(V& s, V& c, V d, lanes::Mask<V> far, Angle angle) {
     far = far | !(lanes::abs(d) <= V(small_angle));
     turn(s, c, lanes::select(far, V(0.0), d));
     if (lanes::any(far)) {
@@ -67,7 +68,7 @@ template <class V, class Angle>
 }
 
 template <class V, class Angle>
-[[gnu::always_inline]] inline void turn_or_eval(V& s, V& c, V d, Angle angle) {
+QV_FORCE_INLINE inline void turn_or_eval(V& s, V& c, V d, Angle angle) {
     turn_or_eval(s, c, d, V(0.0) != V(0.0), angle);
 }
 
@@ -91,14 +92,14 @@ struct Resonance {
 
 // sin and cos of a - b from those of a and b.
 template <class V>
-[[gnu::always_inline]] inline void difference(V sa, V ca, double sb, double cb, V& s, V& c) {
+QV_FORCE_INLINE inline void difference(V sa, V ca, double sb, double cb, V& s, V& c) {
     s = sa * cb - ca * sb;
     c = ca * cb + sa * sb;
 }
 
 // sin and cos of 2a, 3a from those of a.
 template <class V>
-[[gnu::always_inline]] inline void twice(V sa, V ca, V& s, V& c) {
+QV_FORCE_INLINE inline void twice(V sa, V ca, V& s, V& c) {
     s = 2.0 * sa * ca;
     c = (ca - sa) * (ca + sa);
 }
@@ -108,7 +109,7 @@ template <class V>
 // sine or cosine of a combination of λ, ω and a phase; they come from one
 // sincos of λ (and one of ω) through the angle-sum identities.
 template <class V>
-[[gnu::always_inline]] inline void resonance_rates(const Satellite& s, V atime, V xli, V& xndt, V& xnddt) {
+QV_FORCE_INLINE inline void resonance_rates(const Satellite& s, V atime, V xli, V& xndt, V& xnddt) {
     const double* ps = s.phase_sin;
     const double* pc = s.phase_cos;
     V sl, cl;
@@ -230,7 +231,7 @@ struct Periodic {
 // constants) turned by rate t, in full where that exceeds the small-angle
 // range; of zf: those of zm turned by 2 e sin zm (below 0.11 rad).
 template <class V>
-[[gnu::always_inline]] inline void body_anomaly(double zm0, double sin0, double cos0, double rate, double e, V t,
+QV_FORCE_INLINE inline void body_anomaly(double zm0, double sin0, double cos0, double rate, double e, V t,
                                                  V& sinzf, V& coszf) {
     V zm = zm0 + rate * t;
     V sn(sin0), cs(cos0);

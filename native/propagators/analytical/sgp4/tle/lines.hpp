@@ -17,6 +17,7 @@
 #include <initializer_list>
 
 #include "propagators/analytical/sgp4/tle/layouts.hpp"
+#include "runtime/inline.hpp"
 
 namespace qv::tle::lines {
 
@@ -27,7 +28,7 @@ struct Blocks {
 };
 
 // 69 readable bytes at `line`.
-[[gnu::always_inline]] inline Blocks load(const char* line) noexcept {
+QV_FORCE_INLINE inline Blocks load(const char* line) noexcept {
     Blocks b;
     for (int k = 0; k < 4; ++k) b.block[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 16 * k));
     b.block[4] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 53));
@@ -36,7 +37,7 @@ struct Blocks {
 
 // Every character is ASCII and none is a lower-case letter: storing the line
 // the way the record does (upper-cased) would leave it as it is.
-[[gnu::always_inline]] inline bool plain(const Blocks& b) noexcept {
+QV_FORCE_INLINE inline bool plain(const Blocks& b) noexcept {
     // Usually every character lies below 'a' (and so below 0x80): the
     // largest byte tells at once.
     __m128i top = b.block[0];
@@ -63,16 +64,16 @@ struct Masks {
     unsigned digit4, blank4;
 };
 
-[[gnu::always_inline]] inline unsigned digit_bits(__m128i v) noexcept {
+QV_FORCE_INLINE inline unsigned digit_bits(__m128i v) noexcept {
     const __m128i value = _mm_sub_epi8(v, _mm_set1_epi8('0'));
     return static_cast<unsigned>(
         _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(value, _mm_set1_epi8(9)), _mm_set1_epi8(9))));
 }
-[[gnu::always_inline]] inline unsigned blank_bits(__m128i v) noexcept {
+QV_FORCE_INLINE inline unsigned blank_bits(__m128i v) noexcept {
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))));
 }
 
-[[gnu::always_inline]] inline Masks masks(const Blocks& b) noexcept {
+QV_FORCE_INLINE inline Masks masks(const Blocks& b) noexcept {
     Masks m;
     m.digit = std::uint64_t{digit_bits(b.block[0])} | std::uint64_t{digit_bits(b.block[1])} << 16 |
               std::uint64_t{digit_bits(b.block[2])} << 32 | std::uint64_t{digit_bits(b.block[3])} << 48;
@@ -102,11 +103,11 @@ struct Layout {
     std::uint64_t digit, justified, follow;
 };
 
-[[gnu::always_inline]] inline bool matches(std::uint64_t digit, std::uint64_t blank, const Layout& l) noexcept {
+QV_FORCE_INLINE inline bool matches(std::uint64_t digit, std::uint64_t blank, const Layout& l) noexcept {
     return ((l.digit & ~digit) | (l.justified & ~(digit | blank)) | ((digit << 1) & blank & l.follow)) == 0;
 }
 
-[[gnu::always_inline]] inline bool sign(char c) noexcept { return c == '+' || c == '-'; }
+QV_FORCE_INLINE inline bool sign(char c) noexcept { return c == '+' || c == '-'; }
 
 // Line 2: inclination, node, argument of perigee and mean anomaly
 // "bbD.DDDD", eccentricity "DDDDDDD", mean motion "bD.DDDDDDDD", revolution
@@ -116,7 +117,7 @@ inline constexpr Layout line2_low{
     bits({8, 9, 17, 18, 34, 35, 43, 44, 52}), bits({9, 18, 35, 44})};
 inline constexpr Layout line2_high{bits({53, 67}, 53) | range(55, 62, 53), range(63, 66, 53), range(64, 66, 53)};
 
-[[gnu::always_inline]] inline bool line2_matches(const char* line, const Masks& m) noexcept {
+QV_FORCE_INLINE inline bool line2_matches(const char* line, const Masks& m) noexcept {
     return matches(m.digit, m.blank, line2_low) && matches(m.digit4, m.blank4, line2_high) && line[11] == '.' &&
            line[20] == '.' && line[37] == '.' && line[46] == '.' && line[54] == '.';
 }
@@ -128,7 +129,7 @@ inline constexpr Layout line1_low{bits({22, 51}) | range(18, 19) | range(24, 31)
                                   bits({20, 21}), bits({21})};
 inline constexpr Layout line1_high{bits({60, 62, 67}, 53) | range(54, 58, 53), range(64, 66, 53), range(65, 66, 53)};
 
-[[gnu::always_inline]] inline bool line1_matches(const char* line, const Masks& m) noexcept {
+QV_FORCE_INLINE inline bool line1_matches(const char* line, const Masks& m) noexcept {
     return matches(m.digit, m.blank, line1_low) && matches(m.digit4, m.blank4, line1_high) && line[23] == '.' &&
            line[34] == '.' && (line[33] == ' ' || sign(line[33])) && (line[44] == ' ' || sign(line[44])) &&
            (line[53] == ' ' || sign(line[53])) && sign(line[50]) && sign(line[59]);
@@ -136,12 +137,12 @@ inline constexpr Layout line1_high{bits({60, 62, 67}, 53) | range(54, 58, 53), r
 
 // Digit values of the eight characters at p: blanks (and digits) keep their
 // low four bits, so a blank counts as 0.
-[[gnu::always_inline]] inline std::uint64_t values8(const char* p) noexcept {
+QV_FORCE_INLINE inline std::uint64_t values8(const char* p) noexcept {
     return layouts::load8(p) & 0x0F0F0F0F0F0F0F0Full;
 }
 
 // The number of eight digit values, byte 0 the most significant.
-[[gnu::always_inline]] inline std::uint64_t number8(std::uint64_t v) noexcept {
+QV_FORCE_INLINE inline std::uint64_t number8(std::uint64_t v) noexcept {
     v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
     v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
     return (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFFull;
@@ -151,7 +152,7 @@ inline constexpr Layout line1_high{bits({60, 62, 67}, 53) | range(54, 58, 53), r
 // digits, then of pairs, then of quadruples, each by one multiply-add of
 // 16-bit lanes; exact, the same integers as number8.  Lanes 0 and 1 of the
 // result hold a's and b's number.
-[[gnu::always_inline]] inline __m128i number8x2(std::uint64_t a, std::uint64_t b) noexcept {
+QV_FORCE_INLINE inline __m128i number8x2(std::uint64_t a, std::uint64_t b) noexcept {
     const __m128i v = _mm_set_epi64x(static_cast<long long>(b), static_cast<long long>(a));
     const __m128i zero = _mm_setzero_si128();
     const __m128i tens = _mm_set1_epi32(0x0001000A);  // 16-bit lanes 10, 1, 10, 1, ...
@@ -162,7 +163,7 @@ inline constexpr Layout line1_high{bits({60, 62, 67}, 53) | range(54, 58, 53), r
 }
 
 // The digit values of "bbD.DDDD" at p without the point.
-[[gnu::always_inline]] inline std::uint64_t angle_values(const char* p) noexcept {
+QV_FORCE_INLINE inline std::uint64_t angle_values(const char* p) noexcept {
     const std::uint64_t v = values8(p);
     return ((v & 0xFFFFFF) << 8) | (v & 0xFFFFFFFF00000000ull);
 }
@@ -170,21 +171,21 @@ inline constexpr Layout line1_high{bits({60, 62, 67}, 53) | range(54, 58, 53), r
 // Two numbers of number8x2 as doubles, divided by the given powers of ten
 // (packed division is correctly rounded per lane: the bits of the scalar
 // division).
-[[gnu::always_inline]] inline __m128d scaled(__m128i numbers, int power_a, int power_b) noexcept {
+QV_FORCE_INLINE inline __m128d scaled(__m128i numbers, int power_a, int power_b) noexcept {
     return _mm_div_pd(_mm_cvtepi32_pd(numbers),
                       _mm_set_pd(layouts::powers_of_ten[power_b], layouts::powers_of_ten[power_a]));
 }
 
 // "SDDDDDSE" at p as layouts::assumed_decimal reads it: the digit values of
 // the mantissa, and the power of ten.
-[[gnu::always_inline]] inline std::uint64_t mantissa_values(const char* p) noexcept {
+QV_FORCE_INLINE inline std::uint64_t mantissa_values(const char* p) noexcept {
     return ((values8(p) >> 8) & 0xFFFFFFFFFFull) << 24;
 }
-[[gnu::always_inline]] inline int power_of_ten(const char* p) noexcept {
+QV_FORCE_INLINE inline int power_of_ten(const char* p) noexcept {
     const int exponent = p[7] - '0';
     return -5 + (p[6] == '-' ? -exponent : exponent);
 }
-[[gnu::always_inline]] inline double assumed_decimal(const char* p, std::uint32_t mantissa) noexcept {
+QV_FORCE_INLINE inline double assumed_decimal(const char* p, std::uint32_t mantissa) noexcept {
     const int power = power_of_ten(p);
     double value = layouts::to_double(mantissa);
     value = power < 0 ? value / layouts::powers_of_ten[-power] : value * layouts::powers_of_ten[power];
@@ -197,7 +198,7 @@ struct Line2Fields {
 };
 
 // The fields of line 2 when all have their layout.
-[[gnu::always_inline]] inline bool line2(const char* line, const Masks& m, Line2Fields* out) noexcept {
+QV_FORCE_INLINE inline bool line2(const char* line, const Masks& m, Line2Fields* out) noexcept {
     if (!line2_matches(line, m)) return false;
     const __m128d node = scaled(number8x2(angle_values(line + 8), angle_values(line + 17)), 4, 4);
     const __m128d perigee = scaled(number8x2(angle_values(line + 34), angle_values(line + 43)), 4, 4);
@@ -221,16 +222,16 @@ struct Line1Fields {
 
 // The epoch of a line 1 that matches its layout (line1_matches): the
 // two-digit year, and the nanoseconds after 00:00 of day 0 of that year.
-[[gnu::always_inline]] inline std::int64_t line1_year(const char* line) noexcept {
+QV_FORCE_INLINE inline std::int64_t line1_year(const char* line) noexcept {
     return (line[18] & 0x0F) * 10 + (line[19] & 0x0F);
 }
-[[gnu::always_inline]] inline std::int64_t line1_day_ns(const char* line) noexcept {
+QV_FORCE_INLINE inline std::int64_t line1_day_ns(const char* line) noexcept {
     const std::int64_t day = (line[20] & 0x0F) * 100 + (line[21] & 0x0F) * 10 + (line[22] & 0x0F);
     return day * 86'400'000'000'000 + static_cast<std::int64_t>(number8(values8(line + 24))) * 864'000;
 }
 
 // The other fields of a line 1 that matches its layout.
-[[gnu::always_inline]] inline void line1_fields(const char* line, Line1Fields* out) noexcept {
+QV_FORCE_INLINE inline void line1_fields(const char* line, Line1Fields* out) noexcept {
     const __m128i integers = number8x2(values8(line + 35), values8(line + 60) & 0xFFFFFFFF00000000ull);
     const auto ndot_digits = static_cast<std::uint32_t>(_mm_cvtsi128_si32(integers));
     const double ndot = layouts::to_double(ndot_digits) / layouts::powers_of_ten[8];
