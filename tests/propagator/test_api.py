@@ -222,7 +222,7 @@ def test_threads_give_the_same_bits(source):
 
 @pytest.mark.parametrize("call, error, text", [
     (lambda: SGP4("1 25544U"), TypeError, "DUOLINE"),
-    (lambda: SGP4(42), TypeError, "int"),
+    (lambda: SGP4(42), TypeError, "Catalogue, got int"),
     (lambda: SGP4([LEO, "x"]), TypeError, "index 1"),
     (lambda: SGP4(LEO, gravity="wgs99"), ValueError, "'wgs72', 'wgs84', 'wgs72old'"),
     (lambda: SGP4(LEO, gravity=72), TypeError, "str"),

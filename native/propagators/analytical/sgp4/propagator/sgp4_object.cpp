@@ -199,7 +199,7 @@ int read_source(PyObject* source, Kind* kind, Gathered* g) {
     if (PyUnicode_Check(source) || PyBytes_Check(source) || PyByteArray_Check(source) || PyDict_Check(source) ||
         !PySequence_Check(source)) {
         PyErr_Format(PyExc_TypeError,
-                     "SGP4() needs a DUOLINE, an ELSET or a sequence of DUOLINE records, got %.200s",
+                     "SGP4() needs a DUOLINE, an ELSET, a sequence of DUOLINE records or a Catalogue, got %.200s",
                      Py_TYPE(source)->tp_name);
         return -1;
     }
