@@ -166,4 +166,16 @@ int bind_no_arguments(const char* function, Py_ssize_t nargs, PyObject* kwnames)
     return 0;
 }
 
+int optional_int_argument(PyObject* value, const char* name, long long* out, int* overflow) {
+    *overflow = 0;
+    if (!value || value == Py_None) return 0;
+    if (!PyLong_Check(value) || PyBool_Check(value)) {
+        PyErr_Format(PyExc_TypeError, "%s must be None or an int, not %.200s", name, Py_TYPE(value)->tp_name);
+        return -1;
+    }
+    *out = PyLong_AsLongLongAndOverflow(value, overflow);
+    if (*out == -1 && PyErr_Occurred()) return -1;
+    return 1;
+}
+
 }  // namespace qv

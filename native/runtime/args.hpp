@@ -40,6 +40,13 @@ int bind_arguments(const Params& params, PyObject* args, PyObject* kwargs, PyObj
 // `names` from `kwargs`, rejecting any other keyword.
 int bind_keywords(const Params& params, PyObject* kwargs, PyObject** out);
 
+// An optional int argument: None (or a null pointer, for one not given)
+// returns 0 and leaves *out alone; an int (not a bool) returns 1 with *out
+// its value, or with *overflow set to its sign when it does not fit a long
+// long (*out then meaningless); anything else returns -1 with TypeError
+// "<name> must be None or an int, not <type>".
+int optional_int_argument(PyObject* value, const char* name, long long* out, int* overflow);
+
 // Reject any argument: "<function>() takes exactly 0 positional arguments"
 // or "<function>() got an unexpected keyword argument '<name>'".
 int bind_no_arguments(const char* function, Py_ssize_t nargs, PyObject* kwnames);

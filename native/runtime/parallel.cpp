@@ -1,5 +1,7 @@
 #include "runtime/parallel.hpp"
 
+#include "runtime/args.hpp"
+
 #include <sched.h>
 
 #include <atomic>
@@ -48,17 +50,13 @@ void parallel_for(std::size_t n, int threads, const std::function<void(std::size
 }
 
 int threads_argument(PyObject* value, int* out) {
-    if (!value || value == Py_None) {
-        *out = available_cpus();
-        return 0;
-    }
-    if (!PyLong_Check(value) || PyBool_Check(value)) {
-        PyErr_Format(PyExc_TypeError, "threads must be None or an int, not %.200s", Py_TYPE(value)->tp_name);
-        return -1;
-    }
+    long long n = 0;
     int overflow = 0;
-    long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (n == -1 && PyErr_Occurred()) return -1;
+    const int given = optional_int_argument(value, "threads", &n, &overflow);
+    if (given <= 0) {
+        if (given == 0) *out = available_cpus();
+        return given;
+    }
     if (overflow < 0 || (overflow == 0 && n < 1)) {
         PyErr_Format(PyExc_ValueError, "threads must be at least 1, got %S", value);
         return -1;

@@ -230,18 +230,13 @@ PyObject* set_max_width(qv::Function* self, PyObject* const* args, Py_ssize_t na
     PyObject* arg[1];
     if (qv::bind_arguments(self->def->params, args, nargs, kwnames, arg) < 0) return nullptr;
     PyObject* width = arg[0];
-    if (width != Py_None) {
-        if (!PyLong_Check(width) || PyBool_Check(width)) {
-            PyErr_Format(PyExc_TypeError, "width must be None or an int, not %.200s", Py_TYPE(width)->tp_name);
-            return nullptr;
-        }
-        int overflow = 0;
-        long long w = PyLong_AsLongLongAndOverflow(width, &overflow);
-        if (w == -1 && PyErr_Occurred()) return nullptr;
-        if (overflow || w < 1 || w > 1024) {
-            PyErr_Format(PyExc_ValueError, "width must be between 1 and 1024, got %S", width);
-            return nullptr;
-        }
+    long long w = 0;
+    int overflow = 0;
+    const int given = qv::optional_int_argument(width, "width", &w, &overflow);
+    if (given < 0) return nullptr;
+    if (given > 0 && (overflow || w < 1 || w > 1024)) {
+        PyErr_Format(PyExc_ValueError, "width must be between 1 and 1024, got %S", width);
+        return nullptr;
     }
     int previous = qv::simd::max_width();
     Ref os = Ref::steal(PyImport_ImportModule("os"));

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "mathtools/simd/dispatch.hpp"
+#include "runtime/args.hpp"
 #include "runtime/ref.hpp"
 
 namespace qv::simd {
@@ -24,17 +25,13 @@ inline void available_widths_text(char* text, std::size_t size) {
 // str") or ValueError ("width must be 1, 4 or 8, got 3"; "width 8 is not
 // available here (widths: 1, 4)").  Holds the interpreter lock.
 inline int width_argument(PyObject* value, Isa* out) {
-    if (!value || value == Py_None) {
-        *out = detect();
-        return 0;
-    }
-    if (!PyLong_Check(value) || PyBool_Check(value)) {
-        PyErr_Format(PyExc_TypeError, "width must be None or an int, not %.200s", Py_TYPE(value)->tp_name);
-        return -1;
-    }
+    long long w = 0;
     int overflow = 0;
-    long long w = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (w == -1 && PyErr_Occurred()) return -1;
+    const int given = optional_int_argument(value, "width", &w, &overflow);
+    if (given <= 0) {
+        if (given == 0) *out = detect();
+        return given;
+    }
     if (overflow || (w != 1 && w != 4 && w != 8)) {
         PyErr_Format(PyExc_ValueError, "width must be 1, 4 or 8, got %S", value);
         return -1;

@@ -10,14 +10,17 @@ namespace qv::catalogue {
 
 namespace {
 
-// A bytes argument as NUL-terminated text (at most `limit` bytes are used).
-int text_argument(PyObject* value, char* out, std::size_t limit) {
+// A hook's one bytes argument as NUL-terminated text (its first 255 bytes).
+using Text = char[256];
+int text_argument(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Text& out) {
+    PyObject* value;
+    if (bind_arguments(params, args, nargs, kwnames, &value) < 0) return -1;
     if (!PyBytes_Check(value)) {
         PyErr_Format(PyExc_TypeError, "expected bytes, got %.200s", Py_TYPE(value)->tp_name);
         return -1;
     }
     std::size_t n = static_cast<std::size_t>(PyBytes_GET_SIZE(value));
-    if (n > limit) n = limit;
+    if (n > sizeof out - 1) n = sizeof out - 1;
     std::memcpy(out, PyBytes_AS_STRING(value), n);
     out[n] = '\0';
     return 0;
@@ -50,29 +53,20 @@ const FunctionDef encode_def{"_encode_satno", "_encode_satno(satno: int) -> str 
                              encode_hook, {"_encode_satno", {"satno"}, 1, 1}};
 
 PyObject* atof_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[1];
-    char text[256];
-    if (bind_arguments(atof_def.params, args, nargs, kwnames, a) < 0 || text_argument(a[0], text, 255) < 0) {
-        return nullptr;
-    }
+    Text text;
+    if (text_argument(atof_def.params, args, nargs, kwnames, text) < 0) return nullptr;
     return PyFloat_FromDouble(tle::field_atof(text));
 }
 
 PyObject* atoi_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[1];
-    char text[256];
-    if (bind_arguments(atoi_def.params, args, nargs, kwnames, a) < 0 || text_argument(a[0], text, 255) < 0) {
-        return nullptr;
-    }
+    Text text;
+    if (text_argument(atoi_def.params, args, nargs, kwnames, text) < 0) return nullptr;
     return PyLong_FromLong(tle::field_atoi(text));
 }
 
 PyObject* line1_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[1];
-    char text[256];
-    if (bind_arguments(line1_def.params, args, nargs, kwnames, a) < 0 || text_argument(a[0], text, 255) < 0) {
-        return nullptr;
-    }
+    Text text;
+    if (text_argument(line1_def.params, args, nargs, kwnames, text) < 0) return nullptr;
     char line[stored_size];
     store_line(text, static_cast<std::int64_t>(std::strlen(text)), text + sizeof text, line);
     std::int64_t ns = 0;

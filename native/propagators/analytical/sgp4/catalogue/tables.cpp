@@ -180,9 +180,9 @@ PyObject* raise_set_fault(const Text& text, const Piece& piece, const Set& s, Se
 PyArray_Descr* column_descr(char kind, std::int64_t width) {
     if (kind == 'i') return PyArray_DescrFromType(NPY_INT64);
     if (kind == 'f') return PyArray_DescrFromType(NPY_DOUBLE);
-    char spec[32];
-    std::snprintf(spec, sizeof spec, "<U%lld", static_cast<long long>(width));
-    Ref text = Ref::steal(PyUnicode_FromString(spec));
+    char dtype[32];
+    std::snprintf(dtype, sizeof dtype, "<U%lld", static_cast<long long>(width));
+    Ref text = Ref::steal(PyUnicode_FromString(dtype));
     PyArray_Descr* descr = nullptr;
     if (!text || !PyArray_DescrConverter(text.get(), &descr)) return nullptr;
     return descr;
