@@ -7,10 +7,10 @@
 // twelve Python functions.
 #include <numbers>
 
-#include "siblings/bodies/bodies/bodies.hpp"
-#include "siblings/frames/frames/frames.hpp"
-#include "siblings/mathtools/ellipsoid/ellipsoid.hpp"
-#include "siblings/time/time/time.hpp"
+#include "bodies/bodies/bodies.hpp"
+#include "frames/frames/frames.hpp"
+#include "mathtools/ellipsoid/ellipsoid.hpp"
+#include "time/time/time.hpp"
 #include "state/orbel/docstrings.hpp"
 #include "state/orbel/entries.hpp"
 #include "state/orbel/kernels.hpp"

@@ -15,7 +15,7 @@
 
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
 #include "runtime/runtime.hpp"
-#include "siblings/bodies/bodies/bodies.hpp"
+#include "bodies/bodies/bodies.hpp"
 #include "siblings/mathtools/misc/misc.hpp"
 #include "siblings/units/units/units.hpp"
 #include "state/orbel/orbel.hpp"

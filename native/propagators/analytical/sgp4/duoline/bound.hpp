@@ -6,9 +6,9 @@
 #pragma once
 
 #include "propagators/analytical/sgp4/duoline/duoline.hpp"
-#include "siblings/bodies/bodies/bodies.hpp"
-#include "siblings/frames/frames/frames.hpp"
-#include "siblings/mathtools/ellipsoid/ellipsoid.hpp"
+#include "bodies/bodies/bodies.hpp"
+#include "frames/frames/frames.hpp"
+#include "mathtools/ellipsoid/ellipsoid.hpp"
 
 namespace qv::duoline {
 

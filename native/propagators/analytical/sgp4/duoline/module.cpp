@@ -10,7 +10,7 @@
 #include "propagators/analytical/sgp4/duoline/bound.hpp"
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
 #include "runtime/runtime.hpp"
-#include "siblings/time/time/time.hpp"
+#include "time/time/time.hpp"
 
 namespace qv::duoline {
 

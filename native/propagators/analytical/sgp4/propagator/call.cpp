@@ -12,7 +12,7 @@
 #include "propagators/analytical/sgp4/propagator/module.hpp"
 #include "runtime/numpy_api.hpp"
 #include "runtime/runtime.hpp"
-#include "siblings/time/time/time.hpp"
+#include "time/time/time.hpp"
 
 namespace qv::propagator {
 

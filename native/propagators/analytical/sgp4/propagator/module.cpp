@@ -11,7 +11,7 @@
 #include "propagators/analytical/sgp4/propagator/module.hpp"
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
 #include "runtime/runtime.hpp"
-#include "siblings/time/time/time.hpp"
+#include "time/time/time.hpp"
 
 namespace qv::propagator {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "runtime/runtime.hpp"
-#include "siblings/frames/frames/frames.hpp"
-#include "siblings/frames/frames/rotations.hpp"
+#include "frames/frames/frames.hpp"
+#include "frames/frames/rotations.hpp"
 
 namespace {
 

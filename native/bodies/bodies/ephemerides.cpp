@@ -1,4 +1,4 @@
-#include "siblings/bodies/bodies/ephemerides.hpp"
+#include "bodies/bodies/ephemerides.hpp"
 
 #include <cmath>
 #include <numbers>

@@ -1,4 +1,4 @@
-#include "siblings/mathtools/ellipsoid/geodesy.hpp"
+#include "mathtools/ellipsoid/geodesy.hpp"
 
 #include <cmath>
 

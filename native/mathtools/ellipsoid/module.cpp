@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "runtime/runtime.hpp"
-#include "siblings/mathtools/ellipsoid/ellipsoid.hpp"
-#include "siblings/mathtools/ellipsoid/geodesy.hpp"
+#include "mathtools/ellipsoid/ellipsoid.hpp"
+#include "mathtools/ellipsoid/geodesy.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "siblings/time/time/calendar.hpp"
+#include "time/time/calendar.hpp"
 
 #include <cmath>
 #include <cstdio>

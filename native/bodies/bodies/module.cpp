@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "runtime/runtime.hpp"
-#include "siblings/bodies/bodies/bodies.hpp"
-#include "siblings/bodies/bodies/ephemerides.hpp"
+#include "bodies/bodies/bodies.hpp"
+#include "bodies/bodies/ephemerides.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "siblings/frames/frames/rotations.hpp"
+#include "frames/frames/rotations.hpp"
 
 #include <cmath>
 #include <numbers>

@@ -7,8 +7,8 @@
 #include <datetime.h>
 
 #include "runtime/runtime.hpp"
-#include "siblings/time/time/calendar.hpp"
-#include "siblings/time/time/time.hpp"
+#include "time/time/calendar.hpp"
+#include "time/time/time.hpp"
 
 namespace {
 
