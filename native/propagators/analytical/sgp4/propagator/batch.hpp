@@ -24,6 +24,8 @@ namespace loops {
 namespace baseline {
 void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
                std::int8_t* err) noexcept;
+// One time, one lane (scalar code): the bits of any lane of run_times.
+void sample_one(const Satellite& s, double tsince, double* r, double* v, std::int8_t* err) noexcept;
 }
 namespace avx2 {
 void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,

@@ -45,6 +45,18 @@ void run_times(const Satellite& s, const double* tsince, std::size_t count, doub
     std::memcpy(err + i, es, n);
 }
 
+// One time in one lane (compiled in every unit like the loop; the binding
+// layer calls the baseline one).
+void sample_one(const Satellite& s, double tsince, double* r, double* v, std::int8_t* err) noexcept {
+    Resonance<double> resonance;
+    State<double> st = sample(s, tsince, resonance);
+    for (int k = 0; k < 3; ++k) {
+        r[k] = st.r[k] * 1000.0;
+        v[k] = st.v[k] * 1000.0;
+    }
+    *err = static_cast<std::int8_t>(st.code);
+}
+
 }  // namespace loops::QV_SIMD_ISA
 
 }  // namespace qv::sgp4

@@ -4,12 +4,17 @@
 // native method table) and ELSET from the duoline module and Time from the
 // time module, each with a size check against the layout headers the
 // propagator reads them through, and the catalogue table class; then
-// create the SGP4 type.  It binds no
-// orbel kernel: the algorithm needs none of them.
+// create the SGP4 type and publish the native interface (export.hpp) that
+// the screening and pass-finding modules bind.  It binds no orbel kernel:
+// the algorithm needs none of them.
 #include <cerrno>
+#include <cstddef>
+#include <type_traits>
 
+#include "propagators/analytical/sgp4/propagator/export.hpp"
 #include "propagators/analytical/sgp4/propagator/module.hpp"
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
+#include "runtime/numpy_api.hpp"
 #include "runtime/runtime.hpp"
 #include "time/time/time.hpp"
 
@@ -19,7 +24,42 @@ Bound bound{};
 
 namespace {
 
+int c_view(PyObject* obj, qv_sgp4_View* view) {
+    if (!obj || !PyObject_TypeCheck(obj, bound.SGP4)) {
+        PyErr_Format(PyExc_TypeError, "an SGP4 propagator is needed, got %.200s",
+                     obj ? Py_TYPE(obj)->tp_name : "NULL");
+        return -1;
+    }
+    const auto* s = reinterpret_cast<const Sgp4Object*>(obj);
+    view->sats = s->sats;
+    view->stride = sizeof(sgp4::Satellite);
+    view->epochs = s->epochs;
+    view->satno = static_cast<const std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(s->satno)));
+    view->n = static_cast<std::size_t>(s->n);
+    view->kind = s->kind == Kind::record ? 0 : s->kind == Kind::history ? 1 : 2;
+    return 0;
+}
+
+void c_run_times(const void* sat, const double* tsince, std::size_t count, double* r, double* v, std::int8_t* err,
+                 int lanes) {
+    sgp4::run_times_for(lanes)(*static_cast<const sgp4::Satellite*>(sat), tsince, count, r, v, err);
+}
+
+void c_sample(const void* sat, double tsince, double* r, double* v, std::int8_t* err) {
+    sgp4::loops::baseline::sample_one(*static_cast<const sgp4::Satellite*>(sat), tsince, r, v, err);
+}
+
+// The kernels' types are those the importers' header declares.
+static_assert(std::is_same_v<decltype(c_view), sgp4::ViewKernel>);
+static_assert(std::is_same_v<decltype(c_run_times), sgp4::RunTimesKernel>);
+static_assert(std::is_same_v<decltype(c_sample), sgp4::SampleKernel>);
+
 int steps(PyObject* module) {
+    if (export_functions(module, {{"c_view", c_view, sgp4::sig_view},
+                                  {"c_run_times", c_run_times, sgp4::sig_run_times},
+                                  {"c_sample", c_sample, sgp4::sig_sample}}) < 0) {
+        return -1;
+    }
     // B* and the epoch are read from line 1 with the record's C-locale conversions.
     if (!tle::init_c_locale()) {
         PyErr_SetFromErrno(PyExc_OSError);
