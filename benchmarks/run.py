@@ -50,7 +50,7 @@ import lanes_cases  # noqa: E402
 import report  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
-GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "catalogue", "sgp4", "lanes")
+GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "catalogue", "sgp4", "lanes", "ground", "screen")
 
 
 def machine() -> dict:
@@ -126,6 +126,14 @@ def run(groups) -> list:
         done += sgp4_cases.sgp4_cases()
     if "lanes" in groups:
         done += lanes_cases.lanes_cases()
+    if "ground" in groups:
+        import ground_cases
+
+        done += ground_cases.ground_cases()
+    if "screen" in groups:
+        import screen_cases
+
+        done += screen_cases.screen_cases()
     return done
 
 
