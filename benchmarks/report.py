@@ -69,6 +69,9 @@ def fmt_target(t: Target | None) -> str:
         return f"{t.text} ({shown})  {t.verdict}"
     if t.unit == "B":
         return f"{t.text} ({fmt_bytes(t.value, True)} over the result)  {t.verdict}"
+    if t.unit == "s":
+        shown = "—" if t.value is None else f"{t.value:.3g} s"
+        return f"{t.text} ({shown})  {t.verdict}"
     return f"{t.text} (ratio {t.op} {_limit(t)})  {t.verdict}"
 
 
@@ -208,7 +211,9 @@ def _target_text(t: Target) -> str:
 def _md_value(t: Target) -> str:
     if t.value is None:
         return "n/a"
-    return f"{t.value:.3g} ns" if t.unit == "ns" else f"{t.value:.3g}"
+    if t.unit in ("ns", "s"):
+        return f"{t.value:.3g} {t.unit}"
+    return f"{t.value:.3g}"
 
 
 def _md(s: str) -> str:
