@@ -562,10 +562,6 @@ int steps(PyObject* module) {
     time_type = reinterpret_cast<PyTypeObject*>(time.get());
     // Calls of Time go straight to the argument binder, without an args tuple.
     time_type->tp_vectorcall = time_vectorcall;
-    // NumPy defers binary operators with a Time to the Time (so that
-    // timedelta64 + Time is a Time, not a datetime64 array).
-    if (PyDict_SetItemString(time_type->tp_dict, "__array_ufunc__", Py_None) < 0) return -1;
-    PyType_Modified(time_type);
     if (qv::module_add(module, "Time", time.get()) < 0) return -1;
     // Both types stay alive for the process: the pointers above keep a reference.
     utc.release();
