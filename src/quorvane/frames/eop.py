@@ -215,7 +215,7 @@ class EOP:
                     value = numpy.where(f == 1.0, column[i + 1], value)
             if policy == "zero":
                 value = numpy.where(outside, 0.0, value)
-            out.append(numpy.ascontiguousarray(value, dtype=numpy.float64))
+            out.append(numpy.array(value, dtype=numpy.float64))
         return tuple(out)
 
     def at(self, ns, policy: str = "warn"):

@@ -374,8 +374,7 @@ PyObject* reduce_method(Function*, PyObject* const* args, Py_ssize_t nargs, PyOb
 }
 
 const char* propagate_doc =
-    "propagate(times=None, *, tsince=None, select='latest', threads=None, out=None, frame=TEME, eop=None,\n"
-    "          eop_policy='warn')\n"
+    "propagate(times=None, *, tsince=None, select='latest', threads=None, out=None, frame=TEME, eop=None, eop_policy='warn')\n"
     "--\n\n"
     "Positions and velocities of every element set at the given times.\n\n"
     "Parameters\n----------\n"
