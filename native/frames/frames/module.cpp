@@ -1,13 +1,17 @@
 // quorvane.frames.frames: the reference frames Frame, _GCRF, _ITRF, _TEME
 // and ENU, and the three frame instances GCRF, ITRF and TEME (as native
 // variables and as module attributes).
+#include "runtime/numpy_api.hpp"
+// After Python.h, which numpy_api.hpp brings in.
 #include <structmember.h>
 
+#include <algorithm>
 #include <cstring>
 
-#include "runtime/runtime.hpp"
 #include "frames/frames/frames.hpp"
+#include "frames/frames/rotate.hpp"
 #include "frames/frames/rotations.hpp"
+#include "runtime/runtime.hpp"
 
 namespace {
 
@@ -101,6 +105,179 @@ PyObject* enu_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return self;
 }
 
+// --- transform -----------------------------------------------------------------
+
+// The name ("TEME", "ITRF" or "GCRF") of one of the three frame instances, or
+// null with an exception.
+const char* frame_name(PyObject* frame, const char* which) {
+    if (frame == reinterpret_cast<PyObject*>(teme)) return "TEME";
+    if (frame == reinterpret_cast<PyObject*>(itrf)) return "ITRF";
+    if (frame == reinterpret_cast<PyObject*>(gcrf)) return "GCRF";
+    PyErr_Format(PyExc_ValueError, "transform() %s must be TEME, ITRF or GCRF (of quorvane.frames.frames), got %R",
+                 which, frame);
+    return nullptr;
+}
+
+// The instants of `times` (anything Time accepts) as a one-dimensional int64
+// array; *scalar tells whether a single instant was given.
+Ref times_ns(PyObject* times, bool* scalar) {
+    Ref time_type = qv::import_from("quorvane.time.time", "Time");
+    if (!time_type) return {};
+    Ref t = PyObject_TypeCheck(times, reinterpret_cast<PyTypeObject*>(time_type.get()))
+                ? Ref::borrow(times)
+                : Ref::steal(PyObject_CallOneArg(time_type.get(), times));
+    Ref ns = t ? Ref::steal(PyObject_GetAttrString(t.get(), "int64")) : Ref{};
+    if (!ns) return {};
+    *scalar = PyLong_Check(ns.get());
+    return Ref::steal(PyArray_FromAny(ns.get(), PyArray_DescrFromType(NPY_INT64), 0, 1,
+                                      NPY_ARRAY_CARRAY_RO | NPY_ARRAY_ENSUREARRAY, nullptr));
+}
+
+// A float64, C-contiguous copy-if-needed of a position or velocity argument.
+Ref vectors(PyObject* value, const char* name) {
+    Ref array = Ref::steal(PyArray_FromAny(value, PyArray_DescrFromType(NPY_DOUBLE), 1, 3,
+                                           NPY_ARRAY_CARRAY_RO | NPY_ARRAY_FORCECAST, nullptr));
+    if (!array) {
+        if (PyErr_ExceptionMatches(PyExc_ValueError) || PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_ValueError, "transform() %s must be real numbers of shape (3,), (m, 3) or (n, m, 3)",
+                         name);
+        }
+        return {};
+    }
+    return array;
+}
+
+const qv::Params transform_params{
+    "transform", {"r", "v", "times", "frm", "to", "eop", "eop_policy", "threads"}, 8, 5, 3};
+
+PyObject* transform(qv::Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[8] = {};
+    if (qv::bind_arguments(transform_params, args, nargs, kwnames, a) < 0) return nullptr;
+    const char* from = frame_name(a[3], "frm");
+    const char* to = from ? frame_name(a[4], "to") : nullptr;
+    if (!to) return nullptr;
+    int threads = 1;
+    if (qv::threads_argument(a[7], &threads) < 0) return nullptr;
+    threads = std::min(threads, qv::available_cpus());
+
+    bool scalar = false;
+    Ref ns = times_ns(a[2], &scalar);
+    if (!ns) return nullptr;
+    npy_intp m = PyArray_SIZE(reinterpret_cast<PyArrayObject*>(ns.get()));
+    Ref r = vectors(a[0], "r");
+    if (!r) return nullptr;
+    auto* ra = reinterpret_cast<PyArrayObject*>(r.get());
+    int nd = PyArray_NDIM(ra);
+    const npy_intp* dims = PyArray_DIMS(ra);
+    bool ok = dims[nd - 1] == 3 && (scalar ? nd <= 2 : nd >= 2 && dims[nd - 2] == m);
+    if (!ok) {
+        Ref shape = Ref::steal(PyObject_GetAttrString(r.get(), "shape"));
+        if (shape)
+            PyErr_Format(PyExc_ValueError,
+                         scalar ? "transform() r has shape %R; one time needs (3,) or (n, 3)"
+                                : "transform() r has shape %R; %zd times need (%zd, 3) or (n, %zd, 3)",
+                         shape.get(), static_cast<Py_ssize_t>(m), static_cast<Py_ssize_t>(m),
+                         static_cast<Py_ssize_t>(m));
+        return nullptr;
+    }
+    Ref v;
+    if (a[1] && a[1] != Py_None) {
+        v = vectors(a[1], "v");
+        if (!v) return nullptr;
+        if (!PyArray_SAMESHAPE(ra, reinterpret_cast<PyArrayObject*>(v.get()))) {
+            Ref rs = Ref::steal(PyObject_GetAttrString(r.get(), "shape"));
+            Ref vs = Ref::steal(PyObject_GetAttrString(v.get(), "shape"));
+            if (rs && vs) PyErr_Format(PyExc_ValueError, "transform() v has shape %R, r has shape %R", vs.get(), rs.get());
+            return nullptr;
+        }
+    }
+
+    // The per-time matrices, once per time (pyerfa, vectorised over the times).
+    Ref matrices = qv::import_from("quorvane.frames._orientation", "matrices");
+    if (!matrices) return nullptr;
+    Ref from_name = Ref::steal(PyUnicode_FromString(from));
+    Ref to_name = Ref::steal(PyUnicode_FromString(to));
+    Ref policy = a[6] ? Ref::borrow(a[6]) : Ref::steal(PyUnicode_FromString("warn"));
+    if (!from_name || !to_name || !policy) return nullptr;
+    Ref pair = Ref::steal(PyObject_CallFunctionObjArgs(matrices.get(), ns.get(), from_name.get(), to_name.get(),
+                                                       a[5] ? a[5] : Py_None, policy.get(), nullptr));
+    if (!pair) return nullptr;
+    Ref rot, rate;
+    if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2) {
+        PyErr_SetString(PyExc_RuntimeError, "transform(): the orientation matrices are not a pair");
+        return nullptr;
+    }
+    rot = Ref::steal(PyArray_FromAny(PyTuple_GET_ITEM(pair.get(), 0), PyArray_DescrFromType(NPY_DOUBLE), 3, 3,
+                                     NPY_ARRAY_CARRAY_RO, nullptr));
+    rate = rot ? Ref::steal(PyArray_FromAny(PyTuple_GET_ITEM(pair.get(), 1), PyArray_DescrFromType(NPY_DOUBLE), 3, 3,
+                                            NPY_ARRAY_CARRAY_RO, nullptr))
+               : Ref{};
+    if (!rate) return nullptr;
+    if (PyArray_DIM(reinterpret_cast<PyArrayObject*>(rot.get()), 0) != m ||
+        PyArray_DIM(reinterpret_cast<PyArrayObject*>(rate.get()), 0) != m) {
+        PyErr_SetString(PyExc_RuntimeError, "transform(): the orientation matrices do not match the times");
+        return nullptr;
+    }
+
+    // Outputs allocated once, at their final shape.
+    Ref r_out = Ref::steal(PyArray_SimpleNew(nd, const_cast<npy_intp*>(dims), NPY_DOUBLE));
+    Ref v_out = v ? Ref::steal(PyArray_SimpleNew(nd, const_cast<npy_intp*>(dims), NPY_DOUBLE)) : Ref::borrow(Py_None);
+    if (!r_out || !v_out) return nullptr;
+    const double* R = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(rot.get())));
+    const double* Rdot = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(rate.get())));
+    const double* rin = static_cast<const double*>(PyArray_DATA(ra));
+    const double* vin = v ? static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(v.get()))) : nullptr;
+    double* rout = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(r_out.get())));
+    double* vout = v ? static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(v_out.get()))) : nullptr;
+    const std::size_t samples = static_cast<std::size_t>(PyArray_SIZE(ra) / 3);
+    const std::size_t mm = scalar ? 1 : static_cast<std::size_t>(m);
+    if (samples > 0) {
+        constexpr std::size_t chunk = 16384;
+        const std::size_t tasks = (samples + chunk - 1) / chunk;
+        Py_BEGIN_ALLOW_THREADS;
+        qv::parallel_for(tasks, std::min<int>(threads, static_cast<int>(tasks)), [&](std::size_t t) {
+            qv::frames::rotate_samples(R, Rdot, mm, rin, vin, rout, vout, t * chunk, std::min(samples, (t + 1) * chunk));
+        });
+        Py_END_ALLOW_THREADS;
+    }
+    return PyTuple_Pack(2, r_out.get(), v_out.get());
+}
+
+const char transform_doc[] =
+    "transform(r, v, times, frm, to, *, eop=None, eop_policy='warn', threads=None)\n"
+    "--\n\n"
+    "Positions and velocities from one frame to another (TEME, ITRF, GCRF).\n\n"
+    "TEME to ITRF: R = W R3(GMST82(UT1)), W the polar motion (Vallado et al.\n"
+    "2006, \"Revisiting Spacetrack Report #3\"); GCRF to ITRF: IAU 2006/2000A,\n"
+    "CIO based, with the IERS pole offsets dX, dY (erfa.xys06a, c2ixys, era00,\n"
+    "pom00); TEME to GCRF through ITRF.  Velocities include the Earth-rotation\n"
+    "term, omega = 7.292115146706979e-5 (1 - LOD / 86400) rad/s.  The matrices are\n"
+    "computed once per time; the rotation of the samples runs natively without\n"
+    "the interpreter lock.\n\n"
+    "Parameters\n----------\n"
+    "r : array_like of float, shape (m, 3) or (n, m, 3)\n"
+    "    Positions (any length unit) at the m times, for n objects; (3,) or (n, 3)\n"
+    "    with a single time.\n"
+    "v : array_like of float or None\n"
+    "    Velocities, shaped like `r` (length unit per second), or None.\n"
+    "times : Time or anything Time accepts\n"
+    "    The m instants (UTC).\n"
+    "frm, to : TEME, ITRF or GCRF\n"
+    "    The frame instances of this module.\n"
+    "eop : None, str, os.PathLike or quorvane.frames.eop.EOP, keyword-only\n"
+    "    Earth orientation table (None: the table of astropy-iers-data).\n"
+    "eop_policy : {'warn', 'raise', 'zero'}, keyword-only\n"
+    "    Times outside the table: see quorvane.frames.eop.EOP.at.\n"
+    "threads : int, keyword-only, optional\n"
+    "    Threads for the rotation (None: every available processor); the results\n"
+    "    are the same bits for every count.\n\n"
+    "Returns\n-------\n"
+    "(r, v) : tuple of numpy.ndarray of float64 (v None when None was given)\n"
+    "    Shaped like the inputs, in frame `to`.\n";
+
+const qv::FunctionDef transform_def{"transform", transform_doc, transform, transform_params};
+
 PyMemberDef frame_members[] = {
     {"name", Py_T_OBJECT_EX, offsetof(FrameObject, name), Py_READONLY, "The frame's name (str)."},
     {nullptr, 0, 0, 0, nullptr},
@@ -167,11 +344,23 @@ int steps(PyObject* module) {
         add_instance(module, teme_type, &teme_vtable, "TEME", &teme) < 0) {
         return -1;
     }
+    Ref annotations = qv::make_annotations({{"return", "tuple[numpy.ndarray, numpy.ndarray | None]"}});
+    if (!annotations || qv::add_function(module, &transform_def, module_path, annotations.get()) < 0) return -1;
+    PyObject* fn = PyObject_GetAttrString(module, "transform");
+    if (!fn) return -1;
+    Ref defaults = Ref::steal(Py_BuildValue("(OsO)", Py_None, "warn", Py_None));
+    if (!defaults) {
+        Py_DECREF(fn);
+        return -1;
+    }
+    qv::set_object_defaults(fn, defaults.get());
+    Py_DECREF(fn);
     return 0;
 }
 
 qv::ModuleFrame frame{"frames", module_path,
-                      "Reference frames: GCRF, ITRF and TEME instances and topocentric ENU frames.", steps, false};
+                      "Reference frames: GCRF, ITRF and TEME instances, topocentric ENU frames, and transform().",
+                      steps, true};
 
 }  // namespace
 

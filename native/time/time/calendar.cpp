@@ -113,6 +113,10 @@ Status ns_from_iso(const char* text, std::size_t length, int64_t* ns) noexcept {
         c.take('Z');
     }
     if (c.p != c.end) return Status::syntax;
+    if (hour == 23 && minute == 59 && second == 60 && month >= 1 && month <= 12 && day >= 1 &&
+        day <= days_in_month(year, month)) {
+        return Status::leap_second;
+    }
     if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) || hour > 23 || minute > 59 ||
         second > 59) {
         return Status::field_range;

@@ -17,7 +17,7 @@ inline constexpr int64_t ns_per_day = 86400 * ns_per_second;
 inline constexpr int64_t nat = INT64_MIN;
 inline constexpr double jd_unix_epoch = 2440587.5;  // Julian date of 1970-01-01T00:00:00
 
-enum class Status { ok, syntax, field_range, overflow };
+enum class Status { ok, syntax, field_range, overflow, leap_second };
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
 int64_t days_from_civil(int64_t year, unsigned month, unsigned day) noexcept;
@@ -31,7 +31,8 @@ Status ns_from_civil(int64_t year, unsigned month, unsigned day, int64_t into_da
 // ISO 8601 text: YYYY, YYYY-MM, YYYY-MM-DD, then optionally T (or a blank)
 // and hh:mm, hh:mm:ss or hh:mm:ss.f with 1 to 9 fraction digits, then an
 // optional Z.  Missing parts are the start of the period (so "2024" is
-// 2024-01-01T00:00:00).  No offsets, no week or ordinal dates, no leap second.
+// 2024-01-01T00:00:00).  No offsets, no week or ordinal dates; a leap second
+// (23:59:60, which the 86400-second days cannot hold) gives leap_second.
 Status ns_from_iso(const char* text, std::size_t length, int64_t* ns) noexcept;
 
 // "YYYY-MM-DDThh:mm:ss.nnnnnnnnn" (29 characters and a NUL) into

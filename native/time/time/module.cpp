@@ -67,12 +67,25 @@ int raise_status(Status status, PyObject* value, const char* what) {
         case Status::ok: return 0;
         case Status::syntax: PyErr_Format(PyExc_ValueError, "Time() got an invalid %s: %R", what, value); break;
         case Status::field_range: PyErr_Format(PyExc_ValueError, "Time() got a date or time field out of range: %R", value); break;
+        case Status::leap_second:
+            PyErr_Format(PyExc_ValueError,
+                         "Time() got the leap second %R (23:59:60): Time stores UTC with 86400 s per day and "
+                         "cannot hold it",
+                         value);
+            break;
         case Status::overflow:
             PyErr_Format(PyExc_OverflowError,
                          "Time() got %R, outside the int64 nanosecond range (1677-09-21 to 2262-04-11)", value);
             break;
     }
     return -1;
+}
+
+// The Python side of Time (quorvane.time._support): time scales, arithmetic,
+// ranges and construction from sequences, imported at first use.
+Ref support(const char* name) {
+    Ref module = Ref::steal(PyImport_ImportModule("quorvane.time._support"));
+    return module ? Ref::steal(PyObject_GetAttrString(module.get(), name)) : Ref{};
 }
 
 PyObject* from_text(PyObject* text) {
@@ -105,6 +118,28 @@ Ref datetime64_as_int64(PyObject* value) {
     return ns ? Ref::steal(PyObject_CallMethod(ns.get(), "view", "s", "int64")) : Ref{};
 }
 
+// Lists, tuples, text or object arrays and pandas indexes: their int64
+// nanoseconds come from the Python side, element by element.
+PyObject* from_sequence(PyObject* value) {
+    Ref read = support("from_sequence");
+    Ref ns = read ? Ref::steal(PyObject_CallOneArg(read.get(), value)) : Ref{};
+    return ns ? new_array(ns.get()) : nullptr;
+}
+
+bool from_pandas(PyObject* value) {
+    Ref module = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__module__"));
+    if (!module) {
+        PyErr_Clear();
+        return false;
+    }
+    const char* name = PyUnicode_Check(module.get()) ? PyUnicode_AsUTF8(module.get()) : nullptr;
+    if (!name) {
+        PyErr_Clear();
+        return false;
+    }
+    return std::strncmp(name, "pandas", 6) == 0;
+}
+
 PyObject* from_array(PyObject* value) {
     auto* array = reinterpret_cast<PyArrayObject*>(value);
     if (PyArray_NDIM(array) != 1) {
@@ -116,6 +151,7 @@ PyObject* from_array(PyObject* value) {
         Ref ns = datetime64_as_int64(value);
         return ns ? new_array(ns.get()) : nullptr;
     }
+    if (descr->kind == 'U' || descr->kind == 'S' || descr->kind == 'O') return from_sequence(value);
     if (descr->kind != 'i' || PyDataType_ELSIZE(descr) != 8) {
         PyErr_Format(PyExc_TypeError, "Time() needs an int64 array of nanoseconds since 1970-01-01, got dtype %S",
                      reinterpret_cast<PyObject*>(descr));
@@ -184,9 +220,11 @@ PyObject* construct(PyObject* value, PyObject* format) {
         PyErr_Format(PyExc_TypeError, "Time() needs format='jd' to read the number %R as a Julian date", value);
         return nullptr;
     }
+    if (PyObject_TypeCheck(value, time_type)) return Py_NewRef(value);
+    if (PyList_Check(value) || PyTuple_Check(value) || from_pandas(value)) return from_sequence(value);
     PyErr_Format(PyExc_TypeError,
-                 "Time() needs ISO 8601 text, a datetime, a datetime64, an int or a one-dimensional int64 array of "
-                 "nanoseconds, got %.200s",
+                 "Time() needs ISO 8601 text, a datetime, a datetime64, an int, a one-dimensional int64 or datetime64 "
+                 "array of nanoseconds, or a list, tuple or pandas index of instants, got %.200s",
                  Py_TYPE(value)->tp_name);
     return nullptr;
 }
@@ -361,6 +399,100 @@ PyObject* time_subscript(PyObject* self, PyObject* key) {
     return nullptr;
 }
 
+// --- Methods delegated to the Python side -----------------------------------
+
+PyObject* call_support(const char* name, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) {
+    Ref fn = support(name);
+    if (!fn) return nullptr;
+    // self, then the caller's arguments (positional and keyword).
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    PyObject* stack[16];
+    if (nargs + nkw + 1 > 16) {
+        PyErr_SetString(PyExc_TypeError, "too many arguments");
+        return nullptr;
+    }
+    stack[0] = self;
+    for (Py_ssize_t i = 0; i < nargs + nkw; ++i) stack[i + 1] = args[i];
+    return PyObject_Vectorcall(fn.get(), stack, static_cast<size_t>(nargs + 1), kwnames);
+}
+
+const qv::Params to_jd2_params{"to_jd2", {"scale", "eop", "eop_policy"}, 3, 1, 2};
+
+PyObject* time_to_jd2(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* bound[3];
+    if (qv::bind_arguments(to_jd2_params, args, nargs, kwnames, bound) < 0) return nullptr;
+    Ref fn = support("to_jd2");
+    if (!fn) return nullptr;
+    Ref policy = Ref::steal(PyUnicode_FromString("warn"));
+    if (!policy) return nullptr;
+    return PyObject_CallFunctionObjArgs(fn.get(), self, bound[0], bound[1] ? bound[1] : Py_None,
+                                        bound[2] ? bound[2] : policy.get(), nullptr);
+}
+
+const qv::Params range_params{"range", {"start", "stop", "step"}, 3, 3};
+
+PyObject* time_range(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* bound[3];
+    if (qv::bind_arguments(range_params, args, nargs, kwnames, bound) < 0) return nullptr;
+    Ref fn = support("time_range");
+    return fn ? PyObject_CallFunctionObjArgs(fn.get(), bound[0], bound[1], bound[2], nullptr) : nullptr;
+}
+
+PyObject* time_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_support("as_array", self, args, nargs, kwnames);
+}
+
+PyObject* binary(const char* name, PyObject* time, PyObject* other) {
+    Ref fn = support(name);
+    return fn ? PyObject_CallFunctionObjArgs(fn.get(), time, other, nullptr) : nullptr;
+}
+
+PyObject* time_add(PyObject* a, PyObject* b) {
+    if (PyObject_TypeCheck(a, time_type)) return binary("add", a, b);
+    return binary("add", b, a);
+}
+
+PyObject* time_subtract(PyObject* a, PyObject* b) {
+    if (PyObject_TypeCheck(a, time_type)) return binary("sub", a, b);
+    return binary("rsub", b, a);
+}
+
+const char to_jd2_doc[] =
+    "to_jd2($self, /, scale, *, eop=None, eop_policy='warn')\n"
+    "--\n\n"
+    "Two-part Julian date (jd1, jd2) in a time scale.\n\n"
+    "Parameters\n----------\n"
+    "scale : {'utc', 'tai', 'tt', 'ut1'}\n"
+    "    'utc' follows ERFA's convention (a day ending in a leap second lasts\n"
+    "    86401 s); TAI = UTC + the leap seconds of ERFA's table (exact integer\n"
+    "    nanoseconds after 1972); TT = TAI + 32.184 s; UT1 = UTC + (UT1 - UTC)\n"
+    "    interpolated in the Earth orientation table.\n"
+    "eop : None, str, os.PathLike or quorvane.frames.eop.EOP, keyword-only\n"
+    "    Earth orientation table for 'ut1' (None: the table of astropy-iers-data).\n"
+    "eop_policy : {'warn', 'raise', 'zero'}, keyword-only\n"
+    "    Times outside the table: see quorvane.frames.eop.EOP.at.\n\n"
+    "Returns\n-------\n"
+    "(jd1, jd2) : tuple of float, or of float64 arrays for an array Time\n"
+    "    jd1 is a whole day + 0.5 and jd2 the fraction of the day, in [0, 1).\n";
+
+const char range_doc[] =
+    "range($cls, start, stop, step)\n"
+    "--\n\n"
+    "Instants from start (included) to stop (excluded) every step, as numpy.arange.\n\n"
+    "start, stop : anything Time accepts (one instant each)\n"
+    "step : numpy.timedelta64, datetime.timedelta or float seconds, not zero\n";
+
+PyMethodDef time_methods[] = {
+    {"to_jd2", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(time_to_jd2)),
+     METH_FASTCALL | METH_KEYWORDS, to_jd2_doc},
+    {"range", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(time_range)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS, range_doc},
+    {"__array__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(time_array)),
+     METH_FASTCALL | METH_KEYWORDS, "__array__(dtype=None, copy=None): the instants as datetime64[ns]."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 const char time_doc[] =
     "Time(value, format=None)\n"
     "\n"
@@ -377,7 +509,17 @@ const char time_doc[] =
     "    one-dimensional int64 (or datetime64) array (copied); or, with\n"
     "    format='jd', a Julian date (real number).\n"
     "format : {None, 'jd'}\n"
-    "    'jd' reads `value` as a Julian date and takes the nearest nanosecond.\n";
+    "    'jd' reads `value` as a Julian date and takes the nearest nanosecond.\n"
+    "\n"
+    "Also accepted: a list, tuple or text array of any of the single instants\n"
+    "above, and a pandas DatetimeIndex (tz-aware ones converted to UTC).\n"
+    "\n"
+    "Notes\n"
+    "-----\n"
+    "Arithmetic works on UTC labels, as datetime64 does: Time +/- timedelta64\n"
+    "(or float seconds) is a Time and Time - Time a timedelta64[ns], counting\n"
+    "86400 s per day.  Elapsed SI seconds across a leap second come from the TAI\n"
+    "or TT scale (`to_jd2`).  numpy.asarray(t) gives datetime64[ns].\n";
 
 PyType_Slot time_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(time_new)},
@@ -386,6 +528,9 @@ PyType_Slot time_slots[] = {
     {Py_tp_richcompare, reinterpret_cast<void*>(time_richcompare)},
     {Py_tp_hash, reinterpret_cast<void*>(time_hash)},
     {Py_tp_getset, time_getset},
+    {Py_tp_methods, time_methods},
+    {Py_nb_add, reinterpret_cast<void*>(time_add)},
+    {Py_nb_subtract, reinterpret_cast<void*>(time_subtract)},
     {Py_nb_bool, reinterpret_cast<void*>(time_bool)},
     {Py_mp_length, reinterpret_cast<void*>(time_length)},
     {Py_mp_subscript, reinterpret_cast<void*>(time_subscript)},

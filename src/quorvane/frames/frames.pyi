@@ -1,8 +1,12 @@
-"""Reference frames: GCRF, ITRF and TEME instances and topocentric ENU frames."""
+"""Reference frames: GCRF, ITRF and TEME instances, topocentric ENU frames, and transform()."""
 
-from typing import Self, final
+import os
+from typing import Any, Literal, Self, final
 
-from numpy.typing import ArrayLike
+import numpy
+from numpy.typing import ArrayLike, NDArray
+
+from quorvane.frames.eop import EOP
 from typing_extensions import disjoint_base
 
 __pyx_capi__: dict[str, object]
@@ -28,3 +32,15 @@ class ENU(Frame):
 GCRF: _GCRF
 ITRF: _ITRF
 TEME: _TEME
+
+def transform(
+    r: ArrayLike,
+    v: ArrayLike | None,
+    times: Any,
+    frm: _GCRF | _ITRF | _TEME,
+    to: _GCRF | _ITRF | _TEME,
+    *,
+    eop: EOP | str | os.PathLike[str] | None = None,
+    eop_policy: Literal["warn", "raise", "zero"] = "warn",
+    threads: int | None = None,
+) -> tuple[NDArray[numpy.float64], NDArray[numpy.float64] | None]: ...

@@ -1,6 +1,7 @@
 """Time: instants as int64 nanoseconds since 1970-01-01T00:00:00 UTC."""
 
 import datetime
+from collections.abc import Sequence
 from typing import Any, Literal, Self, SupportsFloat, TypeAlias, final, overload
 
 import numpy
@@ -17,6 +18,13 @@ _Instants: TypeAlias = (
     | numpy.datetime64
     | NDArray[numpy.integer[Any]]
     | NDArray[numpy.datetime64]
+    | Sequence[str | datetime.date | numpy.datetime64]
+    | NDArray[numpy.str_]
+    | Time
+)
+# A duration: timedelta64 (scalar or array), datetime.timedelta, or seconds.
+_Duration: TypeAlias = (
+    numpy.timedelta64 | NDArray[numpy.timedelta64] | datetime.timedelta | float | NDArray[numpy.floating[Any]]
 )
 
 @final
@@ -42,3 +50,20 @@ class Time:
     def __bool__(self) -> bool: ...
     def __len__(self) -> int: ...
     def __getitem__(self, key: int | slice, /) -> Time: ...
+    def __add__(self, other: _Duration, /) -> Time: ...
+    def __radd__(self, other: _Duration, /) -> Time: ...
+    @overload
+    def __sub__(self, other: Time | numpy.datetime64 | datetime.date, /) -> Any: ...
+    @overload
+    def __sub__(self, other: _Duration, /) -> Time: ...
+    def __rsub__(self, other: numpy.datetime64 | datetime.date | NDArray[numpy.datetime64], /) -> Any: ...
+    def __array__(self, dtype: Any = None, copy: bool | None = None) -> NDArray[numpy.datetime64]: ...
+    def to_jd2(
+        self,
+        scale: Literal["utc", "tai", "tt", "ut1"],
+        *,
+        eop: Any = None,
+        eop_policy: Literal["warn", "raise", "zero"] = "warn",
+    ) -> tuple[float, float] | tuple[NDArray[numpy.float64], NDArray[numpy.float64]]: ...
+    @classmethod
+    def range(cls, /, start: _Instants, stop: _Instants, step: _Duration) -> Time: ...

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "frames/frames/rotate.hpp"
 #include "mathtools/simd/dispatch.hpp"
 #include "propagators/analytical/sgp4/propagator/module.hpp"
 #include "runtime/numpy_api.hpp"
@@ -116,9 +117,104 @@ int parse_times(PyObject* obj, Times* t) {
     }
     if (PyArray_Check(obj) && PyArray_TYPE(reinterpret_cast<PyArrayObject*>(obj)) == NPY_DATETIME)
         return datetime_times(obj, t);
-    PyErr_Format(PyExc_TypeError, "times must be a Time or a numpy datetime64 array, got %.200s",
+    // Numbers are no instants here (minutes go to tsince=).
+    bool number = PyNumber_Check(obj) && !PyUnicode_Check(obj) && !PyArray_IsScalar(obj, Datetime);
+    bool numeric_array = PyArray_Check(obj) && PyArray_ISNUMBER(reinterpret_cast<PyArrayObject*>(obj));
+    if (!number && !numeric_array && !PyArray_Check(obj)) {
+        // Anything else Time accepts: ISO text, datetimes, lists of them,
+        // pandas indexes.
+        Ref time = Ref::steal(PyObject_CallOneArg(reinterpret_cast<PyObject*>(bound.Time), obj));
+        if (time) return parse_times(time.get(), t);
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return -1;
+        PyErr_Clear();
+    }
+    PyErr_Format(PyExc_TypeError,
+                 "times must be a Time, a numpy datetime64 array, or instants Time accepts (ISO text, datetimes, "
+                 "lists of them), got %.200s",
                  Py_TYPE(obj)->tp_name);
     return -1;
+}
+
+// The frame= argument: null for TEME (no rotation), else "ITRF" or "GCRF".
+int parse_frame(PyObject* frame, const char** name) {
+    *name = nullptr;
+    if (!frame || frame == Py_None) return 0;
+    Ref frames = import_module("quorvane.frames.frames");
+    if (!frames) return -1;
+    static const char* names[3] = {"TEME", "ITRF", "GCRF"};
+    for (int k = 0; k < 3; ++k) {
+        Ref instance = Ref::steal(PyObject_GetAttrString(frames.get(), names[k]));
+        if (!instance) return -1;
+        if (instance.get() == frame) {
+            *name = k == 0 ? nullptr : names[k];
+            return 0;
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "frame must be TEME, ITRF or GCRF (of quorvane.frames.frames), got %R", frame);
+    return -1;
+}
+
+// Rotate the TEME results in place into frame `name` (per-time matrices from
+// pyerfa, once per time; the samples natively without the interpreter lock).
+int rotate_results(const Times& t, const char* name, PyObject* eop, PyObject* policy, int threads,
+                   PyArrayObject* r, PyArrayObject* v) {
+    // The instants in nanoseconds; NaT and out-of-range times (their samples
+    // are NaN with code 7) take the place of a valid time.
+    npy_intp m = t.m;
+    Ref ns = Ref::steal(PyArray_SimpleNew(1, &m, NPY_INT64));
+    if (!ns) return -1;
+    auto* out = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(ns.get())));
+    constexpr std::int64_t nat = INT64_MIN;
+    std::int64_t fill = nat;
+    for (npy_intp j = 0; j < m; ++j) {
+        std::int64_t raw = t.ns[j], value = nat;
+        std::int64_t scaled;
+        if (raw != nat && !__builtin_mul_overflow(raw, t.factor, &scaled)) {
+            value = scaled / t.divisor - (scaled % t.divisor < 0 ? 1 : 0);
+        }
+        out[j] = value;
+        if (fill == nat && value != nat) fill = value;
+    }
+    if (fill == nat) return 0;  // every sample is NaN already
+    for (npy_intp j = 0; j < m; ++j)
+        if (out[j] == nat) out[j] = fill;
+    Ref matrices = import_from("quorvane.frames._orientation", "matrices");
+    Ref from = Ref::steal(PyUnicode_FromString("TEME"));
+    Ref to = Ref::steal(PyUnicode_FromString(name));
+    if (!matrices || !from || !to) return -1;
+    Ref pair = Ref::steal(PyObject_CallFunctionObjArgs(matrices.get(), ns.get(), from.get(), to.get(),
+                                                       eop ? eop : Py_None, policy, nullptr));
+    if (!pair) return -1;
+    if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2) {
+        PyErr_SetString(PyExc_RuntimeError, "propagate(): the orientation matrices are not a pair");
+        return -1;
+    }
+    Ref rot = Ref::steal(PyArray_FromAny(PyTuple_GET_ITEM(pair.get(), 0), PyArray_DescrFromType(NPY_DOUBLE), 3, 3,
+                                         NPY_ARRAY_CARRAY_RO, nullptr));
+    Ref rate = rot ? Ref::steal(PyArray_FromAny(PyTuple_GET_ITEM(pair.get(), 1), PyArray_DescrFromType(NPY_DOUBLE),
+                                                3, 3, NPY_ARRAY_CARRAY_RO, nullptr))
+                   : Ref{};
+    if (!rate) return -1;
+    if (PyArray_DIM(reinterpret_cast<PyArrayObject*>(rot.get()), 0) != m ||
+        PyArray_DIM(reinterpret_cast<PyArrayObject*>(rate.get()), 0) != m) {
+        PyErr_SetString(PyExc_RuntimeError, "propagate(): the orientation matrices do not match the times");
+        return -1;
+    }
+    const double* R = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(rot.get())));
+    const double* Rdot = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(rate.get())));
+    double* rd = static_cast<double*>(PyArray_DATA(r));
+    double* vd = static_cast<double*>(PyArray_DATA(v));
+    const std::size_t samples = static_cast<std::size_t>(PyArray_SIZE(r) / 3);
+    const std::size_t mm = static_cast<std::size_t>(m);
+    if (samples == 0) return 0;
+    constexpr std::size_t chunk = 16384;
+    const std::size_t tasks = (samples + chunk - 1) / chunk;
+    Py_BEGIN_ALLOW_THREADS;
+    parallel_for(tasks, std::min<int>(threads, static_cast<int>(tasks)), [&](std::size_t k) {
+        frames::rotate_samples(R, Rdot, mm, rd, vd, rd, vd, k * chunk, std::min(samples, (k + 1) * chunk));
+    });
+    Py_END_ALLOW_THREADS;
+    return 0;
 }
 
 int parse_tsince(PyObject* obj, Times* t, bool rows_allowed, Py_ssize_t n) {
@@ -245,8 +341,18 @@ int check_out(PyObject* out, const npy_intp* shapes[3], const int ndims[3], PyAr
 
 }  // namespace
 
+PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince, PyObject* select,
+                             PyObject* threads_arg, PyObject* out, PyObject* frame, PyObject* eop,
+                             PyObject* eop_policy);
+
 PyObject* propagate(Sgp4Object* self, PyObject* times, PyObject* tsince, PyObject* select, PyObject* threads_arg,
                     PyObject* out) {
+    return propagate_in_frame(self, times, tsince, select, threads_arg, out, nullptr, nullptr, nullptr);
+}
+
+PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince, PyObject* select,
+                             PyObject* threads_arg, PyObject* out, PyObject* frame, PyObject* eop,
+                             PyObject* eop_policy) {
     if (times == Py_None) times = nullptr;
     if (tsince == Py_None) tsince = nullptr;
     if (out == Py_None) out = nullptr;
@@ -273,6 +379,22 @@ PyObject* propagate(Sgp4Object* self, PyObject* times, PyObject* tsince, PyObjec
     // More threads than processors only adds start-up cost (each call starts
     // its own); the results do not depend on the count.
     threads = std::min(threads, available_cpus());
+
+    const char* frame_name = nullptr;
+    if (parse_frame(frame, &frame_name) < 0) return nullptr;
+    if (frame_name && !times) {
+        PyErr_Format(PyExc_ValueError,
+                     "frame=%s needs times=: tsince= gives no absolute instants to orient the Earth at", frame_name);
+        return nullptr;
+    }
+    Ref policy = eop_policy ? Ref::borrow(eop_policy) : Ref::steal(PyUnicode_FromString("warn"));
+    if (!policy) return nullptr;
+    if (!PyUnicode_Check(policy.get()) || (PyUnicode_CompareWithASCIIString(policy.get(), "warn") != 0 &&
+                                            PyUnicode_CompareWithASCIIString(policy.get(), "raise") != 0 &&
+                                            PyUnicode_CompareWithASCIIString(policy.get(), "zero") != 0)) {
+        PyErr_Format(PyExc_ValueError, "eop_policy must be one of 'warn', 'raise', 'zero', got %R", policy.get());
+        return nullptr;
+    }
 
     bool many = self->kind == Kind::many;
     Times t;
@@ -337,6 +459,10 @@ PyObject* propagate(Sgp4Object* self, PyObject* times, PyObject* tsince, PyObjec
     Py_BEGIN_ALLOW_THREADS;
     sgp4::run_job(job, threads);
     Py_END_ALLOW_THREADS;
+    if (frame_name && rotate_results(t, frame_name, eop == Py_None ? nullptr : eop, policy.get(), threads, arrays[0],
+                                     arrays[1]) < 0) {
+        return nullptr;
+    }
 
     PyObject* r = reinterpret_cast<PyObject*>(arrays[0]);
     PyObject* v = reinterpret_cast<PyObject*>(arrays[1]);

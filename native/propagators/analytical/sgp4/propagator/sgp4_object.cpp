@@ -332,14 +332,23 @@ int check_self(PyObject* self, const char* method) {
     return -1;
 }
 
-const Params propagate_params{"propagate", {"times", "tsince", "select", "threads", "out"}, 5, 0, 4};
+}  // namespace
+
+// In call.cpp: propagate() with the frame of its results.
+PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince, PyObject* select,
+                             PyObject* threads, PyObject* out, PyObject* frame, PyObject* eop, PyObject* eop_policy);
+
+namespace {
+
+const Params propagate_params{
+    "propagate", {"times", "tsince", "select", "threads", "out", "frame", "eop", "eop_policy"}, 8, 0, 7};
 
 PyObject* propagate_method(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* self = args[0];
     if (check_self(self, "propagate") < 0) return nullptr;
-    PyObject* a[5] = {};
+    PyObject* a[8] = {};
     if (bind_arguments(propagate_params, args + 1, nargs - 1, kwnames, a) < 0) return nullptr;
-    return propagate(as_sgp4(self), a[0], a[1], a[2], a[3], a[4]);
+    return propagate_in_frame(as_sgp4(self), a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
 }
 
 PyObject* reduce_method(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -365,13 +374,14 @@ PyObject* reduce_method(Function*, PyObject* const* args, Py_ssize_t nargs, PyOb
 }
 
 const char* propagate_doc =
-    "propagate(times=None, *, tsince=None, select='latest', threads=None, out=None)\n"
+    "propagate(times=None, *, tsince=None, select='latest', threads=None, out=None, frame=TEME, eop=None, eop_policy='warn')\n"
     "--\n\n"
     "Positions and velocities of every element set at the given times.\n\n"
     "Parameters\n----------\n"
-    "times : Time or numpy.ndarray of datetime64, optional\n"
+    "times : Time, numpy.ndarray of datetime64, or anything Time accepts, optional\n"
     "    Instants (UTC), a scalar or a one-dimensional array of m instants; datetime64\n"
-    "    of any unit.  NaT, and instants outside the datetime64[ns] range, give code 7.\n"
+    "    of any unit; ISO text, datetimes, lists of them, a pandas DatetimeIndex.\n"
+    "    NaT, and instants outside the datetime64[ns] range, give code 7.\n"
     "tsince : float or array_like of float, keyword-only, optional\n"
     "    Instead of `times`: minutes since each element set's own epoch, a scalar, an\n"
     "    array (m,) for every set, or (n, m) with one row per set.  For an ELSET,\n"
@@ -385,13 +395,20 @@ const char* propagate_doc =
     "    available processor.  Results are the same bits for every thread count.\n"
     "out : tuple of three numpy.ndarray, keyword-only, optional\n"
     "    Arrays (r, v, err) to fill instead of new ones: exactly the result shapes,\n"
-    "    float64, float64 and int8, C-contiguous and writable.\n\n"
+    "    float64, float64 and int8, C-contiguous and writable.\n"
+    "frame : TEME, ITRF or GCRF (quorvane.frames.frames), keyword-only\n"
+    "    Frame of the results; ITRF and GCRF rotate the TEME results as\n"
+    "    quorvane.frames.frames.transform does (matrices once per time).  Needs\n"
+    "    `times` (not `tsince`).\n"
+    "eop, eop_policy : keyword-only\n"
+    "    Earth orientation table and the policy for times outside it, for ITRF\n"
+    "    and GCRF (see quorvane.frames.frames.transform).\n\n"
     "Returns\n-------\n"
     "r : numpy.ndarray of float64\n"
-    "    Position in the TEME frame, m: shape (n, m, 3) for a sequence of n records,\n"
+    "    Position in the TEME frame (or `frame`), m: shape (n, m, 3) for a sequence of n records,\n"
     "    (m, 3) for a DUOLINE or an ELSET; without the time axis for a scalar time.\n"
     "v : numpy.ndarray of float64\n"
-    "    Velocity in the TEME frame, m/s, shaped like `r`.\n"
+    "    Velocity in the TEME frame (or `frame`), m/s, shaped like `r`.\n"
     "err : numpy.ndarray of int8\n"
     "    Error code per sample, shaped like `r` without its last axis: 0 ok;\n"
     "    1 mean eccentricity outside [-0.001, 1) (or not a number); 2 mean motion not\n"
@@ -463,7 +480,12 @@ PyTypeObject* prepare_sgp4(PyObject* module) {
     Ref type = Ref::steal(reinterpret_cast<PyObject*>(add_type(module, &sgp4_spec)));
     if (!type) return nullptr;
     Ref latest = Ref::steal(PyUnicode_InternFromString("latest"));
-    Ref defaults = Ref::steal(PyTuple_Pack(5, Py_None, Py_None, latest.get(), Py_None, Py_None));
+    Ref frames = import_module("quorvane.frames.frames");
+    Ref teme = frames ? Ref::steal(PyObject_GetAttrString(frames.get(), "TEME")) : Ref{};
+    Ref warn = Ref::steal(PyUnicode_InternFromString("warn"));
+    if (!teme || !warn) return nullptr;
+    Ref defaults = Ref::steal(
+        PyTuple_Pack(8, Py_None, Py_None, latest.get(), Py_None, Py_None, teme.get(), Py_None, warn.get()));
     if (!latest || !defaults) return nullptr;
     Ref annotations = make_annotations({{"return", "tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]"}});
     if (!annotations || add_function(type.get(), &propagate_def, module_path, annotations.get()) < 0) return nullptr;
