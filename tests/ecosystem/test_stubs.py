@@ -39,6 +39,7 @@ MODULES = [
     "quorvane.propagators.analytical.sgp4.duoline",
     "quorvane.propagators.analytical.sgp4._catalogue",
     "quorvane.propagators.analytical.sgp4.propagator",
+    "quorvane.observers._observers",
 ]
 # Dunder names that belong to a module's interface and so to its stub.
 MODULE_DUNDERS = {"__pyx_capi__", "__test__"}

@@ -30,4 +30,15 @@ struct EllipsoidVTable {
 
 inline constexpr const char* ellipsoid_signature = "struct qv_ellipsoid_Ellipsoid *";
 
+// Exported kernel "c_geodetic_from_cartesian": geodetic latitude, longitude
+// (rad) and height (m) of n Earth-centred positions r (rows of three, m) on
+// the ellipsoid of equatorial radius a (m) and first eccentricity squared e2
+// (the fields of an EllipsoidObject), by Vermeille's closed form (2011), at
+// the widest vector width the processor supports (every width gives the same
+// bits).  Raises nothing; needs no interpreter lock; r and the outputs must
+// not overlap.
+using GeodeticKernel = void(double a, double e2, double const* r, size_t n, double* lat, double* lon, double* h);
+inline constexpr const char* geodetic_signature =
+    "void (double, double, double const *, size_t, double *, double *, double *)";
+
 }  // namespace qv::ellipsoid

@@ -1,7 +1,9 @@
 """Celestial bodies: Earth constants and low-precision ephemerides of the Sun and the Moon."""
 
-from typing import ClassVar
+from typing import Any, ClassVar
 
+import numpy
+from numpy.typing import ArrayLike, NDArray
 from typing_extensions import disjoint_base
 
 @disjoint_base
@@ -12,5 +14,12 @@ class Earth(CelestialBody):
     GM: ClassVar[float]
     Re: ClassVar[float]
 
-class Sun(CelestialBody): ...
-class Moon(CelestialBody): ...
+class Sun(CelestialBody):
+    @staticmethod
+    def position(times: Any) -> NDArray[numpy.float64]: ...
+
+class Moon(CelestialBody):
+    @staticmethod
+    def position(times: Any) -> NDArray[numpy.float64]: ...
+
+def shadow(r: ArrayLike, times: Any, *, threads: int | None = None) -> numpy.ndarray: ...

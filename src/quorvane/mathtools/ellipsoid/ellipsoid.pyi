@@ -2,6 +2,9 @@
 
 from typing import Self, final
 
+import numpy
+from numpy.typing import ArrayLike
+
 __pyx_capi__: dict[str, object]
 
 @final
@@ -17,6 +20,12 @@ class Ellipsoid:
     def e2(self) -> float: ...
     @property
     def name(self) -> str: ...
+    def geodetic(
+        self, r: ArrayLike, *, threads: int | None = None
+    ) -> tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]: ...
+    def cartesian(
+        self, lat: ArrayLike, lon: ArrayLike, height: ArrayLike, *, threads: int | None = None
+    ) -> numpy.ndarray: ...
 
 WGS84: Ellipsoid
 WGS72: Ellipsoid

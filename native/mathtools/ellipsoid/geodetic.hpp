@@ -1,0 +1,123 @@
+// Geodetic coordinates from Earth-centred Cartesian positions and back, over
+// the lane types of native/mathtools/simd (Python-free).  Written once as
+// templates over the lane type V, so every vector width gives the same bits.
+//
+// Cartesian to geodetic: the closed form of H. Vermeille, "An analytical
+// method to transform geocentric into geodetic coordinates", J. Geodesy 85
+// (2011) 105-117, valid everywhere, inside the evolute of the meridian
+// ellipse included.  With p = (x^2 + y^2)/a^2, q = (1 - e^2) z^2 / a^2 and
+// r = (p + q - e^4)/6, the root u of Vermeille's cubic is
+//   outside the evolute (8 r^3 + e^4 p q > 0), Cardano's form:
+//     c = cbrt(sqrt(e^4 p q) + sqrt(8 r^3 + e^4 p q)),
+//     u = r + c^2/2 + 2 r^2 / c^2;
+//   inside (8 r^3 + e^4 p q <= 0, so r <= 0), the trigonometric form:
+//     g = atan2(sqrt(e^4 p q), sqrt(-(8 r^3 + e^4 p q)) + sqrt(-8 r^3)),
+//     u = -4 r sin(2g/3) cos(2g/3 + pi/6);
+// then v = sqrt(u^2 + e^4 q), w = e^2 (u + v - q)/(2v),
+// k = sqrt(u + v + w^2) - w (taken as (u + v)/(sqrt(u + v + w^2) + w) when
+// w >= 0, free of cancellation), D = k sqrt(x^2 + y^2)/(k + e^2),
+// latitude atan2(z, D) and height (k + e^2 - 1)/k sqrt(D^2 + z^2).
+// The two forms meet continuously on the evolute (both give u = |r|).
+//
+// One region needs its limit: the disc of the equatorial plane inside the
+// evolute (q = 0, p <= e^4), where u = v = k = 0 (the same formula, giving
+// latitude 0 and h = rho - a, also serves the equator out to p = 2 e^4, so
+// that no lane near the cusp p = e^4 divides by a vanishing v).  There the nearest points
+// of the meridian ellipse are the two at latitude +-phi with
+// tan phi = sqrt((e^4 - p) / ((1 - e^2) p)) (the normal at phi meets the
+// equatorial plane at N e^2 cos phi from the axis); the northern one is
+// taken (the southern for z < 0), and h = rho cos phi - a sqrt(1 - e^2
+// sin^2 phi), negative.  The centre gives latitude pi/2 and h = -b.  Lanes
+// with q below 1e-200 (|z| below about 1e-93 m) inside the evolute take this
+// limit, whose latitude differs from the exact one by about |z| / (a e^2)
+// rad, so that no square underflows into subnormal numbers.
+//
+// Longitude atan2(y, x) in (-pi, pi] (-pi is returned as pi).  A NaN
+// coordinate gives NaN latitude and height (and longitude where x or y is
+// NaN).
+#pragma once
+
+#include "mathtools/simd/lanes.hpp"
+
+namespace qv::ellipsoid {
+
+namespace lanes = qv::simd;
+
+// Constants of one ellipsoid for the kernels.
+struct Shape {
+    double a;   // equatorial radius, m
+    double e2;  // first eccentricity squared
+};
+
+inline constexpr double geodetic_pi = 3.14159265358979323846;
+
+template <class V>
+inline void geodetic_lanes(const Shape& s, V x, V y, V z, V& lat, V& lon, V& h) {
+    using lanes::select;
+    using lanes::sqrt;
+    const double a = s.a, e2 = s.e2, e4 = e2 * e2, inv_a2 = 1.0 / (a * a);
+    V rho2 = x * x + y * y;
+    V rho = sqrt(rho2);
+    V p = rho2 * inv_a2;
+    V q = ((1.0 - e2) * inv_a2) * (z * z);
+    V r = (p + q - e4) / 6.0;
+    V A = e2 * sqrt(p * q);
+    V evol = 8.0 * (r * r * r) + A * A;
+
+    // Outside the evolute (and harmless elsewhere, replaced below).
+    V c = lanes::cbrt(A + sqrt(lanes::max(evol, V(0.0))));
+    V c2 = c * c;
+    V u = r + 0.5 * c2 + select(c2 > 0.0, 2.0 * (r * r) / c2, V(0.0));
+    auto inside = evol <= 0.0;
+    if (lanes::any(inside)) {
+        V minus8r3 = -8.0 * (r * r * r);
+        V g = lanes::atan2(A, sqrt(lanes::max(-evol, V(0.0))) + sqrt(lanes::max(minus8r3, V(0.0))));
+        V sn, cs;
+        lanes::sincos(g * (2.0 / 3.0), &sn, &cs);
+        // cos(x + pi/6) = cos x cos(pi/6) - sin x sin(pi/6); x <= pi/6 here.
+        V ui = (-4.0 * r) * sn * (0.86602540378443864676 * cs - 0.5 * sn);
+        u = select(inside, ui, u);
+    }
+    V v = sqrt(u * u + e4 * q);
+    V w = e2 * (u + v - q) / (2.0 * v);
+    V uv = u + v;
+    V root = sqrt(uv + w * w);
+    V k = select(w >= 0.0, uv / (root + w), root - w);
+    V D = k * rho / (k + e2);
+    V la = lanes::atan2(z, D);
+    V he = (k + e2 - 1.0) / k * sqrt(D * D + z * z);
+
+    // The equatorial disc inside the evolute, and the centre.
+    auto disc = (q < 1e-200) & (p <= 2.0 * e4);
+    if (lanes::any(disc)) {
+        V tn = sqrt(lanes::max(V(e4) - p, V(0.0)));
+        V tc = sqrt((1.0 - e2) * p);
+        V phi = lanes::atan2(tn, tc);
+        V sp, cp;
+        lanes::sincos(phi, &sp, &cp);
+        V hd = rho * cp - a * sqrt(1.0 - e2 * (sp * sp));
+        la = select(disc, select(z < 0.0, -phi, phi), la);
+        he = select(disc, hd, he);
+    }
+    lat = la;
+    V lo = lanes::atan2(y, x);
+    lon = select(lo == -geodetic_pi, V(geodetic_pi), lo);
+    h = he;
+}
+
+// Earth-centred Cartesian position of geodetic latitude, longitude (rad) and
+// height (m): N = a / sqrt(1 - e^2 sin^2 lat),
+// r = ((N + h) cos lat cos lon, (N + h) cos lat sin lon, (N (1 - e^2) + h) sin lat).
+template <class V>
+inline void cartesian_lanes(const Shape& s, V lat, V lon, V h, V& x, V& y, V& z) {
+    V sp, cp, sl, cl;
+    lanes::sincos(lat, &sp, &cp);
+    lanes::sincos(lon, &sl, &cl);
+    V n = s.a / lanes::sqrt(1.0 - s.e2 * (sp * sp));
+    V nh = (n + h) * cp;
+    x = nh * cl;
+    y = nh * sl;
+    z = (n * (1.0 - s.e2) + h) * sp;
+}
+
+}  // namespace qv::ellipsoid

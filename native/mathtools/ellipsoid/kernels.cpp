@@ -1,0 +1,73 @@
+// The geodetic loops, compiled once per instruction set: a vector of the
+// widest lane type of the unit at a time, the tail padded with its last
+// sample (whose lanes are computed and dropped).
+#include <cstring>
+
+#include "mathtools/ellipsoid/kernels.hpp"
+
+namespace qv::ellipsoid::loops::QV_SIMD_ISA {
+
+namespace {
+using V = lanes::Widest;
+constexpr std::size_t W = lanes::Width<V>;
+
+// Lanes from rows of three: x, y, z of samples i .. i + W - 1.
+inline void gather(const double* r, double* x, double* y, double* z, std::size_t count) {
+    for (std::size_t j = 0; j < W; ++j) {
+        std::size_t k = 3 * (j < count ? j : count - 1);
+        x[j] = r[k];
+        y[j] = r[k + 1];
+        z[j] = r[k + 2];
+    }
+}
+}  // namespace
+
+void geodetic(const Shape& s, const double* r, std::size_t n, double* lat, double* lon, double* h) noexcept {
+    double x[W], y[W], z[W];
+    std::size_t i = 0;
+    for (; i + W <= n; i += W) {
+        gather(r + 3 * i, x, y, z, W);
+        V la, lo, he;
+        geodetic_lanes(s, lanes::load<V>(x), lanes::load<V>(y), lanes::load<V>(z), la, lo, he);
+        lanes::store(lat + i, la);
+        lanes::store(lon + i, lo);
+        lanes::store(h + i, he);
+    }
+    if (i == n) return;
+    std::size_t m = n - i;
+    gather(r + 3 * i, x, y, z, m);
+    V la, lo, he;
+    geodetic_lanes(s, lanes::load<V>(x), lanes::load<V>(y), lanes::load<V>(z), la, lo, he);
+    double t[3][W];
+    lanes::store(t[0], la);
+    lanes::store(t[1], lo);
+    lanes::store(t[2], he);
+    std::memcpy(lat + i, t[0], m * sizeof(double));
+    std::memcpy(lon + i, t[1], m * sizeof(double));
+    std::memcpy(h + i, t[2], m * sizeof(double));
+}
+
+void cartesian(const Shape& s, const double* lat, const double* lon, const double* h, std::size_t n,
+               double* r) noexcept {
+    std::size_t i = 0;
+    for (; i + W <= n; i += W) {
+        V x, y, z;
+        cartesian_lanes(s, lanes::load<V>(lat + i), lanes::load<V>(lon + i), lanes::load<V>(h + i), x, y, z);
+        lanes::store3(r + 3 * i, x, y, z);
+    }
+    if (i == n) return;
+    std::size_t m = n - i;
+    double in[3][W], out[3 * W];
+    for (std::size_t j = 0; j < W; ++j) {
+        std::size_t k = i + (j < m ? j : m - 1);
+        in[0][j] = lat[k];
+        in[1][j] = lon[k];
+        in[2][j] = h[k];
+    }
+    V x, y, z;
+    cartesian_lanes(s, lanes::load<V>(in[0]), lanes::load<V>(in[1]), lanes::load<V>(in[2]), x, y, z);
+    lanes::store3(out, x, y, z);
+    std::memcpy(r + 3 * i, out, 3 * m * sizeof(double));
+}
+
+}  // namespace qv::ellipsoid::loops::QV_SIMD_ISA
