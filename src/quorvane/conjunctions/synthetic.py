@@ -335,3 +335,523 @@ def synthetic_catalogue(
 
 
 _EMPTY_DTYPES = {"i": numpy.int64, "f": numpy.float64, "U": "U1"}
+
+
+# ---------------------------------------------------------------- crafted encounters
+
+# Kinds of crafted encounter, in the order that numbers their default satellites.
+KINDS = ("head-on", "overtaking", "co-orbital", "near-parabolic", "geo-crossing")
+
+
+@dataclasses.dataclass(frozen=True)
+class EncounterTruth:
+    """The closest approach of a crafted pair, as constructed.
+
+    Attributes
+    ----------
+    kind : str
+        One of `KINDS`.
+    tca : numpy.datetime64
+        Time of closest approach, datetime64[ns] (UTC).
+    miss_distance : float
+        Distance of the two SGP4 positions at `tca`, m.
+    relative_speed : float
+        Speed of the secondary relative to the primary at `tca` (time
+        derivative of the SGP4 positions), m/s.
+    primary, secondary : int
+        Satellite numbers of the two sets.
+    """
+
+    kind: str
+    tca: numpy.datetime64
+    miss_distance: float
+    relative_speed: float
+    primary: int
+    secondary: int
+
+
+def _earth() -> tuple[float, float]:
+    from quorvane.bodies.bodies import Earth
+
+    return float(Earth.GM), float(Earth.Re)
+
+
+def _element_columns(
+    template: dict[str, NDArray[Any]], inc: Any, raa: Any, ecc: Any, arp: Any, mea: Any, mnm: Any
+) -> dict[str, NDArray[Any]]:
+    """Columns of sets that copy the one-row `template` except for the mean
+    elements, with the derived elements computed as the reader does."""
+    from quorvane.state import orbel
+
+    _, re = _earth()
+    two_pi = 2.0 * math.pi
+    inc, ecc, mnm = (numpy.atleast_1d(numpy.asarray(x, dtype=numpy.float64)) for x in (inc, ecc, mnm))
+    raa, arp, mea = (numpy.atleast_1d(numpy.asarray(x, dtype=numpy.float64)) % two_pi for x in (raa, arp, mea))
+    k = len(mnm)
+    columns = {name: numpy.repeat(template[name][:1], k) for name in FIELDS}
+    sma = orbel.sma_from_mnm(mnm)
+    eca = orbel.eca_from_mea(mea, ecc)
+    columns.update(
+        inc=inc, raa=raa, ecc=ecc, arp=arp, mea=mea, mnm=mnm, sma=sma,
+        orp=orbel.orp_from_sma(sma), eca=eca, tra=orbel.tra_from_eca(eca, ecc),
+        pge=sma * (1.0 - ecc) - re, apg=sma * (1.0 + ecc) - re,
+    )  # fmt: skip
+    return columns
+
+
+# Mean elements are fitted in equinoctial form (Broucke and Cefola 1972,
+# "On the equinoctial orbit elements", Celestial Mechanics 5): f, g, h, k,
+# mean longitude, mean motion, with the retrograde factor I = -1 for
+# inclinations above 90 degrees, so that neither circular nor equatorial
+# orbits (nor retrograde equatorial ones) are singular.
+
+
+def _to_equinoctial(inc: float, raa: float, ecc: float, arp: float, mea: float, mnm: float, retro: int) -> NDArray[numpy.float64]:
+    t = math.tan(inc / 2.0) ** retro
+    w = arp + retro * raa
+    return numpy.array([ecc * math.cos(w), ecc * math.sin(w), t * math.sin(raa), t * math.cos(raa), mea + w, mnm])
+
+
+def _from_equinoctial(x: NDArray[numpy.float64], retro: int) -> tuple[NDArray[numpy.float64], ...]:
+    x = numpy.atleast_2d(x)
+    f, g, h, k, lam, mnm = x.T
+    ecc = numpy.hypot(f, g)
+    raa = numpy.arctan2(h, k)
+    half = numpy.arctan(numpy.hypot(h, k))
+    inc = 2.0 * half if retro > 0 else math.pi - 2.0 * half
+    w = numpy.arctan2(g, f)
+    return inc, raa, ecc, w - retro * raa, lam - w, mnm
+
+
+def _states(template: dict[str, NDArray[Any]], x: NDArray[numpy.float64], retro: int, times: Any) -> tuple[NDArray[numpy.float64], ...]:
+    from quorvane.propagators.analytical.sgp4.propagator import SGP4
+
+    table = Catalogue(_element_columns(template, *_from_equinoctial(x, retro)))
+    r, v, err = SGP4(table).propagate(times)
+    return r, v, err
+
+
+def _fit(
+    template: dict[str, NDArray[Any]], tca: numpy.datetime64, r_target: NDArray[numpy.float64],
+    v_target: NDArray[numpy.float64], start: NDArray[numpy.float64] | None, retro: int,
+) -> tuple[NDArray[numpy.float64], float, float]:
+    """Mean elements whose SGP4 state at `tca` is (r_target, v_target):
+    Newton's method with central-difference Jacobians of SGP4 itself and a
+    halving line search, from `start` (equinoctial) or the osculating
+    elements of the target state."""
+    from quorvane.state import orbel
+
+    gm, _ = _earth()
+    if start is None:
+        el = orbel.orbel_from_sv(r_target[None, :], v_target[None, :], gm)[0]
+        inc, ecc, sma = float(el["inc"]), float(el["ecc"]), float(el["sma"])
+        mnm = float(orbel.mnm_from_sma(sma, gm))
+        # Back to the epoch with the secular J2 rates (Vallado, "Fundamentals
+        # of Astrodynamics and Applications", 4th ed., eqs. 9-41 and 9-42).
+        dt = (tca - numpy.datetime64(int(template["epoch"][0]), "ns")) / numpy.timedelta64(1, "s")
+        rate = 0.75 * mnm * _J2 * (_RE_SGP4 / (sma * (1.0 - ecc * ecc))) ** 2
+        cos_i = math.cos(inc)
+        raa = float(el["raa"]) + 2.0 * rate * cos_i * dt
+        arp = float(el["arp"]) - rate * (5.0 * cos_i**2 - 1.0) * dt
+        mea = float(orbel.mea_from_tra(float(el["tra"]), ecc))
+        mea -= (mnm + rate * math.sqrt(1.0 - ecc * ecc) * (3.0 * cos_i**2 - 1.0)) * dt
+        start = _to_equinoctial(inc, raa, ecc, arp, mea, mnm, retro)
+    x = start.copy()
+    scale = 1.0 / x[5]  # velocity residuals in metres per radian of mean motion
+
+    def residual(rows: NDArray[numpy.float64]) -> tuple[NDArray[numpy.float64], NDArray[numpy.bool_]]:
+        r, v, err = _states(template, rows, retro, tca)
+        return numpy.hstack([r - r_target, (v - v_target) * scale]), err == 0
+
+    res, ok = residual(x)
+    if not ok[0]:
+        raise RuntimeError("SGP4 fails at the osculating elements of the target state")
+    norm = float(numpy.linalg.norm(res[0]))
+    step_size = numpy.array([1e-7, 1e-7, 1e-7, 1e-7, 1e-7, 1e-7 * x[5]])
+    for _ in range(60):
+        dr = float(numpy.linalg.norm(res[0, :3]))
+        dv = float(numpy.linalg.norm(res[0, 3:])) / scale
+        if dr <= 1e-6 and dv <= 1e-9:
+            return x, dr, dv
+        probes = numpy.vstack([x + numpy.diag(step_size), x - numpy.diag(step_size)])
+        pres, pok = residual(probes)
+        if not pok.all():
+            raise RuntimeError("SGP4 fails next to the elements being fitted")
+        jacobian = (pres[:6] - pres[6:]).T / (2.0 * step_size)
+        delta = numpy.linalg.solve(jacobian, res[0])
+        for _ in range(30):
+            trial = x - delta
+            tres, tok = residual(trial)
+            tnorm = float(numpy.linalg.norm(tres[0]))
+            if tok[0] and tnorm < norm:
+                break
+            delta = delta / 2.0
+        else:
+            break
+        x, res, norm = trial, tres, tnorm
+    dr = float(numpy.linalg.norm(res[0, :3]))
+    dv = float(numpy.linalg.norm(res[0, 3:])) / scale
+    if dr <= 1e-6 and dv <= 1e-9:
+        return x, dr, dv
+    raise RuntimeError(f"the fit of the secondary stopped {dr:.3g} m and {dv:.3g} m/s from its target state")
+
+
+# Second zonal harmonic and equatorial radius of SGP4's WGS-72 constants,
+# for the first guess only.
+_J2 = 0.001082616
+_RE_SGP4 = 6378135.0
+
+# Step of the five-point derivative of SGP4 positions, s.
+_DERIVATIVE_STEP = 1.0
+
+
+def _position_rate(table: Catalogue, tca: numpy.datetime64) -> tuple[NDArray[numpy.float64], ...]:
+    """SGP4 positions, velocities and time derivatives of the positions at `tca`.
+
+    SGP4's velocity is not exactly the derivative of its position (the two
+    differ by centimetres per second): a closest approach is a minimum of the
+    distance of positions, so the construction works with their derivative,
+    a five-point central difference (truncation below 1e-10 m/s in low orbit,
+    rounding about 1e-8 m/s)."""
+    from quorvane.propagators.analytical.sgp4.propagator import SGP4
+
+    step = numpy.timedelta64(int(_DERIVATIVE_STEP * 1e9), "ns")
+    times = tca + numpy.arange(-2, 3) * step
+    r, v, err = SGP4(table).propagate(times)
+    if (err != 0).any():
+        raise RuntimeError(f"SGP4 fails at the time of closest approach (code {int(err.max())})")
+    rate = (r[:, 0] - 8.0 * r[:, 1] + 8.0 * r[:, 3] - r[:, 4]) / (12.0 * _DERIVATIVE_STEP)
+    return r[:, 2], v[:, 2], rate
+
+
+def _unit(x: NDArray[numpy.float64]) -> NDArray[numpy.float64]:
+    return x / numpy.linalg.norm(x)
+
+
+def _rotate(x: NDArray[numpy.float64], axis: NDArray[numpy.float64], angle: float) -> NDArray[numpy.float64]:
+    """Rodrigues' rotation of `x` about the unit vector `axis`."""
+    c, s = math.cos(angle), math.sin(angle)
+    return x * c + numpy.cross(axis, x) * s + axis * float(axis @ x) * (1.0 - c)
+
+
+def _design(
+    kind: str, rng: numpy.random.Generator, r_p: NDArray[numpy.float64], v_p: NDArray[numpy.float64], d: float,
+    speed_ecc: float = 0.0, angle: float = 0.0,
+) -> tuple[NDArray[numpy.float64], NDArray[numpy.float64]]:
+    """The secondary's position and velocity (true rate) at the closest approach.
+
+    Offset n and relative velocity dv are perpendicular, so the distance is
+    stationary there; each kind is laid out so that it is also the smallest
+    distance for at least an orbit of the primary either side."""
+    gm, re = _earth()
+    radial = _unit(r_p)
+    normal = _unit(numpy.cross(r_p, v_p))
+    along = numpy.cross(normal, radial)
+    sign = 1.0 if rng.random() < 0.5 else -1.0
+
+    def across(dv: NDArray[numpy.float64]) -> NDArray[numpy.float64]:
+        # A random direction perpendicular to dv.
+        while True:
+            w = rng.normal(size=3)
+            w -= dv * float(w @ dv) / float(dv @ dv)
+            if numpy.linalg.norm(w) > 1e-3:
+                return _unit(w)
+
+    if kind in ("overtaking", "co-orbital"):
+        # Offset radial, relative velocity horizontal with its along-track
+        # part of the offset's sign: in the Clohessy-Wiltshire solution the
+        # radial separation is then d + (3d + 2|dv_along|/n)(1 - cos nt) >= d,
+        # equal to d only at whole orbits, where the along-track drift
+        # 2 pi (6d + 3|dv_along|/n) keeps the pair apart.
+        speed = rng.uniform(20.0, 80.0) if kind == "overtaking" else rng.uniform(0.1, 0.9)
+        beta = math.radians(rng.uniform(-30.0, 30.0))
+        dv = sign * speed * (math.cos(beta) * along + math.sin(beta) * normal)
+        return r_p + sign * d * radial, v_p + dv
+    if kind == "head-on":
+        # Nearly opposite horizontal velocity, a few percent faster: the
+        # periods differ by several percent, so half and one orbit later the
+        # pair is hundreds of kilometres apart.
+        theta = sign * math.radians(rng.uniform(145.0, 165.0))
+        vr = radial * float(v_p @ radial)
+        v_s = rng.uniform(1.01, 1.03) * (vr + _rotate(v_p - vr, radial, theta))
+    elif kind == "near-parabolic":
+        # Horizontal at the primary's radius, at angle `angle`
+        # from the along-track one, with the speed of an orbit whose perigee
+        # is there and whose eccentricity is `speed_ecc`: it leaves the
+        # primary's shell within minutes.
+        speed = math.sqrt(gm * (1.0 + speed_ecc) / float(numpy.linalg.norm(r_p)))
+        v_s = speed * _rotate(along, radial, angle)
+        return r_p + d * _unit(numpy.cross(v_s - v_p, radial)), v_s
+    else:  # geo-crossing
+        # A transfer orbit (perigee 200-600 km high, apogee 3-10 % beyond the
+        # primary's radius, 7-28 degrees out of its plane) at the primary's
+        # radius, inbound or outbound.
+        r = float(numpy.linalg.norm(r_p))
+        perigee = re + rng.uniform(200e3, 600e3)
+        apogee = r * rng.uniform(1.03, 1.10)
+        sma = (perigee + apogee) / 2.0
+        speed = math.sqrt(gm * (2.0 / r - 1.0 / sma))
+        horizontal = math.sqrt(gm * 2.0 * perigee * apogee / (perigee + apogee)) / r
+        climb = sign * math.sqrt(max(speed**2 - horizontal**2, 0.0))
+        tilt = (1.0 if rng.random() < 0.5 else -1.0) * math.radians(rng.uniform(7.0, 28.0))
+        v_s = horizontal * _rotate(along, radial, tilt) + climb * radial
+    return r_p + d * across(v_s - v_p), v_s
+
+
+def _default_primary(kind: str, rng: numpy.random.Generator, epoch_ns: int, satno: int) -> dict[str, NDArray[Any]]:
+    seed = _packaged_seed()
+    revs = seed.mnm * 86400.0 / (2.0 * math.pi)
+    if kind == "geo-crossing":
+        pool = numpy.flatnonzero((numpy.abs(revs - 1.0027) < 0.002) & (seed.ecc < 1e-3) & (seed.inc < math.radians(1.0)))
+    else:
+        pool = numpy.flatnonzero((revs > 13.0) & (seed.ecc < 0.01) & (seed.pge > 450e3) & (seed.apg < 1_500e3))
+    row = seed.select([int(rng.choice(pool))])
+    template = _template(row, epoch_ns, satno, f"{kind.upper()} PRIMARY")
+    angles = rng.uniform(0.0, 2.0 * math.pi, 3)
+    return _element_columns(template, row.inc, angles[0], row.ecc, angles[1], angles[2], row.mnm)
+
+
+def _template(row: Catalogue, epoch_ns: int | None, satno: int, name: str) -> dict[str, NDArray[Any]]:
+    columns = row.columns
+    columns["satno"] = numpy.array([satno], dtype=numpy.int64)
+    columns["name"] = numpy.array([name])
+    columns["line"] = numpy.zeros(1, dtype=numpy.int64)
+    if epoch_ns is not None:
+        columns["epoch"] = numpy.array([epoch_ns], dtype=numpy.int64)
+    return columns
+
+
+def _fit_rate(
+    template: dict[str, NDArray[Any]], when: numpy.datetime64, r_s: NDArray[numpy.float64],
+    rate_s: NDArray[numpy.float64], x: NDArray[numpy.float64] | None, retro: int,
+) -> NDArray[numpy.float64]:
+    """Elements whose SGP4 position at `when` is `r_s` and whose position
+    rate (not SGP4's velocity) is `rate_s`.
+
+    SGP4's velocity is fitted to the rate less the difference of SGP4's
+    velocity and position rate, taken at the latest fit, until the rate is
+    within 2e-8 m/s (the difference is centimetres per second in low orbit,
+    but 100 m/s and more at the perigee of a near-parabolic orbit; a
+    correction the fit cannot follow is halved)."""
+    v_target = rate_s.copy()
+    x, _, _ = _fit(template, when, r_s, v_target, x, retro)
+    weight = 1.0
+    for _ in range(40):
+        table = Catalogue(_element_columns(template, *_from_equinoctial(x, retro)))
+        _, _, rate_fit = (a[0] for a in _position_rate(table, when))
+        miss = rate_fit - rate_s
+        if float(numpy.linalg.norm(miss)) < 2e-8:
+            return x
+        try:
+            x, _, _ = _fit(template, when, r_s, v_target - weight * miss, x, retro)
+        except RuntimeError:
+            weight /= 2.0
+            continue
+        v_target = v_target - weight * miss
+        weight = min(1.0, weight * 2.0)
+    raise RuntimeError(f"the secondary's position rate stays {float(numpy.linalg.norm(miss)):.3g} m/s from its target")
+
+
+def _retro(r: NDArray[numpy.float64], v: NDArray[numpy.float64]) -> int:
+    """Retrograde factor of the equinoctial elements for the orbit of (r, v)."""
+    return 1 if float(numpy.cross(r, v)[2]) >= 0.0 else -1
+
+
+# Mean eccentricity the near-parabolic secondary reaches at least.
+_NEAR_PARABOLIC_ECC = 0.98
+
+
+def _near_parabolic(
+    template: dict[str, NDArray[Any]], rng: numpy.random.Generator, when: numpy.datetime64,
+    r_p: NDArray[numpy.float64], rate_p: NDArray[numpy.float64], d: float,
+) -> tuple[NDArray[numpy.float64], NDArray[numpy.float64], NDArray[numpy.float64], int]:
+    """Target state and first elements of a near-parabolic secondary.
+
+    SDP4's lunar-solar periodic terms, whose size grows as 1/n and which the
+    revised algorithm does not remove at epoch, make the mean eccentricity
+    differ from the osculating one by a percent near e = 0.98, in either
+    direction depending on the orientation.  Of six directions of flight the
+    one whose mean eccentricity exceeds its osculating one most is taken,
+    and the speed raised step by step (each fit starting from the last)
+    until the mean eccentricity reaches 0.98 (plus a margin)."""
+    base = rng.uniform(0.0, 2.0 * math.pi)
+    best = None
+    for k in range(6):
+        angle = base + k * math.pi / 3.0
+        r_s, v_s = _design("near-parabolic", rng, r_p, rate_p, d, 0.9, angle)
+        retro = _retro(r_s, v_s)
+        try:
+            x = _fit_rate(template, when, r_s, v_s, None, retro)
+        except RuntimeError:
+            continue
+        gain = float(_from_equinoctial(x, retro)[2][0]) - 0.9
+        if best is None or gain > best[0]:
+            best = (gain, angle, x, retro)
+    if best is None:
+        raise RuntimeError("no near-parabolic orbit could be fitted through the primary's position")
+    _, angle, x, retro = best
+    speed_ecc, step = 0.9, 0.01
+    while step > 1e-4 and speed_ecc + step < 0.999:
+        r_s, v_s = _design("near-parabolic", rng, r_p, rate_p, d, speed_ecc + step, angle)
+        try:
+            x_next = _fit_rate(template, when, r_s, v_s, x, retro)
+        except RuntimeError:
+            step /= 2.0
+            continue
+        x, speed_ecc = x_next, speed_ecc + step
+        if float(_from_equinoctial(x, retro)[2][0]) >= _NEAR_PARABOLIC_ECC + 0.002:
+            return r_s, v_s, x, retro
+    raise RuntimeError("the near-parabolic secondary does not reach a mean eccentricity of 0.98")
+
+
+def crafted_encounter(
+    kind: str,
+    *,
+    tca: Any,
+    miss_distance: float,
+    primary: Catalogue | None = None,
+    seed: int = 0,
+    epoch_offset: float = 21600.0,
+    satno: tuple[int, int] | None = None,
+) -> tuple[Catalogue, EncounterTruth]:
+    """Two element sets whose SGP4 trajectories pass at `miss_distance` at `tca`.
+
+    The primary's SGP4 position r_p and position rate v_p at `tca` are taken;
+    the secondary's are set to r_p + d·n and v_p + Δv with n perpendicular to
+    Δv (so the distance is stationary at `tca`), Δv chosen by `kind`:
+
+    ``"head-on"``
+        nearly opposite velocities, 14-15 km/s apart in low orbit;
+    ``"overtaking"``
+        same direction, 20-80 m/s apart, offset radially;
+    ``"co-orbital"``
+        same direction, 0.1-0.9 m/s apart, offset radially;
+    ``"near-parabolic"``
+        the secondary at the perigee of an orbit of eccentricity of at least
+        0.98 (mean elements), at the primary's radius;
+    ``"geo-crossing"``
+        the primary geostationary, the secondary on a transfer orbit
+        crossing its radius.
+
+    Each kind is laid out so that `tca` is the closest approach for at least
+    an orbit of the primary either side.  The secondary's mean elements are
+    then fitted (Newton's method on the six elements, Jacobians by central
+    differences of SGP4 itself) until SGP4 gives its position within 1e-6 m
+    and velocity within 1e-9 m/s.  Since two-line text rounds angles to
+    1e-4 degree (about 12 m in low orbit), the table is built from the exact
+    double columns: keep it as a table (``to_tle`` would move the orbits).
+
+    Parameters
+    ----------
+    kind : str
+        One of `KINDS`.
+    tca : str, datetime, numpy.datetime64 or Time
+        Time of closest approach (to the nanosecond).  It may be anything a
+        screening window can start or stop at.
+    miss_distance : float
+        Distance at `tca`, m, positive and finite.
+    primary : Catalogue, optional
+        A table of one set to use as the primary (its epoch and number are
+        kept unless `satno` is given).  Default: a set of the packaged seed
+        in low orbit (geostationary for "geo-crossing") with random node,
+        perigee and phase and the epoch `tca` minus `epoch_offset`.
+    seed : int
+        Seed of the random choices (primary, directions, speeds).
+    epoch_offset : float
+        Seconds from the secondary's (and a default primary's) epoch to
+        `tca`; 0 puts the epoch at `tca`, a negative value after it.
+    satno : (int, int), optional
+        Satellite numbers of the primary and the secondary.  Default
+        80001 + 2000·k + 2·(seed mod 1000) and the next number, k the kind's
+        place in `KINDS`, so that the default pairs of different kinds and
+        seeds below 1000 differ.
+
+    Returns
+    -------
+    table : Catalogue
+        The primary, then the secondary.
+    truth : EncounterTruth
+        The constructed closest approach.
+
+    Raises
+    ------
+    ValueError
+        For an unknown `kind`, a `miss_distance` not positive and finite, a
+        `tca` that is no instant, a `primary` that is not one set, or bad
+        satellite numbers.
+    RuntimeError
+        When SGP4 fails for the primary at `tca` or the fit does not
+        converge (not seen for the default primaries).
+    """
+    if kind not in KINDS:
+        raise ValueError(f"kind must be one of {', '.join(map(repr, KINDS))}, not {kind!r}")
+    try:
+        d = float(miss_distance)
+    except (TypeError, ValueError):
+        raise ValueError(f"miss_distance must be a positive number of metres, not {miss_distance!r}") from None
+    if not (math.isfinite(d) and d > 0.0):
+        raise ValueError(f"miss_distance must be a positive finite number of metres, not {miss_distance!r}")
+    offset = float(epoch_offset)
+    if not math.isfinite(offset):
+        raise ValueError(f"epoch_offset must be a finite number of seconds, not {epoch_offset!r}")
+    tca_ns = _instant_ns(tca, "tca")
+    when = numpy.datetime64(tca_ns, "ns")
+    epoch_ns = tca_ns - round(offset * 1e9)
+    k = KINDS.index(kind)
+    if satno is None:
+        numbers = (80_001 + 2000 * k + 2 * (seed % 1000), 80_002 + 2000 * k + 2 * (seed % 1000))
+    else:
+        numbers = tuple(int(s) for s in satno)  # type: ignore[assignment]
+        if len(numbers) != 2 or numbers[0] == numbers[1] or not all(0 < s <= MAX_SATNO for s in numbers):
+            raise ValueError(f"satno must be two different numbers in 1..{MAX_SATNO}, not {satno!r}")
+
+    rng = numpy.random.default_rng(seed)
+    if primary is None:
+        first = _default_primary(kind, rng, epoch_ns, numbers[0])
+    else:
+        if not isinstance(primary, Catalogue) or len(primary) != 1:
+            raise ValueError("primary must be a Catalogue of one element set")
+        first = _template(primary, None, numbers[0] if satno is not None else int(primary.satno[0]), str(primary.name[0]))
+        if first["satno"][0] == numbers[1]:
+            raise ValueError(f"the primary's number {numbers[1]} is the secondary's; give satno")
+    primary_table = Catalogue(first)
+    r_p, _, rate_p = (a[0] for a in _position_rate(primary_table, when))
+
+    # The secondary: drag term of an ordinary object, epoch tca - epoch_offset
+    # (A near-parabolic one has its epoch at tca: SDP4's rounding over hours
+    # from epoch exceeds the fit's 1e-6 m at such eccentricities.)
+    secondary_epoch = tca_ns if kind == "near-parabolic" else epoch_ns
+    template = _template(primary_table, secondary_epoch, numbers[1], f"{kind.upper()} SECONDARY")
+    template.update(
+        bstar=numpy.array([rng.uniform(1e-5, 1e-4)]), ndot=numpy.zeros(1), nddot=numpy.zeros(1),
+        intl_designator=numpy.array([""]), rev_number=numpy.zeros(1, dtype=numpy.int64),
+    )  # fmt: skip
+    x: NDArray[numpy.float64] | None = None
+    if kind == "near-parabolic":
+        r_s, rate_s, x, retro = _near_parabolic(template, rng, when, r_p, rate_p, d)
+    else:
+        r_s, rate_s = _design(kind, rng, r_p, rate_p, d)
+        retro = _retro(r_s, rate_s)
+    x = _fit_rate(template, when, r_s, rate_s, x, retro)
+    secondary = Catalogue(_element_columns(template, *_from_equinoctial(x, retro)))
+    pair = Catalogue.concat([primary_table, secondary])
+    if kind == "near-parabolic" and not secondary.ecc[0] >= _NEAR_PARABOLIC_ECC:
+        raise RuntimeError(f"the fitted eccentricity {secondary.ecc[0]} is below 0.98")
+
+    # Check: the distance is smallest at tca and the range rate (from SGP4's
+    # velocities) turns from closing to opening there.
+    r, v, rate = _position_rate(pair, when)
+    dr, dv = r[1] - r[0], rate[1] - rate[0]
+    from quorvane.propagators.analytical.sgp4.propagator import SGP4
+
+    around = when + numpy.array([-1, 0, 1]) * numpy.timedelta64(1_000_000_000, "ns")
+    rr, vv, _ = SGP4(pair).propagate(around)
+    dist = numpy.linalg.norm(rr[1] - rr[0], axis=1)
+    range_rate = numpy.einsum("ij,ij->i", rr[1] - rr[0], vv[1] - vv[0])
+    if not (range_rate[0] < 0.0 < range_rate[2] and dist[1] < dist[0] and dist[1] < dist[2]):
+        raise RuntimeError("the crafted pair does not have its closest approach at tca")
+    truth = EncounterTruth(
+        kind=kind, tca=when, miss_distance=float(numpy.linalg.norm(dr)), relative_speed=float(numpy.linalg.norm(dv)),
+        primary=int(pair.satno[0]), secondary=int(pair.satno[1]),
+    )  # fmt: skip
+    return pair, truth
