@@ -491,7 +491,9 @@ def _fit(
         x, res, norm = trial, tres, tnorm
     dr = float(numpy.linalg.norm(res[0, :3]))
     dv = float(numpy.linalg.norm(res[0, 3:])) / scale
-    if dr <= 1e-6 and dv <= 1e-9:
+    if dr <= _STALL_POSITION and dv <= _STALL_VELOCITY:
+        # No step improves on this: SGP4's own rounding (Kepler's equation
+        # and the deep-space terms near e = 0.98) is reached.
         return x, dr, dv
     raise RuntimeError(f"the fit of the secondary stopped {dr:.3g} m and {dv:.3g} m/s from its target state")
 
@@ -500,6 +502,11 @@ def _fit(
 # for the first guess only.
 _J2 = 0.001082616
 _RE_SGP4 = 6378135.0
+
+# Where the fit may stop when no Newton step improves any more (SGP4's
+# rounding at high eccentricity); it aims at 1e-6 m and 1e-9 m/s.
+_STALL_POSITION = 1e-5
+_STALL_VELOCITY = 1e-8
 
 # Step of the five-point derivative of SGP4 positions, s.
 _DERIVATIVE_STEP = 1.0
@@ -623,14 +630,14 @@ def _template(row: Catalogue, epoch_ns: int | None, satno: int, name: str) -> di
 
 def _fit_rate(
     template: dict[str, NDArray[Any]], when: numpy.datetime64, r_s: NDArray[numpy.float64],
-    rate_s: NDArray[numpy.float64], x: NDArray[numpy.float64] | None, retro: int,
+    rate_s: NDArray[numpy.float64], x: NDArray[numpy.float64] | None, retro: int, tolerance: float,
 ) -> NDArray[numpy.float64]:
     """Elements whose SGP4 position at `when` is `r_s` and whose position
-    rate (not SGP4's velocity) is `rate_s`.
+    rate (not SGP4's velocity) is `rate_s` within `tolerance` (m/s).
 
     SGP4's velocity is fitted to the rate less the difference of SGP4's
     velocity and position rate, taken at the latest fit, until the rate is
-    within 2e-8 m/s (the difference is centimetres per second in low orbit,
+    within `tolerance` (the difference is centimetres per second in low orbit,
     but 100 m/s and more at the perigee of a near-parabolic orbit; a
     correction the fit cannot follow is halved)."""
     v_target = rate_s.copy()
@@ -640,7 +647,7 @@ def _fit_rate(
         table = Catalogue(_element_columns(template, *_from_equinoctial(x, retro)))
         _, _, rate_fit = (a[0] for a in _position_rate(table, when))
         miss = rate_fit - rate_s
-        if float(numpy.linalg.norm(miss)) < 2e-8:
+        if float(numpy.linalg.norm(miss)) <= tolerance:
             return x
         try:
             x, _, _ = _fit(template, when, r_s, v_target - weight * miss, x, retro)
@@ -652,56 +659,50 @@ def _fit_rate(
     raise RuntimeError(f"the secondary's position rate stays {float(numpy.linalg.norm(miss)):.3g} m/s from its target")
 
 
+def _rate_tolerance(d: float, dv: NDArray[numpy.float64]) -> float:
+    """Error of the secondary's position rate that moves the closest
+    approach by at most 10 µs (d·error/|dv|²), between the 2e-8 m/s that
+    the five-point derivative resolves and 1 mm/s."""
+    return min(1e-3, max(2e-8, 1e-5 * float(dv @ dv) / d))
+
+
 def _retro(r: NDArray[numpy.float64], v: NDArray[numpy.float64]) -> int:
     """Retrograde factor of the equinoctial elements for the orbit of (r, v)."""
     return 1 if float(numpy.cross(r, v)[2]) >= 0.0 else -1
 
 
 # Mean eccentricity the near-parabolic secondary reaches at least.
-_NEAR_PARABOLIC_ECC = 0.98
+_NEAR_PARABOLIC_ECC = 0.88
 
 
 def _near_parabolic(
     template: dict[str, NDArray[Any]], rng: numpy.random.Generator, when: numpy.datetime64,
     r_p: NDArray[numpy.float64], rate_p: NDArray[numpy.float64], d: float,
 ) -> tuple[NDArray[numpy.float64], NDArray[numpy.float64], NDArray[numpy.float64], int]:
-    """Target state and first elements of a near-parabolic secondary.
+    """Target state and elements of a near-parabolic secondary.
 
-    SDP4's lunar-solar periodic terms, whose size grows as 1/n and which the
-    revised algorithm does not remove at epoch, make the mean eccentricity
-    differ from the osculating one by a percent near e = 0.98, in either
-    direction depending on the orientation.  Of six directions of flight the
-    one whose mean eccentricity exceeds its osculating one most is taken,
-    and the speed raised step by step (each fit starting from the last)
-    until the mean eccentricity reaches 0.98 (plus a margin)."""
+    The osculating eccentricity is 0.90-0.92.  Higher ones are out of
+    SDP4's reach from a low perigee: its lunar-solar periodic terms, which
+    grow as 1/n and which the revised algorithm does not remove at epoch,
+    pull the mean eccentricity a percent or more from the osculating one
+    near e = 0.97, and its velocity departs from the rate of its position by
+    100 m/s and more at such a perigee, so that the fit stops converging
+    (mean eccentricities of 0.96-0.975 were reached, with mean perigees
+    below the surface).  Directions of flight are tried 60 degrees apart
+    until one fits."""
     base = rng.uniform(0.0, 2.0 * math.pi)
-    best = None
+    speed_ecc = rng.uniform(0.90, 0.92)
     for k in range(6):
         angle = base + k * math.pi / 3.0
-        r_s, v_s = _design("near-parabolic", rng, r_p, rate_p, d, 0.9, angle)
+        r_s, v_s = _design("near-parabolic", rng, r_p, rate_p, d, speed_ecc, angle)
         retro = _retro(r_s, v_s)
         try:
-            x = _fit_rate(template, when, r_s, v_s, None, retro)
+            x = _fit_rate(template, when, r_s, v_s, None, retro, _rate_tolerance(d, v_s - rate_p))
         except RuntimeError:
             continue
-        gain = float(_from_equinoctial(x, retro)[2][0]) - 0.9
-        if best is None or gain > best[0]:
-            best = (gain, angle, x, retro)
-    if best is None:
-        raise RuntimeError("no near-parabolic orbit could be fitted through the primary's position")
-    _, angle, x, retro = best
-    speed_ecc, step = 0.9, 0.01
-    while step > 1e-4 and speed_ecc + step < 0.999:
-        r_s, v_s = _design("near-parabolic", rng, r_p, rate_p, d, speed_ecc + step, angle)
-        try:
-            x_next = _fit_rate(template, when, r_s, v_s, x, retro)
-        except RuntimeError:
-            step /= 2.0
-            continue
-        x, speed_ecc = x_next, speed_ecc + step
-        if float(_from_equinoctial(x, retro)[2][0]) >= _NEAR_PARABOLIC_ECC + 0.002:
+        if float(_from_equinoctial(x, retro)[2][0]) >= _NEAR_PARABOLIC_ECC:
             return r_s, v_s, x, retro
-    raise RuntimeError("the near-parabolic secondary does not reach a mean eccentricity of 0.98")
+    raise RuntimeError("no near-parabolic orbit could be fitted through the primary's position")
 
 
 def crafted_encounter(
@@ -727,8 +728,9 @@ def crafted_encounter(
     ``"co-orbital"``
         same direction, 0.1-0.9 m/s apart, offset radially;
     ``"near-parabolic"``
-        the secondary at the perigee of an orbit of eccentricity of at least
-        0.98 (mean elements), at the primary's radius;
+        the secondary at the perigee of a highly eccentric orbit
+        (osculating eccentricity 0.90-0.92, mean at least 0.88; SDP4 cannot
+        be fitted reliably beyond), at the primary's radius;
     ``"geo-crossing"``
         the primary geostationary, the secondary on a transfer orbit
         crossing its radius.
@@ -832,7 +834,7 @@ def crafted_encounter(
     else:
         r_s, rate_s = _design(kind, rng, r_p, rate_p, d)
         retro = _retro(r_s, rate_s)
-    x = _fit_rate(template, when, r_s, rate_s, x, retro)
+    x = _fit_rate(template, when, r_s, rate_s, x, retro, _rate_tolerance(d, rate_s - rate_p))
     secondary = Catalogue(_element_columns(template, *_from_equinoctial(x, retro)))
     pair = Catalogue.concat([primary_table, secondary])
     if kind == "near-parabolic" and not secondary.ecc[0] >= _NEAR_PARABOLIC_ECC:
@@ -855,3 +857,52 @@ def crafted_encounter(
         primary=int(pair.satno[0]), secondary=int(pair.satno[1]),
     )  # fmt: skip
     return pair, truth
+
+
+def with_encounters(table: Catalogue, encounters: Iterable[tuple[Catalogue, EncounterTruth] | Catalogue]) -> Catalogue:
+    """A catalogue with crafted encounters added after its sets.
+
+    The encounters' sets keep their satellite numbers, so their truths stay
+    valid; a set of `table` whose number an encounter uses gets the smallest
+    number that no set uses.
+
+    Parameters
+    ----------
+    table : Catalogue
+        The background, e.g. from ``synthetic_catalogue``.
+    encounters : iterable of (Catalogue, EncounterTruth) or Catalogue
+        What ``crafted_encounter`` returns, or its tables.
+
+    Returns
+    -------
+    Catalogue
+        `table`'s sets, then each encounter's, in order.
+
+    Raises
+    ------
+    ValueError
+        When two encounters share a satellite number (give
+        ``crafted_encounter`` distinct `satno`), or no free numbers remain.
+    """
+    tables = [item[0] if isinstance(item, tuple) else item for item in encounters]
+    for item in tables:
+        if not isinstance(item, Catalogue):
+            raise TypeError(f"an encounter is a (Catalogue, EncounterTruth) pair or a Catalogue, not {type(item).__name__}")
+    if not isinstance(table, Catalogue):
+        raise TypeError(f"table must be a Catalogue, not {type(table).__name__}")
+    crafted = numpy.concatenate([t.satno for t in tables]) if tables else numpy.empty(0, dtype=numpy.int64)
+    numbers, counts = numpy.unique(crafted, return_counts=True)
+    if (counts > 1).any():
+        raise ValueError(f"satellite number {int(numbers[counts > 1][0])} appears in two encounters; give crafted_encounter distinct satno")
+    clash = numpy.isin(table.satno, numbers)
+    if clash.any():
+        used = numpy.union1d(table.satno, numbers)
+        free = numpy.setdiff1d(numpy.arange(1, MAX_SATNO + 1), used)[: int(clash.sum())]
+        if len(free) < clash.sum():
+            raise ValueError("no free satellite numbers remain for the sets the encounters displace")
+        columns = table.columns
+        satno = columns["satno"].copy()
+        satno[clash] = free
+        columns["satno"] = satno
+        table = Catalogue(columns, table.skipped)
+    return Catalogue.concat([table, *tables])
