@@ -325,7 +325,7 @@ def synthetic_catalogue(
     Examples
     --------
     >>> table = synthetic_catalogue(1000, seed=1)
-    >>> len(table), table.satno[:3].tolist(), table.name[0]
+    >>> len(table), table.satno[:3].tolist(), str(table.name[0])
     (1000, [1, 2, 3], 'SYN-00001')
     """
     text = synthetic_tle(n, seed=seed, epoch=epoch, epoch_spread=epoch_spread, sources=sources)
