@@ -1,0 +1,1 @@
+"""Conjunction screening of whole catalogues."""
