@@ -1,0 +1,526 @@
+// Conjunction screening: grid propagation, Hermite interpolants with error
+// bounds, spatial-hash broad phase, Bézier narrow phase, SGP4 refinement.
+#include "conjunctions/screen.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <mutex>
+
+#include "propagators/analytical/sgp4/propagator/sgp4.hpp"
+#include "runtime/parallel.hpp"
+
+namespace qv::screen {
+
+namespace {
+
+// Earth's gravitational parameter (m³/s²); the bound carries a safety
+// factor of 2, far above the spread of the models' values and of the
+// non-Keplerian terms.
+constexpr double mu = 3.986004418e14;
+constexpr double bound_safety = 2.0;
+constexpr double bound_floor = 1.0;  // m
+constexpr std::int64_t never = std::numeric_limits<std::int64_t>::max();
+
+using Clock = std::chrono::steady_clock;
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// A bound of |d⁴r/dt⁴| over a Keplerian orbit through (r, v).  With f =
+// μ/r³: r'' = −f r, r⁗ = −f'' r − 2 f' v + f² r, |f'| ≤ 3μ v/r⁴ and
+// |f''| ≤ 3μ (v²/r + μ/r²)/r⁴ + 12 μ v²/r⁵, so |r⁗| ≤ 21 μ v²/r⁴ + 4 μ²/r⁵,
+// largest at perigee (smallest r, largest v).  Infinite for states that are
+// no ellipse.
+double fourth_derivative_bound(const double* r, const double* v) {
+    double rr = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+    double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+    double inv_a = 2.0 / rr - vv / mu;
+    double hx = r[1] * v[2] - r[2] * v[1], hy = r[2] * v[0] - r[0] * v[2], hz = r[0] * v[1] - r[1] * v[0];
+    double h2 = hx * hx + hy * hy + hz * hz;
+    double e2 = 1.0 - h2 * inv_a / mu;
+    if (!(inv_a > 0.0) || !(e2 < 1.0)) return std::numeric_limits<double>::infinity();
+    double e = std::sqrt(std::max(e2, 0.0));
+    double rp = h2 / (mu * (1.0 + e));
+    double vp2 = mu * (2.0 / rp - inv_a);
+    double rp4 = rp * rp * rp * rp;
+    return 21.0 * mu * vp2 / rp4 + 4.0 * mu * mu / (rp4 * rp);
+}
+
+inline void bezier(const double* r0, const double* v0, const double* r1, const double* v1, double H, double P[4][3]) {
+    for (int x = 0; x < 3; ++x) {
+        P[0][x] = r0[x];
+        P[1][x] = r0[x] + v0[x] * (H / 3.0);
+        P[2][x] = r1[x] - v1[x] * (H / 3.0);
+        P[3][x] = r1[x];
+    }
+}
+
+// Control points of the piece τ ∈ [a, b] of a cubic Bézier curve: its ends
+// and derivatives there.
+inline void piece(const double P[4][3], double a, double b, double Q[4][3]) {
+    const double ta[2] = {a, b};
+    double pt[2][3], d[2][3];
+    for (int k = 0; k < 2; ++k) {
+        double t = ta[k], s = 1.0 - t;
+        double b0 = s * s * s, b1 = 3.0 * s * s * t, b2 = 3.0 * s * t * t, b3 = t * t * t;
+        double d0 = 3.0 * s * s, d1 = 6.0 * s * t, d2 = 3.0 * t * t;
+        for (int x = 0; x < 3; ++x) {
+            pt[k][x] = b0 * P[0][x] + b1 * P[1][x] + b2 * P[2][x] + b3 * P[3][x];
+            d[k][x] = d0 * (P[1][x] - P[0][x]) + d1 * (P[2][x] - P[1][x]) + d2 * (P[3][x] - P[2][x]);
+        }
+    }
+    double w = (b - a) / 3.0;
+    for (int x = 0; x < 3; ++x) {
+        Q[0][x] = pt[0][x];
+        Q[1][x] = pt[0][x] + w * d[0][x];
+        Q[2][x] = pt[1][x] - w * d[1][x];
+        Q[3][x] = pt[1][x];
+    }
+}
+
+// True when the cubic with control points D stays further than R from the
+// origin: the boxes of its control polygon, halved `depth` times, all lie
+// beyond R (the curve lies in its control points' convex hull).
+bool beyond(const double D[4][3], double R, int depth) {
+    double d2 = 0.0;
+    for (int x = 0; x < 3; ++x) {
+        double lo = std::min(std::min(D[0][x], D[1][x]), std::min(D[2][x], D[3][x]));
+        double hi = std::max(std::max(D[0][x], D[1][x]), std::max(D[2][x], D[3][x]));
+        double g = lo > 0.0 ? lo : hi < 0.0 ? -hi : 0.0;
+        d2 += g * g;
+    }
+    if (d2 > R * R) return true;
+    if (depth == 0) return false;
+    double L[4][3], Rt[4][3];
+    for (int x = 0; x < 3; ++x) {
+        double p01 = 0.5 * (D[0][x] + D[1][x]), p12 = 0.5 * (D[1][x] + D[2][x]), p23 = 0.5 * (D[2][x] + D[3][x]);
+        double p012 = 0.5 * (p01 + p12), p123 = 0.5 * (p12 + p23), m = 0.5 * (p012 + p123);
+        L[0][x] = D[0][x];
+        L[1][x] = p01;
+        L[2][x] = p012;
+        L[3][x] = m;
+        Rt[0][x] = m;
+        Rt[1][x] = p123;
+        Rt[2][x] = p23;
+        Rt[3][x] = D[3][x];
+    }
+    return beyond(L, R, depth - 1) && beyond(Rt, R, depth - 1);
+}
+
+// The objects of one run: primaries (source a), then secondaries (b).
+struct Objects {
+    const Source& a;
+    const Source* b;
+    std::size_t na, n;
+    Objects(const Source& a_, const Source* b_) : a(a_), b(b_), na(a_.n), n(a_.n + (b_ ? b_->n : 0)) {}
+    const void* sat(std::size_t o) const { return o < na ? a.sat(o) : b->sat(o - na); }
+    std::int64_t epoch(std::size_t o) const { return o < na ? a.epochs[o] : b->epochs[o - na]; }
+    std::int64_t satno(std::size_t o) const { return o < na ? a.satno[o] : b->satno[o - na]; }
+};
+
+struct Candidate {
+    std::uint64_t pair;  // primary << 32 | secondary
+    std::int64_t sub;    // global sub-step index
+};
+
+// One sample of both objects of a pair.
+struct PairState {
+    double rp[3], vp[3], rs[3], vs[3];
+    double g;
+    bool ok;
+};
+
+void pair_state(const Objects& obj, const Kernels& k, std::uint32_t p, std::uint32_t s, std::int64_t t,
+                PairState* out) {
+    std::int8_t ep = 0, es = 0;
+    k.sample(obj.sat(p), sgp4::minutes_between(obj.epoch(p), t), out->rp, out->vp, &ep);
+    k.sample(obj.sat(s), sgp4::minutes_between(obj.epoch(s), t), out->rs, out->vs, &es);
+    out->ok = ep == 0 && es == 0;
+    double g = 0.0;
+    for (int x = 0; x < 3; ++x) g += (out->rs[x] - out->rp[x]) * (out->vs[x] - out->vp[x]);
+    out->g = g;
+    out->ok = out->ok && std::isfinite(g);
+}
+
+// The root of g in the bracket [a, b] (g(a) < 0 ≤ g(b)), in integer
+// nanoseconds: false position with the Illinois modification, bisection
+// whenever a step fails to halve the bracket over two steps; stops at a
+// width of 1 µs and returns the right end (the earliest instant known with
+// g ≥ 0), whose states are left in *at.  A function of the bracket alone.
+std::int64_t root(const Objects& obj, const Kernels& k, std::uint32_t p, std::uint32_t s, std::int64_t a,
+                  std::int64_t b, double ga, PairState* at_b, bool* ok) {
+    double gb = at_b->g;
+    int side = 0;
+    std::int64_t width_before = b - a;
+    int iteration = 0;
+    *ok = true;
+    while (b - a > 1000) {
+        std::int64_t x;
+        bool bisect = iteration >= 2 && (b - a) * 2 > width_before;
+        if (iteration % 2 == 0) width_before = b - a;
+        ++iteration;
+        if (!bisect && gb > ga) {
+            double f = ga / (ga - gb);
+            double off = f * static_cast<double>(b - a);
+            x = a + static_cast<std::int64_t>(off);
+        } else {
+            x = a + (b - a) / 2;
+        }
+        if (x <= a || x >= b) x = a + (b - a) / 2;
+        PairState st;
+        pair_state(obj, k, p, s, x, &st);
+        if (!st.ok) {
+            *ok = false;
+            return b;
+        }
+        if (st.g < 0.0) {
+            a = x;
+            ga = st.g;
+            if (side == -1) gb *= 0.5;
+            side = -1;
+        } else {
+            b = x;
+            gb = st.g;
+            *at_b = st;
+            if (side == 1) ga *= 0.5;
+            side = 1;
+        }
+    }
+    return b;
+}
+
+void make_event(std::uint32_t p, std::uint32_t s, std::int64_t m, std::int64_t t, const PairState& st, Event* e) {
+    e->primary = p;
+    e->secondary = s;
+    e->bracket = m;
+    e->tca = t;
+    double dr[3], dv[3];
+    for (int x = 0; x < 3; ++x) {
+        dr[x] = st.rs[x] - st.rp[x];
+        dv[x] = st.vs[x] - st.vp[x];
+    }
+    e->miss = std::sqrt(dr[0] * dr[0] + dr[1] * dr[1] + dr[2] * dr[2]);
+    e->speed = std::sqrt(dv[0] * dv[0] + dv[1] * dv[1] + dv[2] * dv[2]);
+    // The primary's radial, along-track and cross-track directions.
+    const double* r = st.rp;
+    const double* v = st.vp;
+    double rn = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+    double R[3] = {r[0] / rn, r[1] / rn, r[2] / rn};
+    double h[3] = {r[1] * v[2] - r[2] * v[1], r[2] * v[0] - r[0] * v[2], r[0] * v[1] - r[1] * v[0]};
+    double hn = std::sqrt(h[0] * h[0] + h[1] * h[1] + h[2] * h[2]);
+    double N[3] = {h[0] / hn, h[1] / hn, h[2] / hn};
+    double T[3] = {N[1] * R[2] - N[2] * R[1], N[2] * R[0] - N[0] * R[2], N[0] * R[1] - N[1] * R[0]};
+    e->rtn[0] = dr[0] * R[0] + dr[1] * R[1] + dr[2] * R[2];
+    e->rtn[1] = dr[0] * T[0] + dr[1] * T[1] + dr[2] * T[2];
+    e->rtn[2] = dr[0] * N[0] + dr[1] * N[1] + dr[2] * N[2];
+}
+
+inline std::uint64_t cell_hash(std::int64_t x, std::int64_t y, std::int64_t z) {
+    std::uint64_t h = static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ULL;
+    h ^= static_cast<std::uint64_t>(y) * 0xC2B2AE3D27D4EB4FULL + (h << 6) + (h >> 2);
+    h ^= static_cast<std::uint64_t>(z) * 0x165667B19E3779F9ULL + (h << 6) + (h >> 2);
+    return h ^ (h >> 29);
+}
+
+struct Entry {
+    std::uint32_t object;
+    std::int32_t next;
+    std::int64_t cx, cy, cz;
+};
+
+// Scratch of one thread's broad phase.
+struct Scratch {
+    std::vector<double> ctrl;  // 12 per object
+    std::vector<double> box;   // 6 per object
+    std::vector<std::uint32_t> alive;
+    std::vector<Entry> entries;
+    std::vector<std::int32_t> head;
+    std::vector<std::uint64_t> pairs;
+};
+
+}  // namespace
+
+double hermite_bound(const double* r0, const double* v0, const double* r1, const double* v1, double H) {
+    double c = std::max(fourth_derivative_bound(r0, v0), fourth_derivative_bound(r1, v1));
+    double h2 = H * H;
+    return bound_safety * h2 * h2 / 384.0 * c + bound_floor;
+}
+
+std::int64_t choose_step(const Source& a, const Source* b, const Kernels& k, std::int64_t start, int substeps,
+                         double target, double min_step, double max_step) {
+    Objects obj(a, b);
+    double c = 0.0;
+    for (std::size_t o = 0; o < obj.n; ++o) {
+        double r[3], v[3];
+        std::int8_t e = 0;
+        k.sample(obj.sat(o), sgp4::minutes_between(obj.epoch(o), start), r, v, &e);
+        if (e != 0) continue;
+        double f = fourth_derivative_bound(r, v);
+        if (std::isfinite(f)) c = std::max(c, f);
+    }
+    double H = max_step;
+    if (c > 0.0) H = std::pow(384.0 * (target - bound_floor) / (bound_safety * c), 0.25);
+    H = std::min(std::max(H, min_step), max_step);
+    std::int64_t whole = static_cast<std::int64_t>(H) / substeps * substeps;
+    if (whole < substeps) whole = substeps;
+    return whole * 1000000000LL;
+}
+
+void interpolation_check(const Source& a, const Kernels& k, std::int64_t start, std::int64_t step, std::size_t count,
+                         double* error, double* bound, int threads) {
+    const double H = static_cast<double>(step) * 1e-9;
+    parallel_for(a.n, threads, [&](std::size_t i) {
+        std::vector<double> ts(2 * count + 1), r(3 * (2 * count + 1)), v(3 * (2 * count + 1));
+        std::vector<std::int8_t> err(2 * count + 1);
+        for (std::size_t j = 0; j <= 2 * count; ++j)
+            ts[j] = sgp4::minutes_between(a.epochs[i], start + static_cast<std::int64_t>(j) * (step / 2));
+        k.run_times(a.sat(i), ts.data(), ts.size(), r.data(), v.data(), err.data(), k.lanes);
+        for (std::size_t s = 0; s < count; ++s) {
+            double* out_e = error + i * count + s;
+            double* out_b = bound + i * count + s;
+            std::size_t j0 = 2 * s, jm = j0 + 1, j1 = j0 + 2;
+            if (err[j0] || err[jm] || err[j1]) {
+                *out_e = *out_b = std::nan("");
+                continue;
+            }
+            double P[4][3];
+            bezier(&r[3 * j0], &v[3 * j0], &r[3 * j1], &v[3 * j1], H, P);
+            double d2 = 0.0;
+            for (int x = 0; x < 3; ++x) {
+                double m = 0.125 * (P[0][x] + 3.0 * P[1][x] + 3.0 * P[2][x] + P[3][x]);
+                double d = m - r[3 * jm + x];
+                d2 += d * d;
+            }
+            *out_e = std::sqrt(d2);
+            *out_b = hermite_bound(&r[3 * j0], &v[3 * j0], &r[3 * j1], &v[3 * j1], H);
+        }
+    });
+}
+
+void screen(const Source& a, const Source* b, const Kernels& k, const Window& w, std::vector<Event>* events,
+            std::vector<Failure>* failures, Stats* stats) {
+    Objects obj(a, b);
+    const std::size_t n = obj.n;
+    const bool against = b != nullptr;
+    const int q = w.substeps;
+    const std::int64_t h_ns = w.step / q;
+    const double H = static_cast<double>(w.step) * 1e-9;
+    const double half = 0.5 * w.threshold;
+    std::vector<std::int64_t> fail_segment(n, never);
+    std::vector<Event> found;
+
+    for (std::int64_t k0 = w.first; k0 < w.last; k0 += w.chunk_steps) {
+        const std::int64_t k1 = std::min(w.last, k0 + w.chunk_steps);
+        const std::size_t segs = static_cast<std::size_t>(k1 - k0), cnt = segs + 1;
+
+        // 1. Propagation at the chunk's grid times, and each segment's bound.
+        auto t0 = Clock::now();
+        std::vector<double> R(n * cnt * 3), V(n * cnt * 3), eps(n * segs);
+        std::vector<std::int8_t> E(n * cnt);
+        const std::size_t block = 16;
+        parallel_for((n + block - 1) / block, w.threads, [&](std::size_t blk) {
+            double ts[4096];
+            for (std::size_t o = blk * block; o < std::min(n, (blk + 1) * block); ++o) {
+                const std::int64_t epoch = obj.epoch(o);
+                for (std::size_t j = 0; j < cnt; ++j)
+                    ts[j] = sgp4::minutes_between(epoch, w.start + (k0 + static_cast<std::int64_t>(j)) * w.step);
+                double* r = &R[o * cnt * 3];
+                double* v = &V[o * cnt * 3];
+                k.run_times(obj.sat(o), ts, cnt, r, v, &E[o * cnt], k.lanes);
+                for (std::size_t s = 0; s < segs; ++s)
+                    eps[o * segs + s] = hermite_bound(r + 3 * s, v + 3 * s, r + 3 * s + 3, v + 3 * s + 3, H);
+            }
+        });
+        // 2. An object whose sample t_k fails is screened no more from the
+        // segment [t_k-1, t_k] on.
+        for (std::size_t o = 0; o < n; ++o) {
+            if (fail_segment[o] != never) continue;
+            for (std::size_t j = 0; j < cnt; ++j) {
+                std::int8_t code = E[o * cnt + j];
+                if (code == 0) continue;
+                std::int64_t kk = k0 + static_cast<std::int64_t>(j);
+                fail_segment[o] = std::max<std::int64_t>(kk - 1, 0);
+                failures->push_back({static_cast<std::uint32_t>(o), fail_segment[o], w.start + kk * w.step, code});
+                break;
+            }
+        }
+        auto t1 = Clock::now();
+        stats->propagation += seconds(t0, t1);
+
+        // 3-4. Broad and narrow phases per sub-step.
+        const std::size_t nsub = segs * static_cast<std::size_t>(q);
+        std::vector<std::vector<Candidate>> cands(nsub);
+        std::mutex time_lock;
+        double broad_time = 0.0, narrow_time = 0.0;
+        parallel_for(nsub, w.threads, [&](std::size_t js) {
+            thread_local Scratch sc;
+            auto b0 = Clock::now();
+            const std::size_t s = js / static_cast<std::size_t>(q);
+            const int u = static_cast<int>(js % static_cast<std::size_t>(q));
+            const std::int64_t kseg = k0 + static_cast<std::int64_t>(s);
+            const double ta = static_cast<double>(u) / q, tb = static_cast<double>(u + 1) / q;
+            sc.ctrl.resize(12 * n);
+            sc.box.resize(6 * n);
+            sc.alive.clear();
+            double extent = 0.0;
+            for (std::size_t o = 0; o < n; ++o) {
+                if (kseg >= fail_segment[o]) continue;
+                std::size_t at = o * cnt + s;
+                if (E[at] != 0 || E[at + 1] != 0) continue;
+                double P[4][3], Q[4][3];
+                bezier(&R[3 * at], &V[3 * at], &R[3 * at + 3], &V[3 * at + 3], H, P);
+                piece(P, ta, tb, Q);
+                double pad = eps[o * segs + s] + half;
+                if (!std::isfinite(pad)) continue;
+                std::memcpy(&sc.ctrl[12 * o], Q, sizeof Q);
+                double* bx = &sc.box[6 * o];
+                for (int x = 0; x < 3; ++x) {
+                    double lo = std::min(std::min(Q[0][x], Q[1][x]), std::min(Q[2][x], Q[3][x])) - pad;
+                    double hi = std::max(std::max(Q[0][x], Q[1][x]), std::max(Q[2][x], Q[3][x])) + pad;
+                    bx[x] = lo;
+                    bx[3 + x] = hi;
+                    extent = std::max(extent, hi - lo);
+                }
+                sc.alive.push_back(static_cast<std::uint32_t>(o));
+            }
+            // Spatial hash: cells at least as large as every box, so a box
+            // lies in at most two cells per axis; each box is entered in
+            // every cell it overlaps, and a pair is reported only by the cell
+            // holding the lower corner of the two boxes' intersection.
+            const double C = extent > 0.0 ? extent : 1.0;
+            std::size_t size = 1;
+            while (size < 4 * sc.alive.size() + 16) size <<= 1;
+            const std::uint64_t mask = size - 1;
+            sc.head.assign(size, -1);
+            sc.entries.clear();
+            sc.pairs.clear();
+            for (std::uint32_t o : sc.alive) {
+                const double* bx = &sc.box[6 * o];
+                std::int64_t c0[3], c1[3];
+                for (int x = 0; x < 3; ++x) {
+                    c0[x] = static_cast<std::int64_t>(std::floor(bx[x] / C));
+                    c1[x] = static_cast<std::int64_t>(std::floor(bx[3 + x] / C));
+                }
+                for (std::int64_t cx = c0[0]; cx <= c1[0]; ++cx)
+                    for (std::int64_t cy = c0[1]; cy <= c1[1]; ++cy)
+                        for (std::int64_t cz = c0[2]; cz <= c1[2]; ++cz) {
+                            std::uint64_t bucket = cell_hash(cx, cy, cz) & mask;
+                            std::int32_t e = static_cast<std::int32_t>(sc.entries.size());
+                            sc.entries.push_back({o, sc.head[bucket], cx, cy, cz});
+                            sc.head[bucket] = e;
+                        }
+            }
+            for (std::size_t e = 0; e < sc.entries.size(); ++e) {
+                const Entry& x = sc.entries[e];
+                for (std::int32_t f = x.next; f >= 0; f = sc.entries[static_cast<std::size_t>(f)].next) {
+                    const Entry& y = sc.entries[static_cast<std::size_t>(f)];
+                    if (y.cx != x.cx || y.cy != x.cy || y.cz != x.cz) continue;
+                    std::uint32_t p = std::min(x.object, y.object), q2 = std::max(x.object, y.object);
+                    if (against && !(p < obj.na && q2 >= obj.na)) continue;
+                    std::int64_t np = obj.satno(p);
+                    if (np >= 0 && np == obj.satno(q2)) continue;
+                    const double* bp = &sc.box[6 * p];
+                    const double* bq = &sc.box[6 * q2];
+                    bool overlap = true;
+                    std::int64_t corner[3];
+                    for (int ax = 0; ax < 3 && overlap; ++ax) {
+                        double lo = std::max(bp[ax], bq[ax]), hi = std::min(bp[3 + ax], bq[3 + ax]);
+                        overlap = lo <= hi;
+                        corner[ax] = static_cast<std::int64_t>(std::floor(lo / C));
+                    }
+                    if (!overlap || corner[0] != x.cx || corner[1] != x.cy || corner[2] != x.cz) continue;
+                    sc.pairs.push_back(static_cast<std::uint64_t>(p) << 32 | q2);
+                }
+            }
+            auto b1 = Clock::now();
+            // Narrow phase on the relative cubic of each pair.
+            std::vector<Candidate>& out = cands[js];
+            const std::int64_t sub = kseg * q + u;
+            for (std::uint64_t pr : sc.pairs) {
+                std::uint32_t p = static_cast<std::uint32_t>(pr >> 32), q2 = static_cast<std::uint32_t>(pr);
+                double D[4][3];
+                for (int i = 0; i < 4; ++i)
+                    for (int x = 0; x < 3; ++x) D[i][x] = sc.ctrl[12 * q2 + 3 * i + x] - sc.ctrl[12 * p + 3 * i + x];
+                double Rr = w.threshold + eps[p * segs + s] + eps[q2 * segs + s];
+                if (!beyond(D, Rr, 3)) out.push_back({pr, sub});
+            }
+            auto b2 = Clock::now();
+            std::lock_guard<std::mutex> lock(time_lock);
+            broad_time += seconds(b0, b1);
+            narrow_time += seconds(b1, b2);
+        });
+        auto t2 = Clock::now();
+        // Shares of the wall time of this stage, by the threads' time in each part.
+        double total = broad_time + narrow_time;
+        double wall = seconds(t1, t2);
+        if (total > 0.0) {
+            stats->broad += wall * broad_time / total;
+            stats->narrow += wall * narrow_time / total;
+        }
+
+        // 5. Candidate sub-steps of each pair, merged into intervals.
+        std::vector<Candidate> all;
+        for (auto& c : cands) {
+            stats->candidates += c.size();
+            all.insert(all.end(), c.begin(), c.end());
+        }
+        std::stable_sort(all.begin(), all.end(),
+                         [](const Candidate& x, const Candidate& y) { return x.pair < y.pair; });
+        struct Interval {
+            std::uint64_t pair;
+            std::int64_t j0, j1;
+        };
+        std::vector<Interval> intervals;
+        for (std::size_t i = 0; i < all.size();) {
+            std::size_t e = i + 1;
+            while (e < all.size() && all[e].pair == all[i].pair && all[e].sub == all[e - 1].sub + 1) ++e;
+            intervals.push_back({all[i].pair, all[i].sub, all[e - 1].sub});
+            i = e;
+        }
+        stats->intervals += intervals.size();
+
+        // 6. Refinement with SGP4: brackets [s_m, s_m+1] with g(s_m) < 0 ≤
+        // g(s_m+1), for m from one sub-step before the interval to its end.
+        std::vector<std::vector<Event>> per(intervals.size());
+        std::vector<std::uint64_t> nbrackets(intervals.size(), 0);
+        parallel_for(intervals.size(), w.threads, [&](std::size_t iv) {
+            const Interval& I = intervals[iv];
+            std::uint32_t p = static_cast<std::uint32_t>(I.pair >> 32), s = static_cast<std::uint32_t>(I.pair);
+            std::vector<PairState> st(static_cast<std::size_t>(I.j1 - I.j0 + 3));
+            for (std::int64_t m = I.j0 - 1; m <= I.j1 + 1; ++m)
+                pair_state(obj, k, p, s, w.start + m * h_ns, &st[static_cast<std::size_t>(m - (I.j0 - 1))]);
+            for (std::int64_t m = I.j0 - 1; m <= I.j1; ++m) {
+                const PairState& A = st[static_cast<std::size_t>(m - (I.j0 - 1))];
+                const PairState& B = st[static_cast<std::size_t>(m - (I.j0 - 1)) + 1];
+                if (!A.ok || !B.ok || !(A.g < 0.0) || !(B.g >= 0.0)) continue;
+                ++nbrackets[iv];
+                PairState at = B;
+                bool ok = true;
+                std::int64_t t = root(obj, k, p, s, w.start + m * h_ns, w.start + (m + 1) * h_ns, A.g, &at, &ok);
+                if (!ok || t < w.start || t > w.stop) continue;
+                Event ev;
+                make_event(p, s, m, t, at, &ev);
+                if (ev.miss < w.threshold) per[iv].push_back(ev);
+            }
+        });
+        for (std::size_t iv = 0; iv < per.size(); ++iv) {
+            stats->brackets += nbrackets[iv];
+            found.insert(found.end(), per[iv].begin(), per[iv].end());
+        }
+        stats->refinement += seconds(t2, Clock::now());
+    }
+    std::sort(found.begin(), found.end(), [](const Event& x, const Event& y) {
+        if (x.primary != y.primary) return x.primary < y.primary;
+        if (x.secondary != y.secondary) return x.secondary < y.secondary;
+        return x.bracket < y.bracket;
+    });
+    // A bracket next to a chunk's edge may be refined by both chunks, with
+    // the same bits.
+    for (const Event& e : found)
+        if (events->empty() || events->back().primary != e.primary || events->back().secondary != e.secondary ||
+            events->back().bracket != e.bracket)
+            events->push_back(e);
+}
+
+}  // namespace qv::screen

@@ -1,0 +1,17 @@
+"""Native conjunction screening of SGP4 objects (the engine of quorvane.conjunctions)."""
+
+from typing import Any
+
+import numpy
+from numpy.typing import NDArray
+
+from quorvane.propagators.analytical.sgp4.propagator import SGP4
+
+def screen(
+    source: SGP4, against: SGP4 | None, window: tuple[int, int, int, int, int, int, int], threshold: float,
+    threads: int | None,
+) -> tuple[tuple[NDArray[Any], ...], tuple[NDArray[numpy.int64], ...], dict[str, float]]: ...
+def step(source: SGP4, against: SGP4 | None, start: int, substeps: int) -> int: ...
+def _interpolation_check(
+    source: SGP4, start: int, step: int, count: int
+) -> tuple[NDArray[numpy.float64], NDArray[numpy.float64]]: ...
