@@ -173,3 +173,140 @@ def test_every_pass_of_a_dense_search_is_found(name, mask_deg):
                 assert abs(c0 - c1) <= 10 * MS, (name, j, (c0 - c1) / MS)
             _, _, h = condition(prop, numpy.array([c1]), station_vectors(*site), mask)
             assert table.max_elevation[i] >= math.asin(h[0]) - 1e-7
+
+
+@pytest.mark.parametrize("name", ["LEO", "HEO"])
+def test_grazing_passes_just_below_their_top_are_found(name):
+    # Masks a hair (1e-4 rad, then 1e-6 rad) below each pass's highest
+    # elevation: every such pass is still found, and no other one.
+    catalogue = case(name)
+    prop = SGP4(catalogue)
+    t0, t1 = epoch_window(catalogue, 1.0)
+    start, stop = numpy.datetime64(t0, "ns"), numpy.datetime64(t1, "ns")
+    full = passes(prop, STATIONS[0], start, stop, threads=1)
+    whole = (full.rise.astype(numpy.int64) != NAT) & (full.set.astype(numpy.int64) != NAT)
+    assert whole.any()
+    for top in full.max_elevation[whole][:3]:
+        for below in (1e-4, 1e-6):
+            mask = top - below
+            table = passes(prop, STATIONS[0], start, stop, min_elevation=mask, threads=1)
+            reference = dense(prop, STATIONS[0], t0, t1, mask) if below == 1e-4 else None
+            assert numpy.any(numpy.abs(table.max_elevation - top) < 1e-7)
+            if reference is not None:
+                assert len(table) == len(reference)
+
+
+def test_threads_give_the_same_table():
+    table = read_catalogue("examples/data/real/gpredict-2018.tle").select(numpy.arange(0, 979, 40))
+    prop = SGP4(table)
+    t0, _ = epoch_window(table, 0)
+    start, stop = numpy.datetime64(t0, "ns"), numpy.datetime64(t0 + 86400 * NS, "ns")
+    one = passes(prop, STATIONS, start, stop, min_elevation=0.1, threads=1)
+    two = passes(prop, STATIONS, start, stop, min_elevation=0.1, threads=2)
+    assert len(one) > 50
+    for name in ("satno", "station", "rise", "culmination", "set", "rise_azimuth", "max_elevation", "set_azimuth"):
+        numpy.testing.assert_array_equal(getattr(one, name), getattr(two, name))
+
+
+def test_table_is_sorted_picklable_and_converts():
+    catalogue = read_catalogue("examples/data/stations.tle").select([0, 6, 9])
+    prop = SGP4(catalogue)
+    t0, t1 = epoch_window(catalogue, 1.0)
+    table = passes(prop, [Site(*STATIONS[0]), STATIONS[1]], numpy.datetime64(t0, "ns"), numpy.datetime64(t1, "ns"))
+    first = numpy.where(table.rise.astype(numpy.int64) == NAT, t0, table.rise.astype(numpy.int64))
+    keys = list(zip(first, table.satno, table.station))
+    assert keys == sorted(keys)
+    assert set(table.satno) <= set(prop.satno) and set(table.station) <= {0, 1}
+    cut = table.rise.astype(numpy.int64) == NAT
+    assert numpy.all(numpy.isnan(table.rise_azimuth[cut]))
+    assert numpy.all((table.rise_azimuth[~cut] >= 0) & (table.rise_azimuth[~cut] < 2 * math.pi))
+    copy = pickle.loads(pickle.dumps(table))
+    assert len(copy) == len(table)
+    numpy.testing.assert_array_equal(copy.culmination, table.culmination)
+    frame = table.to_pandas()
+    assert list(frame.columns[:5]) == ["satno", "station", "rise", "culmination", "set"] and len(frame) == len(table)
+    assert f"{len(table)} passes" in repr(table)
+    with pytest.raises(AttributeError):
+        table.satno = None
+
+
+def bad_calls():
+    prop = SGP4(case("LEO"))
+    start = numpy.datetime64("2024-01-05T12:00", "ns")
+    stop = numpy.datetime64("2024-01-06T12:00", "ns")
+    site = STATIONS[0]
+    return [
+        ((prop, site, stop, start), {}, ValueError, "stop must be after start"),
+        ((prop, site, start, start), {}, ValueError, "stop must be after start"),
+        ((prop, (2.0, 0.0, 0.0), start, stop), {}, ValueError, "latitude"),
+        ((prop, (math.nan, 0.0, 0.0), start, stop), {}, ValueError, "latitude"),
+        ((prop, [site, "Paris"], start, stop), {}, TypeError, r"stations\[1\]"),
+        ((prop, 3, start, stop), {}, TypeError, "stations must be"),
+        ((prop, [], start, stop), {}, ValueError, "stations is empty"),
+        (("ISS", site, start, stop), {}, TypeError, "source must be"),
+        ((prop, site, 5, stop), {}, TypeError, "start must be"),
+        ((prop, site, numpy.datetime64("NaT", "ns"), stop), {}, ValueError, "start is NaT"),
+        ((prop, site, start, stop), {"min_elevation": 2.0}, ValueError, "min_elevation"),
+        ((prop, site, start, stop), {"min_elevation": "low"}, TypeError, "min_elevation"),
+        ((prop, site, start, stop), {"threads": 0}, ValueError, "threads"),
+        ((prop, site, start, stop), {"threads": "2"}, TypeError, "threads"),
+    ]
+
+
+@pytest.mark.parametrize("index", range(14))
+def test_bad_input_raises_clear_errors(index):
+    args, kwargs, error, match = bad_calls()[index]
+    with pytest.raises(error, match=match):
+        passes(*args, **kwargs)
+
+
+def test_history_propagator_is_refused():
+    from quorvane.propagators.analytical.sgp4.catalogue import read_elsets
+
+    prop = SGP4(read_elsets("examples/data/stations.tle")[25544])
+    with pytest.raises(ValueError, match="history"):
+        passes(prop, STATIONS[0], numpy.datetime64("2024-01-05", "ns"), numpy.datetime64("2024-01-06", "ns"))
+
+
+def test_passes_table_checks_its_columns():
+    with pytest.raises(TypeError, match="columns"):
+        Passes(satno=numpy.zeros(1))
+
+
+def tle_lines(path, satno):
+    lines = open(path).read().splitlines()
+    for i, line in enumerate(lines):
+        if line.startswith("1 ") and int(line[2:7]) == satno:
+            return line, lines[i + 1]
+    raise LookupError(satno)
+
+
+@pytest.mark.parametrize("name", ["LEO", "MEO"])
+@pytest.mark.parametrize("mask_deg", [0.0, 10.0])
+def test_same_events_as_skyfield(name, mask_deg):
+    # skyfield's find_events (timescale(builtin=True), wgs84.latlon sites,
+    # its EarthSatellite on the same lines) within 1 s: the two differ in
+    # UT1 - UTC and in skyfield's own rounding of search steps.
+    skyfield_api = pytest.importorskip("skyfield.api")
+    path, satno = CASES[name]
+    catalogue = one_set(path, satno)
+    prop = SGP4(catalogue)
+    t0, t1 = epoch_window(catalogue, 1.0)
+    ts = skyfield_api.load.timescale(builtin=True)
+    sat = skyfield_api.EarthSatellite(*tle_lines(path, satno), "sat", ts)
+    table = passes(prop, STATIONS, numpy.datetime64(t0, "ns"), numpy.datetime64(t1, "ns"),
+                   min_elevation=math.radians(mask_deg))
+    to_t = lambda ns: ts.from_datetime(  # noqa: E731
+        numpy.datetime64(ns, "ns").astype("datetime64[us]").item().replace(tzinfo=skyfield_api.utc))
+    for j, (lat, lon, height) in enumerate(STATIONS):
+        site = skyfield_api.wgs84.latlon(math.degrees(lat), math.degrees(lon), elevation_m=height)
+        times, kinds = sat.find_events(site, to_t(t0), to_t(t1), altitude_degrees=mask_deg)
+        ns = numpy.array([numpy.datetime64(t.utc_datetime().replace(tzinfo=None), "ns") for t in times])
+        rows = table.station == j
+        for kind, column in ((0, table.rise), (1, table.culmination), (2, table.set)):
+            theirs = ns[kinds == kind]
+            mine = column[rows]
+            mine = mine[~numpy.isnat(mine)]
+            for t in theirs:
+                assert numpy.min(numpy.abs((mine - t).astype(numpy.int64))) <= NS, (name, j, kind, t)
+            assert len(mine) >= len(theirs)
