@@ -31,8 +31,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <cstdio>
-#include <cstdlib>
 
 #include "propagators/analytical/sgp4/propagator/sgp4.hpp"
 
@@ -103,10 +101,7 @@ class Finder {
     void rotate(std::size_t k, double w, const double* rt, const double* vt, State& s) const;
     State state_at(std::int64_t t) const;
     Pt look(std::int64_t t, const State& s) const;
-    Pt at(std::int64_t t) const { ++dbg_samples; return look(t, state_at(t)); }
-  public:
-    mutable long dbg_samples = 0; long dbg_scan = 0, dbg_culm = 0, dbg_ref = 0;
-  private:
+    Pt at(std::int64_t t) const { return look(t, state_at(t)); }
 
     double f_bound(const Pt& p0, const Pt& p1) const;
     double h_bound(const Pt& p0, const Pt& p1) const;
@@ -218,7 +213,6 @@ void Finder::scan(const Pt& p0, const Pt& p1, int depth) {
         if (up0 != up1) (up1 ? rises_ : sets_).push_back(refine_event(p0, p1));
         return;
     }
-    ++dbg_scan;
     Pt mid = at(p0.t + width / 2);
     scan(p0, mid, depth + 1);
     scan(mid, p1, depth + 1);
@@ -244,7 +238,6 @@ std::int64_t Finder::refine_event(Pt a, Pt b) {
     };
     std::int64_t guess = newton(std::fabs(a.f) < std::fabs(b.f) ? a : b);
     for (int iter = 0; iter < 80 && std::llabs(b.t - a.t) > root_width; ++iter) {
-        ++dbg_ref;
         Pt p = at(guess);
         take(p);
         if (std::llabs(b.t - a.t) <= root_width) break;
@@ -368,7 +361,6 @@ void Finder::culminate(const Pt& first, const Pt& last, std::size_t node_lo, std
             // highest point is an end, already a sample.
             if (0.5 * (p0.dh + p1.dh - c * delta) > 0.0 || 0.5 * (p0.dh + p1.dh + c * delta) < 0.0) continue;
             if (upper_bound(p0.h, p0.dh, p1.h, p1.dh, delta, c) <= best + culmination_tolerance) continue;
-            ++dbg_culm;
             Pt mid = at(p0.t + width / 2);
             pts.push_back(mid);
             if (mid.ok && mid.h > best + culmination_tolerance) higher = true;
@@ -502,7 +494,6 @@ void find_passes(const Propagator& prop, const void* sat, std::int64_t epoch_ns,
     if (grid.n < 2) return;
     Finder finder(prop, sat, epoch_ns, grid, sin_mask);
     finder.run(stations, n_stations, out);
-    if (getenv("QV_DEBUG_PASSES")) fprintf(stderr, "samples %ld scan %ld culm %ld ref %ld\n", finder.dbg_samples, finder.dbg_scan, finder.dbg_culm, finder.dbg_ref);
 }
 
 }  // namespace qv::passes
