@@ -7,8 +7,8 @@ distance at the root is below the threshold and the root lies in the
 window.  The only shortcut is exact: a pair is skipped for a block of
 seconds when the triangle inequality proves it stays farther apart than the
 threshold, |Δr(t)| ≥ |Δr(t_c)| − (s_i + s_j)·|t − t_c| with s the objects'
-largest speed in the block (first over stretches of ten minutes, then over
-blocks of twenty seconds) (widened by 1 %: the speed between two samples
+largest speed in the block (first over stretches of five minutes, then over
+blocks of ten seconds) (widened by 1 %: the speed between two samples
 a second apart differs from theirs by far less).  Used by the tests and the
 benchmark.
 """
@@ -19,8 +19,8 @@ import numpy as np
 
 from quorvane.propagators.analytical.sgp4.propagator import SGP4
 
-OUTER = 600  # seconds per propagated stretch
-BLOCK = 20  # seconds per pruning block
+OUTER = 300  # seconds per propagated stretch
+BLOCK = 10  # seconds per pruning block
 SECOND = np.timedelta64(1, "s")
 
 
