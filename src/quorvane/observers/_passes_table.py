@@ -14,13 +14,13 @@ import math
 from collections.abc import Sequence
 from typing import Any
 
-import erfa
+import erfa  # type: ignore[import-untyped]
 import numpy
 
 from quorvane.observers import _passes
 
 try:  # Earth orientation tables (UT1 - UTC, polar motion)
-    from quorvane.frames import eop as _eop_module
+    from quorvane.frames import eop as _eop_module  # type: ignore[attr-defined,unused-ignore]
 except ImportError:  # pragma: no cover - depends on the installed modules
     _eop_module = None
 
@@ -132,7 +132,7 @@ class Passes:
         -------
         pandas.DataFrame
         """
-        import pandas
+        import pandas  # type: ignore[import-untyped,unused-ignore]
 
         return pandas.DataFrame({name: numpy.array(getattr(self, name)) for name in _COLUMNS})
 
