@@ -366,15 +366,6 @@ double epoch_days(std::int64_t ns) noexcept {
     return static_cast<double>(days + 7306) + static_cast<double>(rest) / 86400.0e9;
 }
 
-double minutes_between_far(std::int64_t epoch_ns, std::int64_t t_ns) noexcept {
-    constexpr std::int64_t ns_per_minute = 60LL * 1000000000LL;
-    // Whole minutes and nanoseconds of each instant, so no difference overflows.
-    std::int64_t qe = epoch_ns / ns_per_minute, re = epoch_ns % ns_per_minute;
-    std::int64_t qt = t_ns / ns_per_minute, rt = t_ns % ns_per_minute;
-    std::int64_t q = qt - qe, r = rt - re;  // |r| < 2 minutes
-    return static_cast<double>(q) + static_cast<double>(r) / 60.0e9;
-}
-
 void initialize(const Elements& el, Gravity gravity, Mode mode, Satellite* out) noexcept {
     Satellite s;
     std::memset(&s, 0, sizeof s);

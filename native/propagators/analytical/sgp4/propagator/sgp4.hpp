@@ -122,7 +122,14 @@ double epoch_days(std::int64_t ns) noexcept;
 // below 2^53 ns (104 days) that difference is a double and one division
 // rounds the quotient correctly; beyond, whole minutes and the nanoseconds
 // left are converted apart (so no difference overflows).
-double minutes_between_far(std::int64_t epoch_ns, std::int64_t t_ns) noexcept;
+inline double minutes_between_far(std::int64_t epoch_ns, std::int64_t t_ns) noexcept {
+    constexpr std::int64_t ns_per_minute = 60LL * 1000000000LL;
+    // Whole minutes and nanoseconds of each instant, so no difference overflows.
+    std::int64_t qe = epoch_ns / ns_per_minute, re = epoch_ns % ns_per_minute;
+    std::int64_t qt = t_ns / ns_per_minute, rt = t_ns % ns_per_minute;
+    std::int64_t q = qt - qe, r = rt - re;  // |r| < 2 minutes
+    return static_cast<double>(q) + static_cast<double>(r) / 60.0e9;
+}
 
 inline double minutes_between(std::int64_t epoch_ns, std::int64_t t_ns) noexcept {
     std::int64_t d;

@@ -14,6 +14,8 @@ from quorvane.frames.eop import EOP
 from quorvane.frames.frames import _GCRF, _ITRF, _TEME
 from quorvane.time.time import Time
 
+__pyx_capi__: dict[str, object]
+
 @final
 class SGP4:
     def __new__(
