@@ -208,6 +208,8 @@ def test_shapes_and_nan():
     assert bodies.shadow(r, times[0]).shape == (3, 4)  # one time for every position
     assert type(bodies.shadow([7e6, 0.0, 0.0], times[0])) is float
     assert np.isnan(bodies.shadow([[np.nan, 0.0, 0.0]], times[:1])).all()
+    assert bodies.shadow(np.zeros((0, 3)), []).shape == (0,)
+    assert bodies.Sun.position([]).shape == (0, 3)
 
 
 def test_bit_identical_at_every_width_and_thread_count(restore_width):
