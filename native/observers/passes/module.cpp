@@ -11,6 +11,7 @@
 #include "mathtools/simd/dispatch.hpp"
 #include "observers/passes/finder.hpp"
 #include "propagators/analytical/sgp4/propagator/export.hpp"
+#include "propagators/analytical/sgp4/propagator/sgp4.hpp"
 #include "runtime/numpy_api.hpp"
 #include "runtime/runtime.hpp"
 
@@ -158,9 +159,59 @@ constexpr const char* find_doc =
     "Returns\n-------\ntuple of numpy.ndarray\n    Set index, station index, rise, culmination and set (int64 ns, "
     "INT64_MIN where\n    the window cuts the pass), rise azimuth, maximum elevation and set azimuth (rad).\n";
 
+// TEME states of chosen sets at chosen instants (one each), through the
+// propagator's one-sample kernel: what the table needs at the events it
+// found (sunlight at culmination), without propagating every set at every
+// event time.
+PyObject* states(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* arg[3];
+    if (qv::bind_arguments(self->def->params, args, nargs, kwnames, arg) < 0) return nullptr;
+    qv_sgp4_View view{};
+    if (c_view(arg[0], &view) < 0) return nullptr;
+    const npy_intp none[1] = {-1};
+    Ref index = checked_array(arg[1], NPY_INTP, 1, none, "index");
+    if (!index) return nullptr;
+    Ref when = checked_array(arg[2], NPY_INT64, 1, none, "times");
+    if (!when) return nullptr;
+    npy_intp k = PyArray_DIM(as_array(index.get()), 0);
+    if (PyArray_DIM(as_array(when.get()), 0) != k) {
+        PyErr_SetString(PyExc_ValueError, "index and times need the same length");
+        return nullptr;
+    }
+    const auto* idx = static_cast<const npy_intp*>(PyArray_DATA(as_array(index.get())));
+    const auto* t = static_cast<const std::int64_t*>(PyArray_DATA(as_array(when.get())));
+    for (npy_intp j = 0; j < k; ++j) {
+        if (idx[j] < 0 || static_cast<std::size_t>(idx[j]) >= view.n) {
+            PyErr_Format(PyExc_IndexError, "index %zd is outside the propagator's %zu sets",
+                         static_cast<Py_ssize_t>(idx[j]), view.n);
+            return nullptr;
+        }
+    }
+    npy_intp dims[2] = {k, 3};
+    Ref r = Ref::steal(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
+    Ref v = Ref::steal(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
+    Ref e = Ref::steal(PyArray_SimpleNew(1, dims, NPY_INT8));
+    if (!r || !v || !e) return nullptr;
+    auto* rd = static_cast<double*>(PyArray_DATA(as_array(r.get())));
+    auto* vd = static_cast<double*>(PyArray_DATA(as_array(v.get())));
+    auto* ed = static_cast<std::int8_t*>(PyArray_DATA(as_array(e.get())));
+    for (npy_intp j = 0; j < k; ++j) {
+        const char* sat = static_cast<const char*>(view.sats) + idx[j] * view.stride;
+        double ts = t[j] == INT64_MIN ? std::nan("") : qv::sgp4::minutes_between(view.epochs[idx[j]], t[j]);
+        c_sample(sat, ts, rd + 3 * j, vd + 3 * j, ed + j);
+    }
+    return PyTuple_Pack(3, r.get(), v.get(), e.get());
+}
+
+constexpr const char* states_doc =
+    "_states(propagator, index, times)\n\n"
+    "TEME positions (m), velocities (m/s) and error codes of set index[j] at times[j] (int64 ns\n"
+    "since 1970, UTC; NaT gives code 7), one sample each (private).\n";
+
 const qv::FunctionDef definitions[] = {
     {"_find", find_doc, find,
      {"_find", {"propagator", "grid", "theta", "pom", "stations", "sin_mask", "threads"}, 7, 6, 0}},
+    {"_states", states_doc, states, {"_states", {"propagator", "index", "times"}, 3, 3, 0}},
 };
 
 int steps(PyObject* module) {
@@ -180,7 +231,12 @@ int steps(PyObject* module) {
     Ref defaults = Ref::steal(PyTuple_Pack(1, Py_None));
     if (!defaults) return -1;
     qv::set_object_defaults(function.get(), defaults.get());
-    return qv::module_add(module, "_find", function.get());
+    if (qv::module_add(module, "_find", function.get()) < 0) return -1;
+    Ref states_annotations = qv::make_annotations({{"propagator", "Any"}, {"index", "numpy.ndarray"},
+                                                   {"times", "numpy.ndarray"},
+                                                   {"return", "tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]"}});
+    if (!states_annotations) return -1;
+    return qv::add_function(module, &definitions[1], module_path, states_annotations.get());
 }
 
 qv::ModuleFrame frame{"_passes", module_path,

@@ -1,4 +1,5 @@
-"""Observers on the ground: stations and the look angles of what they see."""
+"""Observers on the ground: stations, the look angles of what they see, and
+the passes of whole catalogues over them."""
 
 import math
 from typing import Any
@@ -10,7 +11,7 @@ from quorvane.frames.frames import ENU
 from quorvane.mathtools.ellipsoid import ellipsoid as _ellipsoid
 from quorvane.observers import _observers
 
-__all__ = ["Station"]
+__all__ = ["Passes", "Station", "passes"]
 
 
 def _ellipsoid_from(a: float, f: float, name: str) -> _ellipsoid.Ellipsoid:
@@ -180,3 +181,7 @@ class Station:
     def __reduce__(self) -> tuple[Any, ...]:
         e = self._ellipsoid
         return (_station, (self._lat, self._lon, self._height, e.a, e.f, e.name, self._name))
+
+
+# After Station: the pass finder builds stations from tuples.
+from quorvane.observers._passes_table import Passes, passes  # noqa: E402

@@ -13,3 +13,6 @@ def _find(
     sin_mask: float,
     threads: int | None = None,
 ) -> tuple[numpy.ndarray, ...]: ...
+def _states(
+    propagator: Any, index: numpy.ndarray, times: numpy.ndarray
+) -> tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]: ...

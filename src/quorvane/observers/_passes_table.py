@@ -17,12 +17,9 @@ from typing import Any
 import erfa  # type: ignore[import-untyped]
 import numpy
 
-from quorvane.observers import _passes
-
-try:  # Earth orientation tables (UT1 - UTC, polar motion)
-    from quorvane.frames import eop as _eop_module  # type: ignore[attr-defined,unused-ignore]
-except ImportError:  # pragma: no cover - depends on the installed modules
-    _eop_module = None
+from quorvane.frames import eop as _eop_module
+from quorvane.observers import _observers, _passes
+from quorvane.time.time import Time
 
 __all__ = ["Passes", "passes"]
 
@@ -32,6 +29,9 @@ _UNIX_JD = 2440587.5
 # satellite samples every m-th node (m from its period), and refined times
 # interpolate the rotation angle and polar motion between nodes.
 _GRID_STEP_NS = 30_000_000_000
+# The grid holds a matrix per node: windows are capped at two years (about
+# 2.1 million nodes, 180 MB).
+_LONGEST_NS = 731 * _NS_PER_DAY
 
 _COLUMNS = (
     "satno",
@@ -66,8 +66,12 @@ class Passes:
         where the event is NaT.
     max_elevation : float64
         Geometric elevation at culmination, rad.
-    sunlit, visible : bool
-        Not computed yet: always False.
+    sunlit : bool
+        At culmination at least half of the Sun's disc is visible from the
+        satellite (conical shadow of a spherical Earth of radius WGS84.a).
+    visible : bool
+        Sunlit, and the Sun's geometric elevation at the station below -6°
+        (the end of civil twilight): a satellite the eye may see.
 
     Rows are ordered by the pass's first instant inside the window (rise,
     or the window's start), then satellite number, then station.
@@ -165,17 +169,8 @@ def _earth_rotation(
     days, rest = numpy.divmod(ns, _NS_PER_DAY)
     jd1 = _UNIX_JD + days.astype(numpy.float64)
     jd2 = rest.astype(numpy.float64) / _NS_PER_DAY
-    if _eop_module is not None:
-        table = _eop_module.resolve(eop)
-        dut1, xp, yp = (numpy.asarray(c, dtype=numpy.float64) for c in table.at(ns, policy=eop_policy)[:3])
-    else:
-        # Without the Earth orientation module, UT1 = UTC and the pole sits
-        # at the origin (errors up to 0.9 s of rotation, ~0.3" of pole).
-        if eop is not None:
-            raise ValueError("eop was given but quorvane.frames.eop is not available")
-        dut1 = numpy.zeros(ns.shape)
-        xp = numpy.zeros(ns.shape)
-        yp = numpy.zeros(ns.shape)
+    table = _eop_module.resolve(eop)
+    dut1, xp, yp = (numpy.asarray(c, dtype=numpy.float64) for c in table.at(ns, policy=eop_policy)[:3])
     ut1_1, ut1_2 = erfa.utcut1(jd1, jd2, dut1)
     gmst = erfa.gmst82(ut1_1, ut1_2)
     return gmst, xp, yp
@@ -191,76 +186,68 @@ def _polar_motion(ns: numpy.ndarray, xp: numpy.ndarray, yp: numpy.ndarray) -> nu
 
 
 def _instant(value: Any, name: str) -> int:
-    if isinstance(value, datetime.datetime):
-        if value.tzinfo is not None:
-            value = value.astimezone(datetime.timezone.utc).replace(tzinfo=None)
-        value = numpy.datetime64(value, "ns")
-    elif isinstance(value, str):
-        try:
-            value = numpy.datetime64(value, "ns")
-        except ValueError:
-            raise ValueError(f"{name} is not an ISO instant: {value!r}") from None
-    elif type(value).__name__ == "Time" and hasattr(value, "datetime64"):
-        value = value.datetime64
-    if not isinstance(value, numpy.datetime64):
-        raise TypeError(f"{name} must be a numpy.datetime64, datetime.datetime or ISO string, not {type(value).__name__}")
-    if numpy.isnat(value):
-        raise ValueError(f"{name} is NaT")
-    return int(value.astype("datetime64[ns]").astype(numpy.int64))
-
-
-def _ellipsoid_constants(ellipsoid: Any) -> tuple[float, float]:
-    if ellipsoid is None:
-        from quorvane.mathtools.ellipsoid import ellipsoid as module
-
-        ellipsoid = module.WGS84
+    """One instant, as anything `Time` accepts except a bare number (an int
+    of nanoseconds is too easily a mistake here), in ns since 1970 (UTC)."""
+    if isinstance(value, (int, float, numpy.number)) and not isinstance(value, numpy.datetime64):
+        raise TypeError(
+            f"{name} must be a time (Time, datetime64, datetime or ISO text), not {type(value).__name__}"
+        )
     try:
-        return float(ellipsoid.a), float(ellipsoid.e2)
-    except AttributeError:
-        raise TypeError(f"ellipsoid must have a and e2, not {type(ellipsoid).__name__}") from None
+        time = value if isinstance(value, Time) else Time(value)
+    except (TypeError, ValueError) as error:
+        raise type(error)(f"{name}: {error}") from None
+    ns = numpy.asarray(time.int64)
+    if ns.ndim != 0:
+        raise ValueError(f"{name} must be one instant, got {ns.size}")
+    return int(ns)
 
 
-def _station_rows(stations: Any) -> numpy.ndarray:
-    """ITRF position and east, north, up vectors of each station, (m, 12)."""
-    if _is_station(stations):
+def _stations(stations: Any) -> list[Any]:
+    """The stations as `Station` objects (tuples (lat, lon, height) become
+    stations on WGS84; a station's own checks apply)."""
+    from quorvane.observers import Station
+
+    if isinstance(stations, (Station, tuple)) or all(hasattr(stations, k) for k in ("lat", "lon", "height")):
         stations = [stations]
     elif not isinstance(stations, Sequence) or isinstance(stations, (str, bytes)):
         raise TypeError(
-            f"stations must be a station, a (lat, lon, height) tuple or a sequence of them, "
+            f"stations must be a Station, a (lat, lon, height) tuple or a sequence of them, "
             f"not {type(stations).__name__}"
         )
     if len(stations) == 0:
         raise ValueError("stations is empty")
+    out = []
+    for i, station in enumerate(stations):
+        if isinstance(station, tuple) and len(station) == 3:
+            station = _converted(i, lambda: Station(*station))
+        elif not isinstance(station, Station) and all(hasattr(station, k) for k in ("lat", "lon", "height")):
+            # Another site object with geodetic coordinates (and perhaps an ellipsoid).
+            extra = {"ellipsoid": station.ellipsoid} if getattr(station, "ellipsoid", None) is not None else {}
+            station = _converted(i, lambda: Station(station.lat, station.lon, station.height, **extra))
+        if not isinstance(station, Station):
+            raise TypeError(
+                f"stations[{i}] must be a Station or a (lat, lon, height) tuple, not {type(station).__name__}"
+            )
+        out.append(station)
+    return out
+
+
+def _converted(i: int, make: Any) -> Any:
+    try:
+        return make()
+    except (TypeError, ValueError) as error:
+        raise type(error)(f"stations[{i}]: {error}") from None
+
+
+def _station_rows(stations: list[Any]) -> numpy.ndarray:
+    """ITRF position and east, north, up vectors of each station, (m, 12),
+    from the station's own ENU frame."""
     rows = numpy.empty((len(stations), 12))
     for i, station in enumerate(stations):
-        if not _is_station(station):
-            raise TypeError(
-                f"stations[{i}] must be a station or a (lat, lon, height) tuple, not {type(station).__name__}"
-            )
-        if isinstance(station, tuple):
-            lat, lon, height = (float(x) for x in station)
-            ellipsoid = None
-        else:
-            lat, lon, height = float(station.lat), float(station.lon), float(station.height)
-            ellipsoid = getattr(station, "ellipsoid", None)
-        if not (abs(lat) <= math.pi / 2):
-            raise ValueError(f"stations[{i}]: latitude must lie in [-pi/2, pi/2] rad, got {lat}")
-        if not (math.isfinite(lon) and math.isfinite(height)):
-            raise ValueError(f"stations[{i}]: longitude and height must be finite")
-        a, e2 = _ellipsoid_constants(ellipsoid)
-        sp, cp, sl, cl = math.sin(lat), math.cos(lat), math.sin(lon), math.cos(lon)
-        n = a / math.sqrt(1.0 - e2 * sp * sp)
-        rows[i, 0:3] = ((n + height) * cp * cl, (n + height) * cp * sl, (n * (1.0 - e2) + height) * sp)
-        rows[i, 3:6] = (-sl, cl, 0.0)
-        rows[i, 6:9] = (-sp * cl, -sp * sl, cp)
-        rows[i, 9:12] = (cp * cl, cp * sl, sp)
+        rot, origin = _observers._enu_parts(station.enu)
+        rows[i, 0:3] = origin
+        rows[i, 3:12] = numpy.asarray(rot).ravel()
     return rows
-
-
-def _is_station(value: Any) -> bool:
-    if isinstance(value, tuple):
-        return len(value) == 3 and all(isinstance(x, (int, float, numpy.number)) for x in value)
-    return all(hasattr(value, name) for name in ("lat", "lon", "height"))
 
 
 def _propagator(source: Any) -> Any:
@@ -325,13 +312,16 @@ def passes(
     t1 = _instant(stop, "stop")
     if t1 <= t0:
         raise ValueError("stop must be after start")
+    if t1 - t0 > _LONGEST_NS:
+        raise ValueError(f"the window is longer than {_LONGEST_NS // _NS_PER_DAY} days; search it in pieces")
     try:
         mask = float(min_elevation)
     except (TypeError, ValueError):
         raise TypeError(f"min_elevation must be a number, not {type(min_elevation).__name__}") from None
     if not (abs(mask) < math.pi / 2):
         raise ValueError(f"min_elevation must lie in (-pi/2, pi/2) rad, got {min_elevation}")
-    rows = _station_rows(stations)
+    sites = _stations(stations)
+    rows = _station_rows(sites)
     grid = numpy.arange(t0, t1, _GRID_STEP_NS, dtype=numpy.int64)
     grid = numpy.append(grid, numpy.int64(t1))
     gmst, xp, yp = _earth_rotation(grid, eop, eop_policy)
@@ -343,16 +333,49 @@ def passes(
     satno = numpy.asarray(prop.satno)[index]
     first = numpy.where(rise == numpy.iinfo(numpy.int64).min, t0, rise)
     order = numpy.lexsort((station, satno, first))
-    n = len(order)
+    index, station, culm = index[order], station[order], culm[order]
+    sunlit, visible = _sunlight(prop, sites, index, station, culm, eop, eop_policy)
     return Passes(
         satno=satno[order],
-        station=station[order],
+        station=station,
         rise=rise[order].view("datetime64[ns]"),
-        culmination=culm[order].view("datetime64[ns]"),
+        culmination=culm.view("datetime64[ns]"),
         set=set_[order].view("datetime64[ns]"),
         rise_azimuth=rise_az[order],
         max_elevation=max_el[order],
         set_azimuth=set_az[order],
-        sunlit=numpy.zeros(n, dtype=bool),
-        visible=numpy.zeros(n, dtype=bool),
+        sunlit=sunlit,
+        visible=visible,
     )
+
+
+# The Sun's elevation below which a sunlit satellite counts as visible to
+# the eye: the end of civil twilight.
+_TWILIGHT = -6.0 * math.pi / 180.0
+
+
+def _sunlight(
+    prop: Any, sites: list[Any], index: numpy.ndarray, station: numpy.ndarray, culm: numpy.ndarray, eop: Any,
+    eop_policy: str,
+) -> tuple[numpy.ndarray, numpy.ndarray]:
+    """Whether each pass's satellite is sunlit at culmination (at least half
+    the Sun's disc visible), and whether it is also seen against a dark sky
+    (the Sun's geometric elevation at the station below -6 degrees)."""
+    from quorvane.bodies.bodies import Sun, shadow
+    from quorvane.frames.frames import GCRF, ITRF, TEME, transform
+
+    n = len(index)
+    if n == 0:
+        return numpy.zeros(0, dtype=bool), numpy.zeros(0, dtype=bool)
+    times = culm.view("datetime64[ns]")
+    r, _, err = _passes._states(prop, index.astype(numpy.intp), culm)
+    r_gcrf, _ = transform(r, None, times, TEME, GCRF, eop=eop, eop_policy=eop_policy)
+    sunlit = (shadow(r_gcrf, times) >= 0.5) & (err == 0)
+    sun_itrf, _ = transform(Sun.position(times), None, times, GCRF, ITRF, eop=eop, eop_policy=eop_policy)
+    dark = numpy.zeros(n, dtype=bool)
+    for k, site in enumerate(sites):
+        rows = station == k
+        if rows.any():
+            _, elevation, _, _ = site.look(sun_itrf[rows])
+            dark[rows] = elevation < _TWILIGHT
+    return sunlit, sunlit & dark
