@@ -334,7 +334,7 @@ def synthetic_catalogue(
     return read_catalogue(text, strict=True)
 
 
-_EMPTY_DTYPES = {"i": numpy.int64, "f": numpy.float64, "U": "U1"}
+_EMPTY_DTYPES: dict[str, Any] = {"i": numpy.int64, "f": numpy.float64, "U": "U1"}
 
 
 # ---------------------------------------------------------------- crafted encounters
@@ -423,7 +423,7 @@ def _from_equinoctial(x: NDArray[numpy.float64], retro: int) -> tuple[NDArray[nu
     return inc, raa, ecc, w - retro * raa, lam - w, mnm
 
 
-def _states(template: dict[str, NDArray[Any]], x: NDArray[numpy.float64], retro: int, times: Any) -> tuple[NDArray[numpy.float64], ...]:
+def _states(template: dict[str, NDArray[Any]], x: NDArray[numpy.float64], retro: int, times: Any) -> tuple[NDArray[Any], ...]:
     from quorvane.propagators.analytical.sgp4.propagator import SGP4
 
     table = Catalogue(_element_columns(template, *_from_equinoctial(x, retro)))
