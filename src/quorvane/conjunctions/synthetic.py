@@ -14,7 +14,6 @@ Two kinds of data:
 from __future__ import annotations
 
 import dataclasses
-import functools
 import importlib.resources
 import math
 from collections.abc import Iterable, Sequence
@@ -55,10 +54,15 @@ _CHECKSUM_WEIGHT[ord("-")] = 1
 # ---------------------------------------------------------------- seed sets
 
 
-@functools.lru_cache(maxsize=1)
+_SEED: list[Catalogue] = []
+
+
 def _packaged_seed() -> Catalogue:
-    data = importlib.resources.files("quorvane.conjunctions").joinpath("data/seed.tle").read_bytes()
-    return read_catalogue(data, strict=True)
+    """The packaged seed sets, read once per process."""
+    if not _SEED:
+        data = importlib.resources.files("quorvane.conjunctions").joinpath("data/seed.tle").read_bytes()
+        _SEED.append(read_catalogue(data, strict=True))
+    return _SEED[0]
 
 
 def _seed_table(sources: Any) -> Catalogue:
