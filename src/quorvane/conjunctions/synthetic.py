@@ -14,7 +14,6 @@ Two kinds of data:
 from __future__ import annotations
 
 import dataclasses
-import functools
 import importlib.resources
 import math
 from collections.abc import Iterable, Sequence
@@ -55,10 +54,15 @@ _CHECKSUM_WEIGHT[ord("-")] = 1
 # ---------------------------------------------------------------- seed sets
 
 
-@functools.lru_cache(maxsize=1)
+_SEED: list[Catalogue] = []
+
+
 def _packaged_seed() -> Catalogue:
-    data = importlib.resources.files("quorvane.conjunctions").joinpath("data/seed.tle").read_bytes()
-    return read_catalogue(data, strict=True)
+    """The packaged seed sets, read once per process."""
+    if not _SEED:
+        data = importlib.resources.files("quorvane.conjunctions").joinpath("data/seed.tle").read_bytes()
+        _SEED.append(read_catalogue(data, strict=True))
+    return _SEED[0]
 
 
 def _seed_table(sources: Any) -> Catalogue:
@@ -334,7 +338,7 @@ def synthetic_catalogue(
     return read_catalogue(text, strict=True)
 
 
-_EMPTY_DTYPES = {"i": numpy.int64, "f": numpy.float64, "U": "U1"}
+_EMPTY_DTYPES: dict[str, Any] = {"i": numpy.int64, "f": numpy.float64, "U": "U1"}
 
 
 # ---------------------------------------------------------------- crafted encounters
@@ -423,7 +427,7 @@ def _from_equinoctial(x: NDArray[numpy.float64], retro: int) -> tuple[NDArray[nu
     return inc, raa, ecc, w - retro * raa, lam - w, mnm
 
 
-def _states(template: dict[str, NDArray[Any]], x: NDArray[numpy.float64], retro: int, times: Any) -> tuple[NDArray[numpy.float64], ...]:
+def _states(template: dict[str, NDArray[Any]], x: NDArray[numpy.float64], retro: int, times: Any) -> tuple[NDArray[Any], ...]:
     from quorvane.propagators.analytical.sgp4.propagator import SGP4
 
     table = Catalogue(_element_columns(template, *_from_equinoctial(x, retro)))
