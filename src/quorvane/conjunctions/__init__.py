@@ -177,12 +177,11 @@ def _merge(parts: list[tuple[Any, ...]], primary: Any, secondary: Any, start: in
     pi, si, tca, miss, speed, rtn = (a[order] for a in (pi, si, tca, miss, speed, rtn))
     sat_p = numpy.asarray(primary.satno)
     sat_s = numpy.asarray((secondary if two else primary).satno)
-    failed = Failures({
-        "source": fsrc, "index": fidx,
-        "satno": numpy.where(fsrc == 0, sat_p[fidx] if len(fidx) else fidx,
-                             sat_s[numpy.minimum(fidx, len(sat_s) - 1)] if len(fidx) else fidx),
-        "code": fcode, "time": ftime.astype("datetime64[ns]"),
-    })
+    fsat = numpy.empty(len(fidx), numpy.int64)
+    fsat[fsrc == 0] = sat_p[fidx[fsrc == 0]]
+    fsat[fsrc == 1] = sat_s[fidx[fsrc == 1]]
+    failed = Failures({"source": fsrc, "index": fidx, "satno": fsat, "code": fcode,
+                       "time": ftime.astype("datetime64[ns]")})
     table = Conjunctions({
         "primary": sat_p[pi], "secondary": sat_s[si], "primary_index": pi, "secondary_index": si,
         "tca": tca.astype("datetime64[ns]"), "miss_distance": miss, "relative_speed": speed, "rtn": rtn,
