@@ -216,21 +216,28 @@ void make_event(std::uint32_t p, std::uint32_t s, std::int64_t m, std::int64_t t
     e->rtn[2] = dr[0] * N[0] + dr[1] * N[1] + dr[2] * N[2];
 }
 
-inline std::uint64_t cell_hash(std::int32_t x, std::int32_t y, std::int32_t z) {
-    std::uint64_t h = static_cast<std::uint64_t>(static_cast<std::uint32_t>(x)) * 0x9E3779B97F4A7C15ULL;
-    h ^= static_cast<std::uint64_t>(static_cast<std::uint32_t>(y)) * 0xC2B2AE3D27D4EB4FULL + (h << 6) + (h >> 2);
-    h ^= static_cast<std::uint64_t>(static_cast<std::uint32_t>(z)) * 0x165667B19E3779F9ULL + (h << 6) + (h >> 2);
-    return h ^ (h >> 29);
-}
 
-// A box in one cell: the box itself (rounded outward to float, so the
-// pair test reads one stream of entries), its slot, its bucket and cell.
+// A box in one cell: its cell (21 bits per axis), its slot and bucket.
 struct Entry {
-    float lo[3], hi[3];
+    std::uint64_t cell;
     std::uint32_t object;  // slot of a live object
     std::uint32_t bucket;
-    std::int32_t cx, cy, cz;
 };
+
+constexpr std::int64_t cell_range = std::int64_t{1} << 20;  // cells per axis either side of the origin
+
+inline std::uint64_t cell_key(std::int64_t x, std::int64_t y, std::int64_t z) {
+    constexpr std::uint64_t m = (std::uint64_t{1} << 21) - 1;
+    return (static_cast<std::uint64_t>(x + cell_range) & m) << 42 | (static_cast<std::uint64_t>(y + cell_range) & m) << 21 |
+           (static_cast<std::uint64_t>(z + cell_range) & m);
+}
+
+inline std::uint64_t mix(std::uint64_t h) {
+    h ^= h >> 31;
+    h *= 0x9E3779B97F4A7C15ULL;
+    h ^= h >> 29;
+    return h;
+}
 
 inline float down(double x) {
     float f = static_cast<float>(x);
@@ -245,6 +252,7 @@ inline float up(double x) {
 struct Scratch {
     std::vector<double> ctrl;  // 12 per object
     std::vector<double> box;   // 6 per object
+    std::vector<float> fbox;   // 6 per object, rounded outward
     std::vector<std::uint32_t> alive;
     std::vector<Entry> entries, sorted;
     std::vector<std::int64_t> head;
@@ -321,6 +329,10 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     const double half = 0.5 * w.threshold;
     std::vector<std::int64_t> fail_segment(n, never);
     std::vector<Event> found;
+    // Chunk buffers, allocated once at the largest chunk's size.
+    const std::size_t most = static_cast<std::size_t>(std::min(w.chunk_steps, std::max<std::int64_t>(w.last - w.first, 1)));
+    std::vector<double> R(n * (most + 1) * 3), V(n * (most + 1) * 3), eps(n * most);
+    std::vector<std::int8_t> E(n * (most + 1));
 
     for (std::int64_t k0 = w.first; k0 < w.last; k0 += w.chunk_steps) {
         const std::int64_t k1 = std::min(w.last, k0 + w.chunk_steps);
@@ -330,8 +342,6 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         // stored time-major (sample j of object o at j·n + o) so that the
         // phases below read each time's objects in one sweep.
         auto t0 = Clock::now();
-        std::vector<double> R(n * cnt * 3), V(n * cnt * 3), eps(n * segs);
-        std::vector<std::int8_t> E(n * cnt);
         const std::size_t block = 64;
         parallel_for((n + block - 1) / block, w.threads, [&](std::size_t blk) {
             thread_local std::vector<double> ts, r, v;
@@ -392,7 +402,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             sc.ctrl.resize(12 * n);
             sc.box.resize(6 * n);
             sc.alive.clear();
-            double extent = 0.0;
+            double extent = 0.0, reach = 0.0;
             for (std::size_t o = 0; o < n; ++o) {
                 if (kseg >= fail_segment[o]) continue;
                 std::size_t at = s * n + o, next = at + n;
@@ -411,6 +421,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     bx[x] = lo;
                     bx[3 + x] = hi;
                     extent = std::max(extent, hi - lo);
+                    reach = std::max(reach, std::max(std::abs(lo), std::abs(hi)));
                 }
                 sc.alive.push_back(static_cast<std::uint32_t>(o));
             }
@@ -419,7 +430,10 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             // every cell it overlaps (entries counting-sorted by bucket), and
             // a pair is reported only by the cell holding the lower corner of
             // the two boxes' intersection.
-            const double C = extent > 0.0 ? extent : 1.0;
+            // Cells no smaller than every box, and few enough that a cell's
+            // coordinates fit the key.
+            const double C = std::max(extent > 0.0 ? extent : 1.0, reach / static_cast<double>(cell_range / 2));
+            const double inv = 1.0 / C;
             const std::size_t live = sc.alive.size();
             std::size_t size = 1;
             while (size < 2 * live + 16) size <<= 1;
@@ -427,27 +441,24 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             sc.head.assign(size + 1, 0);
             sc.entries.clear();
             sc.pairs.clear();
+            sc.fbox.resize(6 * live);
             std::uint64_t tested = 0;
             for (std::size_t slot = 0; slot < live; ++slot) {
                 const double* bx = &sc.box[6 * slot];
-                std::int32_t c0[3], c1[3];
-                Entry en;
+                float* fb = &sc.fbox[6 * slot];
+                std::int64_t c0[3], c1[3];
                 for (int x = 0; x < 3; ++x) {
-                    en.lo[x] = down(bx[x]);
-                    en.hi[x] = up(bx[3 + x]);
-                    c0[x] = static_cast<std::int32_t>(std::floor(static_cast<double>(en.lo[x]) / C));
-                    c1[x] = static_cast<std::int32_t>(std::floor(static_cast<double>(en.hi[x]) / C));
+                    fb[x] = down(bx[x]);
+                    fb[3 + x] = up(bx[3 + x]);
+                    c0[x] = static_cast<std::int64_t>(std::floor(static_cast<double>(fb[x]) * inv));
+                    c1[x] = static_cast<std::int64_t>(std::floor(static_cast<double>(fb[3 + x]) * inv));
                 }
-                en.object = static_cast<std::uint32_t>(slot);
-                for (std::int32_t cx = c0[0]; cx <= c1[0]; ++cx)
-                    for (std::int32_t cy = c0[1]; cy <= c1[1]; ++cy)
-                        for (std::int32_t cz = c0[2]; cz <= c1[2]; ++cz) {
-                            std::uint32_t bucket = static_cast<std::uint32_t>(cell_hash(cx, cy, cz) & mask);
-                            en.bucket = bucket;
-                            en.cx = cx;
-                            en.cy = cy;
-                            en.cz = cz;
-                            sc.entries.push_back(en);
+                for (std::int64_t cx = c0[0]; cx <= c1[0]; ++cx)
+                    for (std::int64_t cy = c0[1]; cy <= c1[1]; ++cy)
+                        for (std::int64_t cz = c0[2]; cz <= c1[2]; ++cz) {
+                            const std::uint64_t key = cell_key(cx, cy, cz);
+                            const std::uint32_t bucket = static_cast<std::uint32_t>(mix(key) & mask);
+                            sc.entries.push_back({key, static_cast<std::uint32_t>(slot), bucket});
                             ++sc.head[bucket + 1];
                         }
             }
@@ -460,20 +471,25 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 const std::size_t end = static_cast<std::size_t>(sc.head[i]);
                 for (std::size_t e = first; e + 1 < end; ++e) {
                     const Entry& x = sc.sorted[e];
+                    const float* bx = &sc.fbox[6 * x.object];
                     for (std::size_t f = e + 1; f < end; ++f) {
                         const Entry& y = sc.sorted[f];
-                        if (y.cx != x.cx || y.cy != x.cy || y.cz != x.cz) continue;
+                        if (y.cell != x.cell) continue;
                         ++tested;
-                        if (std::max(x.lo[0], y.lo[0]) > std::min(x.hi[0], y.hi[0]) ||
-                            std::max(x.lo[1], y.lo[1]) > std::min(x.hi[1], y.hi[1]) ||
-                            std::max(x.lo[2], y.lo[2]) > std::min(x.hi[2], y.hi[2]))
-                            continue;
-                        bool here = true;
-                        const std::int32_t cell[3] = {x.cx, x.cy, x.cz};
-                        for (int ax = 0; ax < 3 && here; ++ax)
-                            here = static_cast<std::int32_t>(
-                                       std::floor(static_cast<double>(std::max(x.lo[ax], y.lo[ax])) / C)) == cell[ax];
-                        if (!here) continue;
+                        const float* by = &sc.fbox[6 * y.object];
+                        float lo[3];
+                        bool overlap = true;
+                        for (int ax = 0; ax < 3; ++ax) {
+                            lo[ax] = std::max(bx[ax], by[ax]);
+                            overlap = overlap && lo[ax] <= std::min(bx[3 + ax], by[3 + ax]);
+                        }
+                        if (!overlap) continue;
+                        // Reported by the cell of the intersection's lower corner only.
+                        const std::uint64_t corner =
+                            cell_key(static_cast<std::int64_t>(std::floor(static_cast<double>(lo[0]) * inv)),
+                                     static_cast<std::int64_t>(std::floor(static_cast<double>(lo[1]) * inv)),
+                                     static_cast<std::int64_t>(std::floor(static_cast<double>(lo[2]) * inv)));
+                        if (corner != x.cell) continue;
                         const std::uint32_t sa = std::min(x.object, y.object), sb = std::max(x.object, y.object);
                         const std::uint32_t p = sc.alive[sa], q2 = sc.alive[sb];
                         if (against && !(p < obj.na && q2 >= obj.na)) continue;
