@@ -66,12 +66,12 @@ def _threshold(value: Any) -> float:
     return x
 
 
-def _run(primary: Any, secondary: Any, window: tuple[int, ...], threshold: float,
+def _run(primary: Any, secondary: Any, window: tuple[int, int, int, int, int, int, int], threshold: float,
          threads: int | None) -> tuple[Any, ...]:
     """One native run over grid segments [first, last) (a Dask task)."""
     from quorvane.conjunctions import _screen
 
-    return _screen.screen(primary, secondary, window, threshold, threads)  # type: ignore[no-any-return]
+    return _screen.screen(primary, secondary, window, threshold, threads)
 
 
 def screen(source: Any, start: Any, stop: Any, *, threshold: float = 5_000.0, against: Any = None,
