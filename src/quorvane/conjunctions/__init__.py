@@ -132,7 +132,12 @@ def screen(source: Any, start: Any, stop: Any, *, threshold: float = 5_000.0, ag
     else:
         workers = max(len(client.scheduler_info().get("workers", {})), 1)
         size = max(chunk, -(-segments // (4 * workers)))
-        futures = [client.submit(_run, primary, secondary,
+        # The propagators travel to each worker once.
+        sources: list[Any] = [primary, secondary]
+        if hasattr(client, "scatter"):
+            sources = [client.scatter(primary, broadcast=True),
+                       None if secondary is None else client.scatter(secondary, broadcast=True)]
+        futures = [client.submit(_run, sources[0], sources[1],
                                  (t0, t1, step, _SUBSTEPS, first, min(segments, first + size), chunk),
                                  threshold, threads, pure=False)
                    for first in range(0, segments, size)]
