@@ -216,26 +216,46 @@ void make_event(std::uint32_t p, std::uint32_t s, std::int64_t m, std::int64_t t
     e->rtn[2] = dr[0] * N[0] + dr[1] * N[1] + dr[2] * N[2];
 }
 
-inline std::uint64_t cell_hash(std::int64_t x, std::int64_t y, std::int64_t z) {
-    std::uint64_t h = static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ULL;
-    h ^= static_cast<std::uint64_t>(y) * 0xC2B2AE3D27D4EB4FULL + (h << 6) + (h >> 2);
-    h ^= static_cast<std::uint64_t>(z) * 0x165667B19E3779F9ULL + (h << 6) + (h >> 2);
-    return h ^ (h >> 29);
+
+// A box in one cell: its cell (21 bits per axis), its slot and bucket.
+struct Entry {
+    std::uint64_t cell;
+    std::uint32_t object;  // slot of a live object
+    std::uint32_t bucket;
+};
+
+constexpr std::int64_t cell_range = std::int64_t{1} << 20;  // cells per axis either side of the origin
+
+inline std::uint64_t cell_key(std::int64_t x, std::int64_t y, std::int64_t z) {
+    constexpr std::uint64_t m = (std::uint64_t{1} << 21) - 1;
+    return (static_cast<std::uint64_t>(x + cell_range) & m) << 42 | (static_cast<std::uint64_t>(y + cell_range) & m) << 21 |
+           (static_cast<std::uint64_t>(z + cell_range) & m);
 }
 
-struct Entry {
-    std::uint32_t object;
-    std::int32_t next;
-    std::int64_t cx, cy, cz;
-};
+inline std::uint64_t mix(std::uint64_t h) {
+    h ^= h >> 31;
+    h *= 0x9E3779B97F4A7C15ULL;
+    h ^= h >> 29;
+    return h;
+}
+
+inline float down(double x) {
+    float f = static_cast<float>(x);
+    return static_cast<double>(f) > x ? std::nextafter(f, -std::numeric_limits<float>::infinity()) : f;
+}
+inline float up(double x) {
+    float f = static_cast<float>(x);
+    return static_cast<double>(f) < x ? std::nextafter(f, std::numeric_limits<float>::infinity()) : f;
+}
 
 // Scratch of one thread's broad phase.
 struct Scratch {
     std::vector<double> ctrl;  // 12 per object
     std::vector<double> box;   // 6 per object
+    std::vector<float> fbox;   // 6 per object, rounded outward
     std::vector<std::uint32_t> alive;
-    std::vector<Entry> entries;
-    std::vector<std::int32_t> head;
+    std::vector<Entry> entries, sorted;
+    std::vector<std::int64_t> head;
     std::vector<std::uint64_t> pairs;
 };
 
@@ -309,35 +329,52 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     const double half = 0.5 * w.threshold;
     std::vector<std::int64_t> fail_segment(n, never);
     std::vector<Event> found;
+    // Chunk buffers, allocated once at the largest chunk's size.
+    const std::size_t most = static_cast<std::size_t>(std::min(w.chunk_steps, std::max<std::int64_t>(w.last - w.first, 1)));
+    std::vector<double> R(n * (most + 1) * 3), V(n * (most + 1) * 3), eps(n * most);
+    std::vector<std::int8_t> E(n * (most + 1));
 
     for (std::int64_t k0 = w.first; k0 < w.last; k0 += w.chunk_steps) {
         const std::int64_t k1 = std::min(w.last, k0 + w.chunk_steps);
         const std::size_t segs = static_cast<std::size_t>(k1 - k0), cnt = segs + 1;
 
-        // 1. Propagation at the chunk's grid times, and each segment's bound.
+        // 1. Propagation at the chunk's grid times, and each segment's bound,
+        // stored time-major (sample j of object o at j·n + o) so that the
+        // phases below read each time's objects in one sweep.
         auto t0 = Clock::now();
-        std::vector<double> R(n * cnt * 3), V(n * cnt * 3), eps(n * segs);
-        std::vector<std::int8_t> E(n * cnt);
-        const std::size_t block = 16;
+        const std::size_t block = 64;
         parallel_for((n + block - 1) / block, w.threads, [&](std::size_t blk) {
-            double ts[4096];
-            for (std::size_t o = blk * block; o < std::min(n, (blk + 1) * block); ++o) {
+            thread_local std::vector<double> ts, r, v;
+            thread_local std::vector<std::int8_t> err;
+            ts.resize(cnt);
+            r.resize(3 * cnt * block);
+            v.resize(3 * cnt * block);
+            err.resize(cnt * block);
+            const std::size_t o0 = blk * block, o1 = std::min(n, (blk + 1) * block);
+            for (std::size_t o = o0; o < o1; ++o) {
                 const std::int64_t epoch = obj.epoch(o);
                 for (std::size_t j = 0; j < cnt; ++j)
                     ts[j] = sgp4::minutes_between(epoch, w.start + (k0 + static_cast<std::int64_t>(j)) * w.step);
-                double* r = &R[o * cnt * 3];
-                double* v = &V[o * cnt * 3];
-                k.run_times(obj.sat(o), ts, cnt, r, v, &E[o * cnt], k.lanes);
-                for (std::size_t s = 0; s < segs; ++s)
-                    eps[o * segs + s] = hermite_bound(r + 3 * s, v + 3 * s, r + 3 * s + 3, v + 3 * s + 3, H);
+                std::size_t b = o - o0;
+                k.run_times(obj.sat(o), ts.data(), cnt, &r[3 * cnt * b], &v[3 * cnt * b], &err[cnt * b], k.lanes);
             }
+            for (std::size_t j = 0; j < cnt; ++j)
+                for (std::size_t o = o0; o < o1; ++o) {
+                    std::size_t b = o - o0;
+                    std::memcpy(&R[3 * (j * n + o)], &r[3 * (cnt * b + j)], 3 * sizeof(double));
+                    std::memcpy(&V[3 * (j * n + o)], &v[3 * (cnt * b + j)], 3 * sizeof(double));
+                    E[j * n + o] = err[cnt * b + j];
+                    if (j + 1 < cnt)
+                        eps[j * n + o] = hermite_bound(&r[3 * (cnt * b + j)], &v[3 * (cnt * b + j)],
+                                                       &r[3 * (cnt * b + j + 1)], &v[3 * (cnt * b + j + 1)], H);
+                }
         });
         // 2. An object whose sample t_k fails is screened no more from the
         // segment [t_k-1, t_k] on.
         for (std::size_t o = 0; o < n; ++o) {
             if (fail_segment[o] != never) continue;
             for (std::size_t j = 0; j < cnt; ++j) {
-                std::int8_t code = E[o * cnt + j];
+                std::int8_t code = E[j * n + o];
                 if (code == 0) continue;
                 std::int64_t kk = k0 + static_cast<std::int64_t>(j);
                 fail_segment[o] = std::max<std::int64_t>(kk - 1, 0);
@@ -354,83 +391,112 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         std::mutex time_lock;
         double broad_time = 0.0, narrow_time = 0.0;
         parallel_for(nsub, w.threads, [&](std::size_t js) {
-            thread_local Scratch sc;
+            thread_local Scratch tls;
+            Scratch& sc = tls;
             auto b0 = Clock::now();
             const std::size_t s = js / static_cast<std::size_t>(q);
             const int u = static_cast<int>(js % static_cast<std::size_t>(q));
             const std::int64_t kseg = k0 + static_cast<std::int64_t>(s);
             const double ta = static_cast<double>(u) / q, tb = static_cast<double>(u + 1) / q;
+            // Boxes of the live objects, by slot.
             sc.ctrl.resize(12 * n);
             sc.box.resize(6 * n);
             sc.alive.clear();
-            double extent = 0.0;
+            double extent = 0.0, reach = 0.0;
             for (std::size_t o = 0; o < n; ++o) {
                 if (kseg >= fail_segment[o]) continue;
-                std::size_t at = o * cnt + s;
-                if (E[at] != 0 || E[at + 1] != 0) continue;
+                std::size_t at = s * n + o, next = at + n;
+                if (E[at] != 0 || E[next] != 0) continue;
                 double P[4][3], Q[4][3];
-                bezier(&R[3 * at], &V[3 * at], &R[3 * at + 3], &V[3 * at + 3], H, P);
+                bezier(&R[3 * at], &V[3 * at], &R[3 * next], &V[3 * next], H, P);
                 piece(P, ta, tb, Q);
-                double pad = eps[o * segs + s] + half;
+                double pad = eps[s * n + o] + half;
                 if (!std::isfinite(pad)) continue;
-                std::memcpy(&sc.ctrl[12 * o], Q, sizeof Q);
-                double* bx = &sc.box[6 * o];
+                const std::size_t slot = sc.alive.size();
+                std::memcpy(&sc.ctrl[12 * slot], Q, sizeof Q);
+                double* bx = &sc.box[6 * slot];
                 for (int x = 0; x < 3; ++x) {
                     double lo = std::min(std::min(Q[0][x], Q[1][x]), std::min(Q[2][x], Q[3][x])) - pad;
                     double hi = std::max(std::max(Q[0][x], Q[1][x]), std::max(Q[2][x], Q[3][x])) + pad;
                     bx[x] = lo;
                     bx[3 + x] = hi;
                     extent = std::max(extent, hi - lo);
+                    reach = std::max(reach, std::max(std::abs(lo), std::abs(hi)));
                 }
                 sc.alive.push_back(static_cast<std::uint32_t>(o));
             }
             // Spatial hash: cells at least as large as every box, so a box
             // lies in at most two cells per axis; each box is entered in
-            // every cell it overlaps, and a pair is reported only by the cell
-            // holding the lower corner of the two boxes' intersection.
-            const double C = extent > 0.0 ? extent : 1.0;
+            // every cell it overlaps (entries counting-sorted by bucket), and
+            // a pair is reported only by the cell holding the lower corner of
+            // the two boxes' intersection.
+            // Cells no smaller than every box, and few enough that a cell's
+            // coordinates fit the key.
+            const double C = std::max(extent > 0.0 ? extent : 1.0, reach / static_cast<double>(cell_range / 2));
+            const double inv = 1.0 / C;
+            const std::size_t live = sc.alive.size();
             std::size_t size = 1;
-            while (size < 4 * sc.alive.size() + 16) size <<= 1;
+            while (size < 2 * live + 16) size <<= 1;
             const std::uint64_t mask = size - 1;
-            sc.head.assign(size, -1);
+            sc.head.assign(size + 1, 0);
             sc.entries.clear();
             sc.pairs.clear();
-            for (std::uint32_t o : sc.alive) {
-                const double* bx = &sc.box[6 * o];
+            sc.fbox.resize(6 * live);
+            std::uint64_t tested = 0;
+            for (std::size_t slot = 0; slot < live; ++slot) {
+                const double* bx = &sc.box[6 * slot];
+                float* fb = &sc.fbox[6 * slot];
                 std::int64_t c0[3], c1[3];
                 for (int x = 0; x < 3; ++x) {
-                    c0[x] = static_cast<std::int64_t>(std::floor(bx[x] / C));
-                    c1[x] = static_cast<std::int64_t>(std::floor(bx[3 + x] / C));
+                    fb[x] = down(bx[x]);
+                    fb[3 + x] = up(bx[3 + x]);
+                    c0[x] = static_cast<std::int64_t>(std::floor(static_cast<double>(fb[x]) * inv));
+                    c1[x] = static_cast<std::int64_t>(std::floor(static_cast<double>(fb[3 + x]) * inv));
                 }
                 for (std::int64_t cx = c0[0]; cx <= c1[0]; ++cx)
                     for (std::int64_t cy = c0[1]; cy <= c1[1]; ++cy)
                         for (std::int64_t cz = c0[2]; cz <= c1[2]; ++cz) {
-                            std::uint64_t bucket = cell_hash(cx, cy, cz) & mask;
-                            std::int32_t e = static_cast<std::int32_t>(sc.entries.size());
-                            sc.entries.push_back({o, sc.head[bucket], cx, cy, cz});
-                            sc.head[bucket] = e;
+                            const std::uint64_t key = cell_key(cx, cy, cz);
+                            const std::uint32_t bucket = static_cast<std::uint32_t>(mix(key) & mask);
+                            sc.entries.push_back({key, static_cast<std::uint32_t>(slot), bucket});
+                            ++sc.head[bucket + 1];
                         }
             }
-            for (std::size_t e = 0; e < sc.entries.size(); ++e) {
-                const Entry& x = sc.entries[e];
-                for (std::int32_t f = x.next; f >= 0; f = sc.entries[static_cast<std::size_t>(f)].next) {
-                    const Entry& y = sc.entries[static_cast<std::size_t>(f)];
-                    if (y.cx != x.cx || y.cy != x.cy || y.cz != x.cz) continue;
-                    std::uint32_t p = std::min(x.object, y.object), q2 = std::max(x.object, y.object);
-                    if (against && !(p < obj.na && q2 >= obj.na)) continue;
-                    std::int64_t np = obj.satno(p);
-                    if (np >= 0 && np == obj.satno(q2)) continue;
-                    const double* bp = &sc.box[6 * p];
-                    const double* bq = &sc.box[6 * q2];
-                    bool overlap = true;
-                    std::int64_t corner[3];
-                    for (int ax = 0; ax < 3 && overlap; ++ax) {
-                        double lo = std::max(bp[ax], bq[ax]), hi = std::min(bp[3 + ax], bq[3 + ax]);
-                        overlap = lo <= hi;
-                        corner[ax] = static_cast<std::int64_t>(std::floor(lo / C));
+            for (std::size_t i = 0; i < size; ++i) sc.head[i + 1] += sc.head[i];
+            sc.sorted.resize(sc.entries.size());
+            for (const Entry& e : sc.entries) sc.sorted[static_cast<std::size_t>(sc.head[e.bucket]++)] = e;
+            // head[i] is now the end of bucket i (and the start of bucket i + 1).
+            for (std::size_t i = 0; i < size; ++i) {
+                const std::size_t first = i == 0 ? 0 : static_cast<std::size_t>(sc.head[i - 1]);
+                const std::size_t end = static_cast<std::size_t>(sc.head[i]);
+                for (std::size_t e = first; e + 1 < end; ++e) {
+                    const Entry& x = sc.sorted[e];
+                    const float* bx = &sc.fbox[6 * x.object];
+                    for (std::size_t f = e + 1; f < end; ++f) {
+                        const Entry& y = sc.sorted[f];
+                        if (y.cell != x.cell) continue;
+                        ++tested;
+                        const float* by = &sc.fbox[6 * y.object];
+                        float lo[3];
+                        bool overlap = true;
+                        for (int ax = 0; ax < 3; ++ax) {
+                            lo[ax] = std::max(bx[ax], by[ax]);
+                            overlap = overlap && lo[ax] <= std::min(bx[3 + ax], by[3 + ax]);
+                        }
+                        if (!overlap) continue;
+                        // Reported by the cell of the intersection's lower corner only.
+                        const std::uint64_t corner =
+                            cell_key(static_cast<std::int64_t>(std::floor(static_cast<double>(lo[0]) * inv)),
+                                     static_cast<std::int64_t>(std::floor(static_cast<double>(lo[1]) * inv)),
+                                     static_cast<std::int64_t>(std::floor(static_cast<double>(lo[2]) * inv)));
+                        if (corner != x.cell) continue;
+                        const std::uint32_t sa = std::min(x.object, y.object), sb = std::max(x.object, y.object);
+                        const std::uint32_t p = sc.alive[sa], q2 = sc.alive[sb];
+                        if (against && !(p < obj.na && q2 >= obj.na)) continue;
+                        std::int64_t np = obj.satno(p);
+                        if (np >= 0 && np == obj.satno(q2)) continue;
+                        sc.pairs.push_back(static_cast<std::uint64_t>(sa) << 32 | sb);
                     }
-                    if (!overlap || corner[0] != x.cx || corner[1] != x.cy || corner[2] != x.cz) continue;
-                    sc.pairs.push_back(static_cast<std::uint64_t>(p) << 32 | q2);
                 }
             }
             auto b1 = Clock::now();
@@ -438,16 +504,21 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             std::vector<Candidate>& out = cands[js];
             const std::int64_t sub = kseg * q + u;
             for (std::uint64_t pr : sc.pairs) {
-                std::uint32_t p = static_cast<std::uint32_t>(pr >> 32), q2 = static_cast<std::uint32_t>(pr);
+                std::uint32_t sa = static_cast<std::uint32_t>(pr >> 32), sb = static_cast<std::uint32_t>(pr);
+                std::uint32_t p = sc.alive[sa], q2 = sc.alive[sb];
                 double D[4][3];
                 for (int i = 0; i < 4; ++i)
-                    for (int x = 0; x < 3; ++x) D[i][x] = sc.ctrl[12 * q2 + 3 * i + x] - sc.ctrl[12 * p + 3 * i + x];
-                double Rr = w.threshold + eps[p * segs + s] + eps[q2 * segs + s];
-                if (!beyond(D, Rr, 3)) out.push_back({pr, sub});
+                    for (int x = 0; x < 3; ++x) D[i][x] = sc.ctrl[12 * sb + 3 * i + x] - sc.ctrl[12 * sa + 3 * i + x];
+                double Rr = w.threshold + eps[s * n + p] + eps[s * n + q2];
+                if (!beyond(D, Rr, 3)) out.push_back({static_cast<std::uint64_t>(p) << 32 | q2, sub});
             }
             auto b2 = Clock::now();
             std::lock_guard<std::mutex> lock(time_lock);
             broad_time += seconds(b0, b1);
+            stats->tested += tested;
+            stats->overlaps += sc.pairs.size();
+            stats->entries += sc.entries.size();
+            stats->boxes += sc.alive.size();
             narrow_time += seconds(b1, b2);
         });
         auto t2 = Clock::now();

@@ -71,6 +71,7 @@ struct Failure {
 struct Stats {
     double propagation = 0, broad = 0, narrow = 0, refinement = 0;  // seconds (wall)
     std::uint64_t candidates = 0, intervals = 0, brackets = 0;
+    std::uint64_t boxes = 0, entries = 0, tested = 0, overlaps = 0;  // broad phase: boxes, cell entries, same-cell tests, overlaps
 };
 
 // Screen `a` against itself (b == nullptr: pairs i < j) or against `b`.

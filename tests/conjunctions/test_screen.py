@@ -221,6 +221,12 @@ def test_a_decaying_object_is_reported_and_its_earlier_events_kept():
     swapped = screen(rest, START, START + 12 * HOUR, threshold=30_000.0, against=first)
     assert list(swapped.failed.source) == [1] and list(swapped.failed.index) == [0]
     assert (swapped.secondary_index == 0).sum() == mine.sum()
+    # A failing secondary whose row is beyond the primaries' count.
+    order = numpy.r_[1:len(cat), 0]
+    last = Catalogue({k: v[order] for k, v in cat.columns.items()})
+    one = screen(first, START, START + 12 * HOUR, threshold=30_000.0, against=last)
+    assert list(one.failed.source) == [0, 1] and list(one.failed.index) == [0, len(cat) - 1]
+    assert list(one.failed.satno) == [cat.satno[0]] * 2
 
 
 # --- bad input ----------------------------------------------------------------

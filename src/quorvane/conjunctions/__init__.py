@@ -66,12 +66,12 @@ def _threshold(value: Any) -> float:
     return x
 
 
-def _run(primary: Any, secondary: Any, window: tuple[int, ...], threshold: float,
+def _run(primary: Any, secondary: Any, window: tuple[int, int, int, int, int, int, int], threshold: float,
          threads: int | None) -> tuple[Any, ...]:
     """One native run over grid segments [first, last) (a Dask task)."""
     from quorvane.conjunctions import _screen
 
-    return _screen.screen(primary, secondary, window, threshold, threads)  # type: ignore[no-any-return]
+    return _screen.screen(primary, secondary, window, threshold, threads)
 
 
 def screen(source: Any, start: Any, stop: Any, *, threshold: float = 5_000.0, against: Any = None,
@@ -132,7 +132,12 @@ def screen(source: Any, start: Any, stop: Any, *, threshold: float = 5_000.0, ag
     else:
         workers = max(len(client.scheduler_info().get("workers", {})), 1)
         size = max(chunk, -(-segments // (4 * workers)))
-        futures = [client.submit(_run, primary, secondary,
+        # The propagators travel to each worker once.
+        sources: list[Any] = [primary, secondary]
+        if hasattr(client, "scatter"):
+            sources = [client.scatter(primary, broadcast=True),
+                       None if secondary is None else client.scatter(secondary, broadcast=True)]
+        futures = [client.submit(_run, sources[0], sources[1],
                                  (t0, t1, step, _SUBSTEPS, first, min(segments, first + size), chunk),
                                  threshold, threads, pure=False)
                    for first in range(0, segments, size)]
@@ -177,12 +182,11 @@ def _merge(parts: list[tuple[Any, ...]], primary: Any, secondary: Any, start: in
     pi, si, tca, miss, speed, rtn = (a[order] for a in (pi, si, tca, miss, speed, rtn))
     sat_p = numpy.asarray(primary.satno)
     sat_s = numpy.asarray((secondary if two else primary).satno)
-    failed = Failures({
-        "source": fsrc, "index": fidx,
-        "satno": numpy.where(fsrc == 0, sat_p[fidx] if len(fidx) else fidx,
-                             sat_s[numpy.minimum(fidx, len(sat_s) - 1)] if len(fidx) else fidx),
-        "code": fcode, "time": ftime.astype("datetime64[ns]"),
-    })
+    fsat = numpy.empty(len(fidx), numpy.int64)
+    fsat[fsrc == 0] = sat_p[fidx[fsrc == 0]]
+    fsat[fsrc == 1] = sat_s[fidx[fsrc == 1]]
+    failed = Failures({"source": fsrc, "index": fidx, "satno": fsat, "code": fcode,
+                       "time": ftime.astype("datetime64[ns]")})
     table = Conjunctions({
         "primary": sat_p[pi], "secondary": sat_s[si], "primary_index": pi, "secondary_index": si,
         "tca": tca.astype("datetime64[ns]"), "miss_distance": miss, "relative_speed": speed, "rtn": rtn,

@@ -51,7 +51,7 @@ class _Columns:
     def __eq__(self, other: object) -> bool:
         if type(other) is not type(self):
             return NotImplemented
-        return self._bits(other)  # type: ignore[arg-type]
+        return self._bits(other)
 
     __hash__ = None  # type: ignore[assignment]
 
@@ -60,7 +60,7 @@ class _Columns:
 
     def to_pandas(self) -> Any:
         """The table as a pandas DataFrame (one column per field)."""
-        import pandas
+        import pandas  # type: ignore[import-untyped,unused-ignore]
 
         return pandas.DataFrame(self._frame_columns())
 
@@ -138,7 +138,7 @@ class Conjunctions(_Columns):
             return NotImplemented
         return self._bits(other) and self._failed == other._failed
 
-    __hash__ = None  # type: ignore[assignment]
+    __hash__ = None
 
     def _frame_columns(self) -> dict[str, NDArray[Any]]:
         out = {name: a for name, a in self._columns.items() if name != "rtn"}
