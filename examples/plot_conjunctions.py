@@ -6,7 +6,7 @@ Reads every element set of FILE into a table and screens all pairs with
 SGP4 over DAYS days (default 3) from the latest epoch of the file, rounded
 up to the minute, for approaches closer than THRESHOLD_KM (default 10 km).
 Prints the ten closest events and plots the miss distance of every event
-against its time of closest approach, the closest twenty named.  OUT.png
+against its time of closest approach, the closest eight named.  OUT.png
 defaults to a file in a new temporary directory.  Needs matplotlib
 (pip install '.[plot]').
 """
@@ -44,7 +44,7 @@ def report(table, events, count=10):
         print(f"{str(events.tca[k]):<30} {events.miss_distance[k]:>9.1f} {events.relative_speed[k]:>11.1f}  {names}")
 
 
-def plot(table, events, start, stop, threshold, out, named=20):
+def plot(table, events, start, stop, threshold, out, named=8):
     fig, ax = plt.subplots(figsize=(11, 5), constrained_layout=True)
     speed = events.relative_speed / 1000.0
     dots = ax.scatter(events.tca, events.miss_distance / 1000.0, c=speed, s=14, cmap="viridis", vmin=0)

@@ -61,7 +61,7 @@ def draw_map(ax, image):
 def ground_track(prop, start, hours=6.0):
     times = start + np.arange(int(hours * 60)) * np.timedelta64(1, "m")
     r, _, err = prop.propagate(times, frame=ITRF)
-    lat, lon, height = WGS84.geodetic(r)
+    lat, lon, height = WGS84.geodetic(r[0])  # the one set of the propagator
     lat, lon = np.degrees(lat), np.degrees(lon)
     # Break the line where it wraps around the date line.
     wrap = np.abs(np.diff(lon)) > 180
@@ -77,8 +77,8 @@ def sky_chart(ax, prop, start, station):
         a = table.rise[k] if not np.isnat(table.rise[k]) else start
         b = table.set[k] if not np.isnat(table.set[k]) else stop
         times = a + (b - a) * np.linspace(0.0, 1.0, 60)
-        r, v, _ = prop.propagate(times.astype("datetime64[ns]"), frame=ITRF)
-        az, el, _, _ = station.look(r[0] if r.ndim == 3 else r)
+        r, _, _ = prop.propagate(times.astype("datetime64[ns]"), frame=ITRF)
+        az, el, _, _ = station.look(r[0])
         ax.plot(az, 90 - np.degrees(el), lw=1.0)
         ax.plot(table_azimuth(prop, table, k, station), 90 - np.degrees(table.max_elevation[k]), "k.", ms=4)
     ax.set_theta_zero_location("N")
@@ -86,14 +86,15 @@ def sky_chart(ax, prop, start, station):
     ax.set_rlim(0, 90)
     ax.set_yticks([0, 30, 60, 90])
     ax.set_yticklabels(["90°", "60°", "30°", "0°"])
+    ax.set_rlabel_position(112.5)
     ax.set_title(f"{len(table)} passes over {station.name}, one day", pad=12)
     return len(table)
 
 
 def table_azimuth(prop, table, k, station):
     r, _, _ = prop.propagate(np.array([table.culmination[k]], "datetime64[ns]"), frame=ITRF)
-    az, _, _, _ = station.look(r[0] if r.ndim == 3 else r)
-    return float(np.ravel(az)[0])
+    az, _, _, _ = station.look(r[0, 0])
+    return float(az)
 
 
 def plot(table, index, out):

@@ -6,6 +6,7 @@ import sys
 import tempfile
 
 import numpy as np
+import pytest
 
 from markers import not_sanitized
 
@@ -119,3 +120,46 @@ def test_altitude_plot_defaults_to_a_temporary_file():
     assert written.name == "altitude-25544.png" and written.stat().st_size > 0
     written.unlink()
     written.parent.rmdir()
+
+
+def test_demo_prints_the_next_passes():
+    proc = run(ROOT / "examples" / "demo.py", CATALOGUE)
+    assert proc.returncode == 0, proc.stderr
+    head, _, rows = proc.stdout.partition("Passes over Darmstadt above 10 degrees")
+    count = int(rows.splitlines()[0].rsplit(":", 1)[1])
+    table = rows.splitlines()[2:]
+    assert count == len(table) > 0
+    iss = [row.split() for row in table if row.startswith("ISS (ZARYA)")]
+    assert iss and all(10.0 <= float(row[-3]) <= 90.0 for row in iss)
+    assert all(row[-2] in ("yes", "no") and row[-1] in ("yes", "no") for row in iss)
+
+
+@not_sanitized
+@pytest.mark.parametrize(
+    "script, args, name",
+    [
+        ("plot_ground.py", [CATALOGUE, 25544], "ground-25544.png"),
+        ("plot_conjunctions.py", [ROOT / "examples" / "data" / "real" / "gpredict-2018.tle", 0.5, 20], "conjunctions.png"),
+    ],
+)
+def test_new_plots_write_pngs(tmp_path, script, args, name):
+    import matplotlib.image
+
+    out = tmp_path / name
+    proc = run(ROOT / "examples" / script, *args, out)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.strip().splitlines()[-1] == f"wrote {out}"
+    image = matplotlib.image.imread(out)
+    assert image.shape[0] > 300 and image.shape[1] > 600
+
+
+@not_sanitized
+def test_conjunction_example_lists_the_closest_events():
+    proc = run(ROOT / "examples" / "plot_conjunctions.py", ROOT / "examples" / "data" / "real" / "gpredict-2018.tle",
+               0.5, 20, pathlib.Path(tempfile.mkdtemp()) / "c.png")
+    assert proc.returncode == 0, proc.stderr
+    lines = proc.stdout.splitlines()
+    count = int(lines[0].split()[0])
+    rows = lines[2 : 2 + min(10, count)]
+    misses = [float(row.split()[1]) for row in rows]
+    assert count > 0 and misses == sorted(misses) and all(0 <= m < 20_000 for m in misses)
