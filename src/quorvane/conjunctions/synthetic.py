@@ -328,6 +328,7 @@ def synthetic_catalogue(
 
     Examples
     --------
+    >>> from quorvane.conjunctions.synthetic import synthetic_catalogue
     >>> table = synthetic_catalogue(1000, seed=1)
     >>> len(table), table.satno[:3].tolist(), str(table.name[0])
     (1000, [1, 2, 3], 'SYN-00001')
