@@ -16,7 +16,8 @@
 // then v = sqrt(u^2 + e^4 q), w = e^2 (u + v - q)/(2v),
 // k = sqrt(u + v + w^2) - w (taken as (u + v)/(sqrt(u + v + w^2) + w) when
 // w >= 0, free of cancellation), D = k sqrt(x^2 + y^2)/(k + e^2),
-// latitude atan2(z, D) and height (k + e^2 - 1)/k sqrt(D^2 + z^2).
+// latitude atan2(z, D) and height (k + e^2 - 1)/k sqrt(D^2 + z^2) (both
+// formed without D, see the kernel).
 // The two forms meet continuously on the evolute (both give u = |r|).
 //
 // One region needs its limit: the disc of the equatorial plane inside the
@@ -138,9 +139,13 @@ inline void geodetic_lanes(const Shape& s, V x, V y, V z, V& lat, V& lon, V& h) 
     V uv = u + v;
     V root = sqrt(uv + w * w);
     V k = select(w >= 0.0, uv / (root + w), root - w);
-    V D = k * rho / (k + e2);
-    V la = geodetic_atan2(z, D);
-    V he = (k + e2 - 1.0) / k * sqrt(D * D + z * z);
+    // D = k rho / (k + e2) is never formed: with P = k rho and Q = (k + e2) z,
+    // latitude atan2(z, D) = atan2(Q, P) and height (k + e2 - 1)/k sqrt(D^2 + z^2)
+    // = (k + e2 - 1) sqrt(P^2 + Q^2) / (k (k + e2)): one division instead of three.
+    V ke = k + e2;
+    V P = k * rho, Q = ke * z;
+    V la = geodetic_atan2(Q, P);
+    V he = (ke - 1.0) * sqrt(P * P + Q * Q) / (k * ke);
 
     // The equatorial disc inside the evolute, and the centre.
     auto disc = (q < 1e-200) & (p <= 2.0 * e4);
