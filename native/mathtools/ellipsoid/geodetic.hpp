@@ -15,7 +15,8 @@
 //     u = -4 r sin(2g/3) cos(2g/3 + pi/6);
 // then v = sqrt(u^2 + e^4 q), w = e^2 (u + v - q)/(2v),
 // k = sqrt(u + v + w^2) - w (taken as (u + v)/(sqrt(u + v + w^2) + w) when
-// w >= 0, free of cancellation), D = k sqrt(x^2 + y^2)/(k + e^2),
+// w >= 0, free of cancellation; both formed with one division, see the
+// kernel), D = k sqrt(x^2 + y^2)/(k + e^2),
 // latitude atan2(z, D) and height (k + e^2 - 1)/k sqrt(D^2 + z^2) (both
 // formed without D, see the kernel).
 // The two forms meet continuously on the evolute (both give u = |r|).
@@ -135,10 +136,15 @@ inline void geodetic_lanes(const Shape& s, V x, V y, V z, V& lat, V& lon, V& h) 
         u = select(inside, ui, u);
     }
     V v = sqrt(u * u + e4 * q);
-    V w = e2 * (u + v - q) / (2.0 * v);
+    // With W = e^2 (u + v - q) = 2 v w and S = sqrt(4 v^2 (u + v) + W^2)
+    // = 2 v sqrt(u + v + w^2): k = 2 v (u + v) / (S + W) when W >= 0, else
+    // (S - W) / (2 v); one division, chosen by selection.
     V uv = u + v;
-    V root = sqrt(uv + w * w);
-    V k = select(w >= 0.0, uv / (root + w), root - w);
+    V W = e2 * (uv - q);
+    V v2 = 2.0 * v;
+    V S = sqrt(v2 * v2 * uv + W * W);
+    auto plus = W >= 0.0;
+    V k = select(plus, v2 * uv, S - W) / select(plus, S + W, v2);
     // D = k rho / (k + e2) is never formed: with P = k rho and Q = (k + e2) z,
     // latitude atan2(z, D) = atan2(Q, P) and height (k + e2 - 1)/k sqrt(D^2 + z^2)
     // = (k + e2 - 1) sqrt(P^2 + Q^2) / (k (k + e2)): one division instead of three.
