@@ -7,10 +7,13 @@
 // interpreter lock.
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "frames/frames/rotate.hpp"
 #include "mathtools/simd/dispatch.hpp"
 #include "propagators/analytical/sgp4/propagator/module.hpp"
+#include "propagators/analytical/sgp4/propagator/rotate_kernels.hpp"
 #include "runtime/numpy_api.hpp"
 #include "runtime/runtime.hpp"
 #include "time/time/time.hpp"
@@ -158,18 +161,22 @@ int parse_frame(PyObject* frame, const char** name) {
 // from pyerfa (once per time, computed before the run), applied to each tile
 // of samples by the thread that ran it, right after the run while the tile
 // is in cache (Job::after_tile), instead of a second pass over the outputs.
+// A tile's samples are consecutive times of one set (at % m is its first
+// time), so the lanes read the matrices from rows of m (`soa`, 18 of them).
 struct Rotation {
     Ref rot, rate;  // owners of R and Rdot, (m, 3, 3)
     const double* R = nullptr;
     const double* Rdot = nullptr;
+    std::vector<double> soa;
     std::size_t m = 0;
     double* r = nullptr;
     double* v = nullptr;
+    rotation::RotateTile run = nullptr;
 };
 
 void rotate_tile(const void* context, std::size_t at, std::size_t count) noexcept {
     const auto* q = static_cast<const Rotation*>(context);
-    frames::rotate_samples(q->R, q->Rdot, q->m, q->r, q->v, q->r, q->v, at, at + count);
+    q->run(q->soa.data(), q->R, q->Rdot, q->m, at % q->m, q->r + 3 * at, q->v + 3 * at, count);
 }
 
 // Fills `q` (R, Rdot) for the times of `t`; leaves q->R null when no time is
@@ -219,6 +226,18 @@ int orientation(const Times& t, const char* name, PyObject* eop, PyObject* polic
     q->R = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(q->rot.get())));
     q->Rdot = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(q->rate.get())));
     q->m = static_cast<std::size_t>(m);
+    try {
+        q->soa.resize(18 * q->m);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    for (std::size_t j = 0; j < q->m; ++j) {
+        for (std::size_t e = 0; e < 9; ++e) {
+            q->soa[e * q->m + j] = q->R[9 * j + e];
+            q->soa[(9 + e) * q->m + j] = q->Rdot[9 * j + e];
+        }
+    }
     return 0;
 }
 
@@ -467,6 +486,7 @@ PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince
         if (rotation.R) {
             rotation.r = job.r;
             rotation.v = job.v;
+            rotation.run = rotation::rotate_tile_for(static_cast<int>(simd::detect()));
             job.after_tile = rotate_tile;
             job.after_context = &rotation;
         }
