@@ -49,6 +49,7 @@
 #include <cmath>
 
 #include "mathtools/simd/lanes.hpp"
+#include "runtime/inline.hpp"
 
 namespace qv::ellipsoid {
 
@@ -81,7 +82,7 @@ inline constexpr double geodetic_atan_c[11] = {
 // axes: atan2(+-0, -0) = 0, atan2(-0, x > 0) = +0).  Both zero give 0, both
 // infinite the diagonal; a NaN gives NaN.
 template <class V>
-inline V geodetic_atan2(V y, V x) {
+QV_FORCE_INLINE inline V geodetic_atan2(V y, V x) {
     using lanes::select;
     constexpr double inf = __builtin_inf();
     V ax = lanes::abs(x), ay = lanes::abs(y);
@@ -109,7 +110,7 @@ inline V geodetic_atan2(V y, V x) {
 }
 
 template <class V>
-inline void geodetic_lanes(const Shape& s, V x, V y, V z, V& lat, V& lon, V& h) {
+QV_FORCE_INLINE inline void geodetic_lanes(const Shape& s, V x, V y, V z, V& lat, V& lon, V& h) {
     using lanes::select;
     using lanes::sqrt;
     const double a = s.a, e2 = s.e2, e4 = e2 * e2, inv_a2 = 1.0 / (a * a);
