@@ -105,6 +105,42 @@ def test_geodetic_of_cartesian(e, n):
     assert np.max(np.abs(h - h0)) < MM
 
 
+def octant_directions():
+    # Every octant of the plane, its edges (the axes, signed zeros), the
+    # diagonals and both sides of the split at tan(pi/8) of the arctangent.
+    edge = np.tan(np.pi / 8)
+    ratios = np.concatenate([np.geomspace(1e-12, 1.0, 2001), [edge * (1 - 1e-15), edge, edge * (1 + 1e-15), 1.0]])
+    pairs = [(1.0, q) for q in ratios] + [(q, 1.0) for q in ratios] + [(1.0, 0.0), (0.0, 1.0)]
+    out = []
+    for u, w in pairs:
+        for su in (1.0, -1.0):
+            for sw in (1.0, -1.0):
+                out.append((su * u, sw * w))
+    return np.array(out)
+
+
+@pytest.mark.parametrize("scale", [1.0, 7e6, 4e8])
+def test_longitude_and_latitude_are_the_arctangents_to_a_few_ulp(scale):
+    # Longitude is atan2(y, x): against numpy's arctan2 within 3 ulp of pi
+    # (the kernel's own arctangent is a few ulp; the geodesy bounds tested
+    # elsewhere are far wider).
+    d = octant_directions() * scale
+    r = np.column_stack([d[:, 0], d[:, 1], np.zeros(len(d))])
+    _, lon, _ = WGS84.geodetic(r)
+    expected = np.arctan2(d[:, 1], d[:, 0])
+    expected[expected == -np.pi] = np.pi
+    assert np.max(np.abs(lon - expected)) <= 3 * np.spacing(np.pi)
+    # The sign of a zero y does not matter: (x, -0) and (-x, -0) give 0 and pi.
+    _, lon0, _ = WGS84.geodetic([[scale, -0.0, 0.0], [-scale, -0.0, 0.0], [-0.0, 0.0, scale]])
+    assert lon0.tolist() == [0.0, np.pi, 0.0]
+    # Latitude through the same arctangent: its sign and range in every
+    # octant of the meridian plane (its accuracy is tested against ERFA).
+    rz = np.column_stack([np.abs(d[:, 0]), np.zeros(len(d)), d[:, 1]])
+    lat, _, _ = WGS84.geodetic(rz)
+    off_plane = d[:, 1] != 0.0  # the equatorial plane inside the evolute takes the northern point
+    assert np.all(np.sign(lat[off_plane]) == np.sign(d[off_plane, 1])) and np.all(np.abs(lat) <= np.pi / 2)
+
+
 def test_inside_the_evolute_is_the_nearest_point_of_the_meridian_ellipse():
     e = WGS84
     rng = np.random.default_rng(5)

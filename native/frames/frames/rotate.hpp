@@ -10,6 +10,8 @@
 
 #include <cstddef>
 
+#include "mathtools/simd/lanes.hpp"
+
 namespace qv::frames {
 
 // One sample: r' = R r and, when v is given, v' = R v + Rdot r.  Inputs are
@@ -42,6 +44,46 @@ inline void rotate_samples(const double* R, const double* Rdot, std::size_t m, c
         const std::size_t s = 3 * k;
         rotate_sample(R + 9 * j, Rdot + 9 * j, r + s, v ? v + s : nullptr, r_out + s, v ? v_out + s : nullptr);
         if (++j == m) j = 0;
+    }
+}
+
+// One tile of `count` samples at the consecutive times j0, j0 + 1, ... in
+// place (r and v rows of three, both required), a vector of lanes at a
+// time: the matrices come from `soa`, 18 rows of m (element e of R at
+// soa[e m + j] for e = 3 row + column, of Rdot at soa[(9 + e) m + j]); the
+// samples left over take rotate_sample with R and Rdot (m, 3, 3).  Every
+// lane does rotate_sample's operations in its order, so the bits are those
+// of rotate_sample at every width.
+template <class V>
+inline void rotate_tile_lanes(const double* soa, const double* R, const double* Rdot, std::size_t m, std::size_t j0,
+                              double* r, double* v, std::size_t count) noexcept {
+    namespace lanes = qv::simd;
+    constexpr std::size_t W = lanes::Width<V>;
+    std::size_t i = 0;
+    for (; i + W <= count; i += W) {
+        double in[6][W];
+        for (std::size_t l = 0; l < W; ++l) {
+            const double* ri = r + 3 * (i + l);
+            const double* vi = v + 3 * (i + l);
+            in[0][l] = ri[0], in[1][l] = ri[1], in[2][l] = ri[2];
+            in[3][l] = vi[0], in[4][l] = vi[1], in[5][l] = vi[2];
+        }
+        const V x = lanes::load<V>(in[0]), y = lanes::load<V>(in[1]), z = lanes::load<V>(in[2]);
+        const V a = lanes::load<V>(in[3]), b = lanes::load<V>(in[4]), c = lanes::load<V>(in[5]);
+        const double* at = soa + (j0 + i);
+        auto M = [&](std::size_t e) { return lanes::load<V>(at + e * m); };
+        V vo[3], ro[3];
+        for (std::size_t k = 0; k < 3; ++k) {
+            vo[k] = (M(3 * k) * a + M(3 * k + 1) * b + M(3 * k + 2) * c) +
+                    (M(9 + 3 * k) * x + M(9 + 3 * k + 1) * y + M(9 + 3 * k + 2) * z);
+            ro[k] = M(3 * k) * x + M(3 * k + 1) * y + M(3 * k + 2) * z;
+        }
+        lanes::store3(v + 3 * i, vo[0], vo[1], vo[2]);
+        lanes::store3(r + 3 * i, ro[0], ro[1], ro[2]);
+    }
+    for (; i < count; ++i) {
+        const std::size_t j = j0 + i;
+        rotate_sample(R + 9 * j, Rdot + 9 * j, r + 3 * i, v + 3 * i, r + 3 * i, v + 3 * i);
     }
 }
 

@@ -73,6 +73,7 @@ void history_tile(const Job& job, std::size_t first, std::size_t count) {
         job.run(job.sats[set[a]], ts + a, b - a, job.r + 3 * at, job.v + 3 * at, job.err + at);
         a = b;
     }
+    if (job.after_tile) job.after_tile(job.after_context, first, count);
 }
 
 void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t count) {
@@ -96,6 +97,7 @@ void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t coun
         ts = job.tsince + (job.tsince_per_set ? at : first);
     }
     job.run(job.sats[i], ts, count, job.r + 3 * at, job.v + 3 * at, job.err + at);
+    if (job.after_tile) job.after_tile(job.after_context, at, count);
 }
 
 }  // namespace

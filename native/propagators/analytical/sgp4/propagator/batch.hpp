@@ -65,6 +65,12 @@ struct Job {
     double* v;
     std::int8_t* err;
     RunTimes run;
+    // Optional: called by the thread that ran a tile, right after it, while
+    // the tile's results are still in cache, with the tile's samples
+    // [at, at + count) of the outputs (times first .. first + count - 1).
+    // Null (the default) for none.
+    void (*after_tile)(const void* context, std::size_t at, std::size_t count) noexcept = nullptr;
+    const void* after_context = nullptr;
 };
 
 // Instant j of the job in ns since 1970: NaT, and instants outside the

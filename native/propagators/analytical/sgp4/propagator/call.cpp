@@ -7,10 +7,13 @@
 // interpreter lock.
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "frames/frames/rotate.hpp"
 #include "mathtools/simd/dispatch.hpp"
 #include "propagators/analytical/sgp4/propagator/module.hpp"
+#include "propagators/analytical/sgp4/propagator/rotate_kernels.hpp"
 #include "runtime/numpy_api.hpp"
 #include "runtime/runtime.hpp"
 #include "time/time/time.hpp"
@@ -154,12 +157,32 @@ int parse_frame(PyObject* frame, const char** name) {
     return -1;
 }
 
-// Rotate the TEME results in place into frame `name` (per-time matrices from
-// pyerfa, once per time; the samples natively without the interpreter lock).
-int rotate_results(const Times& t, const char* name, PyObject* eop, PyObject* policy, int threads,
-                   PyArrayObject* r, PyArrayObject* v) {
-    // The instants in nanoseconds; NaT and out-of-range times (their samples
-    // are NaN with code 7) take the place of a valid time.
+// The rotation of the TEME results into frame `name`: per-time matrices
+// from pyerfa (once per time, computed before the run), applied to each tile
+// of samples by the thread that ran it, right after the run while the tile
+// is in cache (Job::after_tile), instead of a second pass over the outputs.
+// A tile's samples are consecutive times of one set (at % m is its first
+// time), so the lanes read the matrices from rows of m (`soa`, 18 of them).
+struct Rotation {
+    Ref rot, rate;  // owners of R and Rdot, (m, 3, 3)
+    const double* R = nullptr;
+    const double* Rdot = nullptr;
+    std::vector<double> soa;
+    std::size_t m = 0;
+    double* r = nullptr;
+    double* v = nullptr;
+    rotation::RotateTile run = nullptr;
+};
+
+void rotate_tile(const void* context, std::size_t at, std::size_t count) noexcept {
+    const auto* q = static_cast<const Rotation*>(context);
+    q->run(q->soa.data(), q->R, q->Rdot, q->m, at % q->m, q->r + 3 * at, q->v + 3 * at, count);
+}
+
+// Fills `q` (R, Rdot) for the times of `t`; leaves q->R null when no time is
+// valid (every sample is NaN then).  NaT and out-of-range times (their
+// samples are NaN with code 7) take the matrix of a valid time.
+int orientation(const Times& t, const char* name, PyObject* eop, PyObject* policy, Rotation* q) {
     npy_intp m = t.m;
     Ref ns = Ref::steal(PyArray_SimpleNew(1, &m, NPY_INT64));
     if (!ns) return -1;
@@ -175,7 +198,7 @@ int rotate_results(const Times& t, const char* name, PyObject* eop, PyObject* po
         out[j] = value;
         if (fill == nat && value != nat) fill = value;
     }
-    if (fill == nat) return 0;  // every sample is NaN already
+    if (fill == nat) return 0;
     for (npy_intp j = 0; j < m; ++j)
         if (out[j] == nat) out[j] = fill;
     Ref matrices = import_from("quorvane.frames._orientation", "matrices");
@@ -189,31 +212,32 @@ int rotate_results(const Times& t, const char* name, PyObject* eop, PyObject* po
         PyErr_SetString(PyExc_RuntimeError, "propagate(): the orientation matrices are not a pair");
         return -1;
     }
-    Ref rot = Ref::steal(PyArray_FromAny(PyTuple_GET_ITEM(pair.get(), 0), PyArray_DescrFromType(NPY_DOUBLE), 3, 3,
+    q->rot = Ref::steal(PyArray_FromAny(PyTuple_GET_ITEM(pair.get(), 0), PyArray_DescrFromType(NPY_DOUBLE), 3, 3,
+                                        NPY_ARRAY_CARRAY_RO, nullptr));
+    if (!q->rot) return -1;
+    q->rate = Ref::steal(PyArray_FromAny(PyTuple_GET_ITEM(pair.get(), 1), PyArray_DescrFromType(NPY_DOUBLE), 3, 3,
                                          NPY_ARRAY_CARRAY_RO, nullptr));
-    Ref rate = rot ? Ref::steal(PyArray_FromAny(PyTuple_GET_ITEM(pair.get(), 1), PyArray_DescrFromType(NPY_DOUBLE),
-                                                3, 3, NPY_ARRAY_CARRAY_RO, nullptr))
-                   : Ref{};
-    if (!rate) return -1;
-    if (PyArray_DIM(reinterpret_cast<PyArrayObject*>(rot.get()), 0) != m ||
-        PyArray_DIM(reinterpret_cast<PyArrayObject*>(rate.get()), 0) != m) {
+    if (!q->rate) return -1;
+    if (PyArray_DIM(reinterpret_cast<PyArrayObject*>(q->rot.get()), 0) != m ||
+        PyArray_DIM(reinterpret_cast<PyArrayObject*>(q->rate.get()), 0) != m) {
         PyErr_SetString(PyExc_RuntimeError, "propagate(): the orientation matrices do not match the times");
         return -1;
     }
-    const double* R = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(rot.get())));
-    const double* Rdot = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(rate.get())));
-    double* rd = static_cast<double*>(PyArray_DATA(r));
-    double* vd = static_cast<double*>(PyArray_DATA(v));
-    const std::size_t samples = static_cast<std::size_t>(PyArray_SIZE(r) / 3);
-    const std::size_t mm = static_cast<std::size_t>(m);
-    if (samples == 0) return 0;
-    constexpr std::size_t chunk = 16384;
-    const std::size_t tasks = (samples + chunk - 1) / chunk;
-    Py_BEGIN_ALLOW_THREADS;
-    parallel_for(tasks, std::min<int>(threads, static_cast<int>(tasks)), [&](std::size_t k) {
-        frames::rotate_samples(R, Rdot, mm, rd, vd, rd, vd, k * chunk, std::min(samples, (k + 1) * chunk));
-    });
-    Py_END_ALLOW_THREADS;
+    q->R = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(q->rot.get())));
+    q->Rdot = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(q->rate.get())));
+    q->m = static_cast<std::size_t>(m);
+    try {
+        q->soa.resize(18 * q->m);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    for (std::size_t j = 0; j < q->m; ++j) {
+        for (std::size_t e = 0; e < 9; ++e) {
+            q->soa[e * q->m + j] = q->R[9 * j + e];
+            q->soa[(9 + e) * q->m + j] = q->Rdot[9 * j + e];
+        }
+    }
     return 0;
 }
 
@@ -456,13 +480,20 @@ PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince
     // The widest instruction set here (capped by QUORVANE_SIMD_MAX_WIDTH),
     // read with the interpreter lock held.
     job.run = sgp4::run_times_for(static_cast<int>(simd::detect()));
+    Rotation rotation;
+    if (frame_name) {
+        if (orientation(t, frame_name, eop == Py_None ? nullptr : eop, policy.get(), &rotation) < 0) return nullptr;
+        if (rotation.R) {
+            rotation.r = job.r;
+            rotation.v = job.v;
+            rotation.run = rotation::rotate_tile_for(static_cast<int>(simd::detect()));
+            job.after_tile = rotate_tile;
+            job.after_context = &rotation;
+        }
+    }
     Py_BEGIN_ALLOW_THREADS;
     sgp4::run_job(job, threads);
     Py_END_ALLOW_THREADS;
-    if (frame_name && rotate_results(t, frame_name, eop == Py_None ? nullptr : eop, policy.get(), threads, arrays[0],
-                                     arrays[1]) < 0) {
-        return nullptr;
-    }
 
     PyObject* r = reinterpret_cast<PyObject*>(arrays[0]);
     PyObject* v = reinterpret_cast<PyObject*>(arrays[1]);
