@@ -56,29 +56,6 @@ inline void bezier(const double* r0, const double* v0, const double* r1, const d
     }
 }
 
-// Control points of the piece τ ∈ [a, b] of a cubic Bézier curve: its ends
-// and derivatives there.
-inline void piece(const double P[4][3], double a, double b, double Q[4][3]) {
-    const double ta[2] = {a, b};
-    double pt[2][3], d[2][3];
-    for (int k = 0; k < 2; ++k) {
-        double t = ta[k], s = 1.0 - t;
-        double b0 = s * s * s, b1 = 3.0 * s * s * t, b2 = 3.0 * s * t * t, b3 = t * t * t;
-        double d0 = 3.0 * s * s, d1 = 6.0 * s * t, d2 = 3.0 * t * t;
-        for (int x = 0; x < 3; ++x) {
-            pt[k][x] = b0 * P[0][x] + b1 * P[1][x] + b2 * P[2][x] + b3 * P[3][x];
-            d[k][x] = d0 * (P[1][x] - P[0][x]) + d1 * (P[2][x] - P[1][x]) + d2 * (P[3][x] - P[2][x]);
-        }
-    }
-    double w = (b - a) / 3.0;
-    for (int x = 0; x < 3; ++x) {
-        Q[0][x] = pt[0][x];
-        Q[1][x] = pt[0][x] + w * d[0][x];
-        Q[2][x] = pt[1][x] - w * d[1][x];
-        Q[3][x] = pt[1][x];
-    }
-}
-
 // True when the cubic with control points D stays further than R from the
 // origin: the boxes of its control polygon, halved `depth` times, all lie
 // beyond R (the curve lies in its control points' convex hull).
@@ -217,45 +194,18 @@ void make_event(std::uint32_t p, std::uint32_t s, std::int64_t m, std::int64_t t
 }
 
 
-// A box in one cell: its cell (21 bits per axis), its slot and bucket.
-struct Entry {
-    std::uint64_t cell;
-    std::uint32_t object;  // slot of a live object
-    std::uint32_t bucket;
-};
-
-constexpr std::int64_t cell_range = std::int64_t{1} << 20;  // cells per axis either side of the origin
-
-inline std::uint64_t cell_key(std::int64_t x, std::int64_t y, std::int64_t z) {
-    constexpr std::uint64_t m = (std::uint64_t{1} << 21) - 1;
-    return (static_cast<std::uint64_t>(x + cell_range) & m) << 42 | (static_cast<std::uint64_t>(y + cell_range) & m) << 21 |
-           (static_cast<std::uint64_t>(z + cell_range) & m);
-}
-
-inline std::uint64_t mix(std::uint64_t h) {
-    h ^= h >> 31;
-    h *= 0x9E3779B97F4A7C15ULL;
-    h ^= h >> 29;
-    return h;
-}
-
-inline float down(double x) {
-    float f = static_cast<float>(x);
-    return static_cast<double>(f) > x ? std::nextafter(f, -std::numeric_limits<float>::infinity()) : f;
-}
-inline float up(double x) {
-    float f = static_cast<float>(x);
-    return static_cast<double>(f) < x ? std::nextafter(f, std::numeric_limits<float>::infinity()) : f;
-}
+// Cells per axis of the broad phase's grid, at most.
+constexpr std::int64_t cell_range = std::int64_t{1} << 20;
 
 // Scratch of one thread's broad phase.
 struct Scratch {
     std::vector<double> ctrl;  // 12 per object
     std::vector<double> box;   // 6 per object
-    std::vector<float> fbox;   // 6 per object, rounded outward
+    std::vector<double> sorted[6];  // the boxes' bounds in cell order
+    std::vector<std::uint32_t> hits;
     std::vector<std::uint32_t> alive;
-    std::vector<Entry> entries, sorted;
-    std::vector<std::int64_t> head;
+    std::vector<std::uint64_t> key, tmp_key;
+    std::vector<std::uint32_t> order, tmp_order;
     std::vector<std::uint64_t> pairs;
 };
 
@@ -402,101 +352,181 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             sc.ctrl.resize(12 * n);
             sc.box.resize(6 * n);
             sc.alive.clear();
-            double extent = 0.0, reach = 0.0;
+            // Control points of the piece τ ∈ [ta, tb] of every segment's
+            // cubic are fixed combinations of its end states: the Hermite
+            // basis and its derivative at ta and tb.
+            double A[4][4];
+            {
+                const double tt[2] = {ta, tb};
+                double hb[2][4], dh[2][4];
+                for (int e = 0; e < 2; ++e) {
+                    const double t = tt[e], t2 = t * t, t3 = t2 * t;
+                    hb[e][0] = 2.0 * t3 - 3.0 * t2 + 1.0;
+                    hb[e][1] = t3 - 2.0 * t2 + t;
+                    hb[e][2] = -2.0 * t3 + 3.0 * t2;
+                    hb[e][3] = t3 - t2;
+                    dh[e][0] = 6.0 * t2 - 6.0 * t;
+                    dh[e][1] = 3.0 * t2 - 4.0 * t + 1.0;
+                    dh[e][2] = -6.0 * t2 + 6.0 * t;
+                    dh[e][3] = 3.0 * t2 - 2.0 * t;
+                }
+                const double wd = (tb - ta) / 3.0;
+                for (int c = 0; c < 4; ++c) {
+                    A[0][c] = hb[0][c];
+                    A[1][c] = hb[0][c] + wd * dh[0][c];
+                    A[2][c] = hb[1][c] - wd * dh[1][c];
+                    A[3][c] = hb[1][c];
+                }
+            }
+            double extent = 0.0;
+            double cmin[3] = {0.0, 0.0, 0.0}, cmax[3] = {0.0, 0.0, 0.0};
             for (std::size_t o = 0; o < n; ++o) {
                 if (kseg >= fail_segment[o]) continue;
                 std::size_t at = s * n + o, next = at + n;
                 if (E[at] != 0 || E[next] != 0) continue;
-                double P[4][3], Q[4][3];
-                bezier(&R[3 * at], &V[3 * at], &R[3 * next], &V[3 * next], H, P);
-                piece(P, ta, tb, Q);
                 double pad = eps[s * n + o] + half;
                 if (!std::isfinite(pad)) continue;
                 const std::size_t slot = sc.alive.size();
-                std::memcpy(&sc.ctrl[12 * slot], Q, sizeof Q);
+                double* Q = &sc.ctrl[12 * slot];
                 double* bx = &sc.box[6 * slot];
+                const double* r0 = &R[3 * at];
+                const double* r1 = &R[3 * next];
+                const double* v0 = &V[3 * at];
+                const double* v1 = &V[3 * next];
                 for (int x = 0; x < 3; ++x) {
-                    double lo = std::min(std::min(Q[0][x], Q[1][x]), std::min(Q[2][x], Q[3][x])) - pad;
-                    double hi = std::max(std::max(Q[0][x], Q[1][x]), std::max(Q[2][x], Q[3][x])) + pad;
+                    const double a0 = r0[x], a1 = H * v0[x], a2 = r1[x], a3 = H * v1[x];
+                    double lo = 0.0, hi = 0.0;
+                    for (int i = 0; i < 4; ++i) {
+                        const double c = A[i][0] * a0 + A[i][1] * a1 + A[i][2] * a2 + A[i][3] * a3;
+                        Q[3 * i + x] = c;
+                        lo = i == 0 ? c : std::min(lo, c);
+                        hi = i == 0 ? c : std::max(hi, c);
+                    }
+                    lo -= pad;
+                    hi += pad;
                     bx[x] = lo;
                     bx[3 + x] = hi;
                     extent = std::max(extent, hi - lo);
-                    reach = std::max(reach, std::max(std::abs(lo), std::abs(hi)));
+                    if (slot == 0 || lo < cmin[x]) cmin[x] = lo;
+                    if (slot == 0 || lo > cmax[x]) cmax[x] = lo;
                 }
                 sc.alive.push_back(static_cast<std::uint32_t>(o));
             }
-            // Spatial hash: cells at least as large as every box, so a box
-            // lies in at most two cells per axis; each box is entered in
-            // every cell it overlaps (entries counting-sorted by bucket), and
-            // a pair is reported only by the cell holding the lower corner of
-            // the two boxes' intersection.
-            // Cells no smaller than every box, and few enough that a cell's
-            // coordinates fit the key.
-            const double C = std::max(extent > 0.0 ? extent : 1.0, reach / static_cast<double>(cell_range / 2));
-            const double inv = 1.0 / C;
+            // Uniform grid: cells larger than every box, so two boxes can
+            // overlap only when the cells of their lower corners are
+            // neighbours (within one cell on each axis).  Each box goes in
+            // one cell; the boxes are radix-sorted by a linear cell key
+            // (z fastest, one empty cell of padding around every axis so
+            // that neighbouring keys never alias), and each box is tested
+            // against the forward half of its neighbourhood: the rest of its
+            // own cell, the cell above in z, and the rows (x, y+1),
+            // (x+1, y−1..y+1) of three cells each, found by pointers that
+            // only move forward.  Every overlapping pair is met exactly once.
             const std::size_t live = sc.alive.size();
-            std::size_t size = 1;
-            while (size < 2 * live + 16) size <<= 1;
-            const std::uint64_t mask = size - 1;
-            sc.head.assign(size + 1, 0);
-            sc.entries.clear();
-            sc.pairs.clear();
-            sc.fbox.resize(6 * live);
             std::uint64_t tested = 0;
-            for (std::size_t slot = 0; slot < live; ++slot) {
-                const double* bx = &sc.box[6 * slot];
-                float* fb = &sc.fbox[6 * slot];
-                std::int64_t c0[3], c1[3];
-                for (int x = 0; x < 3; ++x) {
-                    fb[x] = down(bx[x]);
-                    fb[3 + x] = up(bx[3 + x]);
-                    c0[x] = static_cast<std::int64_t>(std::floor(static_cast<double>(fb[x]) * inv));
-                    c1[x] = static_cast<std::int64_t>(std::floor(static_cast<double>(fb[3 + x]) * inv));
+            sc.pairs.clear();
+            if (live >= 2) {
+                double C = extent * (1.0 + 1e-6) + 1e-3;
+                for (int x = 0; x < 3; ++x) C = std::max(C, (cmax[x] - cmin[x]) / static_cast<double>(cell_range));
+                const double inv = 1.0 / C;
+                std::uint64_t dim[3];
+                for (int x = 0; x < 3; ++x)
+                    dim[x] = static_cast<std::uint64_t>(std::floor((cmax[x] - cmin[x]) * inv)) + 3;
+                const std::uint64_t NZ = dim[2], NYZ = dim[1] * dim[2];
+                const std::uint64_t top = dim[0] * NYZ;
+                int bits = 1;
+                while (bits < 64 && (std::uint64_t{1} << bits) < top) ++bits;
+                sc.key.resize(live + 1);
+                sc.tmp_key.resize(live);
+                sc.order.resize(live);
+                sc.tmp_order.resize(live);
+                for (std::size_t slot = 0; slot < live; ++slot) {
+                    const double* bx = &sc.box[6 * slot];
+                    std::uint64_t c[3];
+                    for (int x = 0; x < 3; ++x)
+                        c[x] = static_cast<std::uint64_t>(std::floor((bx[x] - cmin[x]) * inv)) + 1;
+                    sc.key[slot] = (c[0] * dim[1] + c[1]) * NZ + c[2];
+                    sc.order[slot] = static_cast<std::uint32_t>(slot);
                 }
-                for (std::int64_t cx = c0[0]; cx <= c1[0]; ++cx)
-                    for (std::int64_t cy = c0[1]; cy <= c1[1]; ++cy)
-                        for (std::int64_t cz = c0[2]; cz <= c1[2]; ++cz) {
-                            const std::uint64_t key = cell_key(cx, cy, cz);
-                            const std::uint32_t bucket = static_cast<std::uint32_t>(mix(key) & mask);
-                            sc.entries.push_back({key, static_cast<std::uint32_t>(slot), bucket});
-                            ++sc.head[bucket + 1];
-                        }
-            }
-            for (std::size_t i = 0; i < size; ++i) sc.head[i + 1] += sc.head[i];
-            sc.sorted.resize(sc.entries.size());
-            for (const Entry& e : sc.entries) sc.sorted[static_cast<std::size_t>(sc.head[e.bucket]++)] = e;
-            // head[i] is now the end of bucket i (and the start of bucket i + 1).
-            for (std::size_t i = 0; i < size; ++i) {
-                const std::size_t first = i == 0 ? 0 : static_cast<std::size_t>(sc.head[i - 1]);
-                const std::size_t end = static_cast<std::size_t>(sc.head[i]);
-                for (std::size_t e = first; e + 1 < end; ++e) {
-                    const Entry& x = sc.sorted[e];
-                    const float* bx = &sc.fbox[6 * x.object];
-                    for (std::size_t f = e + 1; f < end; ++f) {
-                        const Entry& y = sc.sorted[f];
-                        if (y.cell != x.cell) continue;
-                        ++tested;
-                        const float* by = &sc.fbox[6 * y.object];
-                        float lo[3];
-                        bool overlap = true;
-                        for (int ax = 0; ax < 3; ++ax) {
-                            lo[ax] = std::max(bx[ax], by[ax]);
-                            overlap = overlap && lo[ax] <= std::min(bx[3 + ax], by[3 + ax]);
-                        }
-                        if (!overlap) continue;
-                        // Reported by the cell of the intersection's lower corner only.
-                        const std::uint64_t corner =
-                            cell_key(static_cast<std::int64_t>(std::floor(static_cast<double>(lo[0]) * inv)),
-                                     static_cast<std::int64_t>(std::floor(static_cast<double>(lo[1]) * inv)),
-                                     static_cast<std::int64_t>(std::floor(static_cast<double>(lo[2]) * inv)));
-                        if (corner != x.cell) continue;
-                        const std::uint32_t sa = std::min(x.object, y.object), sb = std::max(x.object, y.object);
+                // LSD radix sort of (key, slot), 11 bits a pass; stable, so
+                // boxes of one cell stay in slot order.
+                constexpr int digit = 11;
+                std::uint32_t count[1 << digit];
+                for (int shift = 0; shift < bits; shift += digit) {
+                    std::memset(count, 0, sizeof count);
+                    const std::uint64_t dmask = (1u << digit) - 1;
+                    for (std::size_t i = 0; i < live; ++i) ++count[(sc.key[i] >> shift) & dmask];
+                    std::uint32_t sum = 0;
+                    for (std::size_t d = 0; d < (1u << digit); ++d) {
+                        std::uint32_t c = count[d];
+                        count[d] = sum;
+                        sum += c;
+                    }
+                    for (std::size_t i = 0; i < live; ++i) {
+                        std::uint32_t to = count[(sc.key[i] >> shift) & dmask]++;
+                        sc.tmp_key[to] = sc.key[i];
+                        sc.tmp_order[to] = sc.order[i];
+                    }
+                    std::copy(sc.tmp_key.begin(), sc.tmp_key.begin() + static_cast<std::ptrdiff_t>(live), sc.key.begin());
+                    std::copy(sc.tmp_order.begin(), sc.tmp_order.begin() + static_cast<std::ptrdiff_t>(live),
+                              sc.order.begin());
+                }
+                sc.key[live] = std::numeric_limits<std::uint64_t>::max();  // sentinel
+                // The boxes in sorted order, one array per bound.
+                for (int x = 0; x < 6; ++x) sc.sorted[x].resize(live);
+                for (std::size_t i = 0; i < live; ++i) {
+                    const double* bx = &sc.box[6 * sc.order[i]];
+                    for (int x = 0; x < 6; ++x) sc.sorted[x][i] = bx[x];
+                }
+                sc.hits.resize(live);
+                const double *X0 = sc.sorted[0].data(), *Y0 = sc.sorted[1].data(), *Z0 = sc.sorted[2].data(),
+                             *X1 = sc.sorted[3].data(), *Y1 = sc.sorted[4].data(), *Z1 = sc.sorted[5].data();
+                std::uint32_t* hits = sc.hits.data();
+                const std::uint64_t offset[4] = {NZ, NYZ - NZ, NYZ, NYZ + NZ};
+                std::size_t ptr[4] = {0, 0, 0, 0};
+                const std::uint64_t* K = sc.key.data();
+                // Overlaps of box a with the boxes [j, end), branch-free,
+                // then the pairs kept.
+                auto scan = [&](std::size_t a, std::size_t j, std::size_t end) {
+                    tested += end - j;
+                    const double x0 = X0[a], y0 = Y0[a], z0 = Z0[a], x1 = X1[a], y1 = Y1[a], z1 = Z1[a];
+                    std::size_t nh = 0;
+                    for (; j < end; ++j) {
+                        const bool ok = (X0[j] <= x1) & (x0 <= X1[j]) & (Y0[j] <= y1) & (y0 <= Y1[j]) &
+                                        (Z0[j] <= z1) & (z0 <= Z1[j]);
+                        hits[nh] = static_cast<std::uint32_t>(j);
+                        nh += ok;
+                    }
+                    for (std::size_t h = 0; h < nh; ++h) {
+                        const std::uint32_t oa = sc.order[a], ob = sc.order[hits[h]];
+                        const std::uint32_t sa = std::min(oa, ob), sb = std::max(oa, ob);
                         const std::uint32_t p = sc.alive[sa], q2 = sc.alive[sb];
                         if (against && !(p < obj.na && q2 >= obj.na)) continue;
                         std::int64_t np = obj.satno(p);
                         if (np >= 0 && np == obj.satno(q2)) continue;
                         sc.pairs.push_back(static_cast<std::uint64_t>(sa) << 32 | sb);
                     }
+                };
+                // Cell by cell: the rest of the cell and the cell above, then
+                // the four forward rows.
+                for (std::size_t i = 0; i < live;) {
+                    const std::uint64_t k = K[i];
+                    std::size_t cell_end = i + 1;
+                    while (K[cell_end] == k) ++cell_end;
+                    std::size_t above = cell_end;
+                    while (K[above] == k + 1) ++above;
+                    for (std::size_t a = i; a < cell_end; ++a) scan(a, a + 1, above);
+                    for (int r = 0; r < 4; ++r) {
+                        const std::uint64_t lo = k + offset[r] - 1, hi = k + offset[r] + 1;
+                        std::size_t j = ptr[r];
+                        while (K[j] < lo) ++j;
+                        ptr[r] = j;
+                        std::size_t end = j;
+                        while (K[end] <= hi) ++end;
+                        if (end > j)
+                            for (std::size_t a = i; a < cell_end; ++a) scan(a, j, end);
+                    }
+                    i = cell_end;
                 }
             }
             auto b1 = Clock::now();
@@ -517,7 +547,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             broad_time += seconds(b0, b1);
             stats->tested += tested;
             stats->overlaps += sc.pairs.size();
-            stats->entries += sc.entries.size();
+            stats->entries += sc.alive.size();
             stats->boxes += sc.alive.size();
             narrow_time += seconds(b1, b2);
         });
