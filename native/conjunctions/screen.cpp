@@ -197,6 +197,79 @@ void make_event(std::uint32_t p, std::uint32_t s, std::int64_t m, std::int64_t t
 // Cells per axis of the broad phase's grid, at most.
 constexpr std::int64_t cell_range = std::int64_t{1} << 20;
 
+// Value of the polynomial c[0] + c[1] x + ... + c[d] x^d.
+inline double poly(const double* c, int d, double x) {
+    double y = c[d];
+    for (int i = d - 1; i >= 0; --i) y = y * x + c[i];
+    return y;
+}
+
+// The roots of a polynomial of degree d ≤ 4 within the open interval
+// (lo, hi), ascending: the roots of its derivative cut the interval into
+// pieces where it is monotonic, and each piece whose ends differ in sign
+// holds one root, found by bisection.  Returns their count.
+int poly_roots(const double* c, int d, double lo, double hi, double* out) {
+    while (d > 0 && c[d] == 0.0) --d;
+    if (d == 0) return 0;
+    if (d == 1) {
+        double x = -c[0] / c[1];
+        if (x > lo && x < hi) {
+            out[0] = x;
+            return 1;
+        }
+        return 0;
+    }
+    double dc[4];
+    for (int i = 1; i <= d; ++i) dc[i - 1] = i * c[i];
+    double cut[6];
+    int nc = 0;
+    cut[nc++] = lo;
+    nc += poly_roots(dc, d - 1, lo, hi, cut + 1);
+    cut[nc++] = hi;
+    int n = 0;
+    for (int i = 0; i + 1 < nc; ++i) {
+        double a = cut[i], b = cut[i + 1];
+        double fa = poly(c, d, a), fb = poly(c, d, b);
+        if (fb == 0.0 && i + 2 < nc) {
+            out[n++] = b;  // an interior cut that is itself a root
+            continue;
+        }
+        if (!((fa < 0.0 && fb > 0.0) || (fa > 0.0 && fb < 0.0))) continue;
+        for (int it = 0; it < 60 && b - a > 1e-13; ++it) {
+            double m = 0.5 * (a + b), fm = poly(c, d, m);
+            if ((fm < 0.0) == (fa < 0.0)) {
+                a = m;
+                fa = fm;
+            } else {
+                b = m;
+            }
+        }
+        out[n++] = 0.5 * (a + b);
+    }
+    return n;
+}
+
+// Critical points of g within the piece τ ∈ (ta, tb) of a grid segment, for
+// the relative cubic Hermite interpolant d(τ) of the states at its ends
+// (segment of H seconds, τ ∈ [0, 1]): roots of (d·d')' = d'·d' + d·d''
+// (degree 4).  Between two roots of g there is one of these.
+int critical_points(const PairState& e0, const PairState& e1, double H, double ta, double tb, double* tau) {
+    double G[5] = {0, 0, 0, 0, 0};
+    for (int x = 0; x < 3; ++x) {
+        const double r0 = e0.rs[x] - e0.rp[x], r1 = e1.rs[x] - e1.rp[x];
+        const double w0 = H * (e0.vs[x] - e0.vp[x]), w1 = H * (e1.vs[x] - e1.vp[x]);
+        const double a0 = r0, a1 = w0, a2 = 3.0 * (r1 - r0) - 2.0 * w0 - w1, a3 = 2.0 * (r0 - r1) + w0 + w1;
+        // d' = b0 + b1 τ + b2 τ², d'' = c0 + c1 τ.
+        const double b0 = a1, b1 = 2.0 * a2, b2 = 3.0 * a3, c0 = 2.0 * a2, c1 = 6.0 * a3;
+        G[0] += b0 * b0 + a0 * c0;
+        G[1] += 2.0 * b0 * b1 + a0 * c1 + a1 * c0;
+        G[2] += b1 * b1 + 2.0 * b0 * b2 + a1 * c1 + a2 * c0;
+        G[3] += 2.0 * b1 * b2 + a2 * c1 + a3 * c0;
+        G[4] += b2 * b2 + a3 * c1;
+    }
+    return poly_roots(G, 4, ta, tb, tau);
+}
+
 // Scratch of one thread's broad phase.
 struct Scratch {
     std::vector<double> ctrl;  // 12 per object
@@ -581,8 +654,12 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         }
         stats->intervals += intervals.size();
 
-        // 6. Refinement with SGP4: brackets [s_m, s_m+1] with g(s_m) < 0 ≤
-        // g(s_m+1), for m from one sub-step before the interval to its end.
+        // 6. Refinement with SGP4, for m from one sub-step before the
+        // interval to its end: the sub-step [s_m, s_m+1] cut at the critical
+        // points of the interpolated g (so that a minimum and a maximum of
+        // the distance within one sub-step are seen), and every piece with
+        // g < 0 at its start and g ≥ 0 at its end refined.  The cuts come
+        // from SGP4 states at the ends of the sub-step's grid segment alone.
         std::vector<std::vector<Event>> per(intervals.size());
         std::vector<std::uint64_t> nbrackets(intervals.size(), 0);
         parallel_for(intervals.size(), w.threads, [&](std::size_t iv) {
@@ -591,18 +668,48 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             std::vector<PairState> st(static_cast<std::size_t>(I.j1 - I.j0 + 3));
             for (std::int64_t m = I.j0 - 1; m <= I.j1 + 1; ++m)
                 pair_state(obj, k, p, s, w.start + m * h_ns, &st[static_cast<std::size_t>(m - (I.j0 - 1))]);
+            std::int64_t seg = std::numeric_limits<std::int64_t>::min();
+            PairState ends[2];
             for (std::int64_t m = I.j0 - 1; m <= I.j1; ++m) {
-                const PairState& A = st[static_cast<std::size_t>(m - (I.j0 - 1))];
-                const PairState& B = st[static_cast<std::size_t>(m - (I.j0 - 1)) + 1];
-                if (!A.ok || !B.ok || !(A.g < 0.0) || !(B.g >= 0.0)) continue;
-                ++nbrackets[iv];
-                PairState at = B;
-                bool ok = true;
-                std::int64_t t = root(obj, k, p, s, w.start + m * h_ns, w.start + (m + 1) * h_ns, A.g, &at, &ok);
-                if (!ok || t < w.start || t > w.stop) continue;
-                Event ev;
-                make_event(p, s, m, t, at, &ev);
-                if (ev.miss < w.threshold) per[iv].push_back(ev);
+                const std::int64_t kk = m >= 0 ? m / q : -((-m + q - 1) / q);
+                if (kk != seg) {
+                    seg = kk;
+                    pair_state(obj, k, p, s, w.start + kk * w.step, &ends[0]);
+                    pair_state(obj, k, p, s, w.start + (kk + 1) * w.step, &ends[1]);
+                }
+                const std::int64_t sa = w.start + m * h_ns, sb = sa + h_ns;
+                PairState pts[6];
+                std::int64_t times[6];
+                int np = 0;
+                pts[np] = st[static_cast<std::size_t>(m - (I.j0 - 1))];
+                times[np++] = sa;
+                if (ends[0].ok && ends[1].ok) {
+                    double tau[4];
+                    const int nc = critical_points(ends[0], ends[1], H, static_cast<double>(m - kk * q) / q,
+                                                   static_cast<double>(m - kk * q + 1) / q, tau);
+                    for (int c = 0; c < nc; ++c) {
+                        const std::int64_t t =
+                            w.start + kk * w.step + static_cast<std::int64_t>(std::llround(tau[c] * static_cast<double>(w.step)));
+                        if (t <= times[np - 1] || t >= sb) continue;
+                        pair_state(obj, k, p, s, t, &pts[np]);
+                        times[np++] = t;
+                    }
+                }
+                pts[np] = st[static_cast<std::size_t>(m - (I.j0 - 1)) + 1];
+                times[np++] = sb;
+                for (int c = 0; c + 1 < np; ++c) {
+                    const PairState& A = pts[c];
+                    const PairState& B = pts[c + 1];
+                    if (!A.ok || !B.ok || !(A.g < 0.0) || !(B.g >= 0.0)) continue;
+                    ++nbrackets[iv];
+                    PairState at = B;
+                    bool ok = true;
+                    std::int64_t t = root(obj, k, p, s, times[c], times[c + 1], A.g, &at, &ok);
+                    if (!ok || t < w.start || t > w.stop) continue;
+                    Event ev;
+                    make_event(p, s, m, t, at, &ev);
+                    if (ev.miss < w.threshold) per[iv].push_back(ev);
+                }
             }
         });
         for (std::size_t iv = 0; iv < per.size(); ++iv) {
@@ -614,13 +721,14 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     std::sort(found.begin(), found.end(), [](const Event& x, const Event& y) {
         if (x.primary != y.primary) return x.primary < y.primary;
         if (x.secondary != y.secondary) return x.secondary < y.secondary;
-        return x.bracket < y.bracket;
+        if (x.bracket != y.bracket) return x.bracket < y.bracket;
+        return x.tca < y.tca;
     });
-    // A bracket next to a chunk's edge may be refined by both chunks, with
+    // A sub-step next to a chunk's edge may be refined by both chunks, with
     // the same bits.
     for (const Event& e : found)
         if (events->empty() || events->back().primary != e.primary || events->back().secondary != e.secondary ||
-            events->back().bracket != e.bracket)
+            events->back().bracket != e.bracket || events->back().tca != e.tca)
             events->push_back(e);
 }
 
