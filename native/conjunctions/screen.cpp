@@ -195,7 +195,7 @@ void make_event(std::uint32_t p, std::uint32_t s, std::int64_t m, std::int64_t t
 
 
 // Cells per axis of the broad phase's grid, at most.
-constexpr std::int64_t cell_range = std::int64_t{1} << 20;
+constexpr std::int64_t cell_range = std::int64_t{1} << 18;
 
 // Value of the polynomial c[0] + c[1] x + ... + c[d] x^d.
 inline double poly(const double* c, int d, double x) {
@@ -272,10 +272,10 @@ int critical_points(const PairState& e0, const PairState& e1, double H, double t
 
 // Scratch of one thread's broad phase.
 struct Scratch {
-    std::vector<double> ctrl;  // 12 per object
     std::vector<double> box;   // 6 per object
     std::vector<double> sorted[6];  // the boxes' bounds in cell order
     std::vector<std::uint32_t> hits;
+    std::vector<std::uint64_t> ztop;
     std::vector<std::uint32_t> alive;
     std::vector<std::uint64_t> key, tmp_key;
     std::vector<std::uint32_t> order, tmp_order;
@@ -367,8 +367,13 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         auto t0 = Clock::now();
         const std::size_t block = 64;
         parallel_for((n + block - 1) / block, w.threads, [&](std::size_t blk) {
-            thread_local std::vector<double> ts, r, v;
-            thread_local std::vector<std::int8_t> err;
+            thread_local std::vector<double> tls_ts, tls_r, tls_v;
+            thread_local std::vector<std::int8_t> tls_err;
+            // Plain references: one look-up of the thread's storage a task.
+            std::vector<double>& ts = tls_ts;
+            std::vector<double>& r = tls_r;
+            std::vector<double>& v = tls_v;
+            std::vector<std::int8_t>& err = tls_err;
             ts.resize(cnt);
             r.resize(3 * cnt * block);
             v.resize(3 * cnt * block);
@@ -422,7 +427,6 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             const std::int64_t kseg = k0 + static_cast<std::int64_t>(s);
             const double ta = static_cast<double>(u) / q, tb = static_cast<double>(u + 1) / q;
             // Boxes of the live objects, by slot.
-            sc.ctrl.resize(12 * n);
             sc.box.resize(6 * n);
             sc.alive.clear();
             // Control points of the piece τ ∈ [ta, tb] of every segment's
@@ -460,7 +464,6 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 double pad = eps[s * n + o] + half;
                 if (!std::isfinite(pad)) continue;
                 const std::size_t slot = sc.alive.size();
-                double* Q = &sc.ctrl[12 * slot];
                 double* bx = &sc.box[6 * slot];
                 const double* r0 = &R[3 * at];
                 const double* r1 = &R[3 * next];
@@ -471,7 +474,6 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     double lo = 0.0, hi = 0.0;
                     for (int i = 0; i < 4; ++i) {
                         const double c = A[i][0] * a0 + A[i][1] * a1 + A[i][2] * a2 + A[i][3] * a3;
-                        Q[3 * i + x] = c;
                         lo = i == 0 ? c : std::min(lo, c);
                         hi = i == 0 ? c : std::max(hi, c);
                     }
@@ -485,16 +487,17 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 }
                 sc.alive.push_back(static_cast<std::uint32_t>(o));
             }
-            // Uniform grid: cells larger than every box, so two boxes can
-            // overlap only when the cells of their lower corners are
-            // neighbours (within one cell on each axis).  Each box goes in
-            // one cell; the boxes are radix-sorted by a linear cell key
-            // (z fastest, one empty cell of padding around every axis so
-            // that neighbouring keys never alias), and each box is tested
-            // against the forward half of its neighbourhood: the rest of its
-            // own cell, the cell above in z, and the rows (x, y+1),
-            // (x+1, y−1..y+1) of three cells each, found by pointers that
-            // only move forward.  Every overlapping pair is met exactly once.
+            // Columns of a uniform grid in x and y, cells larger than every
+            // box, so two boxes can overlap only when the columns of their
+            // lower corners are neighbours.  Boxes are radix-sorted by
+            // (column, z of the lower corner in 1/64 of a cell), one empty
+            // column of padding around so that neighbouring columns never
+            // alias.  Each box is tested against the forward half of its
+            // neighbourhood: the boxes after it in its own column up to its
+            // top, and in the columns (x, y+1), (x+1, y−1..y+1) those whose
+            // lower corner lies within [bottom − cell, top]; the start of each
+            // such range only moves forward.  Every overlapping pair is met
+            // exactly once.
             const std::size_t live = sc.alive.size();
             std::uint64_t tested = 0;
             sc.pairs.clear();
@@ -502,11 +505,17 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 double C = extent * (1.0 + 1e-6) + 1e-3;
                 for (int x = 0; x < 3; ++x) C = std::max(C, (cmax[x] - cmin[x]) / static_cast<double>(cell_range));
                 const double inv = 1.0 / C;
-                std::uint64_t dim[3];
-                for (int x = 0; x < 3; ++x)
+                constexpr double fine = 64.0;  // z quanta a cell
+                const double invz = fine / C;
+                std::uint64_t dim[2];
+                for (int x = 0; x < 2; ++x)
                     dim[x] = static_cast<std::uint64_t>(std::floor((cmax[x] - cmin[x]) * inv)) + 3;
-                const std::uint64_t NZ = dim[2], NYZ = dim[1] * dim[2];
-                const std::uint64_t top = dim[0] * NYZ;
+                const std::uint64_t DY = dim[1];
+                const std::uint64_t zspan =
+                    static_cast<std::uint64_t>(std::floor((cmax[2] - cmin[2] + 2.0 * C) * invz)) + 4;
+                int zbits = 1;
+                while ((std::uint64_t{1} << zbits) < zspan) ++zbits;
+                const std::uint64_t top = dim[0] * DY << zbits;
                 int bits = 1;
                 while (bits < 64 && (std::uint64_t{1} << bits) < top) ++bits;
                 sc.key.resize(live + 1);
@@ -515,14 +524,14 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 sc.tmp_order.resize(live);
                 for (std::size_t slot = 0; slot < live; ++slot) {
                     const double* bx = &sc.box[6 * slot];
-                    std::uint64_t c[3];
-                    for (int x = 0; x < 3; ++x)
-                        c[x] = static_cast<std::uint64_t>(std::floor((bx[x] - cmin[x]) * inv)) + 1;
-                    sc.key[slot] = (c[0] * dim[1] + c[1]) * NZ + c[2];
+                    const std::uint64_t cx = static_cast<std::uint64_t>((bx[0] - cmin[0]) * inv) + 1;
+                    const std::uint64_t cy = static_cast<std::uint64_t>((bx[1] - cmin[1]) * inv) + 1;
+                    const std::uint64_t zq = static_cast<std::uint64_t>((bx[2] - cmin[2] + C) * invz);
+                    sc.key[slot] = (cx * DY + cy) << zbits | zq;
                     sc.order[slot] = static_cast<std::uint32_t>(slot);
                 }
                 // LSD radix sort of (key, slot), 11 bits a pass; stable, so
-                // boxes of one cell stay in slot order.
+                // equal keys stay in slot order.
                 constexpr int digit = 11;
                 std::uint32_t count[1 << digit];
                 for (int shift = 0; shift < bits; shift += digit) {
@@ -545,19 +554,24 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                               sc.order.begin());
                 }
                 sc.key[live] = std::numeric_limits<std::uint64_t>::max();  // sentinel
-                // The boxes in sorted order, one array per bound.
+                // The boxes in sorted order, one array per bound, and the
+                // quantum of each box's top.
                 for (int x = 0; x < 6; ++x) sc.sorted[x].resize(live);
+                sc.ztop.resize(live);
                 for (std::size_t i = 0; i < live; ++i) {
                     const double* bx = &sc.box[6 * sc.order[i]];
                     for (int x = 0; x < 6; ++x) sc.sorted[x][i] = bx[x];
+                    sc.ztop[i] = static_cast<std::uint64_t>((bx[5] - cmin[2] + C) * invz) + 1;
                 }
                 sc.hits.resize(live);
                 const double *X0 = sc.sorted[0].data(), *Y0 = sc.sorted[1].data(), *Z0 = sc.sorted[2].data(),
                              *X1 = sc.sorted[3].data(), *Y1 = sc.sorted[4].data(), *Z1 = sc.sorted[5].data();
                 std::uint32_t* hits = sc.hits.data();
-                const std::uint64_t offset[4] = {NZ, NYZ - NZ, NYZ, NYZ + NZ};
+                const std::uint64_t offset[4] = {1, DY - 1, DY, DY + 1};
                 std::size_t ptr[4] = {0, 0, 0, 0};
                 const std::uint64_t* K = sc.key.data();
+                const std::uint64_t zmask = (std::uint64_t{1} << zbits) - 1;
+                const std::uint64_t below = static_cast<std::uint64_t>(fine) + 2;  // a cell, and rounding
                 // Overlaps of box a with the boxes [j, end), branch-free,
                 // then the pairs kept.
                 auto scan = [&](std::size_t a, std::size_t j, std::size_t end) {
@@ -580,26 +594,23 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                         sc.pairs.push_back(static_cast<std::uint64_t>(sa) << 32 | sb);
                     }
                 };
-                // Cell by cell: the rest of the cell and the cell above, then
-                // the four forward rows.
-                for (std::size_t i = 0; i < live;) {
-                    const std::uint64_t k = K[i];
-                    std::size_t cell_end = i + 1;
-                    while (K[cell_end] == k) ++cell_end;
-                    std::size_t above = cell_end;
-                    while (K[above] == k + 1) ++above;
-                    for (std::size_t a = i; a < cell_end; ++a) scan(a, a + 1, above);
+                for (std::size_t i = 0; i < live; ++i) {
+                    const std::uint64_t column = K[i] >> zbits, zq = K[i] & zmask, zt = sc.ztop[i];
+                    std::size_t end = i + 1;
+                    const std::uint64_t own = column << zbits | zt;
+                    while (K[end] <= own) ++end;
+                    scan(i, i + 1, end);
+                    const std::uint64_t zlo = zq > below ? zq - below : 0;
                     for (int r = 0; r < 4; ++r) {
-                        const std::uint64_t lo = k + offset[r] - 1, hi = k + offset[r] + 1;
+                        const std::uint64_t c = column + offset[r];
+                        const std::uint64_t lo = c << zbits | zlo, hi = c << zbits | zt;
                         std::size_t j = ptr[r];
                         while (K[j] < lo) ++j;
                         ptr[r] = j;
-                        std::size_t end = j;
-                        while (K[end] <= hi) ++end;
-                        if (end > j)
-                            for (std::size_t a = i; a < cell_end; ++a) scan(a, j, end);
+                        std::size_t e = j;
+                        while (K[e] <= hi) ++e;
+                        scan(i, j, e);
                     }
-                    i = cell_end;
                 }
             }
             auto b1 = Clock::now();
@@ -609,9 +620,18 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             for (std::uint64_t pr : sc.pairs) {
                 std::uint32_t sa = static_cast<std::uint32_t>(pr >> 32), sb = static_cast<std::uint32_t>(pr);
                 std::uint32_t p = sc.alive[sa], q2 = sc.alive[sb];
+                // The pieces' control points, as the boxes were built.
                 double D[4][3];
-                for (int i = 0; i < 4; ++i)
-                    for (int x = 0; x < 3; ++x) D[i][x] = sc.ctrl[12 * sb + 3 * i + x] - sc.ctrl[12 * sa + 3 * i + x];
+                const std::size_t ap = s * n + p, aq = s * n + q2;
+                for (int x = 0; x < 3; ++x) {
+                    const double a0 = R[3 * ap + x], a1 = H * V[3 * ap + x], a2 = R[3 * (ap + n) + x],
+                                 a3 = H * V[3 * (ap + n) + x];
+                    const double b0 = R[3 * aq + x], b1 = H * V[3 * aq + x], b2 = R[3 * (aq + n) + x],
+                                 b3 = H * V[3 * (aq + n) + x];
+                    for (int i = 0; i < 4; ++i)
+                        D[i][x] = (A[i][0] * b0 + A[i][1] * b1 + A[i][2] * b2 + A[i][3] * b3) -
+                                  (A[i][0] * a0 + A[i][1] * a1 + A[i][2] * a2 + A[i][3] * a3);
+                }
                 double Rr = w.threshold + eps[s * n + p] + eps[s * n + q2];
                 if (!beyond(D, Rr, 3)) out.push_back({static_cast<std::uint64_t>(p) << 32 | q2, sub});
             }
