@@ -85,6 +85,30 @@ bool beyond(const double D[4][3], double R, int depth) {
     return beyond(L, R, depth - 1) && beyond(Rt, R, depth - 1);
 }
 
+// A cheaper sufficient test first: the cubic is its chord (control points
+// D0, (2D0+D3)/3, (D0+2D3)/3, D3) plus a cubic with control points
+// (0, e1, e2, 0), no longer than max(|e1|, |e2|) (convex hull); so the
+// curve stays beyond R when the chord's distance from the origin less that
+// exceeds R (a metre of margin for the rounding of both).
+bool chord_beyond(const double D[4][3], double R) {
+    double c[3], e1 = 0.0, e2 = 0.0, cc = 0.0, dc = 0.0;
+    for (int x = 0; x < 3; ++x) {
+        c[x] = D[3][x] - D[0][x];
+        const double a = D[1][x] - (2.0 * D[0][x] + D[3][x]) / 3.0, b = D[2][x] - (D[0][x] + 2.0 * D[3][x]) / 3.0;
+        e1 += a * a;
+        e2 += b * b;
+        cc += c[x] * c[x];
+        dc += D[0][x] * c[x];
+    }
+    double t = cc > 0.0 ? std::min(std::max(-dc / cc, 0.0), 1.0) : 0.0;
+    double d2 = 0.0;
+    for (int x = 0; x < 3; ++x) {
+        const double y = D[0][x] + t * c[x];
+        d2 += y * y;
+    }
+    return std::sqrt(d2) - std::sqrt(std::max(e1, e2)) > R + 1.0;
+}
+
 // The objects of one run: primaries (source a), then secondaries (b).
 struct Objects {
     const Source& a;
@@ -633,7 +657,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                                   (A[i][0] * a0 + A[i][1] * a1 + A[i][2] * a2 + A[i][3] * a3);
                 }
                 double Rr = w.threshold + eps[s * n + p] + eps[s * n + q2];
-                if (!beyond(D, Rr, 3)) out.push_back({static_cast<std::uint64_t>(p) << 32 | q2, sub});
+                if (!chord_beyond(D, Rr) && !beyond(D, Rr, 3)) out.push_back({static_cast<std::uint64_t>(p) << 32 | q2, sub});
             }
             auto b2 = Clock::now();
             std::lock_guard<std::mutex> lock(time_lock);
