@@ -56,29 +56,6 @@ inline void bezier(const double* r0, const double* v0, const double* r1, const d
     }
 }
 
-// Control points of the piece τ ∈ [a, b] of a cubic Bézier curve: its ends
-// and derivatives there.
-inline void piece(const double P[4][3], double a, double b, double Q[4][3]) {
-    const double ta[2] = {a, b};
-    double pt[2][3], d[2][3];
-    for (int k = 0; k < 2; ++k) {
-        double t = ta[k], s = 1.0 - t;
-        double b0 = s * s * s, b1 = 3.0 * s * s * t, b2 = 3.0 * s * t * t, b3 = t * t * t;
-        double d0 = 3.0 * s * s, d1 = 6.0 * s * t, d2 = 3.0 * t * t;
-        for (int x = 0; x < 3; ++x) {
-            pt[k][x] = b0 * P[0][x] + b1 * P[1][x] + b2 * P[2][x] + b3 * P[3][x];
-            d[k][x] = d0 * (P[1][x] - P[0][x]) + d1 * (P[2][x] - P[1][x]) + d2 * (P[3][x] - P[2][x]);
-        }
-    }
-    double w = (b - a) / 3.0;
-    for (int x = 0; x < 3; ++x) {
-        Q[0][x] = pt[0][x];
-        Q[1][x] = pt[0][x] + w * d[0][x];
-        Q[2][x] = pt[1][x] - w * d[1][x];
-        Q[3][x] = pt[1][x];
-    }
-}
-
 // True when the cubic with control points D stays further than R from the
 // origin: the boxes of its control polygon, halved `depth` times, all lie
 // beyond R (the curve lies in its control points' convex hull).
@@ -106,6 +83,30 @@ bool beyond(const double D[4][3], double R, int depth) {
         Rt[3][x] = D[3][x];
     }
     return beyond(L, R, depth - 1) && beyond(Rt, R, depth - 1);
+}
+
+// A cheaper sufficient test first: the cubic is its chord (control points
+// D0, (2D0+D3)/3, (D0+2D3)/3, D3) plus a cubic with control points
+// (0, e1, e2, 0), no longer than max(|e1|, |e2|) (convex hull); so the
+// curve stays beyond R when the chord's distance from the origin less that
+// exceeds R (a metre of margin for the rounding of both).
+bool chord_beyond(const double D[4][3], double R) {
+    double c[3], e1 = 0.0, e2 = 0.0, cc = 0.0, dc = 0.0;
+    for (int x = 0; x < 3; ++x) {
+        c[x] = D[3][x] - D[0][x];
+        const double a = D[1][x] - (2.0 * D[0][x] + D[3][x]) / 3.0, b = D[2][x] - (D[0][x] + 2.0 * D[3][x]) / 3.0;
+        e1 += a * a;
+        e2 += b * b;
+        cc += c[x] * c[x];
+        dc += D[0][x] * c[x];
+    }
+    double t = cc > 0.0 ? std::min(std::max(-dc / cc, 0.0), 1.0) : 0.0;
+    double d2 = 0.0;
+    for (int x = 0; x < 3; ++x) {
+        const double y = D[0][x] + t * c[x];
+        d2 += y * y;
+    }
+    return std::sqrt(d2) - std::sqrt(std::max(e1, e2)) > R + 1.0;
 }
 
 // The objects of one run: primaries (source a), then secondaries (b).
@@ -217,45 +218,91 @@ void make_event(std::uint32_t p, std::uint32_t s, std::int64_t m, std::int64_t t
 }
 
 
-// A box in one cell: its cell (21 bits per axis), its slot and bucket.
-struct Entry {
-    std::uint64_t cell;
-    std::uint32_t object;  // slot of a live object
-    std::uint32_t bucket;
-};
+// Cells per axis of the broad phase's grid, at most.
+constexpr std::int64_t cell_range = std::int64_t{1} << 18;
 
-constexpr std::int64_t cell_range = std::int64_t{1} << 20;  // cells per axis either side of the origin
-
-inline std::uint64_t cell_key(std::int64_t x, std::int64_t y, std::int64_t z) {
-    constexpr std::uint64_t m = (std::uint64_t{1} << 21) - 1;
-    return (static_cast<std::uint64_t>(x + cell_range) & m) << 42 | (static_cast<std::uint64_t>(y + cell_range) & m) << 21 |
-           (static_cast<std::uint64_t>(z + cell_range) & m);
+// Value of the polynomial c[0] + c[1] x + ... + c[d] x^d.
+inline double poly(const double* c, int d, double x) {
+    double y = c[d];
+    for (int i = d - 1; i >= 0; --i) y = y * x + c[i];
+    return y;
 }
 
-inline std::uint64_t mix(std::uint64_t h) {
-    h ^= h >> 31;
-    h *= 0x9E3779B97F4A7C15ULL;
-    h ^= h >> 29;
-    return h;
+// The roots of a polynomial of degree d ≤ 4 within the open interval
+// (lo, hi), ascending: the roots of its derivative cut the interval into
+// pieces where it is monotonic, and each piece whose ends differ in sign
+// holds one root, found by bisection.  Returns their count.
+int poly_roots(const double* c, int d, double lo, double hi, double* out) {
+    while (d > 0 && c[d] == 0.0) --d;
+    if (d == 0) return 0;
+    if (d == 1) {
+        double x = -c[0] / c[1];
+        if (x > lo && x < hi) {
+            out[0] = x;
+            return 1;
+        }
+        return 0;
+    }
+    double dc[4];
+    for (int i = 1; i <= d; ++i) dc[i - 1] = i * c[i];
+    double cut[6];
+    int nc = 0;
+    cut[nc++] = lo;
+    nc += poly_roots(dc, d - 1, lo, hi, cut + 1);
+    cut[nc++] = hi;
+    int n = 0;
+    for (int i = 0; i + 1 < nc; ++i) {
+        double a = cut[i], b = cut[i + 1];
+        double fa = poly(c, d, a), fb = poly(c, d, b);
+        if (fb == 0.0 && i + 2 < nc) {
+            out[n++] = b;  // an interior cut that is itself a root
+            continue;
+        }
+        if (!((fa < 0.0 && fb > 0.0) || (fa > 0.0 && fb < 0.0))) continue;
+        for (int it = 0; it < 60 && b - a > 1e-13; ++it) {
+            double m = 0.5 * (a + b), fm = poly(c, d, m);
+            if ((fm < 0.0) == (fa < 0.0)) {
+                a = m;
+                fa = fm;
+            } else {
+                b = m;
+            }
+        }
+        out[n++] = 0.5 * (a + b);
+    }
+    return n;
 }
 
-inline float down(double x) {
-    float f = static_cast<float>(x);
-    return static_cast<double>(f) > x ? std::nextafter(f, -std::numeric_limits<float>::infinity()) : f;
-}
-inline float up(double x) {
-    float f = static_cast<float>(x);
-    return static_cast<double>(f) < x ? std::nextafter(f, std::numeric_limits<float>::infinity()) : f;
+// Critical points of g within the piece τ ∈ (ta, tb) of a grid segment, for
+// the relative cubic Hermite interpolant d(τ) of the states at its ends
+// (segment of H seconds, τ ∈ [0, 1]): roots of (d·d')' = d'·d' + d·d''
+// (degree 4).  Between two roots of g there is one of these.
+int critical_points(const PairState& e0, const PairState& e1, double H, double ta, double tb, double* tau) {
+    double G[5] = {0, 0, 0, 0, 0};
+    for (int x = 0; x < 3; ++x) {
+        const double r0 = e0.rs[x] - e0.rp[x], r1 = e1.rs[x] - e1.rp[x];
+        const double w0 = H * (e0.vs[x] - e0.vp[x]), w1 = H * (e1.vs[x] - e1.vp[x]);
+        const double a0 = r0, a1 = w0, a2 = 3.0 * (r1 - r0) - 2.0 * w0 - w1, a3 = 2.0 * (r0 - r1) + w0 + w1;
+        // d' = b0 + b1 τ + b2 τ², d'' = c0 + c1 τ.
+        const double b0 = a1, b1 = 2.0 * a2, b2 = 3.0 * a3, c0 = 2.0 * a2, c1 = 6.0 * a3;
+        G[0] += b0 * b0 + a0 * c0;
+        G[1] += 2.0 * b0 * b1 + a0 * c1 + a1 * c0;
+        G[2] += b1 * b1 + 2.0 * b0 * b2 + a1 * c1 + a2 * c0;
+        G[3] += 2.0 * b1 * b2 + a2 * c1 + a3 * c0;
+        G[4] += b2 * b2 + a3 * c1;
+    }
+    return poly_roots(G, 4, ta, tb, tau);
 }
 
 // Scratch of one thread's broad phase.
 struct Scratch {
-    std::vector<double> ctrl;  // 12 per object
     std::vector<double> box;   // 6 per object
-    std::vector<float> fbox;   // 6 per object, rounded outward
+    std::vector<double> sorted[6];  // the boxes' bounds in cell order
+    std::vector<std::uint32_t> hits;
+    std::vector<std::uint64_t> ztop;
     std::vector<std::uint32_t> alive;
-    std::vector<Entry> entries, sorted;
-    std::vector<std::int64_t> head;
+    std::vector<std::uint64_t> key, tmp_key;
+    std::vector<std::uint32_t> order, tmp_order;
     std::vector<std::uint64_t> pairs;
 };
 
@@ -344,8 +391,13 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         auto t0 = Clock::now();
         const std::size_t block = 64;
         parallel_for((n + block - 1) / block, w.threads, [&](std::size_t blk) {
-            thread_local std::vector<double> ts, r, v;
-            thread_local std::vector<std::int8_t> err;
+            thread_local std::vector<double> tls_ts, tls_r, tls_v;
+            thread_local std::vector<std::int8_t> tls_err;
+            // Plain references: one look-up of the thread's storage a task.
+            std::vector<double>& ts = tls_ts;
+            std::vector<double>& r = tls_r;
+            std::vector<double>& v = tls_v;
+            std::vector<std::int8_t>& err = tls_err;
             ts.resize(cnt);
             r.resize(3 * cnt * block);
             v.resize(3 * cnt * block);
@@ -399,103 +451,189 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             const std::int64_t kseg = k0 + static_cast<std::int64_t>(s);
             const double ta = static_cast<double>(u) / q, tb = static_cast<double>(u + 1) / q;
             // Boxes of the live objects, by slot.
-            sc.ctrl.resize(12 * n);
             sc.box.resize(6 * n);
             sc.alive.clear();
-            double extent = 0.0, reach = 0.0;
+            // Control points of the piece τ ∈ [ta, tb] of every segment's
+            // cubic are fixed combinations of its end states: the Hermite
+            // basis and its derivative at ta and tb.
+            double A[4][4];
+            {
+                const double tt[2] = {ta, tb};
+                double hb[2][4], dh[2][4];
+                for (int e = 0; e < 2; ++e) {
+                    const double t = tt[e], t2 = t * t, t3 = t2 * t;
+                    hb[e][0] = 2.0 * t3 - 3.0 * t2 + 1.0;
+                    hb[e][1] = t3 - 2.0 * t2 + t;
+                    hb[e][2] = -2.0 * t3 + 3.0 * t2;
+                    hb[e][3] = t3 - t2;
+                    dh[e][0] = 6.0 * t2 - 6.0 * t;
+                    dh[e][1] = 3.0 * t2 - 4.0 * t + 1.0;
+                    dh[e][2] = -6.0 * t2 + 6.0 * t;
+                    dh[e][3] = 3.0 * t2 - 2.0 * t;
+                }
+                const double wd = (tb - ta) / 3.0;
+                for (int c = 0; c < 4; ++c) {
+                    A[0][c] = hb[0][c];
+                    A[1][c] = hb[0][c] + wd * dh[0][c];
+                    A[2][c] = hb[1][c] - wd * dh[1][c];
+                    A[3][c] = hb[1][c];
+                }
+            }
+            double extent = 0.0;
+            double cmin[3] = {0.0, 0.0, 0.0}, cmax[3] = {0.0, 0.0, 0.0};
             for (std::size_t o = 0; o < n; ++o) {
                 if (kseg >= fail_segment[o]) continue;
                 std::size_t at = s * n + o, next = at + n;
                 if (E[at] != 0 || E[next] != 0) continue;
-                double P[4][3], Q[4][3];
-                bezier(&R[3 * at], &V[3 * at], &R[3 * next], &V[3 * next], H, P);
-                piece(P, ta, tb, Q);
                 double pad = eps[s * n + o] + half;
                 if (!std::isfinite(pad)) continue;
                 const std::size_t slot = sc.alive.size();
-                std::memcpy(&sc.ctrl[12 * slot], Q, sizeof Q);
                 double* bx = &sc.box[6 * slot];
+                const double* r0 = &R[3 * at];
+                const double* r1 = &R[3 * next];
+                const double* v0 = &V[3 * at];
+                const double* v1 = &V[3 * next];
                 for (int x = 0; x < 3; ++x) {
-                    double lo = std::min(std::min(Q[0][x], Q[1][x]), std::min(Q[2][x], Q[3][x])) - pad;
-                    double hi = std::max(std::max(Q[0][x], Q[1][x]), std::max(Q[2][x], Q[3][x])) + pad;
+                    const double a0 = r0[x], a1 = H * v0[x], a2 = r1[x], a3 = H * v1[x];
+                    double lo = 0.0, hi = 0.0;
+                    for (int i = 0; i < 4; ++i) {
+                        const double c = A[i][0] * a0 + A[i][1] * a1 + A[i][2] * a2 + A[i][3] * a3;
+                        lo = i == 0 ? c : std::min(lo, c);
+                        hi = i == 0 ? c : std::max(hi, c);
+                    }
+                    lo -= pad;
+                    hi += pad;
                     bx[x] = lo;
                     bx[3 + x] = hi;
                     extent = std::max(extent, hi - lo);
-                    reach = std::max(reach, std::max(std::abs(lo), std::abs(hi)));
+                    if (slot == 0 || lo < cmin[x]) cmin[x] = lo;
+                    if (slot == 0 || lo > cmax[x]) cmax[x] = lo;
                 }
                 sc.alive.push_back(static_cast<std::uint32_t>(o));
             }
-            // Spatial hash: cells at least as large as every box, so a box
-            // lies in at most two cells per axis; each box is entered in
-            // every cell it overlaps (entries counting-sorted by bucket), and
-            // a pair is reported only by the cell holding the lower corner of
-            // the two boxes' intersection.
-            // Cells no smaller than every box, and few enough that a cell's
-            // coordinates fit the key.
-            const double C = std::max(extent > 0.0 ? extent : 1.0, reach / static_cast<double>(cell_range / 2));
-            const double inv = 1.0 / C;
+            // Columns of a uniform grid in x and y, cells larger than every
+            // box, so two boxes can overlap only when the columns of their
+            // lower corners are neighbours.  Boxes are radix-sorted by
+            // (column, z of the lower corner in 1/64 of a cell), one empty
+            // column of padding around so that neighbouring columns never
+            // alias.  Each box is tested against the forward half of its
+            // neighbourhood: the boxes after it in its own column up to its
+            // top, and in the columns (x, y+1), (x+1, y−1..y+1) those whose
+            // lower corner lies within [bottom − cell, top]; the start of each
+            // such range only moves forward.  Every overlapping pair is met
+            // exactly once.
             const std::size_t live = sc.alive.size();
-            std::size_t size = 1;
-            while (size < 2 * live + 16) size <<= 1;
-            const std::uint64_t mask = size - 1;
-            sc.head.assign(size + 1, 0);
-            sc.entries.clear();
-            sc.pairs.clear();
-            sc.fbox.resize(6 * live);
             std::uint64_t tested = 0;
-            for (std::size_t slot = 0; slot < live; ++slot) {
-                const double* bx = &sc.box[6 * slot];
-                float* fb = &sc.fbox[6 * slot];
-                std::int64_t c0[3], c1[3];
-                for (int x = 0; x < 3; ++x) {
-                    fb[x] = down(bx[x]);
-                    fb[3 + x] = up(bx[3 + x]);
-                    c0[x] = static_cast<std::int64_t>(std::floor(static_cast<double>(fb[x]) * inv));
-                    c1[x] = static_cast<std::int64_t>(std::floor(static_cast<double>(fb[3 + x]) * inv));
+            sc.pairs.clear();
+            if (live >= 2) {
+                double C = extent * (1.0 + 1e-6) + 1e-3;
+                for (int x = 0; x < 3; ++x) C = std::max(C, (cmax[x] - cmin[x]) / static_cast<double>(cell_range));
+                const double inv = 1.0 / C;
+                constexpr double fine = 64.0;  // z quanta a cell
+                const double invz = fine / C;
+                std::uint64_t dim[2];
+                for (int x = 0; x < 2; ++x)
+                    dim[x] = static_cast<std::uint64_t>(std::floor((cmax[x] - cmin[x]) * inv)) + 3;
+                const std::uint64_t DY = dim[1];
+                const std::uint64_t zspan =
+                    static_cast<std::uint64_t>(std::floor((cmax[2] - cmin[2] + 2.0 * C) * invz)) + 4;
+                int zbits = 1;
+                while ((std::uint64_t{1} << zbits) < zspan) ++zbits;
+                const std::uint64_t top = dim[0] * DY << zbits;
+                int bits = 1;
+                while (bits < 64 && (std::uint64_t{1} << bits) < top) ++bits;
+                sc.key.resize(live + 1);
+                sc.tmp_key.resize(live);
+                sc.order.resize(live);
+                sc.tmp_order.resize(live);
+                for (std::size_t slot = 0; slot < live; ++slot) {
+                    const double* bx = &sc.box[6 * slot];
+                    const std::uint64_t cx = static_cast<std::uint64_t>((bx[0] - cmin[0]) * inv) + 1;
+                    const std::uint64_t cy = static_cast<std::uint64_t>((bx[1] - cmin[1]) * inv) + 1;
+                    const std::uint64_t zq = static_cast<std::uint64_t>((bx[2] - cmin[2] + C) * invz);
+                    sc.key[slot] = (cx * DY + cy) << zbits | zq;
+                    sc.order[slot] = static_cast<std::uint32_t>(slot);
                 }
-                for (std::int64_t cx = c0[0]; cx <= c1[0]; ++cx)
-                    for (std::int64_t cy = c0[1]; cy <= c1[1]; ++cy)
-                        for (std::int64_t cz = c0[2]; cz <= c1[2]; ++cz) {
-                            const std::uint64_t key = cell_key(cx, cy, cz);
-                            const std::uint32_t bucket = static_cast<std::uint32_t>(mix(key) & mask);
-                            sc.entries.push_back({key, static_cast<std::uint32_t>(slot), bucket});
-                            ++sc.head[bucket + 1];
-                        }
-            }
-            for (std::size_t i = 0; i < size; ++i) sc.head[i + 1] += sc.head[i];
-            sc.sorted.resize(sc.entries.size());
-            for (const Entry& e : sc.entries) sc.sorted[static_cast<std::size_t>(sc.head[e.bucket]++)] = e;
-            // head[i] is now the end of bucket i (and the start of bucket i + 1).
-            for (std::size_t i = 0; i < size; ++i) {
-                const std::size_t first = i == 0 ? 0 : static_cast<std::size_t>(sc.head[i - 1]);
-                const std::size_t end = static_cast<std::size_t>(sc.head[i]);
-                for (std::size_t e = first; e + 1 < end; ++e) {
-                    const Entry& x = sc.sorted[e];
-                    const float* bx = &sc.fbox[6 * x.object];
-                    for (std::size_t f = e + 1; f < end; ++f) {
-                        const Entry& y = sc.sorted[f];
-                        if (y.cell != x.cell) continue;
-                        ++tested;
-                        const float* by = &sc.fbox[6 * y.object];
-                        float lo[3];
-                        bool overlap = true;
-                        for (int ax = 0; ax < 3; ++ax) {
-                            lo[ax] = std::max(bx[ax], by[ax]);
-                            overlap = overlap && lo[ax] <= std::min(bx[3 + ax], by[3 + ax]);
-                        }
-                        if (!overlap) continue;
-                        // Reported by the cell of the intersection's lower corner only.
-                        const std::uint64_t corner =
-                            cell_key(static_cast<std::int64_t>(std::floor(static_cast<double>(lo[0]) * inv)),
-                                     static_cast<std::int64_t>(std::floor(static_cast<double>(lo[1]) * inv)),
-                                     static_cast<std::int64_t>(std::floor(static_cast<double>(lo[2]) * inv)));
-                        if (corner != x.cell) continue;
-                        const std::uint32_t sa = std::min(x.object, y.object), sb = std::max(x.object, y.object);
+                // LSD radix sort of (key, slot), 11 bits a pass; stable, so
+                // equal keys stay in slot order.
+                constexpr int digit = 11;
+                std::uint32_t count[1 << digit];
+                for (int shift = 0; shift < bits; shift += digit) {
+                    std::memset(count, 0, sizeof count);
+                    const std::uint64_t dmask = (1u << digit) - 1;
+                    for (std::size_t i = 0; i < live; ++i) ++count[(sc.key[i] >> shift) & dmask];
+                    std::uint32_t sum = 0;
+                    for (std::size_t d = 0; d < (1u << digit); ++d) {
+                        std::uint32_t c = count[d];
+                        count[d] = sum;
+                        sum += c;
+                    }
+                    for (std::size_t i = 0; i < live; ++i) {
+                        std::uint32_t to = count[(sc.key[i] >> shift) & dmask]++;
+                        sc.tmp_key[to] = sc.key[i];
+                        sc.tmp_order[to] = sc.order[i];
+                    }
+                    std::copy(sc.tmp_key.begin(), sc.tmp_key.begin() + static_cast<std::ptrdiff_t>(live), sc.key.begin());
+                    std::copy(sc.tmp_order.begin(), sc.tmp_order.begin() + static_cast<std::ptrdiff_t>(live),
+                              sc.order.begin());
+                }
+                sc.key[live] = std::numeric_limits<std::uint64_t>::max();  // sentinel
+                // The boxes in sorted order, one array per bound, and the
+                // quantum of each box's top.
+                for (int x = 0; x < 6; ++x) sc.sorted[x].resize(live);
+                sc.ztop.resize(live);
+                for (std::size_t i = 0; i < live; ++i) {
+                    const double* bx = &sc.box[6 * sc.order[i]];
+                    for (int x = 0; x < 6; ++x) sc.sorted[x][i] = bx[x];
+                    sc.ztop[i] = static_cast<std::uint64_t>((bx[5] - cmin[2] + C) * invz) + 1;
+                }
+                sc.hits.resize(live);
+                const double *X0 = sc.sorted[0].data(), *Y0 = sc.sorted[1].data(), *Z0 = sc.sorted[2].data(),
+                             *X1 = sc.sorted[3].data(), *Y1 = sc.sorted[4].data(), *Z1 = sc.sorted[5].data();
+                std::uint32_t* hits = sc.hits.data();
+                const std::uint64_t offset[4] = {1, DY - 1, DY, DY + 1};
+                std::size_t ptr[4] = {0, 0, 0, 0};
+                const std::uint64_t* K = sc.key.data();
+                const std::uint64_t zmask = (std::uint64_t{1} << zbits) - 1;
+                const std::uint64_t below = static_cast<std::uint64_t>(fine) + 2;  // a cell, and rounding
+                // Overlaps of box a with the boxes [j, end), branch-free,
+                // then the pairs kept.
+                auto scan = [&](std::size_t a, std::size_t j, std::size_t end) {
+                    tested += end - j;
+                    const double x0 = X0[a], y0 = Y0[a], z0 = Z0[a], x1 = X1[a], y1 = Y1[a], z1 = Z1[a];
+                    std::size_t nh = 0;
+                    for (; j < end; ++j) {
+                        const bool ok = (X0[j] <= x1) & (x0 <= X1[j]) & (Y0[j] <= y1) & (y0 <= Y1[j]) &
+                                        (Z0[j] <= z1) & (z0 <= Z1[j]);
+                        hits[nh] = static_cast<std::uint32_t>(j);
+                        nh += ok;
+                    }
+                    for (std::size_t h = 0; h < nh; ++h) {
+                        const std::uint32_t oa = sc.order[a], ob = sc.order[hits[h]];
+                        const std::uint32_t sa = std::min(oa, ob), sb = std::max(oa, ob);
                         const std::uint32_t p = sc.alive[sa], q2 = sc.alive[sb];
                         if (against && !(p < obj.na && q2 >= obj.na)) continue;
                         std::int64_t np = obj.satno(p);
                         if (np >= 0 && np == obj.satno(q2)) continue;
                         sc.pairs.push_back(static_cast<std::uint64_t>(sa) << 32 | sb);
+                    }
+                };
+                for (std::size_t i = 0; i < live; ++i) {
+                    const std::uint64_t column = K[i] >> zbits, zq = K[i] & zmask, zt = sc.ztop[i];
+                    std::size_t end = i + 1;
+                    const std::uint64_t own = column << zbits | zt;
+                    while (K[end] <= own) ++end;
+                    scan(i, i + 1, end);
+                    const std::uint64_t zlo = zq > below ? zq - below : 0;
+                    for (int r = 0; r < 4; ++r) {
+                        const std::uint64_t c = column + offset[r];
+                        const std::uint64_t lo = c << zbits | zlo, hi = c << zbits | zt;
+                        std::size_t j = ptr[r];
+                        while (K[j] < lo) ++j;
+                        ptr[r] = j;
+                        std::size_t e = j;
+                        while (K[e] <= hi) ++e;
+                        scan(i, j, e);
                     }
                 }
             }
@@ -506,18 +644,27 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             for (std::uint64_t pr : sc.pairs) {
                 std::uint32_t sa = static_cast<std::uint32_t>(pr >> 32), sb = static_cast<std::uint32_t>(pr);
                 std::uint32_t p = sc.alive[sa], q2 = sc.alive[sb];
+                // The pieces' control points, as the boxes were built.
                 double D[4][3];
-                for (int i = 0; i < 4; ++i)
-                    for (int x = 0; x < 3; ++x) D[i][x] = sc.ctrl[12 * sb + 3 * i + x] - sc.ctrl[12 * sa + 3 * i + x];
+                const std::size_t ap = s * n + p, aq = s * n + q2;
+                for (int x = 0; x < 3; ++x) {
+                    const double a0 = R[3 * ap + x], a1 = H * V[3 * ap + x], a2 = R[3 * (ap + n) + x],
+                                 a3 = H * V[3 * (ap + n) + x];
+                    const double b0 = R[3 * aq + x], b1 = H * V[3 * aq + x], b2 = R[3 * (aq + n) + x],
+                                 b3 = H * V[3 * (aq + n) + x];
+                    for (int i = 0; i < 4; ++i)
+                        D[i][x] = (A[i][0] * b0 + A[i][1] * b1 + A[i][2] * b2 + A[i][3] * b3) -
+                                  (A[i][0] * a0 + A[i][1] * a1 + A[i][2] * a2 + A[i][3] * a3);
+                }
                 double Rr = w.threshold + eps[s * n + p] + eps[s * n + q2];
-                if (!beyond(D, Rr, 3)) out.push_back({static_cast<std::uint64_t>(p) << 32 | q2, sub});
+                if (!chord_beyond(D, Rr) && !beyond(D, Rr, 3)) out.push_back({static_cast<std::uint64_t>(p) << 32 | q2, sub});
             }
             auto b2 = Clock::now();
             std::lock_guard<std::mutex> lock(time_lock);
             broad_time += seconds(b0, b1);
             stats->tested += tested;
             stats->overlaps += sc.pairs.size();
-            stats->entries += sc.entries.size();
+            stats->entries += sc.alive.size();
             stats->boxes += sc.alive.size();
             narrow_time += seconds(b1, b2);
         });
@@ -551,8 +698,12 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         }
         stats->intervals += intervals.size();
 
-        // 6. Refinement with SGP4: brackets [s_m, s_m+1] with g(s_m) < 0 ≤
-        // g(s_m+1), for m from one sub-step before the interval to its end.
+        // 6. Refinement with SGP4, for m from one sub-step before the
+        // interval to its end: the sub-step [s_m, s_m+1] cut at the critical
+        // points of the interpolated g (so that a minimum and a maximum of
+        // the distance within one sub-step are seen), and every piece with
+        // g < 0 at its start and g ≥ 0 at its end refined.  The cuts come
+        // from SGP4 states at the ends of the sub-step's grid segment alone.
         std::vector<std::vector<Event>> per(intervals.size());
         std::vector<std::uint64_t> nbrackets(intervals.size(), 0);
         parallel_for(intervals.size(), w.threads, [&](std::size_t iv) {
@@ -561,18 +712,48 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             std::vector<PairState> st(static_cast<std::size_t>(I.j1 - I.j0 + 3));
             for (std::int64_t m = I.j0 - 1; m <= I.j1 + 1; ++m)
                 pair_state(obj, k, p, s, w.start + m * h_ns, &st[static_cast<std::size_t>(m - (I.j0 - 1))]);
+            std::int64_t seg = std::numeric_limits<std::int64_t>::min();
+            PairState ends[2];
             for (std::int64_t m = I.j0 - 1; m <= I.j1; ++m) {
-                const PairState& A = st[static_cast<std::size_t>(m - (I.j0 - 1))];
-                const PairState& B = st[static_cast<std::size_t>(m - (I.j0 - 1)) + 1];
-                if (!A.ok || !B.ok || !(A.g < 0.0) || !(B.g >= 0.0)) continue;
-                ++nbrackets[iv];
-                PairState at = B;
-                bool ok = true;
-                std::int64_t t = root(obj, k, p, s, w.start + m * h_ns, w.start + (m + 1) * h_ns, A.g, &at, &ok);
-                if (!ok || t < w.start || t > w.stop) continue;
-                Event ev;
-                make_event(p, s, m, t, at, &ev);
-                if (ev.miss < w.threshold) per[iv].push_back(ev);
+                const std::int64_t kk = m >= 0 ? m / q : -((-m + q - 1) / q);
+                if (kk != seg) {
+                    seg = kk;
+                    pair_state(obj, k, p, s, w.start + kk * w.step, &ends[0]);
+                    pair_state(obj, k, p, s, w.start + (kk + 1) * w.step, &ends[1]);
+                }
+                const std::int64_t sa = w.start + m * h_ns, sb = sa + h_ns;
+                PairState pts[6];
+                std::int64_t times[6];
+                int np = 0;
+                pts[np] = st[static_cast<std::size_t>(m - (I.j0 - 1))];
+                times[np++] = sa;
+                if (ends[0].ok && ends[1].ok) {
+                    double tau[4];
+                    const int nc = critical_points(ends[0], ends[1], H, static_cast<double>(m - kk * q) / q,
+                                                   static_cast<double>(m - kk * q + 1) / q, tau);
+                    for (int c = 0; c < nc; ++c) {
+                        const std::int64_t t =
+                            w.start + kk * w.step + static_cast<std::int64_t>(std::llround(tau[c] * static_cast<double>(w.step)));
+                        if (t <= times[np - 1] || t >= sb) continue;
+                        pair_state(obj, k, p, s, t, &pts[np]);
+                        times[np++] = t;
+                    }
+                }
+                pts[np] = st[static_cast<std::size_t>(m - (I.j0 - 1)) + 1];
+                times[np++] = sb;
+                for (int c = 0; c + 1 < np; ++c) {
+                    const PairState& A = pts[c];
+                    const PairState& B = pts[c + 1];
+                    if (!A.ok || !B.ok || !(A.g < 0.0) || !(B.g >= 0.0)) continue;
+                    ++nbrackets[iv];
+                    PairState at = B;
+                    bool ok = true;
+                    std::int64_t t = root(obj, k, p, s, times[c], times[c + 1], A.g, &at, &ok);
+                    if (!ok || t < w.start || t > w.stop) continue;
+                    Event ev;
+                    make_event(p, s, m, t, at, &ev);
+                    if (ev.miss < w.threshold) per[iv].push_back(ev);
+                }
             }
         });
         for (std::size_t iv = 0; iv < per.size(); ++iv) {
@@ -584,13 +765,14 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     std::sort(found.begin(), found.end(), [](const Event& x, const Event& y) {
         if (x.primary != y.primary) return x.primary < y.primary;
         if (x.secondary != y.secondary) return x.secondary < y.secondary;
-        return x.bracket < y.bracket;
+        if (x.bracket != y.bracket) return x.bracket < y.bracket;
+        return x.tca < y.tca;
     });
-    // A bracket next to a chunk's edge may be refined by both chunks, with
+    // A sub-step next to a chunk's edge may be refined by both chunks, with
     // the same bits.
     for (const Event& e : found)
         if (events->empty() || events->back().primary != e.primary || events->back().secondary != e.secondary ||
-            events->back().bracket != e.bracket)
+            events->back().bracket != e.bracket || events->back().tca != e.tca)
             events->push_back(e);
 }
 

@@ -110,6 +110,45 @@ def test_window_edges_are_inclusive():
     assert tca not in inner.tca
 
 
+def test_a_minimum_next_to_a_maximum_within_one_sub_step():
+    # Two copies of one near-circular orbit, the second with an eccentricity
+    # larger by 3e-4 and its mean anomaly 448 µrad ahead: just short of the
+    # offset where a shallow distance maximum and minimum vanish together,
+    # so about 2,218 s after the start they are a few seconds apart, both
+    # inside one sub-step whose ends both have g > 0.
+    row = 34
+    mea, ecc = COLUMNS["mea"][row], COLUMNS["ecc"][row]
+    cat = table([row, row], mea=[mea, mea + 4.480054e-4], ecc=[ecc, ecc + 3e-4])
+    prop = SGP4(cat)
+    t0 = int(START.astype(numpy.int64))
+    h = _screen.step(prop, None, t0, 4) // 4
+
+    def g(times):
+        r, v, e = prop.propagate(numpy.asarray(times, numpy.int64).astype("datetime64[ns]"))
+        assert not e.any()
+        return numpy.einsum("kx,kx->k", r[1] - r[0], v[1] - v[0]), numpy.linalg.norm(r[1] - r[0], axis=1)
+
+    # Every minimum of the hour from SGP4 every 0.1 s.
+    dense = t0 + numpy.arange(36_001) * 100_000_000
+    gd, dd = g(dense)
+    k = numpy.nonzero((gd[:-1] < 0) & (gd[1:] >= 0))[0]
+    minima, distance = dense[k + 1], dd[k + 1]
+    # The case: a sub-step with g ≥ 0 at both ends holding a minimum.
+    edges = t0 + numpy.arange(3600 * 10**9 // h + 2) * h
+    ge, _ = g(edges)
+    m = (minima - t0) // h
+    hidden = (ge[m] >= 0) & (ge[m + 1] >= 0)
+    assert hidden.sum() == 1 and distance[hidden][0] < 5_000.0
+    result = screen(cat, START, START + HOUR, threshold=5_000.0)
+    assert len(result) == len(minima) >= 2
+    tca = result.tca.astype(numpy.int64)
+    assert numpy.abs(tca - minima).max() <= 100_000_000
+    numpy.testing.assert_allclose(result.miss_distance, distance, rtol=0, atol=0.01)
+    before, _ = g(tca - 1000)
+    after, _ = g(tca)
+    assert (before < 0).all() and (after >= 0).all()
+
+
 # --- the table ----------------------------------------------------------------
 
 

@@ -147,7 +147,7 @@ def screen(source: Any, start: Any, stop: Any, *, threshold: float = 5_000.0, ag
 
 def _merge(parts: list[tuple[Any, ...]], primary: Any, secondary: Any, start: int, step: int) -> Conjunctions:
     """The events and failures of runs over disjoint segment ranges as one
-    table: duplicates of a bracket refined by two runs dropped, each object's
+    table: duplicates of a sub-step refined by two runs dropped, each object's
     first failure kept, events at or after a failed object's last screened
     segment removed, sorted by (tca, primary_index, secondary_index)."""
     events = [numpy.concatenate([p[0][k] for p in parts]) for k in range(7)]
@@ -161,11 +161,11 @@ def _merge(parts: list[tuple[Any, ...]], primary: Any, secondary: Any, start: in
     first = numpy.ones(len(fsrc), bool)
     first[1:] = (fsrc[1:] != fsrc[:-1]) | (fidx[1:] != fidx[:-1])
     fsrc, fidx, fseg, ftime, fcode = (a[first] for a in (fsrc, fidx, fseg, ftime, fcode))
-    # Unique events by (pair, bracket).
-    order = numpy.lexsort((bracket, si, pi))
+    # Unique events by (pair, sub-step, tca): a sub-step may hold more than one.
+    order = numpy.lexsort((tca, bracket, si, pi))
     pi, si, tca, miss, speed, rtn, bracket = (a[order] for a in (pi, si, tca, miss, speed, rtn, bracket))
     keep = numpy.ones(len(pi), bool)
-    keep[1:] = (pi[1:] != pi[:-1]) | (si[1:] != si[:-1]) | (bracket[1:] != bracket[:-1])
+    keep[1:] = (pi[1:] != pi[:-1]) | (si[1:] != si[:-1]) | (bracket[1:] != bracket[:-1]) | (tca[1:] != tca[:-1])
     # Events from a failed object's failing segment on.
     two = secondary is not None
     limit_p = numpy.full(len(primary), numpy.iinfo(numpy.int64).max)
