@@ -31,12 +31,16 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <cstdio>
 
 #include "propagators/analytical/sgp4/propagator/sgp4.hpp"
 
 namespace qv::passes {
 
 namespace {
+struct Counters { long at = 0, interp = 0, look = 0, scan_fb = 0, culm_fb = 0, culm_fast = 0, nodes = 0, looked = 0, locate_fb = 0, confirm_fail = 0;
+  ~Counters() { fprintf(stderr, "at %ld interp %ld look %ld scan_fb %ld culm_fb %ld culm_fast %ld nodes %ld looked %ld locate_fb %ld confirm_fail %ld\n", at, interp, look, scan_fb, culm_fb, culm_fast, nodes, looked, locate_fb, confirm_fail); } };
+Counters C;
 
 constexpr double gm = 3.986004418e14;     // m³/s², WGS 84
 constexpr double omega_e = 7.2921159e-5;  // rad/s, for the bounds only
@@ -106,15 +110,21 @@ class Finder {
     std::vector<std::int64_t> node_t_;
     std::vector<State> nodes_;
     std::vector<Event> rises_, sets_;  // events of the current station, in order
-    std::vector<Event> fast_rises_, fast_sets_;  // events of one interval, by the interpolant
     bool near_ = false;                          // near-Earth (period < 225 min): the interpolant's fast path
-    double c4_ = 0.0;                            // bound of |d⁴r/dt⁴| in ITRF, m/s⁴
+    double c4_rot_ = 0.0;                        // the rotating frame's part of |d⁴r/dt⁴|, m/s⁴
+    std::vector<double> teme_;                   // TEME r, v of every node (6 each)
+    mutable std::vector<double> c4_;             // Keplerian |d⁴r/dt⁴| bound per node (NaN: not yet)
+    double c4(std::size_t i) const;
     std::vector<Pt> pts_;                        // scratch of the culmination's search
+    std::vector<std::pair<std::size_t, std::size_t>> stack_;
+    std::int64_t step_ns_ = 1;                   // the nodes' spacing
 
     void rotate(std::size_t k, double w, const double* rt, const double* vt, State& s) const;
+    void rotate_with(std::size_t k, double w, double c, double sn, double omega, const double* rt, const double* vt,
+                     State& s) const;
     State state_at(std::int64_t t) const;
     Pt look(std::int64_t t, const State& s) const;
-    Pt at(std::int64_t t) const { return look(t, state_at(t)); }
+    Pt at(std::int64_t t) const { ++C.at; return look(t, state_at(t)); }
 
     double f_bound(const Pt& p0, const Pt& p1) const;
     double h_bound(const Pt& p0, const Pt& p1) const;
@@ -123,8 +133,8 @@ class Finder {
     void scan(const Pt& p0, const Pt& p1, int depth);
     std::int64_t refine_event(Pt a, Pt b);
     Pt interpolate(std::size_t i, std::int64_t t) const;
-    bool scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth);
-    bool locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising);
+    void scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth);
+    void locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising);
     bool confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev);
     bool culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, Pass& pass);
     Pt hump(std::vector<Pt>& pts, std::size_t k);
@@ -137,7 +147,12 @@ void Finder::rotate(std::size_t k, double w, const double* rt, const double* vt,
     double span = static_cast<double>(grid_.t[k1] - grid_.t[k]) * 1e-9;
     double omega = span > 0.0 ? (th[k1] - th[k]) / span : omega_e;
     double theta = w == 0.0 ? th[k] : th[k] + w * (th[k1] - th[k]);
-    double c = std::cos(theta), sn = std::sin(theta);
+    rotate_with(k, w, std::cos(theta), std::sin(theta), omega, rt, vt, s);
+}
+
+void Finder::rotate_with(std::size_t k, double w, double c, double sn, double omega, const double* rt, const double* vt,
+                         State& s) const {
+    std::size_t k1 = k + 1 < grid_.n ? k + 1 : k;
     double p[3] = {c * rt[0] + sn * rt[1], -sn * rt[0] + c * rt[1], rt[2]};
     double q[3] = {c * vt[0] + sn * vt[1] + omega * p[1], -sn * vt[0] + c * vt[1] - omega * p[0], vt[2]};
     double m[9];
@@ -400,6 +415,7 @@ void Finder::culminate(const Pt& first, const Pt& last, std::size_t node_lo, std
 // 0.01 m/s (the Hermite remainder and its derivative's bound, Birkhoff and
 // Priver 1967; factors of 2 and 4 over the Keplerian c4, as the screener).
 Pt Finder::interpolate(std::size_t i, std::int64_t t) const {
+    ++C.interp;
     const State& s0 = nodes_[i];
     const State& s1 = nodes_[i + 1];
     double H = static_cast<double>(node_t_[i + 1] - node_t_[i]) * 1e-9;
@@ -416,8 +432,9 @@ Pt Finder::interpolate(std::size_t i, std::int64_t t) const {
     }
     Pt p = look(t, s);
     double H3 = H * H * H;
-    double ep = 2.0 * H3 * H / 384.0 * c4_ + 1.0;
-    double ev = 4.0 * std::sqrt(3.0) / 216.0 * H3 * c4_ + 0.01;
+    double c = std::max(c4(i), c4(i + 1)) + c4_rot_;
+    double ep = 2.0 * H3 * H / 384.0 * c + 1.0;
+    double ev = 4.0 * std::sqrt(3.0) / 216.0 * H3 * c + 0.01;
     double sm = std::fabs(sin_mask_);
     double rho = std::max(p.rho - ep, 1.0);
     double vm = bounds_.v_max;
@@ -426,6 +443,29 @@ Pt Finder::interpolate(std::size_t i, std::int64_t t) const {
     p.eh = 2.0 * ep / rho;
     p.edh = 2.0 * ev / rho + 6.0 * vm * ep / (rho * rho);
     return p;
+}
+
+// A bound of |d⁴r/dt⁴| over the Keplerian orbit through node i's TEME
+// state: with f = μ/r³, r⁗ = −f''r − 2f'v + f²r and |r⁗| ≤ 21μv²/r⁴ +
+// 4μ²/r⁵, largest at perigee (as the conjunction screener; infinite for
+// states that are no ellipse).
+double Finder::c4(std::size_t i) const {
+    double& c = c4_[i];
+    if (!std::isnan(c)) return c;
+    const double* r = &teme_[6 * i];
+    const double* v = r + 3;
+    double rr = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+    double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+    double inv_a = 2.0 / rr - vv / gm;
+    double hx = r[1] * v[2] - r[2] * v[1], hy = r[2] * v[0] - r[0] * v[2], hz = r[0] * v[1] - r[1] * v[0];
+    double h2 = hx * hx + hy * hy + hz * hz;
+    double e2 = 1.0 - h2 * inv_a / gm;
+    if (!(inv_a > 0.0) || !(e2 < 1.0)) return c = INFINITY;
+    double e = std::sqrt(std::max(e2, 0.0));
+    double rp = h2 / (gm * (1.0 + e));
+    double vp2 = gm * (2.0 / rp - inv_a);
+    double rp4 = rp * rp * rp * rp;
+    return c = 21.0 * gm * vp2 / rp4 + 4.0 * gm * gm / (rp4 * rp);
 }
 
 // The exact crossing near `guess` inside (lo, hi): SGP4 at guess ± 5 ms;
@@ -439,6 +479,7 @@ bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool 
         Pt a = at(t0), b = at(t1);
         if (!a.ok || !b.ok) return false;
         if ((a.f >= 0.0) != rising && (b.f >= 0.0) == rising) {
+            if (attempt) ++C.confirm_fail;
             double w = a.f / (a.f - b.f);
             ev.t = a.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(b.t - a.t)));
             double e = a.e + w * (b.e - a.e), n = a.n + w * (b.n - a.n);
@@ -459,7 +500,7 @@ bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool 
 // One crossing of f certified inside [q0, q1] (interval i): the root of the
 // interpolant's f by regula falsi (Illinois) to 1 µs, then confirmed by SGP4;
 // unconfirmed, the exact refinement from the interval's ends.
-bool Finder::locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising) {
+void Finder::locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising) {
     Pt a = q0, b = q1;
     double fa = a.f, fb = b.f;
     int side = 0;
@@ -484,35 +525,41 @@ bool Finder::locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising) {
     std::int64_t guess = a.t + (b.t - a.t) / 2;
     Event ev{};
     if (confirm(guess, q0.t, q1.t, rising, ev)) {
-        (rising ? fast_rises_ : fast_sets_).push_back(ev);
-        return true;
+        (rising ? rises_ : sets_).push_back(ev);
+        return;
     }
+    ++C.locate_fb;
     Pt e0 = q0.ef == 0.0 ? q0 : at(q0.t), e1 = q1.ef == 0.0 ? q1 : at(q1.t);
-    if (!e0.ok || !e1.ok || (e0.f >= 0.0) == (e1.f >= 0.0)) return false;
-    (rising ? fast_rises_ : fast_sets_).push_back({refine_event(e0, e1), NAN});
-    return true;
+    scan(e0, e1, 0);
 }
 
 // The node interval i between q0 and q1 decided with the interpolant and
 // its error bounds: the two-parabola bound of f (|f''| ≤ A holds for the
 // true f; end values and slopes widened by their error bounds) excludes a
-// crossing or certifies exactly one, else the interval is halved (down to
-// 1 s).  False: undecided (the caller falls back to SGP4 samples).
-bool Finder::scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth) {
+// crossing or certifies f monotonic over the piece, with a crossing found on
+// the interpolant and confirmed by SGP4; else the piece is halved, down to
+// 1 s, where SGP4 samples at its ends take over (the exact scan).  Events
+// are appended in time order.
+void Finder::scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth) {
     std::int64_t width = q1.t - q0.t;
     double delta = static_cast<double>(width) * 1e-9;
     double c = f_bound(q0, q1);
     double f0u = q0.f + q0.ef, f0l = q0.f - q0.ef, f1u = q1.f + q1.ef, f1l = q1.f - q1.ef;
-    if (f0u < 0.0 && f1u < 0.0 && upper_bound(f0u, q0.df + q0.edf, f1u, q1.df - q1.edf, delta, c) < 0.0) return true;
+    if (f0u < 0.0 && f1u < 0.0 && upper_bound(f0u, q0.df + q0.edf, f1u, q1.df - q1.edf, delta, c) < 0.0) return;
     if (f0l >= 0.0 && f1l >= 0.0 && -upper_bound(-f0l, -q0.df + q0.edf, -f1l, -q1.df - q1.edf, delta, c) >= 0.0)
-        return true;
+        return;
     if (f0u < 0.0 && f1l >= 0.0 && 0.5 * (q0.df - q0.edf + q1.df - q1.edf - c * delta) > 0.0)
         return locate(i, q0, q1, true);
     if (f0l >= 0.0 && f1u < 0.0 && 0.5 * (q0.df + q0.edf + q1.df + q1.edf + c * delta) < 0.0)
         return locate(i, q0, q1, false);
-    if (width <= 1'000'000'000 || depth > 16) return false;
+    if (width <= 1'000'000'000 || depth > 16) {
+        ++C.scan_fb;
+        Pt e0 = q0.ef == 0.0 ? q0 : at(q0.t), e1 = q1.ef == 0.0 ? q1 : at(q1.t);
+        return scan(e0, e1, 0);
+    }
     Pt mid = interpolate(i, q0.t + width / 2);
-    return scan_fast(i, q0, mid, depth + 1) && scan_fast(i, mid, q1, depth + 1);
+    scan_fast(i, q0, mid, depth + 1);
+    scan_fast(i, mid, q1, depth + 1);
 }
 
 // The culmination of a near-Earth pass over [ta, tb] from the interpolant:
@@ -522,9 +569,9 @@ bool Finder::scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth) {
 // falsi on the interpolant's h' next to the best sample, and SGP4 at ± 5 ms
 // around that root to confirm the sign change of h'.  False: undecided.
 bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, Pass& pass) {
+    // Nodes are step_ns_ apart from the window's start (the last interval shorter).
     auto seg = [&](std::int64_t t) {
-        std::size_t k = static_cast<std::size_t>(std::upper_bound(node_t_.begin(), node_t_.end(), t) - node_t_.begin());
-        k = k == 0 ? 0 : k - 1;
+        std::size_t k = static_cast<std::size_t>(std::max<std::int64_t>(t - node_t_[0], 0) / step_ns_);
         return std::min(k, node_t_.size() - 2);
     };
     auto point = [&](std::int64_t t) { return interpolate(seg(t), t); };
@@ -541,13 +588,15 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
     for (std::size_t k = 1; k < pts_.size(); ++k)
         if (pts_[k].h > pts_[best].h) best = k;
     double top = pts_[best].h;
-    std::vector<std::pair<std::size_t, std::size_t>> stack;
+    auto& stack = stack_;
+    stack.clear();
     std::size_t n0 = pts_.size();
     for (std::size_t k = 0; k + 1 < n0; ++k) stack.emplace_back(k, k + 1);
     while (!stack.empty()) {
         auto [i0, i1] = stack.back();
         stack.pop_back();
-        const Pt p0 = pts_[i0], p1 = pts_[i1];
+        const Pt& p0 = pts_[i0];
+        const Pt& p1 = pts_[i1];
         std::int64_t width = p1.t - p0.t;
         if (width <= 250'000'000) continue;
         double delta = static_cast<double>(width) * 1e-9;
@@ -558,7 +607,8 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         if (ub <= top + culmination_tolerance + pts_[best].eh) continue;
         if (pts_.size() > 400) return false;
         std::int64_t tm = p0.t + width / 2;
-        pts_.push_back(point(tm));
+        Pt pm = point(tm);
+        pts_.push_back(pm);
         std::size_t im = pts_.size() - 1;
         if (pts_[im].h > top) {
             top = pts_[im].h;
@@ -611,6 +661,7 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         Pt p = at(t0), q = at(t1);
         if (!p.ok || !q.ok) return false;
         if (p.dh > 0.0 && q.dh <= 0.0) {
+            if (attempt) ++C.look;
             double w = p.dh / (p.dh - q.dh);
             double tau = w * static_cast<double>(q.t - p.t) * 1e-9;
             pass.culmination = p.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(q.t - p.t)));
@@ -650,31 +701,66 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     }
     near_ = period < 225.0 * 60.0;
     std::int64_t step_ns = static_cast<std::int64_t>(step) * 1'000'000'000;
+    step_ns_ = step_ns;
     node_t_.clear();
     for (std::int64_t t = start; t < stop; t += step_ns) node_t_.push_back(t);
     node_t_.push_back(stop);
-    std::size_t nn = node_t_.size();
+    std::size_t nn = node_t_.size(); C.nodes += nn;
     std::vector<double> tsince(nn), r(3 * nn), v(3 * nn);
     std::vector<std::int8_t> errs(nn);
     for (std::size_t i = 0; i < nn; ++i) tsince[i] = sgp4::minutes_between(epoch_, node_t_[i]);
     prop_.run_times(sat_, tsince.data(), nn, r.data(), v.data(), errs.data(), prop_.lanes);
     nodes_.assign(nn, State{});
+    teme_.resize(6 * nn);
+    for (std::size_t i = 0; i < nn; ++i)
+        for (int x = 0; x < 3; ++x) teme_[6 * i + x] = r[3 * i + x], teme_[6 * i + 3 + x] = v[3 * i + x];
+    c4_.assign(nn, NAN);
     double r_lo = INFINITY, r_hi = 0.0, v_hi = 0.0;
     std::size_t k = 0;
     const std::int64_t* g = grid_.t;
+    // The sidereal angle is linear inside a grid segment, so at equally
+    // spaced nodes its sine and cosine follow by angle addition from one
+    // sincos per segment (and anew every 32 nodes, against drift: 1e-15).
+    std::size_t seg_k = SIZE_MAX;
+    int since = 0;
+    double cs = 0.0, sn = 0.0, cd = 1.0, sd = 0.0;
     for (std::size_t i = 0; i < nn; ++i) {
         State& s = nodes_[i];
         s.ok = errs[i] == 0 && std::isfinite(r[3 * i]);
         if (!s.ok) continue;
         while (k + 2 < grid_.n && g[k + 1] <= node_t_[i]) ++k;
         double w = static_cast<double>(node_t_[i] - g[k]) / static_cast<double>(g[k + 1] - g[k]);
-        rotate(k, w, &r[3 * i], &v[3 * i], s);
-        double rr = std::hypot(r[3 * i], r[3 * i + 1], r[3 * i + 2]);
+        double span = static_cast<double>(g[k + 1] - g[k]) * 1e-9;
+        double omega = (grid_.theta[k + 1] - grid_.theta[k]) / span;
+        if (k != seg_k || since >= 32 || i == 0 || !nodes_[i - 1].ok || i + 1 == nn) {
+            double theta = grid_.theta[k] + w * (grid_.theta[k + 1] - grid_.theta[k]);
+            cs = std::cos(theta);
+            sn = std::sin(theta);
+            if (k != seg_k) {
+                double d = omega * static_cast<double>(step_ns) * 1e-9;
+                cd = std::cos(d);
+                sd = std::sin(d);
+                seg_k = k;
+            }
+            since = 0;
+        } else {
+            double c2 = cs * cd - sn * sd;
+            sn = sn * cd + cs * sd;
+            cs = c2;
+            ++since;
+        }
+        rotate_with(k, w, cs, sn, omega, &r[3 * i], &v[3 * i], s);
+        const double* ri = &r[3 * i];
+        const double* vi = &v[3 * i];
+        double rr = ri[0] * ri[0] + ri[1] * ri[1] + ri[2] * ri[2];
         r_lo = std::min(r_lo, rr);
         r_hi = std::max(r_hi, rr);
-        v_hi = std::max(v_hi, std::hypot(v[3 * i], v[3 * i + 1], v[3 * i + 2]));
+        v_hi = std::max(v_hi, vi[0] * vi[0] + vi[1] * vi[1] + vi[2] * vi[2]);
     }
     if (!(r_hi > 0.0)) return;  // never propagated inside the window
+    r_lo = std::sqrt(r_lo);
+    r_hi = std::sqrt(r_hi);
+    v_hi = std::sqrt(v_hi);
     if (std::isfinite(sma) && ecc < 1.0) {
         r_lo = std::min(r_lo, sma * (1.0 - ecc));
         r_hi = std::max(r_hi, sma * (1.0 + ecc));
@@ -687,14 +773,12 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     bounds_.r_min = r_lo;
     bounds_.v_max = v_in + omega_e * r_hi;
     bounds_.a_max = safety * (gm / (r_lo * r_lo) + 2.0 * omega_e * bounds_.v_max + omega_e * omega_e * r_hi);
-    // |d⁴r/dt⁴| in the rotating frame: the inertial Keplerian bound 21μv²/r⁴
-    // + 4μ²/r⁵ (lowest radius, highest speed; see the conjunction screener)
-    // and the frame's terms 4ω|r‴| + 6ω²|r''| + 4ω³|v| + ω⁴|r|, |r‴| ≤ 4μv/r³.
+    // The rotating frame adds 4ω|r‴| + 6ω²|r''| + 4ω³|v| + ω⁴|r| to the
+    // inertial |d⁴r/dt⁴| (c4 per node), |r‴| ≤ 4μv/r³, |r''| ≤ μ/r².
     {
         double rl = r_lo, vv = v_in, w = omega_e;
-        double r4 = rl * rl * rl * rl;
-        c4_ = 21.0 * gm * vv * vv / r4 + 4.0 * gm * gm / (r4 * rl) + 16.0 * w * gm * vv / (rl * rl * rl) +
-              6.0 * w * w * gm / (rl * rl) + 4.0 * w * w * w * vv + w * w * w * w * r_hi;
+        c4_rot_ = 16.0 * w * gm * vv / (rl * rl * rl) + 6.0 * w * w * gm / (rl * rl) + 4.0 * w * w * w * vv +
+                  w * w * w * w * r_hi;
     }
 
     double rate = (1.0 + std::fabs(sin_mask_)) * bounds_.v_max;  // |f'| bound
@@ -715,18 +799,11 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
                 i = jn;
                 continue;
             }
-            Pt cur = look(node_t_[i], nodes_[i]);
-            if (near_ && prev.ok && cur.ok) {
-                fast_rises_.clear();
-                fast_sets_.clear();
-                if (scan_fast(i - 1, prev, cur, 0)) {
-                    rises_.insert(rises_.end(), fast_rises_.begin(), fast_rises_.end());
-                    sets_.insert(sets_.end(), fast_sets_.begin(), fast_sets_.end());
-                    prev = cur;
-                    continue;
-                }
-            }
-            scan(prev, cur, 0);
+            Pt cur = look(node_t_[i], nodes_[i]); ++C.looked;
+            if (near_ && prev.ok && cur.ok)
+                scan_fast(i - 1, prev, cur, 0);
+            else
+                scan(prev, cur, 0);
             prev = cur;
         }
         // Pair events into passes: a set before the first rise (or a
@@ -771,8 +848,8 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
             if (!(near_ && culminate_fast(ta, tb, node_lo, node_hi, pass))) {
                 Pt a = rise.t == nat ? look(node_t_[0], nodes_[0]) : at(rise.t);
                 Pt b = set.t == nat ? look(node_t_[nn - 1], nodes_[nn - 1]) : at(set.t);
-                culminate(a, b, node_lo, node_hi, pass);
-            }
+                ++C.culm_fb; culminate(a, b, node_lo, node_hi, pass);
+            } else ++C.culm_fast;
             out.push_back(pass);
         }
     }
