@@ -31,16 +31,12 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <cstdio>
 
 #include "propagators/analytical/sgp4/propagator/sgp4.hpp"
 
 namespace qv::passes {
 
 namespace {
-struct Counters { long at = 0, interp = 0, look = 0, scan_fb = 0, culm_fb = 0, culm_fast = 0, nodes = 0, looked = 0, locate_fb = 0, confirm_fail = 0;
-  ~Counters() { fprintf(stderr, "at %ld interp %ld look %ld scan_fb %ld culm_fb %ld culm_fast %ld nodes %ld looked %ld locate_fb %ld confirm_fail %ld\n", at, interp, look, scan_fb, culm_fb, culm_fast, nodes, looked, locate_fb, confirm_fail); } };
-Counters C;
 
 constexpr double gm = 3.986004418e14;     // m³/s², WGS 84
 constexpr double omega_e = 7.2921159e-5;  // rad/s, for the bounds only
@@ -48,6 +44,7 @@ constexpr double safety = 1.5;
 constexpr std::int64_t min_width = 2'000'000;    // ns: intervals are not halved below this
 constexpr std::int64_t root_width = 10'000'000;  // ns: brackets of the refined events
 constexpr double culmination_tolerance = 1e-5;   // in sin(el)
+constexpr double nodes_per_period = 60.0;         // coarse samples per orbit
 
 struct State {
     double r[3], v[3];
@@ -92,6 +89,20 @@ double upper_bound(double f0, double d0, double f1, double d1, double delta, dou
     return top;
 }
 
+// Scratch reused by every satellite a thread handles (a low orbit's week
+// of nodes is about a megabyte: allocating it per satellite costs page
+// faults).
+struct Scratch {
+    std::vector<std::int64_t> node_t;
+    std::vector<State> nodes;
+    std::vector<double> teme, c4, tsince, r, v;
+    std::vector<std::int8_t> errs;
+    std::vector<Event> rises, sets;
+    std::vector<Pt> pts;
+    std::vector<std::pair<std::size_t, std::size_t>> stack;
+};
+thread_local Scratch scratch;
+
 class Finder {
   public:
     Finder(const Propagator& prop, const void* sat, std::int64_t epoch, const EarthGrid& grid, double sin_mask)
@@ -107,16 +118,17 @@ class Finder {
     double sin_mask_;
     Bounds bounds_{};
     const Station* st_ = nullptr;
-    std::vector<std::int64_t> node_t_;
-    std::vector<State> nodes_;
-    std::vector<Event> rises_, sets_;  // events of the current station, in order
+    std::vector<std::int64_t>& node_t_ = scratch.node_t;
+    std::vector<State>& nodes_ = scratch.nodes;
+    std::vector<Event>& rises_ = scratch.rises;  // events of the current station, in order
+    std::vector<Event>& sets_ = scratch.sets;
     bool near_ = false;                          // near-Earth (period < 225 min): the interpolant's fast path
     double c4_rot_ = 0.0;                        // the rotating frame's part of |d⁴r/dt⁴|, m/s⁴
-    std::vector<double> teme_;                   // TEME r, v of every node (6 each)
-    mutable std::vector<double> c4_;             // Keplerian |d⁴r/dt⁴| bound per node (NaN: not yet)
+    std::vector<double>& teme_ = scratch.teme;   // TEME r, v of every node (6 each)
+    std::vector<double>& c4_ = scratch.c4;       // Keplerian |d⁴r/dt⁴| bound per node (NaN: not yet)
     double c4(std::size_t i) const;
-    std::vector<Pt> pts_;                        // scratch of the culmination's search
-    std::vector<std::pair<std::size_t, std::size_t>> stack_;
+    std::vector<Pt>& pts_ = scratch.pts;         // the culmination's search
+    std::vector<std::pair<std::size_t, std::size_t>>& stack_ = scratch.stack;
     std::int64_t step_ns_ = 1;                   // the nodes' spacing
 
     void rotate(std::size_t k, double w, const double* rt, const double* vt, State& s) const;
@@ -124,7 +136,7 @@ class Finder {
                      State& s) const;
     State state_at(std::int64_t t) const;
     Pt look(std::int64_t t, const State& s) const;
-    Pt at(std::int64_t t) const { ++C.at; return look(t, state_at(t)); }
+    Pt at(std::int64_t t) const { return look(t, state_at(t)); }
 
     double f_bound(const Pt& p0, const Pt& p1) const;
     double h_bound(const Pt& p0, const Pt& p1) const;
@@ -415,7 +427,6 @@ void Finder::culminate(const Pt& first, const Pt& last, std::size_t node_lo, std
 // 0.01 m/s (the Hermite remainder and its derivative's bound, Birkhoff and
 // Priver 1967; factors of 2 and 4 over the Keplerian c4, as the screener).
 Pt Finder::interpolate(std::size_t i, std::int64_t t) const {
-    ++C.interp;
     const State& s0 = nodes_[i];
     const State& s1 = nodes_[i + 1];
     double H = static_cast<double>(node_t_[i + 1] - node_t_[i]) * 1e-9;
@@ -479,7 +490,6 @@ bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool 
         Pt a = at(t0), b = at(t1);
         if (!a.ok || !b.ok) return false;
         if ((a.f >= 0.0) != rising && (b.f >= 0.0) == rising) {
-            if (attempt) ++C.confirm_fail;
             double w = a.f / (a.f - b.f);
             ev.t = a.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(b.t - a.t)));
             double e = a.e + w * (b.e - a.e), n = a.n + w * (b.n - a.n);
@@ -498,13 +508,13 @@ bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool 
 }
 
 // One crossing of f certified inside [q0, q1] (interval i): the root of the
-// interpolant's f by regula falsi (Illinois) to 1 µs, then confirmed by SGP4;
+// interpolant's f by regula falsi (Illinois) to 1 ms, then confirmed by SGP4;
 // unconfirmed, the exact refinement from the interval's ends.
 void Finder::locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising) {
     Pt a = q0, b = q1;
     double fa = a.f, fb = b.f;
     int side = 0;
-    for (int iter = 0; iter < 60 && b.t - a.t > 1000; ++iter) {
+    for (int iter = 0; iter < 60 && b.t - a.t > 1'000'000; ++iter) {
         double w = fa / (fa - fb);
         if (!(w > 0.0 && w < 1.0)) w = 0.5;
         std::int64_t t = a.t + static_cast<std::int64_t>(w * static_cast<double>(b.t - a.t));
@@ -528,7 +538,6 @@ void Finder::locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising) {
         (rising ? rises_ : sets_).push_back(ev);
         return;
     }
-    ++C.locate_fb;
     Pt e0 = q0.ef == 0.0 ? q0 : at(q0.t), e1 = q1.ef == 0.0 ? q1 : at(q1.t);
     scan(e0, e1, 0);
 }
@@ -553,7 +562,6 @@ void Finder::scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth) {
     if (f0l >= 0.0 && f1u < 0.0 && 0.5 * (q0.df + q0.edf + q1.df + q1.edf + c * delta) < 0.0)
         return locate(i, q0, q1, false);
     if (width <= 1'000'000'000 || depth > 16) {
-        ++C.scan_fb;
         Pt e0 = q0.ef == 0.0 ? q0 : at(q0.t), e1 = q1.ef == 0.0 ? q1 : at(q1.t);
         return scan(e0, e1, 0);
     }
@@ -637,7 +645,7 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
     }
     double fa = a.dh, fz = z.dh;
     int side = 0;
-    for (int iter = 0; iter < 60 && z.t - a.t > 500'000; ++iter) {
+    for (int iter = 0; iter < 60 && z.t - a.t > 1'000'000; ++iter) {
         double w = fa / (fa - fz);
         if (!(w > 0.0 && w < 1.0)) w = 0.5;
         std::int64_t t = std::clamp(a.t + static_cast<std::int64_t>(w * static_cast<double>(z.t - a.t)), a.t + 1, z.t - 1);
@@ -661,7 +669,6 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         Pt p = at(t0), q = at(t1);
         if (!p.ok || !q.ok) return false;
         if (p.dh > 0.0 && q.dh <= 0.0) {
-            if (attempt) ++C.look;
             double w = p.dh / (p.dh - q.dh);
             double tau = w * static_cast<double>(q.t - p.t) * 1e-9;
             pass.culmination = p.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(q.t - p.t)));
@@ -693,7 +700,7 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     if (err == 0 && inv_a > 0.0 && std::isfinite(inv_a)) {
         sma = 1.0 / inv_a;
         period = 2.0 * std::numbers::pi * std::sqrt(sma * sma * sma / gm);
-        step = std::clamp(std::floor(period / 60.0), 1.0, 1200.0);
+        step = std::clamp(std::floor(period / nodes_per_period), 1.0, 1200.0);
         double rv = rt[0] * vt[0] + rt[1] * vt[1] + rt[2] * vt[2];
         double ev[3];
         for (int i = 0; i < 3; ++i) ev[i] = ((v0 * v0 - gm / r0) * rt[i] - rv * vt[i]) / gm;
@@ -705,9 +712,15 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     node_t_.clear();
     for (std::int64_t t = start; t < stop; t += step_ns) node_t_.push_back(t);
     node_t_.push_back(stop);
-    std::size_t nn = node_t_.size(); C.nodes += nn;
-    std::vector<double> tsince(nn), r(3 * nn), v(3 * nn);
-    std::vector<std::int8_t> errs(nn);
+    std::size_t nn = node_t_.size();
+    auto& tsince = scratch.tsince;
+    auto& r = scratch.r;
+    auto& v = scratch.v;
+    auto& errs = scratch.errs;
+    tsince.resize(nn);
+    r.resize(3 * nn);
+    v.resize(3 * nn);
+    errs.resize(nn);
     for (std::size_t i = 0; i < nn; ++i) tsince[i] = sgp4::minutes_between(epoch_, node_t_[i]);
     prop_.run_times(sat_, tsince.data(), nn, r.data(), v.data(), errs.data(), prop_.lanes);
     nodes_.assign(nn, State{});
@@ -799,7 +812,7 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
                 i = jn;
                 continue;
             }
-            Pt cur = look(node_t_[i], nodes_[i]); ++C.looked;
+            Pt cur = look(node_t_[i], nodes_[i]);
             if (near_ && prev.ok && cur.ok)
                 scan_fast(i - 1, prev, cur, 0);
             else
@@ -848,8 +861,8 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
             if (!(near_ && culminate_fast(ta, tb, node_lo, node_hi, pass))) {
                 Pt a = rise.t == nat ? look(node_t_[0], nodes_[0]) : at(rise.t);
                 Pt b = set.t == nat ? look(node_t_[nn - 1], nodes_[nn - 1]) : at(set.t);
-                ++C.culm_fb; culminate(a, b, node_lo, node_hi, pass);
-            } else ++C.culm_fast;
+                culminate(a, b, node_lo, node_hi, pass);
+            }
             out.push_back(pass);
         }
     }
