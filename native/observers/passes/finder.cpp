@@ -797,20 +797,29 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     double rate = (1.0 + std::fabs(sin_mask_)) * bounds_.v_max;  // |f'| bound
     for (std::size_t j = 0; j < n_stations; ++j) {
         st_ = &stations[j];
+        // |f''| bound over the window (f_bound with the global ρ floor).
+        double a_global = (1.0 + sin_mask_) * bounds_.a_max;
+        if (sin_mask_ > 0.0)
+            a_global += sin_mask_ * bounds_.v_max * bounds_.v_max / std::max(bounds_.r_min - st_->radius, 50e3);
         rises_.clear();
         sets_.clear();
         Pt prev = look(node_t_[0], nodes_[0]);
         for (std::size_t i = 1; i < nn; ++i) {
             // Below the mask by more than f can climb (|f'| ≤ rate) before
             // the next node: skip every node the bound covers.
-            if (prev.ok && prev.f < 0.0 && nodes_[i].ok &&
-                -prev.f > rate * static_cast<double>(node_t_[i] - prev.t) * 1e-9) {
-                double reach = static_cast<double>(prev.t) + (-prev.f / rate) * 1e9;
-                std::size_t jn = i;
-                while (jn + 1 < nn && static_cast<double>(node_t_[jn + 1]) < reach && nodes_[jn + 1].ok) ++jn;
-                prev = look(node_t_[jn], nodes_[jn]);
-                i = jn;
-                continue;
+            if (prev.ok && prev.f < 0.0 && nodes_[i].ok) {
+                // f ≤ f0 + f0'τ + Aτ²/2 and f ≤ f0 + rate·τ: below the mask
+                // until the later of their crossings; skip the nodes before.
+                double tau = std::max(-prev.f / rate,
+                                      (-prev.df + std::sqrt(prev.df * prev.df - 2.0 * a_global * prev.f)) / a_global);
+                double reach = static_cast<double>(prev.t) + tau * 1e9;
+                if (reach > static_cast<double>(node_t_[i])) {
+                    std::size_t jn = i;
+                    while (jn + 1 < nn && static_cast<double>(node_t_[jn + 1]) < reach && nodes_[jn + 1].ok) ++jn;
+                    prev = look(node_t_[jn], nodes_[jn]);
+                    i = jn;
+                    continue;
+                }
             }
             Pt cur = look(node_t_[i], nodes_[i]);
             if (near_ && prev.ok && cur.ok)
