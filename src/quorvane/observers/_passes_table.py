@@ -12,7 +12,7 @@ from __future__ import annotations
 import datetime
 import math
 from collections.abc import Sequence
-from typing import Any
+from typing import Any, cast
 
 import erfa  # type: ignore[import-untyped]
 import numpy
@@ -167,7 +167,7 @@ def _earth_rotation(
     """
     ns = numpy.asarray(ns_grid, dtype=numpy.int64)
     table = _eop_module.resolve(eop)
-    dut1, xp, yp = (numpy.asarray(c, dtype=numpy.float64) for c in table.at(ns, policy=eop_policy)[:3])
+    dut1, xp, yp = (numpy.asarray(c, dtype=numpy.float64) for c in table.at(ns, policy=cast(Any, eop_policy))[:3])
     # UT1 = UTC label + (UT1 - UTC): a UTC label counts 86400 s a day, so
     # the day fraction needs no leap-second scaling (erfa.utcut1 would
     # stretch a leap-second day to 86401 s, half a second off at noon).
@@ -197,7 +197,7 @@ def _leap_seconds(t0: int, t1: int) -> numpy.ndarray:
     mdays = numpy.vectorize(lambda d: d.day)(ymd)
     with numpy.errstate(all="ignore"):
         dat = erfa.dat(years, months, mdays, 0.0)
-    return days[dat[0] != dat[1]] * _NS_PER_DAY
+    return numpy.asarray(days[dat[0] != dat[1]] * _NS_PER_DAY, dtype=numpy.int64)
 
 
 def _earth_grid(t0: int, t1: int, eop: Any, eop_policy: str) -> tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]:
@@ -221,7 +221,7 @@ def _interpolate(grid: numpy.ndarray, values: numpy.ndarray, ns: numpy.ndarray) 
     """Values (one row per grid node) linearly interpolated at instants inside the grid."""
     k = numpy.clip(numpy.searchsorted(grid, ns, side="right") - 1, 0, len(grid) - 2)
     w = ((ns - grid[k]) / (grid[k + 1] - grid[k]).astype(numpy.float64)).reshape((-1,) + (1,) * (values.ndim - 1))
-    return values[k] + w * (values[k + 1] - values[k])
+    return numpy.asarray(values[k] + w * (values[k + 1] - values[k]), dtype=numpy.float64)
 
 
 def _instant(value: Any, name: str) -> int:
@@ -417,7 +417,7 @@ def _sunlight(
     for k in range(3):
         e = numpy.zeros((len(grid), 3))
         e[:, k] = 1.0
-        basis[:, :, k] = transform(e, None, nodes, TEME, GCRF, eop=eop, eop_policy=eop_policy)[0]
+        basis[:, :, k] = transform(e, None, nodes, TEME, GCRF, eop=eop, eop_policy=cast(Any, eop_policy))[0]
     sun_gcrf = _interpolate(grid, sun_nodes, culm)
     teme_to_gcrf = _interpolate(grid, basis, culm)
     sun_teme = numpy.einsum("nji,nj->ni", teme_to_gcrf, sun_gcrf)
