@@ -197,16 +197,118 @@ def test_grazing_passes_just_below_their_top_are_found(name):
                 assert len(table) == len(reference)
 
 
-def test_threads_give_the_same_table():
+def test_threads_and_vector_widths_give_the_same_table():
+    # The coarse samples come from the propagator's vector loop, so every
+    # lane width it offers (and any thread count) must give the same bits.
+    from quorvane.mathtools import _lanes
+
     table = read_catalogue("examples/data/real/gpredict-2018.tle").select(numpy.arange(0, 979, 40))
     prop = SGP4(table)
     t0, _ = epoch_window(table, 0)
     start, stop = numpy.datetime64(t0, "ns"), numpy.datetime64(t0 + 86400 * NS, "ns")
     one = passes(prop, STATIONS, start, stop, min_elevation=0.1, threads=1)
-    two = passes(prop, STATIONS, start, stop, min_elevation=0.1, threads=2)
     assert len(one) > 50
-    for name in ("satno", "station", "rise", "culmination", "set", "rise_azimuth", "max_elevation", "set_azimuth"):
-        numpy.testing.assert_array_equal(getattr(one, name), getattr(two, name))
+    runs = [passes(prop, STATIONS, start, stop, min_elevation=0.1, threads=2)]
+    for width in _lanes.widths():
+        before = _lanes._set_max_width(width)
+        try:
+            runs.append(passes(prop, STATIONS, start, stop, min_elevation=0.1, threads=1))
+        finally:
+            _lanes._set_max_width(before)
+    for other in runs:
+        for name in module._COLUMNS:
+            numpy.testing.assert_array_equal(getattr(one, name), getattr(other, name))
+
+
+@pytest.mark.parametrize("name", ["LEO", "MEO"])
+def test_passes_across_a_leap_second(name):
+    # 2016-12-31 ended in a leap second: UT1 - UTC steps by 1 s at the
+    # midnight label, and the Earth grid must not interpolate across it
+    # (0.5 s of rotation is 3.6e-5 rad, seconds of event time).  The 2018
+    # sets propagated back a year: an orbit all the same.
+    path, satno = ("examples/data/real/gpredict-2018.tle", 25544) if name == "LEO" else CASES["MEO"]
+    prop = SGP4(one_set(path, satno))
+    t0 = int(numpy.datetime64("2016-12-31T09:00", "ns").astype(numpy.int64))
+    t1 = t0 + 30 * 3600 * NS
+    grid, _, _ = module._earth_grid(t0, t1, None, "warn")
+    midnight = int(numpy.datetime64("2017-01-01", "ns").astype(numpy.int64))
+    assert midnight in grid and midnight - 1 in grid
+    table = passes(prop, STATIONS[:2], numpy.datetime64(t0, "ns"), numpy.datetime64(t1, "ns"), threads=1)
+    for j, site in enumerate(STATIONS[:2]):
+        reference = dense(prop, site, t0, t1, 0.0)
+        mine = found(table, numpy.flatnonzero(table.station == j))
+        assert len(mine) == len(reference) > 0
+        for (r0, c0, s0), (r1, c1, s1) in zip(mine, reference):
+            for a, b in ((r0, r1), (c0, c1), (s0, s1)):
+                assert (a == NAT) == (b == NAT)
+                if a != NAT:
+                    assert abs(a - b) <= 10 * MS, (name, j, (a - b) / MS)
+
+
+def test_earth_grid_interpolates_the_rotation_angle():
+    # Hourly nodes, linear in between: within 1e-11 rad of GMST 1982 on UT1
+    # at every instant, on an ordinary day and on one ending in a leap second.
+    rng = numpy.random.default_rng(5)
+    for start in ("2018-01-22T01:05", "2016-12-30T22:17"):
+        t0 = int(numpy.datetime64(start, "ns").astype(numpy.int64))
+        t1 = t0 + 3 * 86400 * NS
+        grid, theta, _ = module._earth_grid(t0, t1, None, "warn")
+        assert grid[0] == t0 and grid[-1] == t1 and numpy.all(numpy.diff(grid) > 0)
+        ns = numpy.sort(rng.integers(t0, t1, 2000))
+        ns = numpy.concatenate([ns, grid[1:-1] - 1, grid[1:-1] + 1])
+        gmst, _, _ = module._earth_rotation(ns)
+        between = module._interpolate(grid, theta, ns)
+        error = numpy.angle(numpy.exp(1j * (between - gmst)))
+        assert numpy.max(numpy.abs(error)) < 1e-11
+
+
+def test_gmst_of_an_ordinary_day_matches_erfa_utcut1():
+    ns = numpy.datetime64("2018-01-22T01:05", "ns").astype(numpy.int64) + numpy.arange(0, 86400, 997) * NS
+    gmst, _, _ = module._earth_rotation(ns)
+    days, rest = numpy.divmod(ns, 86400 * NS)
+    dut1 = module._eop_module.resolve(None).at(ns)[0]
+    ut1 = erfa.utcut1(2440587.5 + days, rest / (86400.0 * NS), dut1)
+    numpy.testing.assert_allclose(gmst, erfa.gmst82(*ut1), rtol=0, atol=1e-12)
+
+
+def test_sunlight_matches_the_shadow_function():
+    # The table's sunlight comes from hourly Sun positions and TEME-GCRF
+    # matrices interpolated to the culminations; the bodies module's shadow
+    # computes both at each time.  They agree except within 1e-6 of the
+    # half-disc threshold.
+    from quorvane.bodies.bodies import shadow
+    from quorvane.frames.frames import GCRF, TEME, transform
+
+    catalogue = read_catalogue("examples/data/real/gpredict-2018.tle").select(numpy.arange(0, 979, 25))
+    prop = SGP4(catalogue)
+    t0 = numpy.datetime64("2018-01-22T01:05", "ns")
+    table = passes(prop, STATIONS, t0, t0 + numpy.timedelta64(1, "D"), threads=1)
+    assert table.sunlit.any() and (~table.sunlit).any() and table.visible.any()
+    satno = numpy.asarray(prop.satno)
+    assert len(numpy.unique(satno)) == len(satno)
+    order = numpy.argsort(satno)
+    index = order[numpy.searchsorted(satno[order], table.satno)]
+    culm = table.culmination.astype(numpy.int64)
+    r, _, err = module._passes._states(prop, index.astype(numpy.intp), culm)
+    r_gcrf, _ = transform(r, None, table.culmination, TEME, GCRF)
+    fraction = shadow(r_gcrf, table.culmination)
+    clear = numpy.abs(fraction - 0.5) > 1e-6
+    numpy.testing.assert_array_equal(table.sunlit[clear], (fraction >= 0.5)[clear] & (err == 0)[clear])
+    assert not numpy.any(table.visible & ~table.sunlit)
+
+
+@pytest.mark.parametrize(
+    "r, sun, expected",
+    [
+        ((7e6, 0.0, 0.0), (1.5e11, 0.0, 0.0), 1.0),  # day side
+        ((-7e6, 0.0, 0.0), (1.5e11, 0.0, 0.0), 0.0),  # umbra
+        ((-7e6, 6378137.0, 0.0), (1.5e11, 0.0, 0.0), 0.5),  # on the shadow's edge: half the disc
+        ((0.0, 7e6, 0.0), (1.5e11, 0.0, 0.0), 1.0),  # beside the Earth
+    ],
+)
+def test_sun_fraction_cases(r, sun, expected):
+    fraction = module._sun_fraction(numpy.array([r]), numpy.array([sun]))[0]
+    assert abs(fraction - expected) < 0.02
 
 
 def test_table_is_sorted_picklable_and_converts():

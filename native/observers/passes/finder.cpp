@@ -44,6 +44,7 @@ constexpr double safety = 1.5;
 constexpr std::int64_t min_width = 2'000'000;    // ns: intervals are not halved below this
 constexpr std::int64_t root_width = 10'000'000;  // ns: brackets of the refined events
 constexpr double culmination_tolerance = 1e-5;   // in sin(el)
+constexpr double nodes_per_period = 60.0;         // coarse samples per orbit
 
 struct State {
     double r[3], v[3];
@@ -58,6 +59,15 @@ struct Pt {
     double e, n, u;     // d in east, north, up
     double rho;
     bool ok;
+    // Bounds of the errors of f, f', h and h' (zero for SGP4's own samples,
+    // the interpolant's error bound otherwise).
+    double ef = 0.0, edf = 0.0, eh = 0.0, edh = 0.0;
+};
+
+// An event: its time and the azimuth there (NaN: not yet known).
+struct Event {
+    std::int64_t t;
+    double azimuth;
 };
 
 struct Bounds {
@@ -79,6 +89,20 @@ double upper_bound(double f0, double d0, double f1, double d1, double delta, dou
     return top;
 }
 
+// Scratch reused by every satellite a thread handles (a low orbit's week
+// of nodes is about a megabyte: allocating it per satellite costs page
+// faults).
+struct Scratch {
+    std::vector<std::int64_t> node_t;
+    std::vector<State> nodes;
+    std::vector<double> teme, c4, tsince, r, v;
+    std::vector<std::int8_t> errs;
+    std::vector<Event> rises, sets;
+    std::vector<Pt> pts;
+    std::vector<std::pair<std::size_t, std::size_t>> stack;
+};
+thread_local Scratch scratch;
+
 class Finder {
   public:
     Finder(const Propagator& prop, const void* sat, std::int64_t epoch, const EarthGrid& grid, double sin_mask)
@@ -94,11 +118,22 @@ class Finder {
     double sin_mask_;
     Bounds bounds_{};
     const Station* st_ = nullptr;
-    std::vector<std::int64_t> node_t_;
-    std::vector<State> nodes_;
-    std::vector<std::int64_t> rises_, sets_;  // events of the current station, in order
+    std::vector<std::int64_t>& node_t_ = scratch.node_t;
+    std::vector<State>& nodes_ = scratch.nodes;
+    std::vector<Event>& rises_ = scratch.rises;  // events of the current station, in order
+    std::vector<Event>& sets_ = scratch.sets;
+    bool near_ = false;                          // near-Earth (period < 225 min): the interpolant's fast path
+    double c4_rot_ = 0.0;                        // the rotating frame's part of |d⁴r/dt⁴|, m/s⁴
+    std::vector<double>& teme_ = scratch.teme;   // TEME r, v of every node (6 each)
+    std::vector<double>& c4_ = scratch.c4;       // Keplerian |d⁴r/dt⁴| bound per node (NaN: not yet)
+    double c4(std::size_t i) const;
+    std::vector<Pt>& pts_ = scratch.pts;         // the culmination's search
+    std::vector<std::pair<std::size_t, std::size_t>>& stack_ = scratch.stack;
+    std::int64_t step_ns_ = 1;                   // the nodes' spacing
 
     void rotate(std::size_t k, double w, const double* rt, const double* vt, State& s) const;
+    void rotate_with(std::size_t k, double w, double c, double sn, double omega, const double* rt, const double* vt,
+                     State& s) const;
     State state_at(std::int64_t t) const;
     Pt look(std::int64_t t, const State& s) const;
     Pt at(std::int64_t t) const { return look(t, state_at(t)); }
@@ -109,6 +144,11 @@ class Finder {
 
     void scan(const Pt& p0, const Pt& p1, int depth);
     std::int64_t refine_event(Pt a, Pt b);
+    Pt interpolate(std::size_t i, std::int64_t t) const;
+    void scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth);
+    void locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising);
+    bool confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev);
+    bool culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, Pass& pass);
     Pt hump(std::vector<Pt>& pts, std::size_t k);
     void culminate(const Pt& first, const Pt& last, std::size_t node_lo, std::size_t node_hi, Pass& pass);
 };
@@ -119,7 +159,12 @@ void Finder::rotate(std::size_t k, double w, const double* rt, const double* vt,
     double span = static_cast<double>(grid_.t[k1] - grid_.t[k]) * 1e-9;
     double omega = span > 0.0 ? (th[k1] - th[k]) / span : omega_e;
     double theta = w == 0.0 ? th[k] : th[k] + w * (th[k1] - th[k]);
-    double c = std::cos(theta), sn = std::sin(theta);
+    rotate_with(k, w, std::cos(theta), std::sin(theta), omega, rt, vt, s);
+}
+
+void Finder::rotate_with(std::size_t k, double w, double c, double sn, double omega, const double* rt, const double* vt,
+                         State& s) const {
+    std::size_t k1 = k + 1 < grid_.n ? k + 1 : k;
     double p[3] = {c * rt[0] + sn * rt[1], -sn * rt[0] + c * rt[1], rt[2]};
     double q[3] = {c * vt[0] + sn * vt[1] + omega * p[1], -sn * vt[0] + c * vt[1] - omega * p[0], vt[2]};
     double m[9];
@@ -205,12 +250,12 @@ void Finder::scan(const Pt& p0, const Pt& p1, int depth) {
             if (!up0 && upper_bound(p0.f, p0.df, p1.f, p1.df, delta, c) < 0.0) return;
             if (up0 && -upper_bound(-p0.f, -p0.df, -p1.f, -p1.df, delta, c) >= 0.0) return;
         } else if (up1 ? 0.5 * (p0.df + p1.df - c * delta) > 0.0 : 0.5 * (p0.df + p1.df + c * delta) < 0.0) {
-            (up1 ? rises_ : sets_).push_back(refine_event(p0, p1));
+            (up1 ? rises_ : sets_).push_back({refine_event(p0, p1), NAN});
             return;
         }
     }
     if (width <= min_width || depth > 60) {
-        if (up0 != up1) (up1 ? rises_ : sets_).push_back(refine_event(p0, p1));
+        if (up0 != up1) (up1 ? rises_ : sets_).push_back({refine_event(p0, p1), NAN});
         return;
     }
     Pt mid = at(p0.t + width / 2);
@@ -376,50 +421,359 @@ void Finder::culminate(const Pt& first, const Pt& last, std::size_t node_lo, std
     pass.max_elevation = elevation(top);
 }
 
+// The cubic Hermite interpolant of the ITRF state between nodes i and i+1
+// at t, seen from the current station, with its error bounds: position
+// within δ = 2 H⁴/384 c4 + 1 m and velocity within δv = 4 (√3/216) H³ c4 +
+// 0.01 m/s (the Hermite remainder and its derivative's bound, Birkhoff and
+// Priver 1967; factors of 2 and 4 over the Keplerian c4, as the screener).
+Pt Finder::interpolate(std::size_t i, std::int64_t t) const {
+    const State& s0 = nodes_[i];
+    const State& s1 = nodes_[i + 1];
+    double H = static_cast<double>(node_t_[i + 1] - node_t_[i]) * 1e-9;
+    double x = static_cast<double>(t - node_t_[i]) * 1e-9 / H;
+    double x2 = x * x, x3 = x2 * x;
+    double h00 = 2.0 * x3 - 3.0 * x2 + 1.0, h10 = (x3 - 2.0 * x2 + x) * H, h01 = 3.0 * x2 - 2.0 * x3,
+           h11 = (x3 - x2) * H;
+    double g00 = (6.0 * x2 - 6.0 * x) / H, g10 = 3.0 * x2 - 4.0 * x + 1.0, g11 = 3.0 * x2 - 2.0 * x;
+    State s{};
+    s.ok = true;
+    for (int k = 0; k < 3; ++k) {
+        s.r[k] = h00 * s0.r[k] + h10 * s0.v[k] + h01 * s1.r[k] + h11 * s1.v[k];
+        s.v[k] = g00 * (s0.r[k] - s1.r[k]) + g10 * s0.v[k] + g11 * s1.v[k];
+    }
+    Pt p = look(t, s);
+    double H3 = H * H * H;
+    double c = std::max(c4(i), c4(i + 1)) + c4_rot_;
+    double ep = 2.0 * H3 * H / 384.0 * c + 1.0;
+    double ev = 4.0 * std::sqrt(3.0) / 216.0 * H3 * c + 0.01;
+    double sm = std::fabs(sin_mask_);
+    double rho = std::max(p.rho - ep, 1.0);
+    double vm = bounds_.v_max;
+    p.ef = ep * (1.0 + sm);
+    p.edf = ev * (1.0 + sm) + sm * 2.0 * vm * ep / rho;
+    p.eh = 2.0 * ep / rho;
+    p.edh = 2.0 * ev / rho + 6.0 * vm * ep / (rho * rho);
+    return p;
+}
+
+// A bound of |d⁴r/dt⁴| over the Keplerian orbit through node i's TEME
+// state: with f = μ/r³, r⁗ = −f''r − 2f'v + f²r and |r⁗| ≤ 21μv²/r⁴ +
+// 4μ²/r⁵, largest at perigee (as the conjunction screener; infinite for
+// states that are no ellipse).
+double Finder::c4(std::size_t i) const {
+    double& c = c4_[i];
+    if (!std::isnan(c)) return c;
+    const double* r = &teme_[6 * i];
+    const double* v = r + 3;
+    double rr = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+    double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+    double inv_a = 2.0 / rr - vv / gm;
+    double hx = r[1] * v[2] - r[2] * v[1], hy = r[2] * v[0] - r[0] * v[2], hz = r[0] * v[1] - r[1] * v[0];
+    double h2 = hx * hx + hy * hy + hz * hz;
+    double e2 = 1.0 - h2 * inv_a / gm;
+    if (!(inv_a > 0.0) || !(e2 < 1.0)) return c = INFINITY;
+    double e = std::sqrt(std::max(e2, 0.0));
+    double rp = h2 / (gm * (1.0 + e));
+    double vp2 = gm * (2.0 / rp - inv_a);
+    double rp4 = rp * rp * rp * rp;
+    return c = 21.0 * gm * vp2 / rp4 + 4.0 * gm * gm / (rp4 * rp);
+}
+
+// The exact crossing near `guess` inside (lo, hi): SGP4 at guess ± 5 ms;
+// the sign change there is the event (the secant root between the two);
+// else one Newton step from the nearer sample and a second try.
+bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::int64_t t0 = std::max(guess - root_width / 2, lo);
+        std::int64_t t1 = std::min(guess + root_width / 2, hi);
+        if (t1 <= t0) return false;
+        Pt a = at(t0), b = at(t1);
+        if (!a.ok || !b.ok) return false;
+        if ((a.f >= 0.0) != rising && (b.f >= 0.0) == rising) {
+            double w = a.f / (a.f - b.f);
+            ev.t = a.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(b.t - a.t)));
+            double e = a.e + w * (b.e - a.e), n = a.n + w * (b.n - a.n);
+            double az = std::atan2(e, n);
+            ev.azimuth = az < 0.0 ? az + 2.0 * std::numbers::pi : az;
+            return true;
+        }
+        const Pt& p = std::fabs(a.f) < std::fabs(b.f) ? a : b;
+        if (!(p.df != 0.0)) return false;
+        double step = -p.f / p.df * 1e9;
+        if (!(std::fabs(step) < 1e12)) return false;
+        guess = p.t + static_cast<std::int64_t>(std::llround(step));
+        if (guess <= lo || guess >= hi) return false;
+    }
+    return false;
+}
+
+// One crossing of f certified inside [q0, q1] (interval i): the root of the
+// interpolant's f by regula falsi (Illinois) to 1 ms, then confirmed by SGP4;
+// unconfirmed, the exact refinement from the interval's ends.
+void Finder::locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising) {
+    Pt a = q0, b = q1;
+    double fa = a.f, fb = b.f;
+    int side = 0;
+    for (int iter = 0; iter < 60 && b.t - a.t > 1'000'000; ++iter) {
+        double w = fa / (fa - fb);
+        if (!(w > 0.0 && w < 1.0)) w = 0.5;
+        std::int64_t t = a.t + static_cast<std::int64_t>(w * static_cast<double>(b.t - a.t));
+        t = std::clamp(t, a.t + 1, b.t - 1);
+        Pt q = interpolate(i, t);
+        if ((q.f >= 0.0) == rising) {
+            b = q;
+            fb = q.f;
+            if (side == 1) fa *= 0.5;
+            side = 1;
+        } else {
+            a = q;
+            fa = q.f;
+            if (side == -1) fb *= 0.5;
+            side = -1;
+        }
+    }
+    std::int64_t guess = a.t + (b.t - a.t) / 2;
+    Event ev{};
+    if (confirm(guess, q0.t, q1.t, rising, ev)) {
+        (rising ? rises_ : sets_).push_back(ev);
+        return;
+    }
+    Pt e0 = q0.ef == 0.0 ? q0 : at(q0.t), e1 = q1.ef == 0.0 ? q1 : at(q1.t);
+    scan(e0, e1, 0);
+}
+
+// The node interval i between q0 and q1 decided with the interpolant and
+// its error bounds: the two-parabola bound of f (|f''| ≤ A holds for the
+// true f; end values and slopes widened by their error bounds) excludes a
+// crossing or certifies f monotonic over the piece, with a crossing found on
+// the interpolant and confirmed by SGP4; else the piece is halved, down to
+// 1 s, where SGP4 samples at its ends take over (the exact scan).  Events
+// are appended in time order.
+void Finder::scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth) {
+    std::int64_t width = q1.t - q0.t;
+    double delta = static_cast<double>(width) * 1e-9;
+    double c = f_bound(q0, q1);
+    double f0u = q0.f + q0.ef, f0l = q0.f - q0.ef, f1u = q1.f + q1.ef, f1l = q1.f - q1.ef;
+    if (f0u < 0.0 && f1u < 0.0 && upper_bound(f0u, q0.df + q0.edf, f1u, q1.df - q1.edf, delta, c) < 0.0) return;
+    if (f0l >= 0.0 && f1l >= 0.0 && -upper_bound(-f0l, -q0.df + q0.edf, -f1l, -q1.df - q1.edf, delta, c) >= 0.0)
+        return;
+    if (f0u < 0.0 && f1l >= 0.0 && 0.5 * (q0.df - q0.edf + q1.df - q1.edf - c * delta) > 0.0)
+        return locate(i, q0, q1, true);
+    if (f0l >= 0.0 && f1u < 0.0 && 0.5 * (q0.df + q0.edf + q1.df + q1.edf + c * delta) < 0.0)
+        return locate(i, q0, q1, false);
+    if (width <= 1'000'000'000 || depth > 16) {
+        Pt e0 = q0.ef == 0.0 ? q0 : at(q0.t), e1 = q1.ef == 0.0 ? q1 : at(q1.t);
+        return scan(e0, e1, 0);
+    }
+    Pt mid = interpolate(i, q0.t + width / 2);
+    scan_fast(i, q0, mid, depth + 1);
+    scan_fast(i, mid, q1, depth + 1);
+}
+
+// The culmination of a near-Earth pass over [ta, tb] from the interpolant:
+// branch and bound for the highest h (samples from the interpolant, bounds
+// widened by its error, intervals pruned when monotonic or not above the
+// best by more than 1e-5 plus the best's error, down to 0.25 s), regula
+// falsi on the interpolant's h' next to the best sample, and SGP4 at ± 5 ms
+// around that root to confirm the sign change of h'.  False: undecided.
+bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, Pass& pass) {
+    // Nodes are step_ns_ apart from the window's start (the last interval shorter).
+    auto seg = [&](std::int64_t t) {
+        std::size_t k = static_cast<std::size_t>(std::max<std::int64_t>(t - node_t_[0], 0) / step_ns_);
+        return std::min(k, node_t_.size() - 2);
+    };
+    auto point = [&](std::int64_t t) { return interpolate(seg(t), t); };
+    pts_.clear();
+    if (!nodes_[seg(ta)].ok || !nodes_[seg(ta) + 1].ok || !nodes_[seg(tb)].ok || !nodes_[seg(tb) + 1].ok) return false;
+    pts_.push_back(point(ta));
+    for (std::size_t k = node_lo; k < node_hi; ++k) {
+        if (node_t_[k] <= ta || node_t_[k] >= tb) continue;
+        if (!nodes_[k].ok) return false;
+        pts_.push_back(look(node_t_[k], nodes_[k]));
+    }
+    pts_.push_back(point(tb));
+    std::size_t best = 0;
+    for (std::size_t k = 1; k < pts_.size(); ++k)
+        if (pts_[k].h > pts_[best].h) best = k;
+    double top = pts_[best].h;
+    auto& stack = stack_;
+    stack.clear();
+    std::size_t n0 = pts_.size();
+    for (std::size_t k = 0; k + 1 < n0; ++k) stack.emplace_back(k, k + 1);
+    while (!stack.empty()) {
+        auto [i0, i1] = stack.back();
+        stack.pop_back();
+        const Pt& p0 = pts_[i0];
+        const Pt& p1 = pts_[i1];
+        std::int64_t width = p1.t - p0.t;
+        if (width <= 250'000'000) continue;
+        double delta = static_cast<double>(width) * 1e-9;
+        double c = h_bound(p0, p1);
+        double lo0 = p0.dh - p0.edh, hi0 = p0.dh + p0.edh, lo1 = p1.dh - p1.edh, hi1 = p1.dh + p1.edh;
+        if (0.5 * (lo0 + lo1 - c * delta) > 0.0 || 0.5 * (hi0 + hi1 + c * delta) < 0.0) continue;
+        double ub = upper_bound(p0.h + p0.eh, hi0, p1.h + p1.eh, lo1, delta, c);
+        if (ub <= top + culmination_tolerance + pts_[best].eh) continue;
+        if (pts_.size() > 400) return false;
+        std::int64_t tm = p0.t + width / 2;
+        Pt pm = point(tm);
+        pts_.push_back(pm);
+        std::size_t im = pts_.size() - 1;
+        if (pts_[im].h > top) {
+            top = pts_[im].h;
+            best = im;
+        }
+        stack.emplace_back(im, i1);
+        stack.emplace_back(i0, im);
+    }
+    // The neighbours of the best sample in time.
+    const Pt b = pts_[best];
+    Pt lo{}, hi{};
+    bool has_lo = false, has_hi = false;
+    for (const Pt& p : pts_) {
+        if (p.t < b.t && (!has_lo || p.t > lo.t)) lo = p, has_lo = true;
+        if (p.t > b.t && (!has_hi || p.t < hi.t)) hi = p, has_hi = true;
+    }
+    if (!has_lo || !has_hi) return false;  // highest at an end (a pass the window cuts)
+    Pt a = b.dh > 0.0 ? b : lo, z = b.dh > 0.0 ? hi : b;
+    if (!(a.dh > 0.0 && z.dh < 0.0)) return false;
+    std::size_t k = seg(a.t);
+    if (z.t > node_t_[k + 1]) {
+        // The bracket spans a node: keep the half with the sign change.
+        Pt m = look(node_t_[k + 1], nodes_[k + 1]);
+        if (m.dh > 0.0) a = m; else z = m;
+        k = seg(a.t);
+    }
+    double fa = a.dh, fz = z.dh;
+    int side = 0;
+    for (int iter = 0; iter < 60 && z.t - a.t > 1'000'000; ++iter) {
+        double w = fa / (fa - fz);
+        if (!(w > 0.0 && w < 1.0)) w = 0.5;
+        std::int64_t t = std::clamp(a.t + static_cast<std::int64_t>(w * static_cast<double>(z.t - a.t)), a.t + 1, z.t - 1);
+        Pt q = interpolate(k, t);
+        if (q.dh > 0.0) {
+            a = q;
+            fa = q.dh;
+            if (side == 1) fz *= 0.5;
+            side = 1;
+        } else {
+            z = q;
+            fz = q.dh;
+            if (side == -1) fa *= 0.5;
+            side = -1;
+        }
+    }
+    std::int64_t guess = a.t + (z.t - a.t) / 2;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::int64_t t0 = std::max(guess - root_width / 2, ta), t1 = std::min(guess + root_width / 2, tb);
+        if (t1 <= t0) return false;
+        Pt p = at(t0), q = at(t1);
+        if (!p.ok || !q.ok) return false;
+        if (p.dh > 0.0 && q.dh <= 0.0) {
+            double w = p.dh / (p.dh - q.dh);
+            double tau = w * static_cast<double>(q.t - p.t) * 1e-9;
+            pass.culmination = p.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(q.t - p.t)));
+            double h = std::clamp(p.h + 0.5 * p.dh * tau, -1.0, 1.0);
+            pass.max_elevation = std::asin(h);
+            return true;
+        }
+        // One secant step on h' from the two samples.
+        if (!(p.dh != q.dh)) return false;
+        double w = p.dh / (p.dh - q.dh);
+        if (!(std::fabs(w) < 1e6)) return false;
+        guess = p.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(q.t - p.t)));
+        if (guess <= ta || guess >= tb) return false;
+    }
+    return false;
+}
+
 void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pass>& out) {
-    // The satellite's own coarse grid: every m-th node, m from the period.
-    std::size_t n = grid_.n;
+    // The satellite's own coarse grid: a whole-second step from its period
+    // (period/60, 1 s to 1200 s), the window's stop last.
+    std::int64_t start = grid_.t[0], stop = grid_.t[grid_.n - 1];
     double rt[3], vt[3];
     std::int8_t err = 0;
-    prop_.sample(sat_, sgp4::minutes_between(epoch_, grid_.t[0]), rt, vt, &err);
-    double base = n >= 2 ? static_cast<double>(grid_.t[1] - grid_.t[0]) * 1e-9 : 1.0;
+    prop_.sample(sat_, sgp4::minutes_between(epoch_, start), rt, vt, &err);
     double r0 = std::hypot(rt[0], rt[1], rt[2]), v0 = std::hypot(vt[0], vt[1], vt[2]);
     double inv_a = 2.0 / r0 - v0 * v0 / gm;
-    std::size_t m = 1;
-    double sma = NAN, ecc = NAN;
+    double step = 1200.0;
+    double sma = NAN, ecc = NAN, period = INFINITY;
     if (err == 0 && inv_a > 0.0 && std::isfinite(inv_a)) {
         sma = 1.0 / inv_a;
-        double period = 2.0 * std::numbers::pi * std::sqrt(sma * sma * sma / gm);
-        double step = std::clamp(period / 60.0, base, 1200.0);
-        m = std::max<std::size_t>(1, static_cast<std::size_t>(step / base));
-        // |e| from the eccentricity vector.
+        period = 2.0 * std::numbers::pi * std::sqrt(sma * sma * sma / gm);
+        step = std::clamp(std::floor(period / nodes_per_period), 1.0, 1200.0);
         double rv = rt[0] * vt[0] + rt[1] * vt[1] + rt[2] * vt[2];
         double ev[3];
         for (int i = 0; i < 3; ++i) ev[i] = ((v0 * v0 - gm / r0) * rt[i] - rv * vt[i]) / gm;
         ecc = std::hypot(ev[0], ev[1], ev[2]);
     }
+    near_ = period < 225.0 * 60.0;
+    std::int64_t step_ns = static_cast<std::int64_t>(step) * 1'000'000'000;
+    step_ns_ = step_ns;
     node_t_.clear();
-    for (std::size_t k = 0; k < n; k += m) node_t_.push_back(grid_.t[k]);
-    if (node_t_.back() != grid_.t[n - 1]) node_t_.push_back(grid_.t[n - 1]);
+    for (std::int64_t t = start; t < stop; t += step_ns) node_t_.push_back(t);
+    node_t_.push_back(stop);
     std::size_t nn = node_t_.size();
-    std::vector<double> tsince(nn), r(3 * nn), v(3 * nn);
-    std::vector<std::int8_t> errs(nn);
+    auto& tsince = scratch.tsince;
+    auto& r = scratch.r;
+    auto& v = scratch.v;
+    auto& errs = scratch.errs;
+    tsince.resize(nn);
+    r.resize(3 * nn);
+    v.resize(3 * nn);
+    errs.resize(nn);
     for (std::size_t i = 0; i < nn; ++i) tsince[i] = sgp4::minutes_between(epoch_, node_t_[i]);
     prop_.run_times(sat_, tsince.data(), nn, r.data(), v.data(), errs.data(), prop_.lanes);
     nodes_.assign(nn, State{});
+    teme_.resize(6 * nn);
+    for (std::size_t i = 0; i < nn; ++i)
+        for (int x = 0; x < 3; ++x) teme_[6 * i + x] = r[3 * i + x], teme_[6 * i + 3 + x] = v[3 * i + x];
+    c4_.assign(nn, NAN);
     double r_lo = INFINITY, r_hi = 0.0, v_hi = 0.0;
+    std::size_t k = 0;
+    const std::int64_t* g = grid_.t;
+    // The sidereal angle is linear inside a grid segment, so at equally
+    // spaced nodes its sine and cosine follow by angle addition from one
+    // sincos per segment (and anew every 32 nodes, against drift: 1e-15).
+    std::size_t seg_k = SIZE_MAX;
+    int since = 0;
+    double cs = 0.0, sn = 0.0, cd = 1.0, sd = 0.0;
     for (std::size_t i = 0; i < nn; ++i) {
         State& s = nodes_[i];
         s.ok = errs[i] == 0 && std::isfinite(r[3 * i]);
         if (!s.ok) continue;
-        std::size_t k = i * m < n ? i * m : n - 1;
-        rotate(k, 0.0, &r[3 * i], &v[3 * i], s);
-        double rr = std::hypot(r[3 * i], r[3 * i + 1], r[3 * i + 2]);
+        while (k + 2 < grid_.n && g[k + 1] <= node_t_[i]) ++k;
+        double w = static_cast<double>(node_t_[i] - g[k]) / static_cast<double>(g[k + 1] - g[k]);
+        double span = static_cast<double>(g[k + 1] - g[k]) * 1e-9;
+        double omega = (grid_.theta[k + 1] - grid_.theta[k]) / span;
+        if (k != seg_k || since >= 32 || i == 0 || !nodes_[i - 1].ok || i + 1 == nn) {
+            double theta = grid_.theta[k] + w * (grid_.theta[k + 1] - grid_.theta[k]);
+            cs = std::cos(theta);
+            sn = std::sin(theta);
+            if (k != seg_k) {
+                double d = omega * static_cast<double>(step_ns) * 1e-9;
+                cd = std::cos(d);
+                sd = std::sin(d);
+                seg_k = k;
+            }
+            since = 0;
+        } else {
+            double c2 = cs * cd - sn * sd;
+            sn = sn * cd + cs * sd;
+            cs = c2;
+            ++since;
+        }
+        rotate_with(k, w, cs, sn, omega, &r[3 * i], &v[3 * i], s);
+        const double* ri = &r[3 * i];
+        const double* vi = &v[3 * i];
+        double rr = ri[0] * ri[0] + ri[1] * ri[1] + ri[2] * ri[2];
         r_lo = std::min(r_lo, rr);
         r_hi = std::max(r_hi, rr);
-        v_hi = std::max(v_hi, std::hypot(v[3 * i], v[3 * i + 1], v[3 * i + 2]));
+        v_hi = std::max(v_hi, vi[0] * vi[0] + vi[1] * vi[1] + vi[2] * vi[2]);
     }
     if (!(r_hi > 0.0)) return;  // never propagated inside the window
+    r_lo = std::sqrt(r_lo);
+    r_hi = std::sqrt(r_hi);
+    v_hi = std::sqrt(v_hi);
     if (std::isfinite(sma) && ecc < 1.0) {
         r_lo = std::min(r_lo, sma * (1.0 - ecc));
         r_hi = std::max(r_hi, sma * (1.0 + ecc));
@@ -432,24 +786,56 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     bounds_.r_min = r_lo;
     bounds_.v_max = v_in + omega_e * r_hi;
     bounds_.a_max = safety * (gm / (r_lo * r_lo) + 2.0 * omega_e * bounds_.v_max + omega_e * omega_e * r_hi);
+    // The rotating frame adds 4ω|r‴| + 6ω²|r''| + 4ω³|v| + ω⁴|r| to the
+    // inertial |d⁴r/dt⁴| (c4 per node), |r‴| ≤ 4μv/r³, |r''| ≤ μ/r².
+    {
+        double rl = r_lo, vv = v_in, w = omega_e;
+        c4_rot_ = 16.0 * w * gm * vv / (rl * rl * rl) + 6.0 * w * w * gm / (rl * rl) + 4.0 * w * w * w * vv +
+                  w * w * w * w * r_hi;
+    }
 
+    double rate = (1.0 + std::fabs(sin_mask_)) * bounds_.v_max;  // |f'| bound
     for (std::size_t j = 0; j < n_stations; ++j) {
         st_ = &stations[j];
+        // |f''| bound over the window (f_bound with the global ρ floor).
+        double a_global = (1.0 + sin_mask_) * bounds_.a_max;
+        if (sin_mask_ > 0.0)
+            a_global += sin_mask_ * bounds_.v_max * bounds_.v_max / std::max(bounds_.r_min - st_->radius, 50e3);
         rises_.clear();
         sets_.clear();
         Pt prev = look(node_t_[0], nodes_[0]);
         for (std::size_t i = 1; i < nn; ++i) {
+            // Below the mask by more than f can climb (|f'| ≤ rate) before
+            // the next node: skip every node the bound covers.
+            if (prev.ok && prev.f < 0.0 && nodes_[i].ok) {
+                // f ≤ f0 + f0'τ + Aτ²/2 and f ≤ f0 + rate·τ: below the mask
+                // until the later of their crossings; skip the nodes before.
+                double tau = std::max(-prev.f / rate,
+                                      (-prev.df + std::sqrt(prev.df * prev.df - 2.0 * a_global * prev.f)) / a_global);
+                double reach = static_cast<double>(prev.t) + tau * 1e9;
+                if (reach > static_cast<double>(node_t_[i])) {
+                    std::size_t jn = i;
+                    while (jn + 1 < nn && static_cast<double>(node_t_[jn + 1]) < reach && nodes_[jn + 1].ok) ++jn;
+                    prev = look(node_t_[jn], nodes_[jn]);
+                    i = jn;
+                    continue;
+                }
+            }
             Pt cur = look(node_t_[i], nodes_[i]);
-            scan(prev, cur, 0);
+            if (near_ && prev.ok && cur.ok)
+                scan_fast(i - 1, prev, cur, 0);
+            else
+                scan(prev, cur, 0);
             prev = cur;
         }
         // Pair events into passes: a set before the first rise (or a
         // window that opens inside a pass) has no rise.
         Pt begin = look(node_t_[0], nodes_[0]);
-        std::vector<std::pair<std::int64_t, std::int64_t>> spans;
+        std::vector<std::pair<Event, Event>> spans;
+        const Event none{nat, NAN};
         std::size_t ir = 0, is = 0;
         bool inside = begin.ok && begin.f >= 0.0;
-        std::int64_t open = inside ? nat : 0;
+        Event open = none;
         while (ir < rises_.size() || is < sets_.size()) {
             if (inside) {
                 if (is < sets_.size()) {
@@ -467,21 +853,25 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
                 }
             }
         }
-        if (inside) spans.emplace_back(open, nat);
+        if (inside) spans.emplace_back(open, none);
         std::size_t node_lo = 0;
         for (auto [rise, set] : spans) {
             Pass pass{};
             pass.station = static_cast<std::int32_t>(j);
-            pass.rise = rise;
-            pass.set = set;
-            Pt a = rise == nat ? look(node_t_[0], nodes_[0]) : at(rise);
-            Pt b = set == nat ? look(node_t_[nn - 1], nodes_[nn - 1]) : at(set);
-            pass.rise_azimuth = rise == nat ? NAN : azimuth(a);
-            pass.set_azimuth = set == nat ? NAN : azimuth(b);
-            while (node_lo < nn && node_t_[node_lo] <= a.t) ++node_lo;
+            pass.rise = rise.t;
+            pass.set = set.t;
+            std::int64_t ta = rise.t == nat ? node_t_[0] : rise.t;
+            std::int64_t tb = set.t == nat ? node_t_[nn - 1] : set.t;
+            while (node_lo < nn && node_t_[node_lo] <= ta) ++node_lo;
             std::size_t node_hi = node_lo;
-            while (node_hi < nn && node_t_[node_hi] < b.t) ++node_hi;
-            culminate(a, b, node_lo, node_hi, pass);
+            while (node_hi < nn && node_t_[node_hi] < tb) ++node_hi;
+            pass.rise_azimuth = rise.t == nat ? NAN : std::isnan(rise.azimuth) ? azimuth(at(rise.t)) : rise.azimuth;
+            pass.set_azimuth = set.t == nat ? NAN : std::isnan(set.azimuth) ? azimuth(at(set.t)) : set.azimuth;
+            if (!(near_ && culminate_fast(ta, tb, node_lo, node_hi, pass))) {
+                Pt a = rise.t == nat ? look(node_t_[0], nodes_[0]) : at(rise.t);
+                Pt b = set.t == nat ? look(node_t_[nn - 1], nodes_[nn - 1]) : at(set.t);
+                culminate(a, b, node_lo, node_hi, pass);
+            }
             out.push_back(pass);
         }
     }
