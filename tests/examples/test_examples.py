@@ -91,7 +91,8 @@ def test_plot_labels_and_gaps():
 def test_demo_propagates_the_catalogue():
     proc = run(ROOT / "examples" / "demo.py", CATALOGUE)
     assert proc.returncode == 0, proc.stderr
-    table = proc.stdout.split("SGP4, one day after each epoch, 1440 samples per set")[1].splitlines()[2:]
+    after = proc.stdout.split("SGP4, one day after each epoch, 1440 samples per set")[1]
+    table = after.split("\n\n")[0].splitlines()[2:]
     assert len(table) == 12
     iss = [row.split() for row in table if row.startswith("ISS (ZARYA)")]
     assert len(iss) == 7
