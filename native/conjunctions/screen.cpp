@@ -1,5 +1,6 @@
 // Conjunction screening: grid propagation, Hermite interpolants with error
 // bounds, spatial-hash broad phase, Bézier narrow phase, SGP4 refinement.
+#include "state/orbel/kepler_bounds.hpp"
 #include "conjunctions/screen.hpp"
 
 #include <algorithm>
@@ -27,24 +28,9 @@ constexpr std::int64_t never = std::numeric_limits<std::int64_t>::max();
 using Clock = std::chrono::steady_clock;
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
-// A bound of |d⁴r/dt⁴| over a Keplerian orbit through (r, v).  With f =
-// μ/r³: r'' = −f r, r⁗ = −f'' r − 2 f' v + f² r, |f'| ≤ 3μ v/r⁴ and
-// |f''| ≤ 3μ (v²/r + μ/r²)/r⁴ + 12 μ v²/r⁵, so |r⁗| ≤ 21 μ v²/r⁴ + 4 μ²/r⁵,
-// largest at perigee (smallest r, largest v).  Infinite for states that are
-// no ellipse.
-double fourth_derivative_bound(const double* r, const double* v) {
-    double rr = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
-    double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
-    double inv_a = 2.0 / rr - vv / mu;
-    double hx = r[1] * v[2] - r[2] * v[1], hy = r[2] * v[0] - r[0] * v[2], hz = r[0] * v[1] - r[1] * v[0];
-    double h2 = hx * hx + hy * hy + hz * hz;
-    double e2 = 1.0 - h2 * inv_a / mu;
-    if (!(inv_a > 0.0) || !(e2 < 1.0)) return std::numeric_limits<double>::infinity();
-    double e = std::sqrt(std::max(e2, 0.0));
-    double rp = h2 / (mu * (1.0 + e));
-    double vp2 = mu * (2.0 / rp - inv_a);
-    double rp4 = rp * rp * rp * rp;
-    return 21.0 * mu * vp2 / rp4 + 4.0 * mu * mu / (rp4 * rp);
+// A bound of |d⁴r/dt⁴| over the Keplerian orbit through (r, v).
+inline double fourth_derivative_bound(const double* r, const double* v) {
+    return qv::orbel::fourth_derivative_bound(r, v, mu);
 }
 
 inline void bezier(const double* r0, const double* v0, const double* r1, const double* v1, double H, double P[4][3]) {

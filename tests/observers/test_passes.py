@@ -16,6 +16,7 @@ import numpy
 import pytest
 from markers import not_sanitized
 
+from quorvane.bodies import bodies
 from quorvane.observers import _passes_table as module
 from quorvane.observers._passes_table import Passes, passes
 from quorvane.propagators.analytical.sgp4.catalogue import read_catalogue
@@ -307,7 +308,7 @@ def test_sunlight_matches_the_shadow_function():
     ],
 )
 def test_sun_fraction_cases(r, sun, expected):
-    fraction = module._sun_fraction(numpy.array([r]), numpy.array([sun]))[0]
+    fraction = bodies._shadow_of(numpy.array([r]), numpy.array([sun]))[0]
     assert abs(fraction - expected) < 0.02
 
 

@@ -202,6 +202,38 @@ const char* shadow_doc =
 
 const qv::FunctionDef shadow_def{"shadow", shadow_doc, shadow_function, shadow_params};
 
+// The same kernel with the Sun given: one Sun position per position, for
+// callers that already hold the Sun at each instant (the pass finder
+// interpolates it at its culminations).
+const qv::Params shadow_of_params{"_shadow_of", {"r", "sun"}, 2, 2};
+
+PyObject* shadow_of_function(qv::Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[2] = {};
+    if (qv::bind_arguments(shadow_of_params, args, nargs, kwnames, a) < 0) return nullptr;
+    qv::Ref r = qv::Ref::steal(PyArray_FROMANY(a[0], NPY_DOUBLE, 2, 2, NPY_ARRAY_IN_ARRAY));
+    qv::Ref sun = r ? qv::Ref::steal(PyArray_FROMANY(a[1], NPY_DOUBLE, 2, 2, NPY_ARRAY_IN_ARRAY)) : qv::Ref{};
+    if (!sun) return nullptr;
+    auto* ra = reinterpret_cast<PyArrayObject*>(r.get());
+    auto* sa = reinterpret_cast<PyArrayObject*>(sun.get());
+    if (PyArray_DIM(ra, 1) != 3 || PyArray_DIM(sa, 1) != 3 || PyArray_DIM(ra, 0) != PyArray_DIM(sa, 0)) {
+        PyErr_SetString(PyExc_ValueError, "r and sun must both have shape (k, 3)");
+        return nullptr;
+    }
+    qv::Ref out = qv::Ref::steal(PyArray_SimpleNew(1, PyArray_DIMS(ra), NPY_DOUBLE));
+    if (!out) return nullptr;
+    std::size_t k = static_cast<std::size_t>(PyArray_DIM(ra, 0));
+    qv::bodies::shadow_run_for(static_cast<int>(qv::simd::detect()))(
+        static_cast<const double*>(PyArray_DATA(ra)), static_cast<const double*>(PyArray_DATA(sa)), k, 0, k,
+        static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get()))));
+    return out.release();
+}
+
+const qv::FunctionDef shadow_of_def{
+    "_shadow_of",
+    "_shadow_of(r, sun)\n--\n\nFraction of the Sun's disc visible from positions r (k, 3) with the Sun at\n"
+    "sun (k, 3), geocentric, same frame, m (private: shadow() with the Sun given).",
+    shadow_of_function, shadow_of_params};
+
 int add_positions(PyObject* module) {
     qv::Ref helper = qv::import_module("quorvane.bodies._ephemerides");
     if (!helper) return -1;
@@ -225,7 +257,8 @@ int add_positions(PyObject* module) {
     qv::Ref defaults = qv::Ref::steal(PyTuple_Pack(1, Py_None));
     if (!fn || !defaults) return -1;
     qv::set_object_defaults(fn.get(), defaults.get());
-    return 0;
+    qv::Ref of_ann = qv::make_annotations({{"return", "numpy.ndarray"}});
+    return of_ann ? qv::add_function(module, &shadow_of_def, module_path, of_ann.get()) : -1;
 }
 
 int steps(PyObject* module) {

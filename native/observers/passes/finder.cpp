@@ -26,6 +26,7 @@
 // branch and bound with |h''| ≤ 2|a|/ρ + 3v²/ρ² (from d̂'' = (a − d̂ρ'')/ρ −
 // 2d̂'ρ'/ρ), pruning intervals whose bound is within 1e-5 of the best sample;
 // then the root of h' (sign + to −) next to the best sample, to 10 ms.
+#include "state/orbel/kepler_bounds.hpp"
 #include "observers/passes/finder.hpp"
 
 #include <algorithm>
@@ -458,25 +459,12 @@ Pt Finder::interpolate(std::size_t i, std::int64_t t) const {
 
 // A bound of |d⁴r/dt⁴| over the Keplerian orbit through node i's TEME
 // state: with f = μ/r³, r⁗ = −f''r − 2f'v + f²r and |r⁗| ≤ 21μv²/r⁴ +
-// 4μ²/r⁵, largest at perigee (as the conjunction screener; infinite for
-// states that are no ellipse).
+// 4μ²/r⁵ (kepler_bounds.hpp, shared with the conjunction screener).
 double Finder::c4(std::size_t i) const {
     double& c = c4_[i];
     if (!std::isnan(c)) return c;
     const double* r = &teme_[6 * i];
-    const double* v = r + 3;
-    double rr = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
-    double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
-    double inv_a = 2.0 / rr - vv / gm;
-    double hx = r[1] * v[2] - r[2] * v[1], hy = r[2] * v[0] - r[0] * v[2], hz = r[0] * v[1] - r[1] * v[0];
-    double h2 = hx * hx + hy * hy + hz * hz;
-    double e2 = 1.0 - h2 * inv_a / gm;
-    if (!(inv_a > 0.0) || !(e2 < 1.0)) return c = INFINITY;
-    double e = std::sqrt(std::max(e2, 0.0));
-    double rp = h2 / (gm * (1.0 + e));
-    double vp2 = gm * (2.0 / rp - inv_a);
-    double rp4 = rp * rp * rp * rp;
-    return c = 21.0 * gm * vp2 / rp4 + 4.0 * gm * gm / (rp4 * rp);
+    return c = qv::orbel::fourth_derivative_bound(r, r + 3, gm);
 }
 
 // The exact crossing near `guess` inside (lo, hi): SGP4 at guess ± 5 ms;

@@ -17,6 +17,7 @@ from typing import Any, cast
 import erfa  # type: ignore[import-untyped]
 import numpy
 
+from quorvane.bodies import bodies as _bodies
 from quorvane.frames import eop as _eop_module
 from quorvane.observers import _observers, _passes
 from quorvane.time.time import Time
@@ -421,7 +422,7 @@ def _sunlight(
     sun_gcrf = _interpolate(grid, sun_nodes, culm)
     teme_to_gcrf = _interpolate(grid, basis, culm)
     sun_teme = numpy.einsum("nji,nj->ni", teme_to_gcrf, sun_gcrf)
-    sunlit = (_sun_fraction(r, sun_teme) >= 0.5) & (err == 0)
+    sunlit = (_bodies._shadow_of(r, sun_teme) >= 0.5) & (err == 0)
     angle = _interpolate(grid, theta, culm)
     c, s = numpy.cos(angle), numpy.sin(angle)
     pef = numpy.stack([c * sun_teme[:, 0] + s * sun_teme[:, 1], -s * sun_teme[:, 0] + c * sun_teme[:, 1],
@@ -434,30 +435,3 @@ def _sunlight(
             _, elevation, _, _ = site.look(sun_itrf[rows])
             dark[rows] = elevation < _TWILIGHT
     return sunlit, sunlit & dark
-
-
-_EARTH_RADIUS = 6378137.0  # m, WGS 84 a
-_SUN_RADIUS = 695_700_000.0  # m, IAU 2015 nominal
-
-
-def _sun_fraction(r: numpy.ndarray, sun: numpy.ndarray) -> numpy.ndarray:
-    """Fraction of the Sun's disc visible from geocentric positions r, the
-    Sun at geocentric `sun` (same frame): the overlap of the apparent discs
-    of the Sun and of a spherical Earth (Montenbruck & Gill, Satellite
-    Orbits, 3.4.2)."""
-    with numpy.errstate(all="ignore"):
-        to_sun = sun - r
-        ds = numpy.linalg.norm(to_sun, axis=1)
-        dr = numpy.linalg.norm(r, axis=1)
-        a = numpy.arcsin(numpy.minimum(_SUN_RADIUS / ds, 1.0))
-        b = numpy.arcsin(numpy.minimum(_EARTH_RADIUS / dr, 1.0))
-        cosc = -numpy.sum(r * to_sun, axis=1) / (dr * ds)
-        c = numpy.arccos(numpy.clip(cosc, -1.0, 1.0))
-        x = (c * c + a * a - b * b) / (2.0 * c)
-        y = numpy.sqrt(numpy.maximum(a * a - x * x, 0.0))
-        area = a * a * numpy.arccos(numpy.clip(x / a, -1.0, 1.0)) + b * b * numpy.arccos(
-            numpy.clip((c - x) / b, -1.0, 1.0)) - c * y
-        fraction = 1.0 - area / (numpy.pi * a * a)
-        fraction = numpy.where(c >= a + b, 1.0, fraction)
-        fraction = numpy.where(c <= numpy.abs(a - b), numpy.where(b >= a, 0.0, 1.0 - (b * b) / (a * a)), fraction)
-    return numpy.clip(fraction, 0.0, 1.0)
