@@ -2,8 +2,10 @@
 // bounds, spatial-hash broad phase, Bézier narrow phase, SGP4 refinement.
 #include "state/orbel/kepler_bounds.hpp"
 #include "conjunctions/screen.hpp"
+#include "conjunctions/sweep.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -280,12 +282,21 @@ int critical_points(const PairState& e0, const PairState& e1, double H, double t
     return poly_roots(G, 4, ta, tb, tau);
 }
 
+// The Hermite bound of a segment of H seconds from the larger of its ends'
+// fourth-derivative bounds.
+inline double bound_of(double c, double H) {
+    double h2 = H * H;
+    return bound_safety * h2 * h2 / 384.0 * c + bound_floor;
+}
+
 // Scratch of one thread's broad phase.
 struct Scratch {
-    std::vector<double> box;   // 6 per object
-    std::vector<double> sorted[6];  // the boxes' bounds in cell order
-    std::vector<std::uint32_t> hits;
-    std::vector<std::uint64_t> ztop;
+    std::vector<double> box;   // 8 per slot: the bounds, the satellite number's bits, padding
+    std::vector<double> ctrl;  // the piece's control points, 12 per slot
+    std::vector<double> eps;   // the piece's interpolation bound, by slot
+    std::vector<double> sorted[7];  // the boxes' bounds and columns in cell order
+    std::vector<std::int64_t> satno;  // satellite numbers in cell order
+    std::vector<std::uint64_t> hits;
     std::vector<std::uint32_t> alive;
     std::vector<std::uint64_t> key, tmp_key;
     std::vector<std::uint32_t> order, tmp_order;
@@ -295,9 +306,7 @@ struct Scratch {
 }  // namespace
 
 double hermite_bound(const double* r0, const double* v0, const double* r1, const double* v1, double H) {
-    double c = std::max(fourth_derivative_bound(r0, v0), fourth_derivative_bound(r1, v1));
-    double h2 = H * H;
-    return bound_safety * h2 * h2 / 384.0 * c + bound_floor;
+    return bound_of(std::max(fourth_derivative_bound(r0, v0), fourth_derivative_bound(r1, v1)), H);
 }
 
 std::int64_t choose_step(const Source& a, const Source* b, const Kernels& k, std::int64_t start, int substeps,
@@ -356,6 +365,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     Objects obj(a, b);
     const std::size_t n = obj.n;
     const bool against = b != nullptr;
+    const SweepRun sweep = sweep_run_for(k.lanes);
     const int q = w.substeps;
     const std::int64_t h_ns = w.step / q;
     const double H = static_cast<double>(w.step) * 1e-9;
@@ -377,16 +387,18 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         auto t0 = Clock::now();
         const std::size_t block = 64;
         parallel_for((n + block - 1) / block, w.threads, [&](std::size_t blk) {
-            thread_local std::vector<double> tls_ts, tls_r, tls_v;
+            thread_local std::vector<double> tls_ts, tls_r, tls_v, tls_f;
             thread_local std::vector<std::int8_t> tls_err;
             // Plain references: one look-up of the thread's storage a task.
             std::vector<double>& ts = tls_ts;
             std::vector<double>& r = tls_r;
             std::vector<double>& v = tls_v;
+            std::vector<double>& f = tls_f;  // each sample's fourth-derivative bound
             std::vector<std::int8_t>& err = tls_err;
             ts.resize(cnt);
             r.resize(3 * cnt * block);
             v.resize(3 * cnt * block);
+            f.resize(cnt * block);
             err.resize(cnt * block);
             const std::size_t o0 = blk * block, o1 = std::min(n, (blk + 1) * block);
             for (std::size_t o = o0; o < o1; ++o) {
@@ -395,6 +407,8 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     ts[j] = sgp4::minutes_between(epoch, w.start + (k0 + static_cast<std::int64_t>(j)) * w.step);
                 std::size_t b = o - o0;
                 k.run_times(obj.sat(o), ts.data(), cnt, &r[3 * cnt * b], &v[3 * cnt * b], &err[cnt * b], k.lanes);
+                for (std::size_t j = 0; j < cnt; ++j)
+                    f[cnt * b + j] = fourth_derivative_bound(&r[3 * (cnt * b + j)], &v[3 * (cnt * b + j)]);
             }
             for (std::size_t j = 0; j < cnt; ++j)
                 for (std::size_t o = o0; o < o1; ++o) {
@@ -403,8 +417,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     std::memcpy(&V[3 * (j * n + o)], &v[3 * (cnt * b + j)], 3 * sizeof(double));
                     E[j * n + o] = err[cnt * b + j];
                     if (j + 1 < cnt)
-                        eps[j * n + o] = hermite_bound(&r[3 * (cnt * b + j)], &v[3 * (cnt * b + j)],
-                                                       &r[3 * (cnt * b + j + 1)], &v[3 * (cnt * b + j + 1)], H);
+                        eps[j * n + o] = bound_of(std::max(f[cnt * b + j], f[cnt * b + j + 1]), H);
                 }
         });
         // 2. An object whose sample t_k fails is screened no more from the
@@ -437,8 +450,11 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             const std::int64_t kseg = k0 + static_cast<std::int64_t>(s);
             const double ta = static_cast<double>(u) / q, tb = static_cast<double>(u + 1) / q;
             // Boxes of the live objects, by slot.
-            sc.box.resize(6 * n);
+            sc.box.resize(8 * n);
+            sc.ctrl.resize(12 * n);
+            sc.eps.resize(n);
             sc.alive.clear();
+            std::size_t live_a = 0;  // live primaries: the slots below it
             // Control points of the piece τ ∈ [ta, tb] of every segment's
             // cubic are fixed combinations of its end states: the Hermite
             // basis and its derivative at ta and tb.
@@ -474,7 +490,10 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 double pad = eps[s * n + o] + half;
                 if (!std::isfinite(pad)) continue;
                 const std::size_t slot = sc.alive.size();
-                double* bx = &sc.box[6 * slot];
+                double* bx = &sc.box[8 * slot];
+                bx[6] = std::bit_cast<double>(obj.satno(o));
+                double* cp = &sc.ctrl[12 * slot];
+                sc.eps[slot] = eps[s * n + o];
                 const double* r0 = &R[3 * at];
                 const double* r1 = &R[3 * next];
                 const double* v0 = &V[3 * at];
@@ -484,6 +503,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     double lo = 0.0, hi = 0.0;
                     for (int i = 0; i < 4; ++i) {
                         const double c = A[i][0] * a0 + A[i][1] * a1 + A[i][2] * a2 + A[i][3] * a3;
+                        cp[3 * i + x] = c;
                         lo = i == 0 ? c : std::min(lo, c);
                         hi = i == 0 ? c : std::max(hi, c);
                     }
@@ -496,6 +516,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     if (slot == 0 || lo > cmax[x]) cmax[x] = lo;
                 }
                 sc.alive.push_back(static_cast<std::uint32_t>(o));
+                if (o < obj.na) live_a = sc.alive.size();
             }
             // Columns of a uniform grid in x and y, cells larger than every
             // box, so two boxes can overlap only when the columns of their
@@ -533,7 +554,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 sc.order.resize(live);
                 sc.tmp_order.resize(live);
                 for (std::size_t slot = 0; slot < live; ++slot) {
-                    const double* bx = &sc.box[6 * slot];
+                    const double* bx = &sc.box[8 * slot];
                     const std::uint64_t cx = static_cast<std::uint64_t>((bx[0] - cmin[0]) * inv) + 1;
                     const std::uint64_t cy = static_cast<std::uint64_t>((bx[1] - cmin[1]) * inv) + 1;
                     const std::uint64_t zq = static_cast<std::uint64_t>((bx[2] - cmin[2] + C) * invz);
@@ -564,62 +585,40 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                               sc.order.begin());
                 }
                 sc.key[live] = std::numeric_limits<std::uint64_t>::max();  // sentinel
-                // The boxes in sorted order, one array per bound, and the
-                // quantum of each box's top.
-                for (int x = 0; x < 6; ++x) sc.sorted[x].resize(live);
-                sc.ztop.resize(live);
+                // The boxes in sorted order, one array per bound and their
+                // columns, padded for the sweep's vector loads.
+                constexpr std::size_t pad_boxes = 8;
+                for (int x = 0; x < 7; ++x) sc.sorted[x].resize(live + pad_boxes);
+                sc.satno.resize(live);
+                constexpr std::size_t ahead = 16;  // prefetch distance of the gathers below
                 for (std::size_t i = 0; i < live; ++i) {
-                    const double* bx = &sc.box[6 * sc.order[i]];
+                    if (i + ahead < live) __builtin_prefetch(&sc.box[8 * sc.order[i + ahead]]);
+                    const double* bx = &sc.box[8 * sc.order[i]];
                     for (int x = 0; x < 6; ++x) sc.sorted[x][i] = bx[x];
-                    sc.ztop[i] = static_cast<std::uint64_t>((bx[5] - cmin[2] + C) * invz) + 1;
+                    sc.sorted[6][i] = static_cast<double>(sc.key[i] >> zbits);
+                    sc.satno[i] = std::bit_cast<std::int64_t>(bx[6]);
                 }
-                sc.hits.resize(live);
-                const double *X0 = sc.sorted[0].data(), *Y0 = sc.sorted[1].data(), *Z0 = sc.sorted[2].data(),
-                             *X1 = sc.sorted[3].data(), *Y1 = sc.sorted[4].data(), *Z1 = sc.sorted[5].data();
-                std::uint32_t* hits = sc.hits.data();
-                const std::uint64_t offset[4] = {1, DY - 1, DY, DY + 1};
-                std::size_t ptr[4] = {0, 0, 0, 0};
-                const std::uint64_t* K = sc.key.data();
-                const std::uint64_t zmask = (std::uint64_t{1} << zbits) - 1;
-                const std::uint64_t below = static_cast<std::uint64_t>(fine) + 2;  // a cell, and rounding
-                // Overlaps of box a with the boxes [j, end), branch-free,
-                // then the pairs kept.
-                auto scan = [&](std::size_t a, std::size_t j, std::size_t end) {
-                    tested += end - j;
-                    const double x0 = X0[a], y0 = Y0[a], z0 = Z0[a], x1 = X1[a], y1 = Y1[a], z1 = Z1[a];
-                    std::size_t nh = 0;
-                    for (; j < end; ++j) {
-                        const bool ok = (X0[j] <= x1) & (x0 <= X1[j]) & (Y0[j] <= y1) & (y0 <= Y1[j]) &
-                                        (Z0[j] <= z1) & (z0 <= Z1[j]);
-                        hits[nh] = static_cast<std::uint32_t>(j);
-                        nh += ok;
-                    }
-                    for (std::size_t h = 0; h < nh; ++h) {
-                        const std::uint32_t oa = sc.order[a], ob = sc.order[hits[h]];
+                for (std::size_t i = live; i < live + pad_boxes; ++i) {
+                    for (int x = 0; x < 6; ++x) sc.sorted[x][i] = 0.0;
+                    sc.sorted[6][i] = std::numeric_limits<double>::infinity();
+                }
+                const SweepBoxes boxes{sc.sorted[0].data(), sc.sorted[1].data(), sc.sorted[2].data(),
+                                       sc.sorted[3].data(), sc.sorted[4].data(), sc.sorted[5].data(),
+                                       sc.sorted[6].data(), sc.key.data(), live, DY, zbits,
+                                       static_cast<std::uint64_t>(fine) + 2};  // a cell, and rounding
+                const std::int64_t* SN = sc.satno.data();
+                sc.hits.resize(std::max<std::size_t>(4 * live, 1024));
+                std::size_t next = 0, start = 0;
+                while (next < live) {
+                    const std::size_t found = sweep(boxes, &next, &start, sc.hits.data(), sc.hits.size(), &tested);
+                    for (std::size_t h = 0; h < found; ++h) {
+                        const std::uint32_t a = static_cast<std::uint32_t>(sc.hits[h] >> 32),
+                                            j = static_cast<std::uint32_t>(sc.hits[h]);
+                        const std::uint32_t oa = sc.order[a], ob = sc.order[j];
                         const std::uint32_t sa = std::min(oa, ob), sb = std::max(oa, ob);
-                        const std::uint32_t p = sc.alive[sa], q2 = sc.alive[sb];
-                        if (against && !(p < obj.na && q2 >= obj.na)) continue;
-                        std::int64_t np = obj.satno(p);
-                        if (np >= 0 && np == obj.satno(q2)) continue;
+                        if (against && !(sa < live_a && sb >= live_a)) continue;
+                        if (SN[a] >= 0 && SN[a] == SN[j]) continue;
                         sc.pairs.push_back(static_cast<std::uint64_t>(sa) << 32 | sb);
-                    }
-                };
-                for (std::size_t i = 0; i < live; ++i) {
-                    const std::uint64_t column = K[i] >> zbits, zq = K[i] & zmask, zt = sc.ztop[i];
-                    std::size_t end = i + 1;
-                    const std::uint64_t own = column << zbits | zt;
-                    while (K[end] <= own) ++end;
-                    scan(i, i + 1, end);
-                    const std::uint64_t zlo = zq > below ? zq - below : 0;
-                    for (int r = 0; r < 4; ++r) {
-                        const std::uint64_t c = column + offset[r];
-                        const std::uint64_t lo = c << zbits | zlo, hi = c << zbits | zt;
-                        std::size_t j = ptr[r];
-                        while (K[j] < lo) ++j;
-                        ptr[r] = j;
-                        std::size_t e = j;
-                        while (K[e] <= hi) ++e;
-                        scan(i, j, e);
                     }
                 }
             }
@@ -627,22 +626,29 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             // Narrow phase on the relative cubic of each pair.
             std::vector<Candidate>& out = cands[js];
             const std::int64_t sub = kseg * q + u;
-            for (std::uint64_t pr : sc.pairs) {
+            const std::size_t npairs = sc.pairs.size();
+            for (std::size_t ip = 0; ip < npairs; ++ip) {
+                if (ip + 8 < npairs) {
+                    // Both objects' control points: 96 bytes, up to two cache lines each.
+                    const std::uint64_t later = sc.pairs[ip + 8];
+                    const double* la = &sc.ctrl[12 * static_cast<std::size_t>(later >> 32)];
+                    const double* lb = &sc.ctrl[12 * static_cast<std::size_t>(static_cast<std::uint32_t>(later))];
+                    __builtin_prefetch(la);
+                    __builtin_prefetch(la + 11);
+                    __builtin_prefetch(lb);
+                    __builtin_prefetch(lb + 11);
+                }
+                const std::uint64_t pr = sc.pairs[ip];
                 std::uint32_t sa = static_cast<std::uint32_t>(pr >> 32), sb = static_cast<std::uint32_t>(pr);
                 std::uint32_t p = sc.alive[sa], q2 = sc.alive[sb];
-                // The pieces' control points, as the boxes were built.
+                // The relative piece: differences of the control points the
+                // boxes were built from.
                 double D[4][3];
-                const std::size_t ap = s * n + p, aq = s * n + q2;
-                for (int x = 0; x < 3; ++x) {
-                    const double a0 = R[3 * ap + x], a1 = H * V[3 * ap + x], a2 = R[3 * (ap + n) + x],
-                                 a3 = H * V[3 * (ap + n) + x];
-                    const double b0 = R[3 * aq + x], b1 = H * V[3 * aq + x], b2 = R[3 * (aq + n) + x],
-                                 b3 = H * V[3 * (aq + n) + x];
-                    for (int i = 0; i < 4; ++i)
-                        D[i][x] = (A[i][0] * b0 + A[i][1] * b1 + A[i][2] * b2 + A[i][3] * b3) -
-                                  (A[i][0] * a0 + A[i][1] * a1 + A[i][2] * a2 + A[i][3] * a3);
-                }
-                double Rr = w.threshold + eps[s * n + p] + eps[s * n + q2];
+                const double* ca = &sc.ctrl[12 * sa];
+                const double* cb = &sc.ctrl[12 * sb];
+                for (int i = 0; i < 4; ++i)
+                    for (int x = 0; x < 3; ++x) D[i][x] = cb[3 * i + x] - ca[3 * i + x];
+                double Rr = w.threshold + sc.eps[sa] + sc.eps[sb];
                 if (!chord_beyond(D, Rr) && !beyond(D, Rr, 3)) out.push_back({static_cast<std::uint64_t>(p) << 32 | q2, sub});
             }
             auto b2 = Clock::now();
