@@ -79,10 +79,11 @@ bool beyond(const double D[4][3], double R, int depth) {
 // curve stays beyond R when the chord's distance from the origin less that
 // exceeds R (a metre of margin for the rounding of both).
 bool chord_beyond(const double D[4][3], double R) {
+    constexpr double third = 1.0 / 3.0;  // rounding covered by the margin
     double c[3], e1 = 0.0, e2 = 0.0, cc = 0.0, dc = 0.0;
     for (int x = 0; x < 3; ++x) {
         c[x] = D[3][x] - D[0][x];
-        const double a = D[1][x] - (2.0 * D[0][x] + D[3][x]) / 3.0, b = D[2][x] - (D[0][x] + 2.0 * D[3][x]) / 3.0;
+        const double a = D[1][x] - (2.0 * D[0][x] + D[3][x]) * third, b = D[2][x] - (D[0][x] + 2.0 * D[3][x]) * third;
         e1 += a * a;
         e2 += b * b;
         cc += c[x] * c[x];
@@ -206,6 +207,9 @@ void make_event(std::uint32_t p, std::uint32_t s, std::int64_t m, std::int64_t t
 }
 
 
+// Cells of a slab of the broad phase's grid in z: thicker slabs enter fewer
+// boxes twice, thinner ones give shorter runs to test.
+constexpr double slab_cells = 4.0;
 // Cells per axis of the broad phase's grid, at most.
 constexpr std::int64_t cell_range = std::int64_t{1} << 18;
 
@@ -482,7 +486,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 }
             }
             double extent = 0.0;
-            double cmin[3] = {0.0, 0.0, 0.0}, cmax[3] = {0.0, 0.0, 0.0};
+            double cmin[3] = {0.0, 0.0, 0.0}, cmax[3] = {0.0, 0.0, 0.0}, ztop = 0.0;
             for (std::size_t o = 0; o < n; ++o) {
                 if (kseg >= fail_segment[o]) continue;
                 std::size_t at = s * n + o, next = at + n;
@@ -515,21 +519,23 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     if (slot == 0 || lo < cmin[x]) cmin[x] = lo;
                     if (slot == 0 || lo > cmax[x]) cmax[x] = lo;
                 }
+                if (slot == 0 || bx[5] > ztop) ztop = bx[5];
                 sc.alive.push_back(static_cast<std::uint32_t>(o));
                 if (o < obj.na) live_a = sc.alive.size();
             }
             // Columns of a uniform grid in x and y, cells larger than every
             // box, so two boxes can overlap only when the columns of their
-            // lower corners are neighbours.  Boxes are radix-sorted by
-            // (column, z of the lower corner in 1/64 of a cell), one empty
-            // column of padding around so that neighbouring columns never
-            // alias.  Each box is tested against the forward half of its
-            // neighbourhood: the boxes after it in its own column up to its
-            // top, and in the columns (x, y+1), (x+1, y−1..y+1) those whose
-            // lower corner lies within [bottom − cell, top]; the start of each
-            // such range only moves forward.  Every overlapping pair is met
-            // exactly once.
+            // lower corners are neighbours; and slabs of `slab_cells` cells in
+            // z.  A box enters each slab its z range meets (one or two): two
+            // boxes that overlap in z share a slab.  Entries are radix-sorted
+            // by (slab, column, z of the lower corner in 1/64 of a cell), one
+            // empty column of padding around so that neighbouring columns
+            // never alias.  Each entry is tested against the forward half of
+            // its neighbourhood within its slab (sweep.hpp); a pair met in a
+            // slab where both boxes also entered the slab below is dropped,
+            // as it is met there.  Every overlapping pair is kept exactly once.
             const std::size_t live = sc.alive.size();
+            std::size_t entries = 0;
             std::uint64_t tested = 0;
             sc.pairs.clear();
             if (live >= 2) {
@@ -538,84 +544,96 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 const double inv = 1.0 / C;
                 constexpr double fine = 64.0;  // z quanta a cell
                 const double invz = fine / C;
+                const double S = slab_cells * C, invs = 1.0 / S;
                 std::uint64_t dim[2];
                 for (int x = 0; x < 2; ++x)
                     dim[x] = static_cast<std::uint64_t>(std::floor((cmax[x] - cmin[x]) * inv)) + 3;
-                const std::uint64_t DY = dim[1];
-                const std::uint64_t zspan =
-                    static_cast<std::uint64_t>(std::floor((cmax[2] - cmin[2] + 2.0 * C) * invz)) + 4;
+                const std::uint64_t DY = dim[1], columns = dim[0] * DY;
+                const std::uint64_t slabs = static_cast<std::uint64_t>(std::floor((ztop - cmin[2]) * invs)) + 1;
+                // z quanta from two cells below the slab's bottom: an entry's
+                // lower corner lies at most a cell below it.
+                const std::uint64_t zspan = static_cast<std::uint64_t>((slab_cells + 2.0) * fine) + 4;
                 int zbits = 1;
                 while ((std::uint64_t{1} << zbits) < zspan) ++zbits;
-                const std::uint64_t top = dim[0] * DY << zbits;
+                const std::uint64_t top = slabs * columns << zbits;
                 int bits = 1;
                 while (bits < 64 && (std::uint64_t{1} << bits) < top) ++bits;
-                sc.key.resize(live + 1);
-                sc.tmp_key.resize(live);
-                sc.order.resize(live);
-                sc.tmp_order.resize(live);
+                sc.key.resize(2 * live + 1);
+                sc.tmp_key.resize(2 * live);
+                sc.order.resize(2 * live);
+                sc.tmp_order.resize(2 * live);
+                // order: slot << 1 | 1 where the box also entered the slab below.
                 for (std::size_t slot = 0; slot < live; ++slot) {
                     const double* bx = &sc.box[8 * slot];
                     const std::uint64_t cx = static_cast<std::uint64_t>((bx[0] - cmin[0]) * inv) + 1;
                     const std::uint64_t cy = static_cast<std::uint64_t>((bx[1] - cmin[1]) * inv) + 1;
-                    const std::uint64_t zq = static_cast<std::uint64_t>((bx[2] - cmin[2] + C) * invz);
-                    sc.key[slot] = (cx * DY + cy) << zbits | zq;
-                    sc.order[slot] = static_cast<std::uint32_t>(slot);
+                    const std::uint64_t s0 = static_cast<std::uint64_t>((bx[2] - cmin[2]) * invs);
+                    const std::uint64_t s1 = static_cast<std::uint64_t>((bx[5] - cmin[2]) * invs);
+                    for (std::uint64_t sl = s0; sl <= s1 && sl <= s0 + 1; ++sl) {
+                        const double base = cmin[2] + static_cast<double>(sl) * S - 2.0 * C;
+                        const std::uint64_t zq = static_cast<std::uint64_t>((bx[2] - base) * invz);
+                        sc.key[entries] = (sl * columns + cx * DY + cy) << zbits | zq;
+                        sc.order[entries] = static_cast<std::uint32_t>(slot << 1 | (sl != s0 ? 1u : 0u));
+                        ++entries;
+                    }
                 }
-                // LSD radix sort of (key, slot), 11 bits a pass; stable, so
-                // equal keys stay in slot order.
+                // LSD radix sort of (key, entry), 11 bits a pass; stable, so
+                // equal keys stay in entry order.
                 constexpr int digit = 11;
                 std::uint32_t count[1 << digit];
                 for (int shift = 0; shift < bits; shift += digit) {
                     std::memset(count, 0, sizeof count);
                     const std::uint64_t dmask = (1u << digit) - 1;
-                    for (std::size_t i = 0; i < live; ++i) ++count[(sc.key[i] >> shift) & dmask];
+                    for (std::size_t i = 0; i < entries; ++i) ++count[(sc.key[i] >> shift) & dmask];
                     std::uint32_t sum = 0;
                     for (std::size_t d = 0; d < (1u << digit); ++d) {
                         std::uint32_t c = count[d];
                         count[d] = sum;
                         sum += c;
                     }
-                    for (std::size_t i = 0; i < live; ++i) {
+                    for (std::size_t i = 0; i < entries; ++i) {
                         std::uint32_t to = count[(sc.key[i] >> shift) & dmask]++;
                         sc.tmp_key[to] = sc.key[i];
                         sc.tmp_order[to] = sc.order[i];
                     }
-                    std::copy(sc.tmp_key.begin(), sc.tmp_key.begin() + static_cast<std::ptrdiff_t>(live), sc.key.begin());
-                    std::copy(sc.tmp_order.begin(), sc.tmp_order.begin() + static_cast<std::ptrdiff_t>(live),
+                    std::copy(sc.tmp_key.begin(), sc.tmp_key.begin() + static_cast<std::ptrdiff_t>(entries),
+                              sc.key.begin());
+                    std::copy(sc.tmp_order.begin(), sc.tmp_order.begin() + static_cast<std::ptrdiff_t>(entries),
                               sc.order.begin());
                 }
-                sc.key[live] = std::numeric_limits<std::uint64_t>::max();  // sentinel
+                sc.key[entries] = std::numeric_limits<std::uint64_t>::max();  // sentinel
                 // The boxes in sorted order, one array per bound and their
-                // columns, padded for the sweep's vector loads.
+                // (slab, column), padded for the sweep's vector loads.
                 constexpr std::size_t pad_boxes = 8;
-                for (int x = 0; x < 7; ++x) sc.sorted[x].resize(live + pad_boxes);
-                sc.satno.resize(live);
+                for (int x = 0; x < 7; ++x) sc.sorted[x].resize(entries + pad_boxes);
+                sc.satno.resize(entries);
                 constexpr std::size_t ahead = 16;  // prefetch distance of the gathers below
-                for (std::size_t i = 0; i < live; ++i) {
-                    if (i + ahead < live) __builtin_prefetch(&sc.box[8 * sc.order[i + ahead]]);
-                    const double* bx = &sc.box[8 * sc.order[i]];
+                for (std::size_t i = 0; i < entries; ++i) {
+                    if (i + ahead < entries) __builtin_prefetch(&sc.box[8 * (sc.order[i + ahead] >> 1)]);
+                    const double* bx = &sc.box[8 * (sc.order[i] >> 1)];
                     for (int x = 0; x < 6; ++x) sc.sorted[x][i] = bx[x];
                     sc.sorted[6][i] = static_cast<double>(sc.key[i] >> zbits);
                     sc.satno[i] = std::bit_cast<std::int64_t>(bx[6]);
                 }
-                for (std::size_t i = live; i < live + pad_boxes; ++i) {
+                for (std::size_t i = entries; i < entries + pad_boxes; ++i) {
                     for (int x = 0; x < 6; ++x) sc.sorted[x][i] = 0.0;
                     sc.sorted[6][i] = std::numeric_limits<double>::infinity();
                 }
                 const SweepBoxes boxes{sc.sorted[0].data(), sc.sorted[1].data(), sc.sorted[2].data(),
                                        sc.sorted[3].data(), sc.sorted[4].data(), sc.sorted[5].data(),
-                                       sc.sorted[6].data(), sc.key.data(), live, DY, zbits,
+                                       sc.sorted[6].data(), sc.key.data(), entries, DY, zbits,
                                        static_cast<std::uint64_t>(fine) + 2};  // a cell, and rounding
                 const std::int64_t* SN = sc.satno.data();
-                sc.hits.resize(std::max<std::size_t>(4 * live, 1024));
+                sc.hits.resize(std::max<std::size_t>(4 * entries, 1024));
                 std::size_t next = 0, start = 0;
-                while (next < live) {
+                while (next < entries) {
                     const std::size_t found = sweep(boxes, &next, &start, sc.hits.data(), sc.hits.size(), &tested);
                     for (std::size_t h = 0; h < found; ++h) {
                         const std::uint32_t a = static_cast<std::uint32_t>(sc.hits[h] >> 32),
                                             j = static_cast<std::uint32_t>(sc.hits[h]);
                         const std::uint32_t oa = sc.order[a], ob = sc.order[j];
-                        const std::uint32_t sa = std::min(oa, ob), sb = std::max(oa, ob);
+                        if (oa & ob & 1u) continue;  // met in the slab below
+                        const std::uint32_t sa = std::min(oa, ob) >> 1, sb = std::max(oa, ob) >> 1;
                         if (against && !(sa < live_a && sb >= live_a)) continue;
                         if (SN[a] >= 0 && SN[a] == SN[j]) continue;
                         sc.pairs.push_back(static_cast<std::uint64_t>(sa) << 32 | sb);
@@ -656,7 +674,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             broad_time += seconds(b0, b1);
             stats->tested += tested;
             stats->overlaps += sc.pairs.size();
-            stats->entries += sc.alive.size();
+            stats->entries += entries;
             stats->boxes += sc.alive.size();
             narrow_time += seconds(b1, b2);
         });
