@@ -207,6 +207,8 @@ void make_event(std::uint32_t p, std::uint32_t s, std::int64_t m, std::int64_t t
 }
 
 
+// Grid steps a slow object's coarse segment spans, at most (a power of 2).
+constexpr int max_stride = 4;
 // Cells of a slab of the broad phase's grid in z: thicker slabs enter fewer
 // boxes twice, thinner ones give shorter runs to test.
 constexpr double slab_cells = 4.0;
@@ -284,6 +286,33 @@ int critical_points(const PairState& e0, const PairState& e1, double H, double t
         G[4] += b2 * b2 + a3 * c1;
     }
     return poly_roots(G, 4, ta, tb, tau);
+}
+
+// Weights of the Bézier control points of the piece τ ∈ [ta, tb] of a
+// segment's cubic Hermite interpolant: control point i is
+// A[i][0]·r0 + A[i][1]·H v0 + A[i][2]·r1 + A[i][3]·H v1 (the Hermite basis
+// and its derivative at ta and tb).
+void piece_weights(double ta, double tb, double A[4][4]) {
+    const double tt[2] = {ta, tb};
+    double hb[2][4], dh[2][4];
+    for (int e = 0; e < 2; ++e) {
+        const double t = tt[e], t2 = t * t, t3 = t2 * t;
+        hb[e][0] = 2.0 * t3 - 3.0 * t2 + 1.0;
+        hb[e][1] = t3 - 2.0 * t2 + t;
+        hb[e][2] = -2.0 * t3 + 3.0 * t2;
+        hb[e][3] = t3 - t2;
+        dh[e][0] = 6.0 * t2 - 6.0 * t;
+        dh[e][1] = 3.0 * t2 - 4.0 * t + 1.0;
+        dh[e][2] = -6.0 * t2 + 6.0 * t;
+        dh[e][3] = 3.0 * t2 - 2.0 * t;
+    }
+    const double wd = (tb - ta) / 3.0;
+    for (int c = 0; c < 4; ++c) {
+        A[0][c] = hb[0][c];
+        A[1][c] = hb[0][c] + wd * dh[0][c];
+        A[2][c] = hb[1][c] - wd * dh[1][c];
+        A[3][c] = hb[1][c];
+    }
 }
 
 // The Hermite bound of a segment of H seconds from the larger of its ends'
@@ -380,6 +409,44 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     const std::size_t most = static_cast<std::size_t>(std::min(w.chunk_steps, std::max<std::int64_t>(w.last - w.first, 1)));
     std::vector<double> R(n * (most + 1) * 3), V(n * (most + 1) * 3), eps(n * most);
     std::vector<std::int8_t> E(n * (most + 1));
+    // Slow objects (their interpolation bound over 2 or 4 grid steps within
+    // the target at the window's start: GEO, MEO, most of HEO away from LEO)
+    // are propagated every `stride` grid steps only, on the global grid
+    // t_k, k a multiple of the stride, so every chunk and every Dask task
+    // sees the same samples.  Their pieces are pieces of the longer cubic,
+    // with its bound; refinement uses SGP4 itself for every object alike.
+    std::vector<std::uint8_t> stride(n, 1);
+    std::vector<std::uint32_t> slow_of(n, 0);
+    std::size_t slow = 0;
+    for (std::size_t o = 0; o < n; ++o) {
+        double r[3], v[3];
+        std::int8_t e = 0;
+        k.sample(obj.sat(o), sgp4::minutes_between(obj.epoch(o), w.start), r, v, &e);
+        if (e != 0) continue;
+        const double f = fourth_derivative_bound(r, v);
+        for (int m = max_stride; m > 1; m /= 2)
+            if (bound_of(f, m * H) <= interpolation_target) {
+                stride[o] = static_cast<std::uint8_t>(m);
+                slow_of[o] = static_cast<std::uint32_t>(slow++);
+                break;
+            }
+    }
+    // A slow object's coarse samples of a chunk, `held` at most, by object.
+    const std::size_t held = most / 2 + 3;
+    std::vector<double> RS(slow * held * 3), VS(slow * held * 3), epsS(slow * held);
+    std::vector<std::int8_t> ES(slow * held);
+    // Piece weights of the slow objects: stride m, grid step k within the
+    // coarse segment (k mod m), sub-step u.
+    std::vector<double> weights_of[max_stride + 1];
+    for (int m = 2; m <= max_stride; m *= 2) {
+        weights_of[m].resize(static_cast<std::size_t>(m * q) * 16);
+        for (int off = 0; off < m; ++off)
+            for (int u = 0; u < q; ++u) {
+                double Am[4][4];
+                piece_weights((off + static_cast<double>(u) / q) / m, (off + static_cast<double>(u + 1) / q) / m, Am);
+                std::memcpy(&weights_of[m][static_cast<std::size_t>(off * q + u) * 16], Am, sizeof Am);
+            }
+    }
 
     for (std::int64_t k0 = w.first; k0 < w.last; k0 += w.chunk_steps) {
         const std::int64_t k1 = std::min(w.last, k0 + w.chunk_steps);
@@ -399,23 +466,48 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             std::vector<double>& v = tls_v;
             std::vector<double>& f = tls_f;  // each sample's fourth-derivative bound
             std::vector<std::int8_t>& err = tls_err;
-            ts.resize(cnt);
-            r.resize(3 * cnt * block);
-            v.resize(3 * cnt * block);
+            const std::size_t most_samples = std::max(cnt, held);
+            ts.resize(most_samples);
+            r.resize(3 * cnt * block + 3 * most_samples);
+            v.resize(3 * cnt * block + 3 * most_samples);
             f.resize(cnt * block);
-            err.resize(cnt * block);
+            err.resize(cnt * block + most_samples);
             const std::size_t o0 = blk * block, o1 = std::min(n, (blk + 1) * block);
             for (std::size_t o = o0; o < o1; ++o) {
                 const std::int64_t epoch = obj.epoch(o);
+                std::size_t b = o - o0;
+                if (stride[o] > 1) {
+                    const std::int64_t m = stride[o], c0 = k0 / m, c1 = (k1 + m - 1) / m;
+                    const std::size_t count = static_cast<std::size_t>(c1 - c0 + 1), so = slow_of[o];
+                    for (std::size_t i = 0; i < count; ++i)
+                        ts[i] = sgp4::minutes_between(epoch, w.start + (c0 + static_cast<std::int64_t>(i)) * m * w.step);
+                    double* rs = &r[3 * cnt * b];
+                    double* vs = &v[3 * cnt * b];
+                    std::int8_t* es = &err[cnt * b];
+                    k.run_times(obj.sat(o), ts.data(), count, rs, vs, es, k.lanes);
+                    // Stored sample-major like the grid samples: row i holds
+                    // every slow object's i-th coarse sample of the chunk.
+                    double before = fourth_derivative_bound(rs, vs);
+                    for (std::size_t i = 0; i < count; ++i) {
+                        std::memcpy(&RS[3 * (i * slow + so)], &rs[3 * i], 3 * sizeof(double));
+                        std::memcpy(&VS[3 * (i * slow + so)], &vs[3 * i], 3 * sizeof(double));
+                        ES[i * slow + so] = es[i];
+                        if (i + 1 == count) break;
+                        const double after = fourth_derivative_bound(&rs[3 * (i + 1)], &vs[3 * (i + 1)]);
+                        epsS[i * slow + so] = bound_of(std::max(before, after), static_cast<double>(m) * H);
+                        before = after;
+                    }
+                    continue;
+                }
                 for (std::size_t j = 0; j < cnt; ++j)
                     ts[j] = sgp4::minutes_between(epoch, w.start + (k0 + static_cast<std::int64_t>(j)) * w.step);
-                std::size_t b = o - o0;
                 k.run_times(obj.sat(o), ts.data(), cnt, &r[3 * cnt * b], &v[3 * cnt * b], &err[cnt * b], k.lanes);
                 for (std::size_t j = 0; j < cnt; ++j)
                     f[cnt * b + j] = fourth_derivative_bound(&r[3 * (cnt * b + j)], &v[3 * (cnt * b + j)]);
             }
             for (std::size_t j = 0; j < cnt; ++j)
                 for (std::size_t o = o0; o < o1; ++o) {
+                    if (stride[o] > 1) continue;
                     std::size_t b = o - o0;
                     std::memcpy(&R[3 * (j * n + o)], &r[3 * (cnt * b + j)], 3 * sizeof(double));
                     std::memcpy(&V[3 * (j * n + o)], &v[3 * (cnt * b + j)], 3 * sizeof(double));
@@ -428,6 +520,19 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         // segment [t_k-1, t_k] on.
         for (std::size_t o = 0; o < n; ++o) {
             if (fail_segment[o] != never) continue;
+            if (stride[o] > 1) {
+                // A failing coarse sample t_k: no longer screened from the
+                // coarse segment that ends there.
+                const std::int64_t m = stride[o], c0 = k0 / m, c1 = (k1 + m - 1) / m;
+                for (std::int64_t c = c0; c <= c1; ++c) {
+                    std::int8_t code = ES[static_cast<std::size_t>(c - c0) * slow + slow_of[o]];
+                    if (code == 0) continue;
+                    fail_segment[o] = std::max<std::int64_t>((c - 1) * m, 0);
+                    failures->push_back({static_cast<std::uint32_t>(o), fail_segment[o], w.start + c * m * w.step, code});
+                    break;
+                }
+                continue;
+            }
             for (std::size_t j = 0; j < cnt; ++j) {
                 std::int8_t code = E[j * n + o];
                 if (code == 0) continue;
@@ -437,6 +542,9 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 break;
             }
         }
+        for (std::size_t o = 0; o < n; ++o)
+            stats->samples += stride[o] > 1 ? static_cast<std::uint64_t>((k1 + stride[o] - 1) / stride[o] - k0 / stride[o] + 1)
+                                            : static_cast<std::uint64_t>(cnt);
         auto t1 = Clock::now();
         stats->propagation += seconds(t0, t1);
 
@@ -460,53 +568,48 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             sc.alive.clear();
             std::size_t live_a = 0;  // live primaries: the slots below it
             // Control points of the piece τ ∈ [ta, tb] of every segment's
-            // cubic are fixed combinations of its end states: the Hermite
-            // basis and its derivative at ta and tb.
+            // cubic are fixed combinations of its end states.
             double A[4][4];
-            {
-                const double tt[2] = {ta, tb};
-                double hb[2][4], dh[2][4];
-                for (int e = 0; e < 2; ++e) {
-                    const double t = tt[e], t2 = t * t, t3 = t2 * t;
-                    hb[e][0] = 2.0 * t3 - 3.0 * t2 + 1.0;
-                    hb[e][1] = t3 - 2.0 * t2 + t;
-                    hb[e][2] = -2.0 * t3 + 3.0 * t2;
-                    hb[e][3] = t3 - t2;
-                    dh[e][0] = 6.0 * t2 - 6.0 * t;
-                    dh[e][1] = 3.0 * t2 - 4.0 * t + 1.0;
-                    dh[e][2] = -6.0 * t2 + 6.0 * t;
-                    dh[e][3] = 3.0 * t2 - 2.0 * t;
-                }
-                const double wd = (tb - ta) / 3.0;
-                for (int c = 0; c < 4; ++c) {
-                    A[0][c] = hb[0][c];
-                    A[1][c] = hb[0][c] + wd * dh[0][c];
-                    A[2][c] = hb[1][c] - wd * dh[1][c];
-                    A[3][c] = hb[1][c];
-                }
-            }
+            piece_weights(ta, tb, A);
             double extent = 0.0;
             double cmin[3] = {0.0, 0.0, 0.0}, cmax[3] = {0.0, 0.0, 0.0}, ztop = 0.0;
             for (std::size_t o = 0; o < n; ++o) {
                 if (kseg >= fail_segment[o]) continue;
-                std::size_t at = s * n + o, next = at + n;
-                if (E[at] != 0 || E[next] != 0) continue;
-                double pad = eps[s * n + o] + half;
+                const double *r0, *r1, *v0, *v1, *W = &A[0][0];
+                double e, Hs = H;
+                if (stride[o] > 1) {
+                    const std::int64_t m = stride[o], c = kseg / m;
+                    const std::size_t at = static_cast<std::size_t>(c - k0 / m) * slow + slow_of[o], next = at + slow;
+                    if (ES[at] != 0 || ES[next] != 0) continue;
+                    r0 = &RS[3 * at];
+                    r1 = &RS[3 * next];
+                    v0 = &VS[3 * at];
+                    v1 = &VS[3 * next];
+                    e = epsS[at];
+                    Hs = static_cast<double>(m) * H;
+                    W = &weights_of[m][static_cast<std::size_t>((kseg - c * m) * q + u) * 16];
+                } else {
+                    const std::size_t at = s * n + o, next = at + n;
+                    if (E[at] != 0 || E[next] != 0) continue;
+                    r0 = &R[3 * at];
+                    r1 = &R[3 * next];
+                    v0 = &V[3 * at];
+                    v1 = &V[3 * next];
+                    e = eps[s * n + o];
+                }
+                double pad = e + half;
                 if (!std::isfinite(pad)) continue;
                 const std::size_t slot = sc.alive.size();
                 double* bx = &sc.box[8 * slot];
                 bx[6] = std::bit_cast<double>(obj.satno(o));
                 double* cp = &sc.ctrl[12 * slot];
-                sc.eps[slot] = eps[s * n + o];
-                const double* r0 = &R[3 * at];
-                const double* r1 = &R[3 * next];
-                const double* v0 = &V[3 * at];
-                const double* v1 = &V[3 * next];
+                sc.eps[slot] = e;
                 for (int x = 0; x < 3; ++x) {
-                    const double a0 = r0[x], a1 = H * v0[x], a2 = r1[x], a3 = H * v1[x];
+                    const double a0 = r0[x], a1 = Hs * v0[x], a2 = r1[x], a3 = Hs * v1[x];
                     double lo = 0.0, hi = 0.0;
                     for (int i = 0; i < 4; ++i) {
-                        const double c = A[i][0] * a0 + A[i][1] * a1 + A[i][2] * a2 + A[i][3] * a3;
+                        const double* Ai = W + 4 * i;
+                        const double c = Ai[0] * a0 + Ai[1] * a1 + Ai[2] * a2 + Ai[3] * a3;
                         cp[3 * i + x] = c;
                         lo = i == 0 ? c : std::min(lo, c);
                         hi = i == 0 ? c : std::max(hi, c);

@@ -71,13 +71,18 @@ struct Failure {
 struct Stats {
     double propagation = 0, broad = 0, narrow = 0, refinement = 0;  // seconds (wall)
     std::uint64_t candidates = 0, intervals = 0, brackets = 0;
-    std::uint64_t boxes = 0, entries = 0, tested = 0, overlaps = 0;  // broad phase: boxes, cell entries, same-cell tests, overlaps
+    std::uint64_t boxes = 0, entries = 0, tested = 0, overlaps = 0;  // broad phase: boxes, slab entries, lanes tested, overlaps
+    std::uint64_t samples = 0;  // grid samples propagated
 };
 
 // Screen `a` against itself (b == nullptr: pairs i < j) or against `b`.
 // Events are sorted by (primary, secondary, bracket), without duplicates.
 void screen(const Source& a, const Source* b, const Kernels& k, const Window& w, std::vector<Event>* events,
             std::vector<Failure>* failures, Stats* stats);
+
+// The interpolation bound (m) the grid step is chosen for, at the fastest
+// object; slower objects take longer coarse segments within it.
+inline constexpr double interpolation_target = 200.0;
 
 // The grid step for these sources: the fastest object's dynamics keep the
 // Hermite error bound near `target` metres; whole seconds, a multiple of
