@@ -707,7 +707,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 sc.key[entries] = std::numeric_limits<std::uint64_t>::max();  // sentinel
                 // The boxes in sorted order, one array per bound and their
                 // (slab, column), padded for the sweep's vector loads.
-                constexpr std::size_t pad_boxes = 8;
+                constexpr std::size_t pad_boxes = 3 * 8;  // the sweep's three leading blocks of 8 lanes
                 for (int x = 0; x < 7; ++x) sc.sorted[x].resize(entries + pad_boxes);
                 sc.satno.resize(entries);
                 constexpr std::size_t ahead = 16;  // prefetch distance of the gathers below

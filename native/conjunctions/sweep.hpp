@@ -24,7 +24,7 @@ namespace qv::screen {
 
 struct SweepBoxes {
     // Sorted bounds and each box's column as a double, `live` boxes followed
-    // by at least 8 padding entries of column +inf.
+    // by at least 24 padding entries of column +inf.
     const double *x0, *y0, *z0, *x1, *y1, *z1, *column;
     const std::uint64_t* key;  // (column << zbits | z quantum); the padding is all ones
     std::size_t live;

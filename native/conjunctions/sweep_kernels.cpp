@@ -18,14 +18,22 @@ inline std::size_t run(const SweepBoxes& b, std::size_t i, std::size_t from, dou
     const V x0(b.x0[i]), y0(b.y0[i]), z0(b.z0[i]), x1(b.x1[i]), y1(b.y1[i]), z1(b.z1[i]);
     const std::uint64_t high = static_cast<std::uint64_t>(i) << 32;
     std::size_t found = 0, blocks = 0;
-    for (std::size_t j = from; b.column[j] <= last; j += W, ++blocks) {
+    auto block = [&](std::size_t j) {
         const auto hit = (lanes::load<V>(b.column + j) <= last) & (lanes::load<V>(b.x0 + j) <= x1) &
                          (x0 <= lanes::load<V>(b.x1 + j)) & (lanes::load<V>(b.y0 + j) <= y1) &
                          (y0 <= lanes::load<V>(b.y1 + j)) & (lanes::load<V>(b.z0 + j) <= z1) &
                          (z0 <= lanes::load<V>(b.z1 + j));
         for (unsigned m = lanes::bits(hit); m != 0; m &= m - 1)
             out[found++] = high | (j + static_cast<std::size_t>(__builtin_ctz(m)));
-    }
+        ++blocks;
+    };
+    // The first three blocks unconditionally (lanes past the run fail the
+    // column test; the boxes are padded for them): most runs end within
+    // them, so the loop below is rarely entered and its exit rarely a
+    // mispredicted branch.
+    std::size_t j = from;
+    for (int lead = 0; lead < 3; ++lead, j += W) block(j);
+    for (; b.column[j] <= last; j += W) block(j);
     *tested += blocks * W;
     return found;
 }
