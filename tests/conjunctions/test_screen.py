@@ -385,6 +385,23 @@ def test_interpolation_error_within_its_bound(path, step):
     assert (error[ok] <= bound[ok]).all(), numpy.nanmax(error / bound)
 
 
+@pytest.mark.parametrize("path", [p for p in REAL if "visual" not in str(p)])  # the visual sets are all LEO
+@pytest.mark.parametrize("stride", [2, 4])
+def test_interpolation_error_within_its_bound_on_coarse_segments(path, stride):
+    # Slow objects are interpolated over `stride` grid steps where the bound
+    # over that span stays within the screener's 200 m target: check the
+    # error there, with the longest grid step allowed.
+    cat = read_catalogue(path)
+    prop = SGP4(cat)
+    start = int(numpy.median(cat.epoch_ns))
+    h = int(stride * 120e9)
+    error, bound = _screen._interpolation_check(prop, start, h, 86400 * 10**9 // h)
+    slow = numpy.nanmax(bound, axis=1) <= 200.0
+    assert slow.sum() >= 20
+    ok = ~numpy.isnan(error[slow])
+    assert (error[slow][ok] <= bound[slow][ok]).all(), numpy.nanmax(error[slow] / bound[slow])
+
+
 # --- an independent dense scan ---------------------------------------------------------
 
 
