@@ -325,8 +325,9 @@ inline double bound_of(double c, double H) {
 // Scratch of one thread's broad phase.
 struct Scratch {
     std::vector<double> box;   // 8 per slot: the bounds, the satellite number's bits, padding
-    std::vector<double> ctrl;  // the piece's control points, 12 per slot
-    std::vector<double> eps;   // the piece's interpolation bound, by slot
+    // By slot, 16 doubles (two cache lines): the piece's control points (12),
+    // its interpolation bound, the object's index (bits).
+    std::vector<double> ctrl;
     std::vector<double> sorted[7];  // the boxes' bounds and columns in cell order
     std::vector<std::int64_t> satno;  // satellite numbers in cell order
     std::vector<std::uint64_t> hits;
@@ -563,8 +564,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             const double ta = static_cast<double>(u) / q, tb = static_cast<double>(u + 1) / q;
             // Boxes of the live objects, by slot.
             sc.box.resize(8 * n);
-            sc.ctrl.resize(12 * n);
-            sc.eps.resize(n);
+            sc.ctrl.resize(16 * n);
             sc.alive.clear();
             std::size_t live_a = 0;  // live primaries: the slots below it
             // Control points of the piece τ ∈ [ta, tb] of every segment's
@@ -602,8 +602,9 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 const std::size_t slot = sc.alive.size();
                 double* bx = &sc.box[8 * slot];
                 bx[6] = std::bit_cast<double>(obj.satno(o));
-                double* cp = &sc.ctrl[12 * slot];
-                sc.eps[slot] = e;
+                double* cp = &sc.ctrl[16 * slot];
+                cp[12] = e;
+                cp[13] = std::bit_cast<double>(static_cast<std::uint64_t>(o));
                 for (int x = 0; x < 3; ++x) {
                     const double a0 = r0[x], a1 = Hs * v0[x], a2 = r1[x], a3 = Hs * v1[x];
                     double lo = 0.0, hi = 0.0;
@@ -750,27 +751,29 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             const std::size_t npairs = sc.pairs.size();
             for (std::size_t ip = 0; ip < npairs; ++ip) {
                 if (ip + 8 < npairs) {
-                    // Both objects' control points: 96 bytes, up to two cache lines each.
+                    // Both objects' records: 128 bytes, up to three cache lines each.
                     const std::uint64_t later = sc.pairs[ip + 8];
-                    const double* la = &sc.ctrl[12 * static_cast<std::size_t>(later >> 32)];
-                    const double* lb = &sc.ctrl[12 * static_cast<std::size_t>(static_cast<std::uint32_t>(later))];
-                    __builtin_prefetch(la);
-                    __builtin_prefetch(la + 11);
-                    __builtin_prefetch(lb);
-                    __builtin_prefetch(lb + 11);
+                    const double* la = &sc.ctrl[16 * static_cast<std::size_t>(later >> 32)];
+                    const double* lb = &sc.ctrl[16 * static_cast<std::size_t>(static_cast<std::uint32_t>(later))];
+                    for (int at = 0; at < 16; at += 8) {
+                        __builtin_prefetch(la + at);
+                        __builtin_prefetch(lb + at);
+                    }
+                    __builtin_prefetch(la + 15);
+                    __builtin_prefetch(lb + 15);
                 }
                 const std::uint64_t pr = sc.pairs[ip];
                 std::uint32_t sa = static_cast<std::uint32_t>(pr >> 32), sb = static_cast<std::uint32_t>(pr);
-                std::uint32_t p = sc.alive[sa], q2 = sc.alive[sb];
                 // The relative piece: differences of the control points the
                 // boxes were built from.
                 double D[4][3];
-                const double* ca = &sc.ctrl[12 * sa];
-                const double* cb = &sc.ctrl[12 * sb];
+                const double* ca = &sc.ctrl[16 * sa];
+                const double* cb = &sc.ctrl[16 * sb];
                 for (int i = 0; i < 4; ++i)
                     for (int x = 0; x < 3; ++x) D[i][x] = cb[3 * i + x] - ca[3 * i + x];
-                double Rr = w.threshold + sc.eps[sa] + sc.eps[sb];
-                if (!chord_beyond(D, Rr) && !beyond(D, Rr, 3)) out.push_back({static_cast<std::uint64_t>(p) << 32 | q2, sub});
+                double Rr = w.threshold + ca[12] + cb[12];
+                if (!chord_beyond(D, Rr) && !beyond(D, Rr, 3))
+                    out.push_back({std::bit_cast<std::uint64_t>(ca[13]) << 32 | std::bit_cast<std::uint64_t>(cb[13]), sub});
             }
             auto b2 = Clock::now();
             std::lock_guard<std::mutex> lock(time_lock);
