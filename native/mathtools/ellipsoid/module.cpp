@@ -154,6 +154,8 @@ Ref shape_text(PyArrayObject* a) {
 
 const qv::Params geodetic_params{"geodetic", {"r", "threads"}, 2, 1, 1};
 
+PyObject* geodetic_of(PyObject* self, PyObject* r_arg, int threads, GeodeticRun run);
+
 PyObject* geodetic_method(qv::Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* self = args[0];
     if (check_self(self, "geodetic") < 0) return nullptr;
@@ -161,7 +163,23 @@ PyObject* geodetic_method(qv::Function*, PyObject* const* args, Py_ssize_t nargs
     if (qv::bind_arguments(geodetic_params, args + 1, nargs - 1, kwnames, a) < 0) return nullptr;
     int threads = 0;
     if (qv::threads_argument(a[1], &threads) < 0) return nullptr;
-    Ref r = as_double_array(a[0], "r");
+    return geodetic_of(self, a[0], threads, geodetic_run_for(static_cast<int>(qv::simd::detect())));
+}
+
+// _geodetic_closed_form(ellipsoid, r): the closed form alone, without the
+// fast path of the ordinary region, on one thread (the reference of the
+// tests of the fast path).
+const qv::Params closed_form_params{"_geodetic_closed_form", {"ellipsoid", "r"}, 2, 2, 0};
+
+PyObject* closed_form_method(qv::Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[2] = {};
+    if (qv::bind_arguments(closed_form_params, args, nargs, kwnames, a) < 0) return nullptr;
+    if (check_self(a[0], "geodetic") < 0) return nullptr;
+    return geodetic_of(a[0], a[1], 1, geodetic_exact_run_for(static_cast<int>(qv::simd::detect())));
+}
+
+PyObject* geodetic_of(PyObject* self, PyObject* r_arg, int threads, GeodeticRun run) {
+    Ref r = as_double_array(r_arg, "r");
     if (!r) return nullptr;
     auto* ra = reinterpret_cast<PyArrayObject*>(r.get());
     int nd = PyArray_NDIM(ra);
@@ -182,7 +200,6 @@ PyObject* geodetic_method(qv::Function*, PyObject* const* args, Py_ssize_t nargs
     std::size_t n = static_cast<std::size_t>(PyArray_SIZE(ra)) / 3;
     auto* e = reinterpret_cast<EllipsoidObject*>(self);
     Shape shape{e->a, e->e2};
-    GeodeticRun run = geodetic_run_for(static_cast<int>(qv::simd::detect()));
     run_blocks(n, threads, [&](std::size_t lo, std::size_t hi) {
         run(shape, rd + 3 * lo, hi - lo, lat + lo, lon + lo, h + lo);
     });
@@ -296,6 +313,8 @@ const char* cartesian_doc =
     "ValueError\n    A latitude beyond +-pi/2, or shapes that do not broadcast.\n";
 
 const qv::FunctionDef geodetic_def{"Ellipsoid.geodetic", geodetic_doc, geodetic_method, geodetic_params, true};
+const qv::FunctionDef closed_form_def{"_geodetic_closed_form", "_geodetic_closed_form(ellipsoid, r)\n--\n\n"
+    "Ellipsoid.geodetic by the closed form alone (for the tests).", closed_form_method, closed_form_params, false};
 const qv::FunctionDef cartesian_def{"Ellipsoid.cartesian", cartesian_doc, cartesian_method, cartesian_params, true};
 
 void c_geodetic_from_cartesian(double a, double e2, const double* r, std::size_t n, double* lat, double* lon,
@@ -327,7 +346,8 @@ int steps(PyObject* module) {
     Ref cartesian_ann = qv::make_annotations({{"return", "numpy.ndarray"}});
     if (!geodetic_ann || !cartesian_ann ||
         qv::add_function(type, &geodetic_def, module_path, geodetic_ann.get()) < 0 ||
-        qv::add_function(type, &cartesian_def, module_path, cartesian_ann.get()) < 0) {
+        qv::add_function(type, &cartesian_def, module_path, cartesian_ann.get()) < 0 ||
+        qv::add_function(module, &closed_form_def, module_path, geodetic_ann.get()) < 0) {
         return -1;
     }
     for (const char* name : {"geodetic", "cartesian"}) {
