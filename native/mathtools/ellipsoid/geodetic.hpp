@@ -244,6 +244,18 @@ QV_FORCE_INLINE inline V geodetic_atan2_finite(V y, V x) {
     return select(y < 0.0, -theta, theta);
 }
 
+// The lanes of the closed form for geodetic_lanes, out of line: the rare
+// call keeps the fast path's registers free.  io: x, y, z, rho2, rho in;
+// lat, h, lon out (lat and h over rho2 and rho).
+template <class V>
+[[gnu::noinline]] void geodetic_fallback(const Shape& s, V* io) noexcept {
+    V lat, h;
+    geodetic_exact_lanes(s, io[3], io[4], io[2], lat, h);
+    io[5] = geodetic_atan2(io[1], io[0]);
+    io[3] = lat;
+    io[4] = h;
+}
+
 template <class V>
 QV_FORCE_INLINE inline void geodetic_lanes(const Shape& s, V x, V y, V z, V& lat, V& lon, V& h) {
     using lanes::sqrt;
@@ -275,11 +287,11 @@ QV_FORCE_INLINE inline void geodetic_lanes(const Shape& s, V x, V y, V z, V& lat
     V lo = geodetic_atan2_finite(y, x);
     auto fast = (R2 >= 0.64) & (R2 <= 1e16) & (P >= 1e-40);
     if (!lanes::all(fast)) {
-        V le, hx;
-        geodetic_exact_lanes(s, rho2, rho, z, le, hx);
-        la = lanes::select(fast, la, le);
-        he = lanes::select(fast, he, hx);
-        lo = lanes::select(fast, lo, geodetic_atan2(y, x));
+        V io[6] = {x, y, z, rho2, rho, V(0.0)};
+        geodetic_fallback(s, io);
+        la = lanes::select(fast, la, io[3]);
+        he = lanes::select(fast, he, io[4]);
+        lo = lanes::select(fast, lo, io[5]);
     }
     lat = la;
     h = he;
