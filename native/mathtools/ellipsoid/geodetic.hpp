@@ -34,6 +34,10 @@
 // limit, whose latitude differs from the exact one by about |z| / (a e^2)
 // rad, so that no square underflows into subnormal numbers.
 //
+// Between 0.8 a and 1e8 a from the centre (off the polar axis) a cheaper
+// fast path stands in for the closed form, to about an ulp (geodetic_lanes
+// below); the closed form serves the rest, the evolute and the centre.
+//
 // Longitude atan2(y, x) in (-pi, pi] (-pi is returned as pi).  A NaN
 // coordinate gives NaN latitude and height (and longitude where x or y is
 // NaN).
