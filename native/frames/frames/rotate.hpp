@@ -61,15 +61,9 @@ inline void rotate_tile_lanes(const double* soa, const double* R, const double* 
     constexpr std::size_t W = lanes::Width<V>;
     std::size_t i = 0;
     for (; i + W <= count; i += W) {
-        double in[6][W];
-        for (std::size_t l = 0; l < W; ++l) {
-            const double* ri = r + 3 * (i + l);
-            const double* vi = v + 3 * (i + l);
-            in[0][l] = ri[0], in[1][l] = ri[1], in[2][l] = ri[2];
-            in[3][l] = vi[0], in[4][l] = vi[1], in[5][l] = vi[2];
-        }
-        const V x = lanes::load<V>(in[0]), y = lanes::load<V>(in[1]), z = lanes::load<V>(in[2]);
-        const V a = lanes::load<V>(in[3]), b = lanes::load<V>(in[4]), c = lanes::load<V>(in[5]);
+        V x, y, z, a, b, c;
+        lanes::load3(r + 3 * i, x, y, z);
+        lanes::load3(v + 3 * i, a, b, c);
         const double* at = soa + (j0 + i);
         auto M = [&](std::size_t e) { return lanes::load<V>(at + e * m); };
         V vo[3], ro[3];

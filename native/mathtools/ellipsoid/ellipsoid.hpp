@@ -33,7 +33,8 @@ inline constexpr const char* ellipsoid_signature = "struct qv_ellipsoid_Ellipsoi
 // Exported kernel "c_geodetic_from_cartesian": geodetic latitude, longitude
 // (rad) and height (m) of n Earth-centred positions r (rows of three, m) on
 // the ellipsoid of equatorial radius a (m) and first eccentricity squared e2
-// (the fields of an EllipsoidObject), by Vermeille's closed form (2011), at
+// (the fields of an EllipsoidObject), by Vermeille's closed form (2011) and,
+// from 0.8 a to 1e8 a from the centre, its fast stand-in (geodetic.hpp), at
 // the widest vector width the processor supports (every width gives the same
 // bits).  Raises nothing; needs no interpreter lock; r and the outputs must
 // not overlap.

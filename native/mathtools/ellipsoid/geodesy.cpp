@@ -27,6 +27,14 @@ GeodeticRun geodetic_run_for(int lanes) noexcept {
     }
 }
 
+GeodeticRun geodetic_exact_run_for(int lanes) noexcept {
+    switch (lanes) {
+        case 8: return loops::avx512::geodetic_exact;
+        case 4: return loops::avx2::geodetic_exact;
+        default: return loops::baseline::geodetic_exact;
+    }
+}
+
 CartesianRun cartesian_run_for(int lanes) noexcept {
     switch (lanes) {
         case 8: return loops::avx512::cartesian;

@@ -19,6 +19,8 @@ using CartesianRun = void (*)(const Shape& s, const double* lat, const double* l
 #define QV_ELLIPSOID_LOOPS(isa)                                                                              \
     namespace loops::isa {                                                                                   \
     void geodetic(const Shape& s, const double* r, std::size_t n, double* lat, double* lon, double* h) noexcept; \
+    void geodetic_exact(const Shape& s, const double* r, std::size_t n, double* lat, double* lon,              \
+                        double* h) noexcept;                                                                 \
     void cartesian(const Shape& s, const double* lat, const double* lon, const double* h, std::size_t n,    \
                    double* r) noexcept;                                                                      \
     }
@@ -28,6 +30,8 @@ QV_ELLIPSOID_LOOPS(avx512)
 #undef QV_ELLIPSOID_LOOPS
 
 GeodeticRun geodetic_run_for(int lanes) noexcept;
+// The closed form alone, without the fast path (for the tests).
+GeodeticRun geodetic_exact_run_for(int lanes) noexcept;
 CartesianRun cartesian_run_for(int lanes) noexcept;
 
 // The geodetic conversion of n positions at the widest instruction set the

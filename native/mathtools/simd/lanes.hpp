@@ -27,6 +27,8 @@
 //   store3(double* p, V x, V y, V z)
 //                                x, y, z interleaved: p[3i], p[3i+1], p[3i+2]
 //                                = lane i of x, y, z (rows of three)
+//   load3(const double* p, V& x, V& y, V& z)
+//                                the inverse of store3: rows of three into lanes
 //   store_int8(int8_t* p, V x)   the lanes as int8 (integral values in range)
 //   + - * / between V values and between V and double, unary -, += -= *= /=
 //   < <= > >= == !=              lane-wise comparisons giving M (!= holds for
@@ -97,6 +99,11 @@ inline void store3(double* p, double x, double y, double z) {
     p[0] = x;
     p[1] = y;
     p[2] = z;
+}
+inline void load3(const double* p, double& x, double& y, double& z) {
+    x = p[0];
+    y = p[1];
+    z = p[2];
 }
 inline void store_int8(std::int8_t* p, double x) { *p = static_cast<std::int8_t>(x); }
 

@@ -44,6 +44,17 @@ inline void store3(double* p, Avx2 x, Avx2 y, Avx2 z) {
     _mm256_storeu_pd(p + 4, _mm256_permute2f128_pd(yz, xy, 0x30));
     _mm256_storeu_pd(p + 8, _mm256_permute2f128_pd(zx, yz, 0x31));
 }
+// The inverse of store3: [x0 y0 | x2 y2], [z0 x1 | z2 x3] and [y1 z1 | y3 z3]
+// from the 128-bit halves of the three rows, then x, y, z by shuffles.
+inline void load3(const double* p, Avx2& x, Avx2& y, Avx2& z) {
+    __m256d m0 = _mm256_loadu_pd(p), m1 = _mm256_loadu_pd(p + 4), m2 = _mm256_loadu_pd(p + 8);
+    __m256d xy = _mm256_permute2f128_pd(m0, m1, 0x30);
+    __m256d zx = _mm256_permute2f128_pd(m0, m2, 0x21);
+    __m256d yz = _mm256_permute2f128_pd(m1, m2, 0x30);
+    x = _mm256_shuffle_pd(xy, zx, 0b1010);
+    y = _mm256_shuffle_pd(xy, yz, 0b0101);
+    z = _mm256_shuffle_pd(zx, yz, 0b1010);
+}
 inline void store_int8(std::int8_t* p, Avx2 x) {
     __m128i i32 = _mm256_cvttpd_epi32(x.v);
     __m128i i8 = _mm_packs_epi16(_mm_packs_epi32(i32, i32), _mm_setzero_si128());

@@ -54,6 +54,18 @@ inline void store3(double* p, Avx512 x, Avx512 y, Avx512 z) {
     _mm512_storeu_pd(p + 8, o1);
     _mm512_storeu_pd(p + 16, o2);
 }
+// The inverse of store3, through memory (exact, as every load).
+inline void load3(const double* p, Avx512& x, Avx512& y, Avx512& z) {
+    alignas(64) double t[3][8];
+    for (int i = 0; i < 8; ++i) {
+        t[0][i] = p[3 * i];
+        t[1][i] = p[3 * i + 1];
+        t[2][i] = p[3 * i + 2];
+    }
+    x = _mm512_load_pd(t[0]);
+    y = _mm512_load_pd(t[1]);
+    z = _mm512_load_pd(t[2]);
+}
 inline void store_int8(std::int8_t* p, Avx512 x) {
     __m128i i8 = _mm512_maskz_cvtepi64_epi8(0xff, _mm512_maskz_cvttpd_epi64(0xff, x.v));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), i8);

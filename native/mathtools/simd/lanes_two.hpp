@@ -73,6 +73,11 @@ inline void store3(double* p, Two<V> x, Two<V> y, Two<V> z) {
     store3(p + 3 * Width<V>, x.b, y.b, z.b);
 }
 template <class V>
+inline void load3(const double* p, Two<V>& x, Two<V>& y, Two<V>& z) {
+    load3(p, x.a, y.a, z.a);
+    load3(p + 3 * Width<V>, x.b, y.b, z.b);
+}
+template <class V>
 inline void store_int8(std::int8_t* p, Two<V> x) {
     store_int8(p, x.a);
     store_int8(p + Width<V>, x.b);

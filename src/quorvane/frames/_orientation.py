@@ -26,23 +26,24 @@ OMEGA_EARTH = 7.292115146706979e-5  # rad/s, mean angular velocity (Vallado, IER
 _NAMES = ("TEME", "ITRF", "GCRF")
 
 
-def _rz(angle: numpy.ndarray) -> numpy.ndarray:
-    c, s = numpy.cos(angle), numpy.sin(angle)
-    m = numpy.zeros(angle.shape + (3, 3))
-    m[..., 0, 0] = c
-    m[..., 0, 1] = s
-    m[..., 1, 0] = -s
-    m[..., 1, 1] = c
-    m[..., 2, 2] = 1.0
-    return m
-
-
-def _omega_cross(omega: numpy.ndarray) -> numpy.ndarray:
-    # −ω [ẑ×]: the rate of R3(θ) is −ω [ẑ×] R3(θ) for dθ/dt = ω.
-    m = numpy.zeros(omega.shape + (3, 3))
-    m[..., 0, 1] = omega
-    m[..., 1, 0] = -omega
-    return m
+def _spin(w: numpy.ndarray, angle: numpy.ndarray, omega: numpy.ndarray):
+    """W · R3(angle) and its rate W · (−ω [ẑ×]) · R3(angle), each (m, 3, 3),
+    written out column by column: numpy's stacked products of 3×3 matrices
+    cost four times as much for 1,440 times.  With c, s = cos, sin(angle):
+    W R3 has the columns W₀ c − W₁ s, W₀ s + W₁ c, W₂ (Wₖ the columns of W),
+    and −ω [ẑ×] R3 = ω [[−s, c, 0], [−c, −s, 0], [0, 0, 0]]."""
+    c, s = numpy.cos(angle)[:, None], numpy.sin(angle)[:, None]
+    w0, w1 = w[:, :, 0], w[:, :, 1]
+    mat = numpy.empty(w.shape)
+    mat[:, :, 0] = w0 * c - w1 * s
+    mat[:, :, 1] = w0 * s + w1 * c
+    mat[:, :, 2] = w[:, :, 2]
+    oc, os = omega[:, None] * c, omega[:, None] * s
+    rate = numpy.empty(w.shape)
+    rate[:, :, 0] = -(w0 * os) - w1 * oc
+    rate[:, :, 1] = w0 * oc - w1 * os
+    rate[:, :, 2] = 0.0
+    return mat, rate
 
 
 def _to_itrf(name: str, ns: numpy.ndarray, table, policy: str):
@@ -60,14 +61,14 @@ def _to_itrf(name: str, ns: numpy.ndarray, table, policy: str):
     w = erfa.pom00(xp, yp, erfa.sp00(tt1, tt2))
     omega = OMEGA_EARTH * (1.0 - lod / 86400.0)
     if name == "TEME":
-        spin = _rz(erfa.gmst82(ut1a, ut1b))
+        angle = erfa.gmst82(ut1a, ut1b)
         rest = None
     else:
         x, y, s = erfa.xys06a(tt1, tt2)
         rest = erfa.c2ixys(x + dx, y + dy, s)
-        spin = _rz(erfa.era00(ut1a, ut1b))
-    mat = w @ spin
-    rate = w @ _omega_cross(omega) @ spin
+        angle = erfa.era00(ut1a, ut1b)
+    mat, rate = _spin(numpy.asarray(w, dtype=numpy.float64).reshape(m, 3, 3), numpy.asarray(angle).reshape(m),
+                      numpy.asarray(omega, dtype=numpy.float64).reshape(m))
     if rest is not None:
         mat = mat @ rest
         rate = rate @ rest

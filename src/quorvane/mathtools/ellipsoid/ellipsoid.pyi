@@ -30,3 +30,7 @@ class Ellipsoid:
 WGS84: Ellipsoid
 WGS72: Ellipsoid
 GRS80: Ellipsoid
+
+def _geodetic_closed_form(
+    ellipsoid: Ellipsoid, r: ArrayLike
+) -> tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray]: ...
