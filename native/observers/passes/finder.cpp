@@ -23,8 +23,8 @@
 // by r_min − |s| (floored at 50 km, for orbits reaching below a station).
 //
 // Culmination: the highest point of sin(el) = h = d·u/ρ over the pass, by
-// branch and bound with |h''| ≤ 2|a|/ρ + 3v²/ρ² (from d̂'' = (a − d̂ρ'')/ρ −
-// 2d̂'ρ'/ρ), pruning intervals whose bound is within 1e-5 of the best sample;
+// branch and bound with |h''| ≤ |a|/ρ + 1.62 v²/ρ² (h'' = u·d̂'', below),
+// pruning intervals whose bound is within 1e-5 of the best sample;
 // then the root of h' (sign + to −) next to the best sample, to 10 ms.
 #include "state/orbel/kepler_bounds.hpp"
 #include "observers/passes/finder.hpp"
@@ -231,15 +231,22 @@ double Finder::rho_floor(const Pt& p0, const Pt& p1) const {
 
 // Upper bound of |f''| on [p0, p1].
 double Finder::f_bound(const Pt& p0, const Pt& p1) const {
-    double c = (1.0 + sin_mask_) * bounds_.a_max;
-    if (sin_mask_ > 0.0) c += sin_mask_ * bounds_.v_max * bounds_.v_max / rho_floor(p0, p1);
+    // f'' = a·u − sin m ρ'' and |ρ''| = ||v⊥|²/ρ + d̂·a| ≤ v²/ρ + |a|, for
+    // either sign of the mask.
+    double sm = std::fabs(sin_mask_);
+    double c = (1.0 + sm) * bounds_.a_max;
+    if (sm > 0.0) c += sm * bounds_.v_max * bounds_.v_max / rho_floor(p0, p1);
     return c;
 }
 
-// Upper bound of |h''| on [p0, p1].
+// Upper bound of |h''| on [p0, p1].  h = u·d̂, and with w = v − d̂ρ' (the
+// velocity across the line of sight, |w|² + ρ'² = |v|²)
+//     d̂'' = (a − (d̂·a)d̂)/ρ − 2ρ'w/ρ² − |w|² d̂/ρ²,
+// so |h''| ≤ |a|/ρ + (2|ρ'||w| + |w|²)/ρ² ≤ |a|/ρ + φ v²/ρ², φ = (1 + √5)/2
+// the largest eigenvalue of the form 2xy + y².
 double Finder::h_bound(const Pt& p0, const Pt& p1) const {
     double rho = rho_floor(p0, p1);
-    return 2.0 * bounds_.a_max / rho + 3.0 * bounds_.v_max * bounds_.v_max / (rho * rho);
+    return bounds_.a_max / rho + 1.62 * bounds_.v_max * bounds_.v_max / (rho * rho);
 }
 
 void Finder::scan(const Pt& p0, const Pt& p1, int depth) {
@@ -876,9 +883,9 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     for (std::size_t j = 0; j < n_stations; ++j) {
         st_ = &stations[j];
         // |f''| bound over the window (f_bound with the global ρ floor).
-        double a_global = (1.0 + sin_mask_) * bounds_.a_max;
-        if (sin_mask_ > 0.0)
-            a_global += sin_mask_ * bounds_.v_max * bounds_.v_max / std::max(bounds_.r_min - st_->radius, 50e3);
+        double a_global = (1.0 + std::fabs(sin_mask_)) * bounds_.a_max;
+        if (sin_mask_ != 0.0)
+            a_global += std::fabs(sin_mask_) * bounds_.v_max * bounds_.v_max / std::max(bounds_.r_min - st_->radius, 50e3);
         rises_.clear();
         sets_.clear();
         for (std::size_t c = 0; c < nc; ++c) {
