@@ -47,6 +47,8 @@ constexpr std::int64_t root_width = 10'000'000;  // ns: brackets of the refined 
 constexpr double culmination_tolerance = 1e-5;   // in sin(el)
 constexpr double nodes_per_period = 60.0;         // nodes per orbit
 constexpr std::size_t coarse_factor = 4;          // nodes per coarse interval
+constexpr double deep_error = 30.0;               // m: the deep-space interpolant's error bound at its step
+constexpr double deep_min_step = 30.0;            // s: below this, deep-space sets keep the exact scan
 
 struct State {
     double r[3], v[3];
@@ -126,7 +128,7 @@ class Finder {
     std::vector<State>& nodes_ = scratch.nodes;
     std::vector<Event>& rises_ = scratch.rises;  // events of the current station, in order
     std::vector<Event>& sets_ = scratch.sets;
-    bool near_ = false;                          // near-Earth (period < 225 min): the interpolant's fast path
+    bool near_ = false;                          // the interpolant's fast path (near-Earth sets, close deep-space ones)
     double c4_rot_ = 0.0;                        // the rotating frame's part of |d⁴r/dt⁴|, m/s⁴
     std::vector<double>& teme_ = scratch.teme;   // TEME r, v of every node (6 each)
     std::vector<double>& c4_ = scratch.c4;       // Keplerian |d⁴r/dt⁴| bound per node (NaN: not yet)
@@ -613,7 +615,7 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         if (0.5 * (lo0 + lo1 - c * delta) > 0.0 || 0.5 * (hi0 + hi1 + c * delta) < 0.0) continue;
         double ub = upper_bound(p0.h + p0.eh, hi0, p1.h + p1.eh, lo1, delta, c);
         if (ub <= top + culmination_tolerance + pts_[best].eh) continue;
-        if (pts_.size() > 400) return false;
+        if (pts_.size() > 400 + 4 * n0) return false;
         std::int64_t tm = p0.t + width / 2;
         Pt pm = point(tm);
         pts_.push_back(pm);
@@ -779,6 +781,21 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
         ecc = std::hypot(ev[0], ev[1], ev[2]);
     }
     near_ = period < 225.0 * 60.0;
+    if (!near_ && std::isfinite(period)) {
+        // Deep-space sets take the interpolant's fast path too where it is
+        // close enough: nodes no farther apart than the step at which the
+        // Hermite error bound is `deep_error` (m), estimated here from the
+        // osculating orbit (the bounds used later are computed anew).
+        double c = qv::orbel::fourth_derivative_bound(rt, vt, gm);
+        double rp = sma * (1.0 - ecc), vp = std::sqrt(gm * (2.0 / rp - 1.0 / sma)), w = omega_e;
+        c += 16.0 * w * gm * vp / (rp * rp * rp) + 6.0 * w * w * gm / (rp * rp) + 4.0 * w * w * w * vp +
+             w * w * w * w * sma * (1.0 + ecc);
+        double h = std::floor(std::sqrt(std::sqrt(deep_error * 384.0 / (2.0 * c))));
+        if (h >= deep_min_step) {
+            near_ = true;
+            step = std::min(step, h);
+        }
+    }
     std::int64_t step_ns = static_cast<std::int64_t>(step) * 1'000'000'000;
     step_ns_ = step_ns;
     node_t_.clear();
