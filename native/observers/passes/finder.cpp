@@ -45,8 +45,9 @@ constexpr double safety = 1.5;
 constexpr std::int64_t min_width = 2'000'000;    // ns: intervals are not halved below this
 constexpr std::int64_t root_width = 10'000'000;  // ns: brackets of the refined events
 constexpr double culmination_tolerance = 1e-5;   // in sin(el)
-constexpr double nodes_per_period = 60.0;         // nodes per orbit
-constexpr std::size_t coarse_factor = 4;          // nodes per coarse interval
+constexpr double nodes_per_period = 45.0;         // nodes per orbit
+constexpr std::size_t coarse_near = 3;            // nodes per coarse interval, near-Earth sets
+constexpr std::size_t coarse_deep = 8;            // and deep-space sets (measured: 3-8 tried)
 constexpr double deep_error = 30.0;               // m: the deep-space interpolant's error bound at its step
 constexpr double deep_min_step = 30.0;            // s: below this, deep-space sets keep the exact scan
 
@@ -809,6 +810,7 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     // own states, on which each station rules out the coarse intervals where
     // it cannot see the satellite.  The nodes between are propagated only
     // inside the intervals some station keeps.
+    const std::size_t coarse_factor = period < 225.0 * 60.0 ? coarse_near : coarse_deep;
     std::size_t nc = (nn - 1 + coarse_factor - 1) / coarse_factor;  // coarse intervals
     auto coarse_node = [&](std::size_t c) { return std::min(c * coarse_factor, nn - 1); };
     auto& idx = scratch.idx;
