@@ -763,7 +763,8 @@ bool Finder::below_horizon(std::size_t i0, std::size_t i1, const Pt& p0, const P
 
 void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pass>& out) {
     // The satellite's own grid: a whole-second step from its period
-    // (period/60, 1 s to 1200 s), the window's stop last.
+    // (period/45, 1 s to 1200 s; deep-space sets closer where that makes
+    // their interpolant good), the window's stop last.
     std::int64_t start = grid_.t[0], stop = grid_.t[grid_.n - 1];
     double rt[3], vt[3];
     std::int8_t err = 0;
