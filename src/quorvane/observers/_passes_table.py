@@ -418,12 +418,12 @@ def _sunlight(
     basis = _orientation.matrices(grid, "TEME", "GCRF", eop, eop_policy)[0]
     # One search of the grid for every culmination, shared by the four
     # interpolations.
-    k = numpy.clip(numpy.searchsorted(grid, culm, side="right") - 1, 0, len(grid) - 2)
-    w = (culm - grid[k]) / (grid[k + 1] - grid[k]).astype(numpy.float64)
+    seg = numpy.clip(numpy.searchsorted(grid, culm, side="right") - 1, 0, len(grid) - 2)
+    weight = (culm - grid[seg]) / (grid[seg + 1] - grid[seg]).astype(numpy.float64)
 
     def lerp(values: numpy.ndarray) -> numpy.ndarray:
-        ww = w.reshape((-1,) + (1,) * (values.ndim - 1))
-        return numpy.asarray(values[k] + ww * (values[k + 1] - values[k]), dtype=numpy.float64)
+        ww = weight.reshape((-1,) + (1,) * (values.ndim - 1))
+        return numpy.asarray(values[seg] + ww * (values[seg + 1] - values[seg]), dtype=numpy.float64)
 
     sun_gcrf = lerp(sun_nodes)
     teme_to_gcrf = lerp(basis)
