@@ -150,7 +150,7 @@ def epoch_window(catalogue, days):
     return t0, t0 + int(days * 86400 * NS)
 
 
-@pytest.mark.parametrize("mask_deg", [0.0, 10.0, 45.0])
+@pytest.mark.parametrize("mask_deg", [-5.0, 0.0, 10.0, 45.0])
 @pytest.mark.parametrize("name", ["LEO", "HEO", "MEO", "GEO"])
 def test_every_pass_of_a_dense_search_is_found(name, mask_deg):
     catalogue = case(name)

@@ -23,8 +23,8 @@
 // by r_min − |s| (floored at 50 km, for orbits reaching below a station).
 //
 // Culmination: the highest point of sin(el) = h = d·u/ρ over the pass, by
-// branch and bound with |h''| ≤ 2|a|/ρ + 3v²/ρ² (from d̂'' = (a − d̂ρ'')/ρ −
-// 2d̂'ρ'/ρ), pruning intervals whose bound is within 1e-5 of the best sample;
+// branch and bound with |h''| ≤ |a|/ρ + 1.62 v²/ρ² (h'' = u·d̂'', below),
+// pruning intervals whose bound is within 1e-5 of the best sample;
 // then the root of h' (sign + to −) next to the best sample, to 10 ms.
 #include "state/orbel/kepler_bounds.hpp"
 #include "observers/passes/finder.hpp"
@@ -45,7 +45,11 @@ constexpr double safety = 1.5;
 constexpr std::int64_t min_width = 2'000'000;    // ns: intervals are not halved below this
 constexpr std::int64_t root_width = 10'000'000;  // ns: brackets of the refined events
 constexpr double culmination_tolerance = 1e-5;   // in sin(el)
-constexpr double nodes_per_period = 60.0;         // coarse samples per orbit
+constexpr double nodes_per_period = 45.0;         // nodes per orbit
+constexpr std::size_t coarse_near = 3;            // nodes per coarse interval, near-Earth sets
+constexpr std::size_t coarse_deep = 8;            // and deep-space sets (measured: 3-8 tried)
+constexpr double deep_error = 30.0;               // m: the deep-space interpolant's error bound at its step
+constexpr double deep_min_step = 30.0;            // s: below this, deep-space sets keep the exact scan
 
 struct State {
     double r[3], v[3];
@@ -101,6 +105,8 @@ struct Scratch {
     std::vector<Event> rises, sets;
     std::vector<Pt> pts;
     std::vector<std::pair<std::size_t, std::size_t>> stack;
+    std::vector<std::size_t> idx;
+    std::vector<std::uint8_t> keep, want;
 };
 thread_local Scratch scratch;
 
@@ -123,7 +129,7 @@ class Finder {
     std::vector<State>& nodes_ = scratch.nodes;
     std::vector<Event>& rises_ = scratch.rises;  // events of the current station, in order
     std::vector<Event>& sets_ = scratch.sets;
-    bool near_ = false;                          // near-Earth (period < 225 min): the interpolant's fast path
+    bool near_ = false;                          // the interpolant's fast path (near-Earth sets, close deep-space ones)
     double c4_rot_ = 0.0;                        // the rotating frame's part of |d⁴r/dt⁴|, m/s⁴
     std::vector<double>& teme_ = scratch.teme;   // TEME r, v of every node (6 each)
     std::vector<double>& c4_ = scratch.c4;       // Keplerian |d⁴r/dt⁴| bound per node (NaN: not yet)
@@ -132,6 +138,8 @@ class Finder {
     std::vector<std::pair<std::size_t, std::size_t>>& stack_ = scratch.stack;
     std::int64_t step_ns_ = 1;                   // the nodes' spacing
 
+    void make_nodes(const std::vector<std::size_t>& idx);
+    bool below_horizon(std::size_t i0, std::size_t i1, const Pt& p0, const Pt& p1);
     void rotate(std::size_t k, double w, const double* rt, const double* vt, State& s) const;
     void rotate_with(std::size_t k, double w, double c, double sn, double omega, const double* rt, const double* vt,
                      State& s) const;
@@ -226,15 +234,22 @@ double Finder::rho_floor(const Pt& p0, const Pt& p1) const {
 
 // Upper bound of |f''| on [p0, p1].
 double Finder::f_bound(const Pt& p0, const Pt& p1) const {
-    double c = (1.0 + sin_mask_) * bounds_.a_max;
-    if (sin_mask_ > 0.0) c += sin_mask_ * bounds_.v_max * bounds_.v_max / rho_floor(p0, p1);
+    // f'' = a·u − sin m ρ'' and |ρ''| = ||v⊥|²/ρ + d̂·a| ≤ v²/ρ + |a|, for
+    // either sign of the mask.
+    double sm = std::fabs(sin_mask_);
+    double c = (1.0 + sm) * bounds_.a_max;
+    if (sm > 0.0) c += sm * bounds_.v_max * bounds_.v_max / rho_floor(p0, p1);
     return c;
 }
 
-// Upper bound of |h''| on [p0, p1].
+// Upper bound of |h''| on [p0, p1].  h = u·d̂, and with w = v − d̂ρ' (the
+// velocity across the line of sight, |w|² + ρ'² = |v|²)
+//     d̂'' = (a − (d̂·a)d̂)/ρ − 2ρ'w/ρ² − |w|² d̂/ρ²,
+// so |h''| ≤ |a|/ρ + (2|ρ'||w| + |w|²)/ρ² ≤ |a|/ρ + φ v²/ρ², φ = (1 + √5)/2
+// the largest eigenvalue of the form 2xy + y².
 double Finder::h_bound(const Pt& p0, const Pt& p1) const {
     double rho = rho_floor(p0, p1);
-    return 2.0 * bounds_.a_max / rho + 3.0 * bounds_.v_max * bounds_.v_max / (rho * rho);
+    return bounds_.a_max / rho + 1.62 * bounds_.v_max * bounds_.v_max / (rho * rho);
 }
 
 void Finder::scan(const Pt& p0, const Pt& p1, int depth) {
@@ -601,7 +616,7 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         if (0.5 * (lo0 + lo1 - c * delta) > 0.0 || 0.5 * (hi0 + hi1 + c * delta) < 0.0) continue;
         double ub = upper_bound(p0.h + p0.eh, hi0, p1.h + p1.eh, lo1, delta, c);
         if (ub <= top + culmination_tolerance + pts_[best].eh) continue;
-        if (pts_.size() > 400) return false;
+        if (pts_.size() > 400 + 4 * n0) return false;
         std::int64_t tm = p0.t + width / 2;
         Pt pm = point(tm);
         pts_.push_back(pm);
@@ -674,9 +689,82 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
     return false;
 }
 
+// Propagates the nodes listed in `idx` (increasing) in one vector call and
+// turns them to ITRF.
+void Finder::make_nodes(const std::vector<std::size_t>& idx) {
+    std::size_t m = idx.size();
+    if (m == 0) return;
+    auto& tsince = scratch.tsince;
+    auto& r = scratch.r;
+    auto& v = scratch.v;
+    auto& errs = scratch.errs;
+    tsince.resize(m);
+    r.resize(3 * m);
+    v.resize(3 * m);
+    errs.resize(m);
+    for (std::size_t q = 0; q < m; ++q) tsince[q] = sgp4::minutes_between(epoch_, node_t_[idx[q]]);
+    prop_.run_times(sat_, tsince.data(), m, r.data(), v.data(), errs.data(), prop_.lanes);
+    const std::int64_t* g = grid_.t;
+    std::size_t k = 0;
+    for (std::size_t q = 0; q < m; ++q) {
+        std::size_t i = idx[q];
+        State& s = nodes_[i];
+        for (int x = 0; x < 3; ++x) teme_[6 * i + x] = r[3 * q + x], teme_[6 * i + 3 + x] = v[3 * q + x];
+        s.ok = errs[q] == 0 && std::isfinite(r[3 * q]);
+        if (!s.ok) continue;
+        while (k + 2 < grid_.n && g[k + 1] <= node_t_[i]) ++k;
+        double w = static_cast<double>(node_t_[i] - g[k]) / static_cast<double>(g[k + 1] - g[k]);
+        rotate(k, w, &r[3 * q], &v[3 * q], s);
+    }
+}
+
+// Whether f < 0 throughout [node i0, node i1] for the current station, from
+// the cubic Hermite interpolant between the two nodes (SGP4's states): the
+// height above the station's horizon plane d·u is within δ (the Hermite
+// remainder, as in interpolate()) of the cubic g through the ends' values
+// and rates, whose maximum on the interval is at an end or at a root of g'.
+// Then f = d·u − ρ sin m ≤ max g + δ − ρ sin m, with ρ bounded on the
+// interval by the ends' ranges and the speed bound.
+bool Finder::below_horizon(std::size_t i0, std::size_t i1, const Pt& p0, const Pt& p1) {
+    const double* up = st_->enu[2];
+    const State& s0 = nodes_[i0];
+    const State& s1 = nodes_[i1];
+    double L = static_cast<double>(node_t_[i1] - node_t_[i0]) * 1e-9;
+    double a0 = p0.u, a1 = p1.u;
+    double b0 = L * (up[0] * s0.v[0] + up[1] * s0.v[1] + up[2] * s0.v[2]);
+    double b1 = L * (up[0] * s1.v[0] + up[1] * s1.v[1] + up[2] * s1.v[2]);
+    // g(x) = a0 + b0 x + c2 x² + c3 x³ on x ∈ [0, 1].
+    double c2 = 3.0 * (a1 - a0) - 2.0 * b0 - b1, c3 = 2.0 * (a0 - a1) + b0 + b1;
+    double top = std::max(a0, a1);
+    auto at_x = [&](double x) {
+        if (x > 0.0 && x < 1.0) top = std::max(top, a0 + x * (b0 + x * (c2 + x * c3)));
+    };
+    // g'(x) = b0 + 2 c2 x + 3 c3 x².
+    if (c3 != 0.0) {
+        double disc = c2 * c2 - 3.0 * c3 * b0;
+        if (disc >= 0.0) {
+            double sq = std::sqrt(disc);
+            at_x((-c2 + sq) / (3.0 * c3));
+            at_x((-c2 - sq) / (3.0 * c3));
+        }
+    } else if (c2 != 0.0) {
+        at_x(-b0 / (2.0 * c2));
+    }
+    double H3 = L * L * L;
+    double c = std::max(c4(i0), c4(i1)) + c4_rot_;
+    double ep = 2.0 * H3 * L / 384.0 * c + 1.0;
+    double bound = top + ep + 1.0;  // 1 m more for the rounding of g
+    if (sin_mask_ >= 0.0)
+        bound -= rho_floor(p0, p1) * sin_mask_;
+    else
+        bound -= 0.5 * (p0.rho + p1.rho + bounds_.v_max * L) * sin_mask_;
+    return bound < 0.0;
+}
+
 void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pass>& out) {
-    // The satellite's own coarse grid: a whole-second step from its period
-    // (period/60, 1 s to 1200 s), the window's stop last.
+    // The satellite's own grid: a whole-second step from its period
+    // (period/45, 1 s to 1200 s; deep-space sets closer where that makes
+    // their interpolant good), the window's stop last.
     std::int64_t start = grid_.t[0], stop = grid_.t[grid_.n - 1];
     double rt[3], vt[3];
     std::int8_t err = 0;
@@ -695,70 +783,68 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
         ecc = std::hypot(ev[0], ev[1], ev[2]);
     }
     near_ = period < 225.0 * 60.0;
+    if (!near_ && std::isfinite(period)) {
+        // Deep-space sets take the interpolant's fast path too where it is
+        // close enough: nodes no farther apart than the step at which the
+        // Hermite error bound is `deep_error` (m), estimated here from the
+        // osculating orbit (the bounds used later are computed anew).
+        double c = qv::orbel::fourth_derivative_bound(rt, vt, gm);
+        double rp = sma * (1.0 - ecc), vp = std::sqrt(gm * (2.0 / rp - 1.0 / sma)), w = omega_e;
+        c += 16.0 * w * gm * vp / (rp * rp * rp) + 6.0 * w * w * gm / (rp * rp) + 4.0 * w * w * w * vp +
+             w * w * w * w * sma * (1.0 + ecc);
+        double h = std::floor(std::sqrt(std::sqrt(deep_error * 384.0 / (2.0 * c))));
+        if (h >= deep_min_step) {
+            near_ = true;
+            step = std::min(step, h);
+        }
+    }
     std::int64_t step_ns = static_cast<std::int64_t>(step) * 1'000'000'000;
     step_ns_ = step_ns;
     node_t_.clear();
     for (std::int64_t t = start; t < stop; t += step_ns) node_t_.push_back(t);
     node_t_.push_back(stop);
     std::size_t nn = node_t_.size();
-    auto& tsince = scratch.tsince;
-    auto& r = scratch.r;
-    auto& v = scratch.v;
-    auto& errs = scratch.errs;
-    tsince.resize(nn);
-    r.resize(3 * nn);
-    v.resize(3 * nn);
-    errs.resize(nn);
-    for (std::size_t i = 0; i < nn; ++i) tsince[i] = sgp4::minutes_between(epoch_, node_t_[i]);
-    prop_.run_times(sat_, tsince.data(), nn, r.data(), v.data(), errs.data(), prop_.lanes);
     nodes_.assign(nn, State{});
     teme_.resize(6 * nn);
-    for (std::size_t i = 0; i < nn; ++i)
-        for (int x = 0; x < 3; ++x) teme_[6 * i + x] = r[3 * i + x], teme_[6 * i + 3 + x] = v[3 * i + x];
     c4_.assign(nn, NAN);
+    // Coarse nodes (every `coarse_factor`-th node and the stop) first: SGP4's
+    // own states, on which each station rules out the coarse intervals where
+    // it cannot see the satellite.  The nodes between are propagated only
+    // inside the intervals some station keeps.
+    const std::size_t coarse_factor = period < 225.0 * 60.0 ? coarse_near : coarse_deep;
+    std::size_t nc = (nn - 1 + coarse_factor - 1) / coarse_factor;  // coarse intervals
+    auto coarse_node = [&](std::size_t c) { return std::min(c * coarse_factor, nn - 1); };
+    auto& idx = scratch.idx;
+    idx.clear();
+    for (std::size_t c = 0; c <= nc; ++c) idx.push_back(coarse_node(c));
+    make_nodes(idx);
     double r_lo = INFINITY, r_hi = 0.0, v_hi = 0.0;
-    std::size_t k = 0;
-    const std::int64_t* g = grid_.t;
-    // The sidereal angle is linear inside a grid segment, so at equally
-    // spaced nodes its sine and cosine follow by angle addition from one
-    // sincos per segment (and anew every 32 nodes, against drift: 1e-15).
-    std::size_t seg_k = SIZE_MAX;
-    int since = 0;
-    double cs = 0.0, sn = 0.0, cd = 1.0, sd = 0.0;
-    for (std::size_t i = 0; i < nn; ++i) {
-        State& s = nodes_[i];
-        s.ok = errs[i] == 0 && std::isfinite(r[3 * i]);
-        if (!s.ok) continue;
-        while (k + 2 < grid_.n && g[k + 1] <= node_t_[i]) ++k;
-        double w = static_cast<double>(node_t_[i] - g[k]) / static_cast<double>(g[k + 1] - g[k]);
-        double span = static_cast<double>(g[k + 1] - g[k]) * 1e-9;
-        double omega = (grid_.theta[k + 1] - grid_.theta[k]) / span;
-        if (k != seg_k || since >= 32 || i == 0 || !nodes_[i - 1].ok || i + 1 == nn) {
-            double theta = grid_.theta[k] + w * (grid_.theta[k + 1] - grid_.theta[k]);
-            cs = std::cos(theta);
-            sn = std::sin(theta);
-            if (k != seg_k) {
-                double d = omega * static_cast<double>(step_ns) * 1e-9;
-                cd = std::cos(d);
-                sd = std::sin(d);
-                seg_k = k;
-            }
-            since = 0;
-        } else {
-            double c2 = cs * cd - sn * sd;
-            sn = sn * cd + cs * sd;
-            cs = c2;
-            ++since;
-        }
-        rotate_with(k, w, cs, sn, omega, &r[3 * i], &v[3 * i], s);
-        const double* ri = &r[3 * i];
-        const double* vi = &v[3 * i];
+    for (std::size_t i : idx) {
+        if (!nodes_[i].ok) continue;
+        const double* ri = &teme_[6 * i];
+        const double* vi = ri + 3;
         double rr = ri[0] * ri[0] + ri[1] * ri[1] + ri[2] * ri[2];
         r_lo = std::min(r_lo, rr);
         r_hi = std::max(r_hi, rr);
         v_hi = std::max(v_hi, vi[0] * vi[0] + vi[1] * vi[1] + vi[2] * vi[2]);
     }
-    if (!(r_hi > 0.0)) return;  // never propagated inside the window
+    if (!(r_hi > 0.0)) {
+        // No coarse node propagated: try every node before giving up.
+        idx.clear();
+        for (std::size_t i = 0; i < nn; ++i)
+            if (i % coarse_factor != 0 && i != nn - 1) idx.push_back(i);
+        make_nodes(idx);
+        for (std::size_t i = 0; i < nn; ++i) {
+            if (!nodes_[i].ok) continue;
+            const double* ri = &teme_[6 * i];
+            const double* vi = ri + 3;
+            double rr = ri[0] * ri[0] + ri[1] * ri[1] + ri[2] * ri[2];
+            r_lo = std::min(r_lo, rr);
+            r_hi = std::max(r_hi, rr);
+            v_hi = std::max(v_hi, vi[0] * vi[0] + vi[1] * vi[1] + vi[2] * vi[2]);
+        }
+        if (!(r_hi > 0.0)) return;  // never propagated inside the window
+    }
     r_lo = std::sqrt(r_lo);
     r_hi = std::sqrt(r_hi);
     v_hi = std::sqrt(v_hi);
@@ -782,39 +868,76 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
                   w * w * w * w * r_hi;
     }
 
+    // Which coarse intervals each station keeps: all but those where f stays
+    // below zero, by the two-parabola bound on SGP4's states at both ends
+    // (the exact scan's own exclusion test) or by the cubic Hermite
+    // interpolant between them with its error bound (below_horizon).
+    // Intervals with an end SGP4 cannot propagate are kept.
+    auto& keep = scratch.keep;
+    keep.assign(nc * n_stations, 0);
+    auto& want = scratch.want;
+    want.assign(nc, 0);
+    for (std::size_t j = 0; j < n_stations; ++j) {
+        st_ = &stations[j];
+        Pt p0 = look(node_t_[0], nodes_[0]);
+        for (std::size_t c = 0; c < nc; ++c) {
+            std::size_t i1 = coarse_node(c + 1);
+            Pt p1 = look(node_t_[i1], nodes_[i1]);
+            bool drop = false;
+            if (p0.ok && p1.ok && p0.f < 0.0 && p1.f < 0.0) {
+                double delta = static_cast<double>(p1.t - p0.t) * 1e-9;
+                drop = upper_bound(p0.f, p0.df, p1.f, p1.df, delta, f_bound(p0, p1)) < 0.0 ||
+                       below_horizon(coarse_node(c), i1, p0, p1);
+            }
+            if (!drop) keep[c * n_stations + j] = want[c] = 1;
+            p0 = p1;
+        }
+    }
+    idx.clear();
+    for (std::size_t c = 0; c < nc; ++c)
+        if (want[c])
+            for (std::size_t i = coarse_node(c) + 1; i < coarse_node(c + 1); ++i) idx.push_back(i);
+    make_nodes(idx);
+
     double rate = (1.0 + std::fabs(sin_mask_)) * bounds_.v_max;  // |f'| bound
     for (std::size_t j = 0; j < n_stations; ++j) {
         st_ = &stations[j];
         // |f''| bound over the window (f_bound with the global ρ floor).
-        double a_global = (1.0 + sin_mask_) * bounds_.a_max;
-        if (sin_mask_ > 0.0)
-            a_global += sin_mask_ * bounds_.v_max * bounds_.v_max / std::max(bounds_.r_min - st_->radius, 50e3);
+        double a_global = (1.0 + std::fabs(sin_mask_)) * bounds_.a_max;
+        if (sin_mask_ != 0.0)
+            a_global += std::fabs(sin_mask_) * bounds_.v_max * bounds_.v_max / std::max(bounds_.r_min - st_->radius, 50e3);
         rises_.clear();
         sets_.clear();
-        Pt prev = look(node_t_[0], nodes_[0]);
-        for (std::size_t i = 1; i < nn; ++i) {
-            // Below the mask by more than f can climb (|f'| ≤ rate) before
-            // the next node: skip every node the bound covers.
-            if (prev.ok && prev.f < 0.0 && nodes_[i].ok) {
-                // f ≤ f0 + f0'τ + Aτ²/2 and f ≤ f0 + rate·τ: below the mask
-                // until the later of their crossings; skip the nodes before.
-                double tau = std::max(-prev.f / rate,
-                                      (-prev.df + std::sqrt(prev.df * prev.df - 2.0 * a_global * prev.f)) / a_global);
-                double reach = static_cast<double>(prev.t) + tau * 1e9;
-                if (reach > static_cast<double>(node_t_[i])) {
-                    std::size_t jn = i;
-                    while (jn + 1 < nn && static_cast<double>(node_t_[jn + 1]) < reach && nodes_[jn + 1].ok) ++jn;
-                    prev = look(node_t_[jn], nodes_[jn]);
-                    i = jn;
-                    continue;
+        for (std::size_t c = 0; c < nc; ++c) {
+            if (!keep[c * n_stations + j]) continue;
+            std::size_t lo = coarse_node(c), hi = coarse_node(c + 1);
+            Pt prev = look(node_t_[lo], nodes_[lo]);
+            for (std::size_t i = lo + 1; i <= hi; ++i) {
+                // Below the mask by more than f can climb (|f'| ≤ rate) before
+                // the next node: skip every node the bound covers.
+                if (prev.ok && prev.f < 0.0 && nodes_[i].ok) {
+                    // f ≤ f0 + f0'τ + Aτ²/2 and f ≤ f0 + rate·τ: below the mask
+                    // until the later of their crossings; skip the nodes before.
+                    double tau = std::max(-prev.f / rate, (-prev.df + std::sqrt(prev.df * prev.df -
+                                                                                 2.0 * a_global * prev.f)) /
+                                                              a_global);
+                    double reach = static_cast<double>(prev.t) + tau * 1e9;
+                    if (reach > static_cast<double>(node_t_[i])) {
+                        std::size_t jn = i;
+                        while (jn + 1 <= hi && static_cast<double>(node_t_[jn + 1]) < reach && nodes_[jn + 1].ok)
+                            ++jn;
+                        prev = look(node_t_[jn], nodes_[jn]);
+                        i = jn;
+                        continue;
+                    }
                 }
+                Pt cur = look(node_t_[i], nodes_[i]);
+                if (near_ && prev.ok && cur.ok)
+                    scan_fast(i - 1, prev, cur, 0);
+                else
+                    scan(prev, cur, 0);
+                prev = cur;
             }
-            Pt cur = look(node_t_[i], nodes_[i]);
-            if (near_ && prev.ok && cur.ok)
-                scan_fast(i - 1, prev, cur, 0);
-            else
-                scan(prev, cur, 0);
-            prev = cur;
         }
         // Pair events into passes: a set before the first rise (or a
         // window that opens inside a pass) has no rise.

@@ -405,7 +405,7 @@ def _sunlight(
     the kernel's own angle and polar motion.
     """
     from quorvane.bodies.bodies import Sun
-    from quorvane.frames.frames import GCRF, TEME, transform
+    from quorvane.frames import _orientation
 
     n = len(index)
     if n == 0:
@@ -414,20 +414,26 @@ def _sunlight(
     r, _, err = _passes._states(prop, index.astype(numpy.intp), culm)
     nodes = grid.view("datetime64[ns]")
     sun_nodes = numpy.asarray(Sun.position(nodes), dtype=numpy.float64)
-    basis = numpy.empty((len(grid), 3, 3))
-    for k in range(3):
-        e = numpy.zeros((len(grid), 3))
-        e[:, k] = 1.0
-        basis[:, :, k] = transform(e, None, nodes, TEME, GCRF, eop=eop, eop_policy=cast(Any, eop_policy))[0]
-    sun_gcrf = _interpolate(grid, sun_nodes, culm)
-    teme_to_gcrf = _interpolate(grid, basis, culm)
+    # The TEME to GCRF matrices `transform` uses, once for the three axes.
+    basis = _orientation.matrices(grid, "TEME", "GCRF", eop, eop_policy)[0]
+    # One search of the grid for every culmination, shared by the four
+    # interpolations.
+    seg = numpy.clip(numpy.searchsorted(grid, culm, side="right") - 1, 0, len(grid) - 2)
+    weight = (culm - grid[seg]) / (grid[seg + 1] - grid[seg]).astype(numpy.float64)
+
+    def lerp(values: numpy.ndarray) -> numpy.ndarray:
+        ww = weight.reshape((-1,) + (1,) * (values.ndim - 1))
+        return numpy.asarray(values[seg] + ww * (values[seg + 1] - values[seg]), dtype=numpy.float64)
+
+    sun_gcrf = lerp(sun_nodes)
+    teme_to_gcrf = lerp(basis)
     sun_teme = numpy.einsum("nji,nj->ni", teme_to_gcrf, sun_gcrf)
     sunlit = (_bodies._shadow_of(r, sun_teme) >= 0.5) & (err == 0)
-    angle = _interpolate(grid, theta, culm)
+    angle = lerp(theta)
     c, s = numpy.cos(angle), numpy.sin(angle)
     pef = numpy.stack([c * sun_teme[:, 0] + s * sun_teme[:, 1], -s * sun_teme[:, 0] + c * sun_teme[:, 1],
                        sun_teme[:, 2]], axis=1)
-    sun_itrf = numpy.einsum("nij,nj->ni", _interpolate(grid, pom, culm), pef)
+    sun_itrf = numpy.einsum("nij,nj->ni", lerp(pom), pef)
     dark = numpy.zeros(n, dtype=bool)
     for k, site in enumerate(sites):
         rows = station == k
