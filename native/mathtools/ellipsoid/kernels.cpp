@@ -30,7 +30,7 @@ inline void gather(const double* r, double* x, double* y, double* z, std::size_t
 }
 }  // namespace
 
-[[gnu::flatten]] void geodetic(const Shape& s, const double* r, std::size_t n, double* lat, double* lon, double* h) noexcept {
+QV_FLATTEN void geodetic(const Shape& s, const double* r, std::size_t n, double* lat, double* lon, double* h) noexcept {
     double x[GW], y[GW], z[GW];
     std::size_t i = 0;
     for (; i + GW <= n; i += GW) {
