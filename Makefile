@@ -7,6 +7,21 @@ PY := $(VENV)/bin/python
 ASAN_VENV ?= .venv-asan
 ASAN_PY := $(ASAN_VENV)/bin/python
 
+# The suites run on this many pytest-xdist worker processes (CI has two
+# cores).  loadgroup hands tests out one at a time, the long ones first (see
+# tests/conftest.py), and keeps each xdist_group on one worker.
+TEST_WORKERS ?= 2
+PYTEST_PARALLEL := -n $(TEST_WORKERS) --dist loadgroup --durations=15
+
+# Each pytest process (every worker, both suites, the packaging test's run)
+# collects the whole suite, and rewriting the test modules' asserts is most of
+# that: let Python keep the compiled modules in __pycache__ (ignored by git)
+# even where the environment asks it not to.
+unexport PYTHONDONTWRITEBYTECODE
+
+# What the test and docs targets need first; empty in make test's sub-makes.
+INSTALLED ?= install
+
 .PHONY: demo test test-unit test-asan fuzz docs install venv bench clean
 
 $(VENV)/.created:
@@ -26,13 +41,17 @@ install: venv
 demo: install
 	$(PY) examples/demo.py examples/data/stations.tle
 
-# Every test: a short fuzz run, the suite on a sanitizer build, the
-# documentation build, then the suite on the normal build (its summary is the
+# Every test: a short fuzz run beside the documentation build (each keeps one
+# core busy; their output is printed whole, one after the other), the suite on
+# a sanitizer build, then the suite on the normal build (its summary is the
 # last line printed).
-test: fuzz test-asan docs test-unit
+# The sub-makes find the package installed (INSTALLED= drops that step).
+test: install
+	$(MAKE) --no-print-directory -j2 --output-sync=target INSTALLED= fuzz docs
+	$(MAKE) --no-print-directory INSTALLED= test-asan test-unit
 
-test-unit: install
-	$(PY) -m pytest -q tests
+test-unit: $(INSTALLED)
+	$(PY) -m pytest -q $(PYTEST_PARALLEL) tests
 
 # The whole suite on modules built with AddressSanitizer and UBSan (separate
 # venv and build directory).  Left out there: the packaging test (it builds
@@ -44,18 +63,18 @@ test-asan:
 	$(ASAN_PY) tools/install-build-deps.py
 	$(ASAN_PY) -m pip install -q --no-build-isolation -C build-dir=build/asan \
 	    -C cmake.define.QUORVANE_SANITIZE=ON '.[test]'
-	bash tools/sanitized.sh $(ASAN_PY) -m pytest -q -p no:cacheprovider tests
+	bash tools/sanitized.sh $(ASAN_PY) -m pytest -q -p no:cacheprovider $(PYTEST_PARALLEL) tests
 
 # The documentation site under build/docs/html, from docs/ and the installed
 # package's docstrings; any warning fails the build, and the guide's examples
 # run as doctests.
-docs: install
+docs: $(INSTALLED)
 	rm -rf build/docs
 	$(PY) -m sphinx -W --keep-going -q -b html -d build/docs/doctrees docs build/docs/html
 	$(PY) -m sphinx -W --keep-going -q -b doctest -d build/docs/doctrees docs build/docs/doctest
 	@echo "documentation: build/docs/html/index.html"
 
-fuzz: install
+fuzz: $(INSTALLED)
 	$(PY) tools/fuzz/run.py --seconds $${FUZZ_SECONDS:-90}
 
 # Side-by-side benchmarks; BENCH_ARGS="--only sgp4" runs one group.

@@ -13,6 +13,8 @@ PATHS = [str(p) for p in sorted((DATA / "real").glob("*.tle"))] + [str(DATA / "s
 
 
 @not_sanitized
+# One LocalCluster at a time on the machine, when the suite runs on parallel workers.
+@pytest.mark.xdist_group("dask")
 def test_files_read_on_a_local_cluster_make_the_single_process_table():
     distributed = pytest.importorskip("dask.distributed")
     with distributed.LocalCluster(

@@ -13,6 +13,7 @@ START = np.datetime64("2024-01-01T00:00", "ns")
 
 
 @not_sanitized  # a long NumPy run; the screener itself runs under the sanitizer in the other tests
+@pytest.mark.slow  # about two minutes: started first on a parallel run
 @pytest.mark.parametrize("threshold", [5_000.0])
 def test_same_events_as_every_pair_every_second(threshold):
     table = synthetic_catalogue(1_000, seed=7, epoch=str(START))

@@ -13,6 +13,8 @@ START = np.datetime64("2024-01-01T00:00", "ns")
 
 
 @not_sanitized  # worker processes are fresh interpreters outside the sanitizer's reach
+# One LocalCluster at a time on the machine, when the suite runs on parallel workers.
+@pytest.mark.xdist_group("dask")
 def test_local_cluster_gives_the_single_process_table():
     distributed = pytest.importorskip("dask.distributed")
     table = synthetic_catalogue(2_000, seed=11, epoch=str(START))

@@ -227,6 +227,10 @@ class Truth:
         self.calls += 1
         return self.value
 
+    def __repr__(self):
+        # The test's id: the same in every process (parallel workers compare their collections).
+        return f"Truth({self.value!r})"
+
 
 @pytest.mark.parametrize("flag", [0, 0.0, "", None, False, [], Truth(False)], ids=repr)
 def test_false_flags_keep_the_lenient_parser(flag):

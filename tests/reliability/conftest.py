@@ -9,6 +9,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from _reliability import summary  # noqa: E402
 
 
+def pytest_sessionfinish(session):
+    # A pytest-xdist worker sends its counts to the controller (tests/conftest.py prints them).
+    workeroutput = getattr(session.config, "workeroutput", None)
+    if workeroutput is not None:
+        workeroutput["reliability"] = dict(summary)
+
+
 def pytest_terminal_summary(terminalreporter):
     if summary:
         terminalreporter.section("reliability")

@@ -71,13 +71,13 @@ QV_FORCE_INLINE inline void geodetic_loop(const Shape& s, const double* r, std::
 }
 }  // namespace
 
-[[gnu::flatten]] void geodetic(const Shape& s, const double* r, std::size_t n, double* lat, double* lon,
-                               double* h) noexcept {
+QV_FLATTEN void geodetic(const Shape& s, const double* r, std::size_t n, double* lat, double* lon,
+                         double* h) noexcept {
     geodetic_loop<false>(s, r, n, lat, lon, h);
 }
 
-[[gnu::flatten]] void geodetic_exact(const Shape& s, const double* r, std::size_t n, double* lat, double* lon,
-                                     double* h) noexcept {
+QV_FLATTEN void geodetic_exact(const Shape& s, const double* r, std::size_t n, double* lat, double* lon,
+                               double* h) noexcept {
     geodetic_loop<true>(s, r, n, lat, lon, h);
 }
 
