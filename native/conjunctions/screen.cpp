@@ -208,7 +208,7 @@ void make_event(std::uint32_t p, std::uint32_t s, std::int64_t m, std::int64_t t
 
 
 // Grid steps a slow object's coarse segment spans, at most (a power of 2).
-constexpr int max_stride = 4;
+constexpr int max_stride = 8;
 // Cells of a slab of the broad phase's grid in z: thicker slabs enter fewer
 // boxes twice, thinner ones give shorter runs to test.
 constexpr double slab_cells = 4.0;
@@ -410,12 +410,14 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     const std::size_t most = static_cast<std::size_t>(std::min(w.chunk_steps, std::max<std::int64_t>(w.last - w.first, 1)));
     std::vector<double> R(n * (most + 1) * 3), V(n * (most + 1) * 3), eps(n * most);
     std::vector<std::int8_t> E(n * (most + 1));
-    // Slow objects (their interpolation bound over 2 or 4 grid steps within
+    // Slow objects (their interpolation bound over 2, 4 or 8 grid steps within
     // the target at the window's start: GEO, MEO, most of HEO away from LEO)
     // are propagated every `stride` grid steps only, on the global grid
     // t_k, k a multiple of the stride, so every chunk and every Dask task
     // sees the same samples.  Their pieces are pieces of the longer cubic,
     // with its bound; refinement uses SGP4 itself for every object alike.
+    std::vector<std::int64_t> satno(n);
+    for (std::size_t o = 0; o < n; ++o) satno[o] = obj.satno(o);
     std::vector<std::uint8_t> stride(n, 1);
     std::vector<std::uint32_t> slow_of(n, 0);
     std::size_t slow = 0;
@@ -601,7 +603,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 if (!std::isfinite(pad)) continue;
                 const std::size_t slot = sc.alive.size();
                 double* bx = &sc.box[8 * slot];
-                bx[6] = std::bit_cast<double>(obj.satno(o));
+                bx[6] = std::bit_cast<double>(satno[o]);
                 double* cp = &sc.ctrl[16 * slot];
                 cp[12] = e;
                 cp[13] = std::bit_cast<double>(static_cast<std::uint64_t>(o));

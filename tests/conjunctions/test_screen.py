@@ -386,7 +386,7 @@ def test_interpolation_error_within_its_bound(path, step):
 
 
 @pytest.mark.parametrize("path", [p for p in REAL if "visual" not in str(p)])  # the visual sets are all LEO
-@pytest.mark.parametrize("stride", [2, 4])
+@pytest.mark.parametrize("stride", [2, 4, 8])
 def test_interpolation_error_within_its_bound_on_coarse_segments(path, stride):
     # Slow objects are interpolated over `stride` grid steps where the bound
     # over that span stays within the screener's 200 m target: check the
