@@ -85,6 +85,16 @@ inline constexpr double geodetic_atan_c[11] = {
 // pi - theta where x < 0 and the sign of y (-0 counts as +0 on both
 // axes: atan2(+-0, -0) = 0, atan2(-0, x > 0) = +0).  Both zero give 0, both
 // infinite the diagonal; a NaN gives NaN.
+// The arctangent's polynomial on [-tan(pi/8), tan(pi/8)]: t + t s P(s), s = t².
+template <class V>
+QV_FORCE_INLINE inline V geodetic_atan_poly(V t) {
+    V s = t * t;
+    const double* c = geodetic_atan_c;
+    V p = c[6] + s * (c[7] + s * (c[8] + s * (c[9] + s * c[10])));
+    p = c[0] + s * (c[1] + s * (c[2] + s * (c[3] + s * (c[4] + s * (c[5] + s * p)))));
+    return t + t * (s * p);
+}
+
 template <class V>
 QV_FORCE_INLINE inline V geodetic_atan2(V y, V x) {
     using lanes::select;
@@ -100,11 +110,7 @@ QV_FORCE_INLINE inline V geodetic_atan2(V y, V x) {
     V den = select(upper, n + d, d);
     den = select(den == 0.0, V(1.0), den);
     V t = num / den;
-    V s = t * t;
-    const double* c = geodetic_atan_c;
-    V p = c[6] + s * (c[7] + s * (c[8] + s * (c[9] + s * c[10])));
-    p = c[0] + s * (c[1] + s * (c[2] + s * (c[3] + s * (c[4] + s * (c[5] + s * p)))));
-    V at = t + t * (s * p);
+    V at = geodetic_atan_poly(t);
     V theta = select(upper, 0.78539816339744831 + at, at);
     theta = select(swap, 1.5707963267948966 - theta, theta);
     theta = select(x < 0.0, geodetic_pi - theta, theta);
@@ -198,11 +204,7 @@ QV_FORCE_INLINE inline V geodetic_atan_first_quadrant(V n0, V d0) {
     V n = select(swap, d0, n0), d = select(swap, n0, d0);
     auto upper = n > d * 0.41421356237309503;
     V t = select(upper, n - d, n) / select(upper, n + d, d);
-    V s = t * t;
-    const double* c = geodetic_atan_c;
-    V p = c[6] + s * (c[7] + s * (c[8] + s * (c[9] + s * c[10])));
-    p = c[0] + s * (c[1] + s * (c[2] + s * (c[3] + s * (c[4] + s * (c[5] + s * p)))));
-    V at = t + t * (s * p);
+    V at = geodetic_atan_poly(t);
     V theta = select(upper, 0.78539816339744831 + at, at);
     return select(swap, 1.5707963267948966 - theta, theta);
 }

@@ -819,30 +819,24 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     for (std::size_t c = 0; c <= nc; ++c) idx.push_back(coarse_node(c));
     make_nodes(idx);
     double r_lo = INFINITY, r_hi = 0.0, v_hi = 0.0;
-    for (std::size_t i : idx) {
-        if (!nodes_[i].ok) continue;
+    // Squared extremes of |r| and the largest |v|² over the nodes propagated.
+    auto extremes = [&](std::size_t i) {
+        if (!nodes_[i].ok) return;
         const double* ri = &teme_[6 * i];
         const double* vi = ri + 3;
         double rr = ri[0] * ri[0] + ri[1] * ri[1] + ri[2] * ri[2];
         r_lo = std::min(r_lo, rr);
         r_hi = std::max(r_hi, rr);
         v_hi = std::max(v_hi, vi[0] * vi[0] + vi[1] * vi[1] + vi[2] * vi[2]);
-    }
+    };
+    for (std::size_t i : idx) extremes(i);
     if (!(r_hi > 0.0)) {
         // No coarse node propagated: try every node before giving up.
         idx.clear();
         for (std::size_t i = 0; i < nn; ++i)
             if (i % coarse_factor != 0 && i != nn - 1) idx.push_back(i);
         make_nodes(idx);
-        for (std::size_t i = 0; i < nn; ++i) {
-            if (!nodes_[i].ok) continue;
-            const double* ri = &teme_[6 * i];
-            const double* vi = ri + 3;
-            double rr = ri[0] * ri[0] + ri[1] * ri[1] + ri[2] * ri[2];
-            r_lo = std::min(r_lo, rr);
-            r_hi = std::max(r_hi, rr);
-            v_hi = std::max(v_hi, vi[0] * vi[0] + vi[1] * vi[1] + vi[2] * vi[2]);
-        }
+        for (std::size_t i = 0; i < nn; ++i) extremes(i);
         if (!(r_hi > 0.0)) return;  // never propagated inside the window
     }
     r_lo = std::sqrt(r_lo);
