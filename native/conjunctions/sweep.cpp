@@ -1,13 +1,10 @@
 #include "conjunctions/sweep.hpp"
+#include "mathtools/simd/dispatch.hpp"
 
 namespace qv::screen {
 
 SweepRun sweep_run_for(int lanes) noexcept {
-    switch (lanes) {
-        case 8: return sweeps::avx512::sweep;
-        case 4: return sweeps::avx2::sweep;
-        default: return sweeps::baseline::sweep;
-    }
+    return simd::for_width(lanes, sweeps::baseline::sweep, sweeps::avx2::sweep, sweeps::avx512::sweep);
 }
 
 }  // namespace qv::screen

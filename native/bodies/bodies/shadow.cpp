@@ -1,13 +1,10 @@
 #include "bodies/bodies/shadow.hpp"
+#include "mathtools/simd/dispatch.hpp"
 
 namespace qv::bodies {
 
 ShadowRun shadow_run_for(int lanes) noexcept {
-    switch (lanes) {
-        case 8: return loops::avx512::shadow;
-        case 4: return loops::avx2::shadow;
-        default: return loops::baseline::shadow;
-    }
+    return simd::for_width(lanes, loops::baseline::shadow, loops::avx2::shadow, loops::avx512::shadow);
 }
 
 }  // namespace qv::bodies

@@ -80,6 +80,13 @@ inline Isa detect() noexcept {
     return Isa::baseline;
 }
 
+// Of a kernel compiled once per instruction set, the copy for `lanes` (the
+// value of detect() a caller was given): 8 AVX-512, 4 AVX2, else baseline.
+template <class F>
+constexpr F for_width(int lanes, F baseline, F avx2, F avx512) noexcept {
+    return lanes == 8 ? avx512 : lanes == 4 ? avx2 : baseline;
+}
+
 // True when `width` lanes is one of the widths detect() allows now.
 inline bool width_available(int width) noexcept {
     return (width == 1 || width == 4 || width == 8) && width <= static_cast<int>(detect());

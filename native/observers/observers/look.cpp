@@ -1,13 +1,10 @@
 #include "observers/observers/look.hpp"
+#include "mathtools/simd/dispatch.hpp"
 
 namespace qv::observers {
 
 LookRun look_run_for(int lanes) noexcept {
-    switch (lanes) {
-        case 8: return loops::avx512::look;
-        case 4: return loops::avx2::look;
-        default: return loops::baseline::look;
-    }
+    return simd::for_width(lanes, loops::baseline::look, loops::avx2::look, loops::avx512::look);
 }
 
 }  // namespace qv::observers
