@@ -331,7 +331,6 @@ struct Scratch {
     std::vector<double> sorted[7];  // the boxes' bounds and columns in cell order
     std::vector<std::int64_t> satno;  // satellite numbers in cell order
     std::vector<std::uint64_t> hits;
-    std::vector<std::uint32_t> alive;
     std::vector<std::uint64_t> key, tmp_key;
     std::vector<std::uint32_t> order, tmp_order;
     std::vector<std::uint64_t> pairs;
@@ -567,7 +566,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             // Boxes of the live objects, by slot.
             sc.box.resize(8 * n);
             sc.ctrl.resize(16 * n);
-            sc.alive.clear();
+            std::size_t live = 0;    // boxes built: slots 0 .. live - 1, in object order
             std::size_t live_a = 0;  // live primaries: the slots below it
             // Control points of the piece τ ∈ [ta, tb] of every segment's
             // cubic are fixed combinations of its end states.
@@ -601,7 +600,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 }
                 double pad = e + half;
                 if (!std::isfinite(pad)) continue;
-                const std::size_t slot = sc.alive.size();
+                const std::size_t slot = live;
                 double* bx = &sc.box[8 * slot];
                 bx[6] = std::bit_cast<double>(satno[o]);
                 double* cp = &sc.ctrl[16 * slot];
@@ -626,8 +625,8 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     if (slot == 0 || lo > cmax[x]) cmax[x] = lo;
                 }
                 if (slot == 0 || bx[5] > ztop) ztop = bx[5];
-                sc.alive.push_back(static_cast<std::uint32_t>(o));
-                if (o < obj.na) live_a = sc.alive.size();
+                ++live;
+                if (o < obj.na) live_a = live;
             }
             // Columns of a uniform grid in x and y, cells larger than every
             // box, so two boxes can overlap only when the columns of their
@@ -640,7 +639,6 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             // its neighbourhood within its slab (sweep.hpp); a pair met in a
             // slab where both boxes also entered the slab below is dropped,
             // as it is met there.  Every overlapping pair is kept exactly once.
-            const std::size_t live = sc.alive.size();
             std::size_t entries = 0;
             std::uint64_t tested = 0;
             sc.pairs.clear();
@@ -783,7 +781,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             stats->tested += tested;
             stats->overlaps += sc.pairs.size();
             stats->entries += entries;
-            stats->boxes += sc.alive.size();
+            stats->boxes += live;
             narrow_time += seconds(b1, b2);
         });
         auto t2 = Clock::now();

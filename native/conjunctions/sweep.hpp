@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mathtools/simd/dispatch.hpp"
+
 namespace qv::screen {
 
 struct SweepBoxes {
@@ -46,9 +48,7 @@ using SweepRun = std::size_t (*)(const SweepBoxes& b, std::size_t* next, std::si
     std::size_t sweep(const SweepBoxes& b, std::size_t* next, std::size_t* start, std::uint64_t* out,           \
                       std::size_t room, std::uint64_t* tested) noexcept;                                        \
     }
-QV_SCREEN_SWEEP(baseline)
-QV_SCREEN_SWEEP(avx2)
-QV_SCREEN_SWEEP(avx512)
+QV_SIMD_EACH_ISA(QV_SCREEN_SWEEP)
 #undef QV_SCREEN_SWEEP
 
 SweepRun sweep_run_for(int lanes) noexcept;

@@ -21,6 +21,8 @@
 
 #include <cstddef>
 
+#include "mathtools/simd/dispatch.hpp"
+
 #include "mathtools/simd/lanes.hpp"
 
 namespace qv::bodies {
@@ -65,9 +67,7 @@ using ShadowRun = void (*)(const double* r, const double* sun, std::size_t m, st
     void shadow(const double* r, const double* sun, std::size_t m, std::size_t first, std::size_t count,      \
                 double* out) noexcept;                                                                         \
     }
-QV_BODIES_LOOPS(baseline)
-QV_BODIES_LOOPS(avx2)
-QV_BODIES_LOOPS(avx512)
+QV_SIMD_EACH_ISA(QV_BODIES_LOOPS)
 #undef QV_BODIES_LOOPS
 
 ShadowRun shadow_run_for(int lanes) noexcept;

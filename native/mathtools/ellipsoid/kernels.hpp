@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "mathtools/simd/dispatch.hpp"
+
 #include "mathtools/ellipsoid/geodetic.hpp"
 
 namespace qv::ellipsoid {
@@ -24,9 +26,7 @@ using CartesianRun = void (*)(const Shape& s, const double* lat, const double* l
     void cartesian(const Shape& s, const double* lat, const double* lon, const double* h, std::size_t n,    \
                    double* r) noexcept;                                                                      \
     }
-QV_ELLIPSOID_LOOPS(baseline)
-QV_ELLIPSOID_LOOPS(avx2)
-QV_ELLIPSOID_LOOPS(avx512)
+QV_SIMD_EACH_ISA(QV_ELLIPSOID_LOOPS)
 #undef QV_ELLIPSOID_LOOPS
 
 GeodeticRun geodetic_run_for(int lanes) noexcept;

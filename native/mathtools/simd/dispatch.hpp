@@ -26,6 +26,10 @@
 #include <cpuid.h>
 #endif
 
+// Applies `each(isa)` to every instruction set a kernel is compiled for
+// (quorvane_isa_sources): the declarations of a kernel's per-set copies.
+#define QV_SIMD_EACH_ISA(each) each(baseline) each(avx2) each(avx512)
+
 namespace qv::simd {
 
 // The instruction sets kernels are built for; the value is the lane count.

@@ -15,6 +15,8 @@
 
 #include <cstddef>
 
+#include "mathtools/simd/dispatch.hpp"
+
 #include "mathtools/simd/lanes.hpp"
 
 namespace qv::observers {
@@ -54,9 +56,7 @@ using LookRun = void (*)(const Site& s, const double* r, const double* v, std::s
     void look(const Site& s, const double* r, const double* v, std::size_t n, double* az, double* el,         \
               double* range, double* rate) noexcept;                                                           \
     }
-QV_OBSERVERS_LOOPS(baseline)
-QV_OBSERVERS_LOOPS(avx2)
-QV_OBSERVERS_LOOPS(avx512)
+QV_SIMD_EACH_ISA(QV_OBSERVERS_LOOPS)
 #undef QV_OBSERVERS_LOOPS
 
 LookRun look_run_for(int lanes) noexcept;

@@ -81,6 +81,34 @@ struct Bounds {
     double r_min;    // geocentric radius bound, m
 };
 
+// Regula falsi with the Illinois modification on [a, b] until it is 1 ms
+// wide: `at(t)` evaluates a point, `value` its function (of opposite signs at
+// a and b), `right(q)` tells whether q replaces b (else a).  When the same
+// end is replaced twice running, the other end's value is halved.
+template <class At, class Value, class Right>
+void illinois(Pt& a, Pt& b, At at, Value value, Right right) {
+    double fa = value(a), fb = value(b);
+    int side = 0;
+    for (int iter = 0; iter < 60 && b.t - a.t > 1'000'000; ++iter) {
+        double w = fa / (fa - fb);
+        if (!(w > 0.0 && w < 1.0)) w = 0.5;
+        std::int64_t t = a.t + static_cast<std::int64_t>(w * static_cast<double>(b.t - a.t));
+        t = std::clamp(t, a.t + 1, b.t - 1);
+        Pt q = at(t);
+        if (right(q)) {
+            b = q;
+            fb = value(q);
+            if (side == 1) fa *= 0.5;
+            side = 1;
+        } else {
+            a = q;
+            fa = value(q);
+            if (side == -1) fb *= 0.5;
+            side = -1;
+        }
+    }
+}
+
 // Upper bound of a function on [0, Δ] from end values and slopes and a bound
 // `c` on its second derivative.
 double upper_bound(double f0, double d0, double f1, double d1, double delta, double c) {
@@ -515,26 +543,9 @@ bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool 
 // unconfirmed, the exact refinement from the interval's ends.
 void Finder::locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising) {
     Pt a = q0, b = q1;
-    double fa = a.f, fb = b.f;
-    int side = 0;
-    for (int iter = 0; iter < 60 && b.t - a.t > 1'000'000; ++iter) {
-        double w = fa / (fa - fb);
-        if (!(w > 0.0 && w < 1.0)) w = 0.5;
-        std::int64_t t = a.t + static_cast<std::int64_t>(w * static_cast<double>(b.t - a.t));
-        t = std::clamp(t, a.t + 1, b.t - 1);
-        Pt q = interpolate(i, t);
-        if ((q.f >= 0.0) == rising) {
-            b = q;
-            fb = q.f;
-            if (side == 1) fa *= 0.5;
-            side = 1;
-        } else {
-            a = q;
-            fa = q.f;
-            if (side == -1) fb *= 0.5;
-            side = -1;
-        }
-    }
+    illinois(
+        a, b, [&](std::int64_t t) { return interpolate(i, t); }, [](const Pt& q) { return q.f; },
+        [&](const Pt& q) { return (q.f >= 0.0) == rising; });
     std::int64_t guess = a.t + (b.t - a.t) / 2;
     Event ev{};
     if (confirm(guess, q0.t, q1.t, rising, ev)) {
@@ -646,25 +657,9 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         if (m.dh > 0.0) a = m; else z = m;
         k = seg(a.t);
     }
-    double fa = a.dh, fz = z.dh;
-    int side = 0;
-    for (int iter = 0; iter < 60 && z.t - a.t > 1'000'000; ++iter) {
-        double w = fa / (fa - fz);
-        if (!(w > 0.0 && w < 1.0)) w = 0.5;
-        std::int64_t t = std::clamp(a.t + static_cast<std::int64_t>(w * static_cast<double>(z.t - a.t)), a.t + 1, z.t - 1);
-        Pt q = interpolate(k, t);
-        if (q.dh > 0.0) {
-            a = q;
-            fa = q.dh;
-            if (side == 1) fz *= 0.5;
-            side = 1;
-        } else {
-            z = q;
-            fz = q.dh;
-            if (side == -1) fa *= 0.5;
-            side = -1;
-        }
-    }
+    illinois(
+        a, z, [&](std::int64_t t) { return interpolate(k, t); }, [](const Pt& q) { return q.dh; },
+        [](const Pt& q) { return !(q.dh > 0.0); });
     std::int64_t guess = a.t + (z.t - a.t) / 2;
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::int64_t t0 = std::max(guess - root_width / 2, ta), t1 = std::min(guess + root_width / 2, tb);

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "mathtools/simd/dispatch.hpp"
+
 namespace qv::propagator::rotation {
 
 using RotateTile = void (*)(const double* soa, const double* R, const double* Rdot, std::size_t m, std::size_t j0,
@@ -14,9 +16,7 @@ using RotateTile = void (*)(const double* soa, const double* R, const double* Rd
     void rotate_tile(const double* soa, const double* R, const double* Rdot, std::size_t m, std::size_t j0,      \
                      double* r, double* v, std::size_t count) noexcept;                                         \
     }
-QV_ROTATION_LOOPS(baseline)
-QV_ROTATION_LOOPS(avx2)
-QV_ROTATION_LOOPS(avx512)
+QV_SIMD_EACH_ISA(QV_ROTATION_LOOPS)
 #undef QV_ROTATION_LOOPS
 
 inline RotateTile rotate_tile_for(int lanes) noexcept {
