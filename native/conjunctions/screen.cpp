@@ -289,10 +289,10 @@ int critical_points(const PairState& e0, const PairState& e1, double H, double t
 }
 
 // Weights of the Bézier control points of the piece τ ∈ [ta, tb] of a
-// segment's cubic Hermite interpolant: control point i is
-// A[i][0]·r0 + A[i][1]·H v0 + A[i][2]·r1 + A[i][3]·H v1 (the Hermite basis
-// and its derivative at ta and tb).
-void piece_weights(double ta, double tb, double A[4][4]) {
+// segment's cubic Hermite interpolant, column-major: control point i is
+// w[i]·r0 + w[4+i]·H v0 + w[8+i]·r1 + w[12+i]·H v1 (the Hermite basis and
+// its derivative at ta and tb).
+void piece_weights(double ta, double tb, double w[16]) {
     const double tt[2] = {ta, tb};
     double hb[2][4], dh[2][4];
     for (int e = 0; e < 2; ++e) {
@@ -308,10 +308,10 @@ void piece_weights(double ta, double tb, double A[4][4]) {
     }
     const double wd = (tb - ta) / 3.0;
     for (int c = 0; c < 4; ++c) {
-        A[0][c] = hb[0][c];
-        A[1][c] = hb[0][c] + wd * dh[0][c];
-        A[2][c] = hb[1][c] - wd * dh[1][c];
-        A[3][c] = hb[1][c];
+        w[4 * c + 0] = hb[0][c];
+        w[4 * c + 1] = hb[0][c] + wd * dh[0][c];
+        w[4 * c + 2] = hb[1][c] - wd * dh[1][c];
+        w[4 * c + 3] = hb[1][c];
     }
 }
 
@@ -333,6 +333,7 @@ struct Scratch {
     std::vector<std::uint64_t> hits;
     std::vector<std::uint64_t> key, tmp_key;
     std::vector<std::uint32_t> order, tmp_order;
+    std::vector<std::uint32_t> counts;  // the radix sort's digit counts, every pass
     std::vector<std::uint64_t> pairs;
 };
 
@@ -399,6 +400,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     const std::size_t n = obj.n;
     const bool against = b != nullptr;
     const SweepRun sweep = sweep_run_for(k.lanes);
+    const PieceBuild build_pieces = piece_build_for(k.lanes);
     const int q = w.substeps;
     const std::int64_t h_ns = w.step / q;
     const double H = static_cast<double>(w.step) * 1e-9;
@@ -440,14 +442,15 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     // Piece weights of the slow objects: stride m, grid step k within the
     // coarse segment (k mod m), sub-step u.
     std::vector<double> weights_of[max_stride + 1];
+    const double* slow_weights[max_stride + 1] = {};
     for (int m = 2; m <= max_stride; m *= 2) {
         weights_of[m].resize(static_cast<std::size_t>(m * q) * 16);
         for (int off = 0; off < m; ++off)
             for (int u = 0; u < q; ++u) {
-                double Am[4][4];
-                piece_weights((off + static_cast<double>(u) / q) / m, (off + static_cast<double>(u + 1) / q) / m, Am);
-                std::memcpy(&weights_of[m][static_cast<std::size_t>(off * q + u) * 16], Am, sizeof Am);
+                piece_weights((off + static_cast<double>(u) / q) / m, (off + static_cast<double>(u + 1) / q) / m,
+                              &weights_of[m][static_cast<std::size_t>(off * q + u) * 16]);
             }
+        slow_weights[m] = weights_of[m].data();
     }
 
     for (std::int64_t k0 = w.first; k0 < w.last; k0 += w.chunk_steps) {
@@ -566,68 +569,17 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             // Boxes of the live objects, by slot.
             sc.box.resize(8 * n);
             sc.ctrl.resize(16 * n);
-            std::size_t live = 0;    // boxes built: slots 0 .. live - 1, in object order
-            std::size_t live_a = 0;  // live primaries: the slots below it
             // Control points of the piece τ ∈ [ta, tb] of every segment's
             // cubic are fixed combinations of its end states.
-            double A[4][4];
-            piece_weights(ta, tb, A);
-            double extent = 0.0;
-            double cmin[3] = {0.0, 0.0, 0.0}, cmax[3] = {0.0, 0.0, 0.0}, ztop = 0.0;
-            for (std::size_t o = 0; o < n; ++o) {
-                if (kseg >= fail_segment[o]) continue;
-                const double *r0, *r1, *v0, *v1, *W = &A[0][0];
-                double e, Hs = H;
-                if (stride[o] > 1) {
-                    const std::int64_t m = stride[o], c = kseg / m;
-                    const std::size_t at = static_cast<std::size_t>(c - k0 / m) * slow + slow_of[o], next = at + slow;
-                    if (ES[at] != 0 || ES[next] != 0) continue;
-                    r0 = &RS[3 * at];
-                    r1 = &RS[3 * next];
-                    v0 = &VS[3 * at];
-                    v1 = &VS[3 * next];
-                    e = epsS[at];
-                    Hs = static_cast<double>(m) * H;
-                    W = &weights_of[m][static_cast<std::size_t>((kseg - c * m) * q + u) * 16];
-                } else {
-                    const std::size_t at = s * n + o, next = at + n;
-                    if (E[at] != 0 || E[next] != 0) continue;
-                    r0 = &R[3 * at];
-                    r1 = &R[3 * next];
-                    v0 = &V[3 * at];
-                    v1 = &V[3 * next];
-                    e = eps[s * n + o];
-                }
-                double pad = e + half;
-                if (!std::isfinite(pad)) continue;
-                const std::size_t slot = live;
-                double* bx = &sc.box[8 * slot];
-                bx[6] = std::bit_cast<double>(satno[o]);
-                double* cp = &sc.ctrl[16 * slot];
-                cp[12] = e;
-                cp[13] = std::bit_cast<double>(static_cast<std::uint64_t>(o));
-                for (int x = 0; x < 3; ++x) {
-                    const double a0 = r0[x], a1 = Hs * v0[x], a2 = r1[x], a3 = Hs * v1[x];
-                    double lo = 0.0, hi = 0.0;
-                    for (int i = 0; i < 4; ++i) {
-                        const double* Ai = W + 4 * i;
-                        const double c = Ai[0] * a0 + Ai[1] * a1 + Ai[2] * a2 + Ai[3] * a3;
-                        cp[3 * i + x] = c;
-                        lo = i == 0 ? c : std::min(lo, c);
-                        hi = i == 0 ? c : std::max(hi, c);
-                    }
-                    lo -= pad;
-                    hi += pad;
-                    bx[x] = lo;
-                    bx[3 + x] = hi;
-                    extent = std::max(extent, hi - lo);
-                    if (slot == 0 || lo < cmin[x]) cmin[x] = lo;
-                    if (slot == 0 || lo > cmax[x]) cmax[x] = lo;
-                }
-                if (slot == 0 || bx[5] > ztop) ztop = bx[5];
-                ++live;
-                if (o < obj.na) live_a = live;
-            }
+            double At[16];
+            piece_weights(ta, tb, At);
+            const PieceInputs in{n, obj.na, kseg, k0, q, u, H, half, fail_segment.data(), stride.data(),
+                                 slow_of.data(), slow, R.data(), V.data(), eps.data(), E.data(), s * n,
+                                 RS.data(), VS.data(), epsS.data(), ES.data(), satno.data(), At, slow_weights};
+            PieceBoxes pb;
+            build_pieces(in, sc.box.data(), sc.ctrl.data(), &pb);
+            const std::size_t live = pb.live, live_a = pb.live_a;
+            const double extent = pb.extent, *cmin = pb.cmin, *cmax = pb.cmax, ztop = pb.ztop;
             // Columns of a uniform grid in x and y, cells larger than every
             // box, so two boxes can overlap only when the columns of their
             // lower corners are neighbours; and slabs of `slab_cells` cells in
@@ -663,7 +615,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 int bits = 1;
                 while (bits < 64 && (std::uint64_t{1} << bits) < top) ++bits;
                 sc.key.resize(2 * live + 1);
-                sc.tmp_key.resize(2 * live);
+                sc.tmp_key.resize(2 * live + 1);
                 sc.order.resize(2 * live);
                 sc.tmp_order.resize(2 * live);
                 // order: slot << 1 | 1 where the box also entered the slab below.
@@ -681,29 +633,42 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                         ++entries;
                     }
                 }
-                // LSD radix sort of (key, entry), 11 bits a pass; stable, so
-                // equal keys stay in entry order.
+                // LSD radix sort of (key, entry), 11 bits a pass, the counts
+                // of every pass taken in one read of the keys; stable, so
+                // equal keys stay in entry order.  Passes alternate between
+                // the two buffers; the result ends in sc.key / sc.order.
                 constexpr int digit = 11;
-                std::uint32_t count[1 << digit];
-                for (int shift = 0; shift < bits; shift += digit) {
-                    std::memset(count, 0, sizeof count);
-                    const std::uint64_t dmask = (1u << digit) - 1;
-                    for (std::size_t i = 0; i < entries; ++i) ++count[(sc.key[i] >> shift) & dmask];
+                constexpr std::size_t radix = std::size_t{1} << digit;
+                const int passes = (bits + digit - 1) / digit;
+                sc.counts.assign(radix * static_cast<std::size_t>(passes), 0);
+                std::uint32_t* counts = sc.counts.data();
+                for (std::size_t i = 0; i < entries; ++i) {
+                    const std::uint64_t key = sc.key[i];
+                    for (int ps = 0; ps < passes; ++ps) ++counts[radix * ps + ((key >> (digit * ps)) & (radix - 1))];
+                }
+                std::uint64_t *from_key = sc.key.data(), *to_key = sc.tmp_key.data();
+                std::uint32_t *from_order = sc.order.data(), *to_order = sc.tmp_order.data();
+                for (int ps = 0; ps < passes; ++ps) {
+                    std::uint32_t* count = counts + radix * ps;
                     std::uint32_t sum = 0;
-                    for (std::size_t d = 0; d < (1u << digit); ++d) {
-                        std::uint32_t c = count[d];
+                    for (std::size_t d = 0; d < radix; ++d) {
+                        const std::uint32_t c = count[d];
                         count[d] = sum;
                         sum += c;
                     }
+                    const int shift = digit * ps;
                     for (std::size_t i = 0; i < entries; ++i) {
-                        std::uint32_t to = count[(sc.key[i] >> shift) & dmask]++;
-                        sc.tmp_key[to] = sc.key[i];
-                        sc.tmp_order[to] = sc.order[i];
+                        const std::uint64_t key = from_key[i];
+                        const std::uint32_t to = count[(key >> shift) & (radix - 1)]++;
+                        to_key[to] = key;
+                        to_order[to] = from_order[i];
                     }
-                    std::copy(sc.tmp_key.begin(), sc.tmp_key.begin() + static_cast<std::ptrdiff_t>(entries),
-                              sc.key.begin());
-                    std::copy(sc.tmp_order.begin(), sc.tmp_order.begin() + static_cast<std::ptrdiff_t>(entries),
-                              sc.order.begin());
+                    std::swap(from_key, to_key);
+                    std::swap(from_order, to_order);
+                }
+                if (passes % 2 == 1) {  // the buffers are the same size
+                    std::swap(sc.key, sc.tmp_key);
+                    std::swap(sc.order, sc.tmp_order);
                 }
                 sc.key[entries] = std::numeric_limits<std::uint64_t>::max();  // sentinel
                 // The boxes in sorted order, one array per bound and their
@@ -770,7 +735,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 const double* ca = &sc.ctrl[16 * sa];
                 const double* cb = &sc.ctrl[16 * sb];
                 for (int i = 0; i < 4; ++i)
-                    for (int x = 0; x < 3; ++x) D[i][x] = cb[3 * i + x] - ca[3 * i + x];
+                    for (int x = 0; x < 3; ++x) D[i][x] = cb[4 * x + i] - ca[4 * x + i];
                 double Rr = w.threshold + ca[12] + cb[12];
                 if (!chord_beyond(D, Rr) && !beyond(D, Rr, 3))
                     out.push_back({std::bit_cast<std::uint64_t>(ca[13]) << 32 | std::bit_cast<std::uint64_t>(cb[13]), sub});

@@ -1,5 +1,6 @@
-// The broad phase's sweep over boxes sorted by grid column: for each box,
-// the boxes after it that overlap it among its forward neighbours.
+// The broad phase's kernels: the boxes of a sub-step's pieces, and the sweep
+// over boxes sorted by grid column that finds, for each box, the boxes after
+// it that overlap it among its forward neighbours.
 //
 // Boxes are axis-aligned, no wider than a cell C in any axis, sorted by
 // (column of the lower corner in x and y, z of the lower corner in quanta of
@@ -13,8 +14,10 @@
 // overlapping pair of the forward neighbourhood is met exactly once, whatever
 // the vector width.
 //
-// Compiled once per instruction set (sweep_kernels.cpp); the lanes are
-// comparisons only, so every width finds the same pairs in the same order.
+// Compiled once per instruction set (sweep_kernels.cpp); the sweep's lanes
+// are comparisons only, so every width finds the same pairs in the same
+// order, and the pieces' lanes are single IEEE operations in the scalar
+// order, so every width builds the same bits.
 #pragma once
 
 #include <cstddef>
@@ -43,14 +46,54 @@ struct SweepBoxes {
 using SweepRun = std::size_t (*)(const SweepBoxes& b, std::size_t* next, std::size_t* start, std::uint64_t* out,
                                  std::size_t room, std::uint64_t* tested) noexcept;
 
+// The pieces of one sub-step: for every object not yet stopped whose two
+// samples hold, the Bézier control points of its piece and their box.
+// A fast object's piece is cut from its grid segment's cubic (states at rows
+// `row` and `row` + 1 of R, V, E, eps, objects by index); a slow object's
+// (stride m > 1) from its coarse segment's cubic (rows of RS, VS, ES, epsS,
+// objects by slow index).  Weights are column-major: w[4c + i] weighs term c
+// (r0, H v0, r1, H v1) of control point i.
+struct PieceInputs {
+    std::size_t n, na;                    // objects; primaries are those below na
+    std::int64_t kseg, k0;                // the sub-step's grid segment, the chunk's first
+    int q, u;                             // sub-steps a step, this sub-step
+    double H, half;                       // grid step (s), half the threshold (m)
+    const std::int64_t* fail_segment;     // first segment each object is no longer screened
+    const std::uint8_t* stride;
+    const std::uint32_t* slow_of;
+    std::size_t slow;                     // slow objects (the row length of RS...)
+    const double *R, *V, *eps;
+    const std::int8_t* E;
+    std::size_t row;                      // the segment's first row in R, V, E, eps
+    const double *RS, *VS, *epsS;
+    const std::int8_t* ES;
+    const std::int64_t* satno;
+    const double* weights;                // the fast objects' weights (16)
+    const double* const* slow_weights;    // by stride m: (offset·q + u)·16 onwards
+};
+
+// Per slot (live objects in object order): box[8·slot] = lower corner,
+// upper corner (widened by ε + half), satellite number (bits), padding;
+// ctrl[16·slot] = control points x-major (ctrl[4x + i]), ε, object index
+// (bits).  Also the largest box extent, the lower corners' range and the
+// highest upper z.
+struct PieceBoxes {
+    std::size_t live = 0, live_a = 0;  // slots; live primaries (the slots below it)
+    double extent = 0.0, cmin[3] = {0, 0, 0}, cmax[3] = {0, 0, 0}, ztop = 0.0;
+};
+
+using PieceBuild = void (*)(const PieceInputs& in, double* box, double* ctrl, PieceBoxes* out) noexcept;
+
 #define QV_SCREEN_SWEEP(isa)                                                                                    \
     namespace sweeps::isa {                                                                                     \
     std::size_t sweep(const SweepBoxes& b, std::size_t* next, std::size_t* start, std::uint64_t* out,           \
                       std::size_t room, std::uint64_t* tested) noexcept;                                        \
+    void pieces(const PieceInputs& in, double* box, double* ctrl, PieceBoxes* out) noexcept;                  \
     }
 QV_SIMD_EACH_ISA(QV_SCREEN_SWEEP)
 #undef QV_SCREEN_SWEEP
 
 SweepRun sweep_run_for(int lanes) noexcept;
+PieceBuild piece_build_for(int lanes) noexcept;
 
 }  // namespace qv::screen

@@ -1,6 +1,11 @@
-// The broad phase's sweep, compiled once per instruction set: a vector of
-// the widest lane type of the unit tests that many boxes against one.
+// The broad phase's kernels, compiled once per instruction set: the pieces'
+// control points four at a time, and the sweep, where a vector of the widest
+// lane type of the unit tests that many boxes against one.
 #include "conjunctions/sweep.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
 
 #include "mathtools/simd/lanes.hpp"
 
@@ -10,6 +15,29 @@ namespace {
 namespace lanes = qv::simd;
 using V = lanes::Widest;
 constexpr std::size_t W = lanes::Width<V>;
+// The four control points of a piece in one vector where the unit has one.
+#if defined(__AVX2__)
+using Four = lanes::Avx2;
+#else
+using Four = double;
+#endif
+
+// The control points of one piece, x-major into cp, each
+// w[i]·a0 + w[4+i]·a1 + w[8+i]·a2 + w[12+i]·a3 left to right as in scalar
+// code, and their box widened by pad into bx[0..5].
+inline void piece(const double* r0, const double* v0, const double* r1, const double* v1, double Hs,
+                  const double* w, double pad, double* cp, double* bx) {
+    constexpr int F = lanes::Width<Four>;
+    for (int x = 0; x < 3; ++x) {
+        const Four a0(r0[x]), a1(Hs * v0[x]), a2(r1[x]), a3(Hs * v1[x]);
+        for (int i = 0; i < 4; i += F)
+            lanes::store(cp + 4 * x + i, lanes::load<Four>(w + i) * a0 + lanes::load<Four>(w + 4 + i) * a1 +
+                                             lanes::load<Four>(w + 8 + i) * a2 + lanes::load<Four>(w + 12 + i) * a3);
+        const double* c = cp + 4 * x;
+        bx[x] = std::min(std::min(c[0], c[1]), std::min(c[2], c[3])) - pad;
+        bx[3 + x] = std::max(std::max(c[0], c[1]), std::max(c[2], c[3])) + pad;
+    }
+}
 
 // Boxes j = from, from + W, ... of columns up to `last` against box i; the
 // pairs found appended to out.
@@ -38,6 +66,56 @@ inline std::size_t run(const SweepBoxes& b, std::size_t i, std::size_t from, dou
     return found;
 }
 }  // namespace
+
+void pieces(const PieceInputs& in, double* box, double* ctrl, PieceBoxes* out) noexcept {
+    PieceBoxes r;
+    const std::size_t n = in.n, slow = in.slow;
+    const std::int64_t kseg = in.kseg;
+    for (std::size_t o = 0; o < n; ++o) {
+        if (kseg >= in.fail_segment[o]) continue;
+        const double *r0, *r1, *v0, *v1, *w = in.weights;
+        double e, Hs = in.H;
+        if (in.stride[o] > 1) {
+            const std::int64_t m = in.stride[o], c = kseg / m;
+            const std::size_t at = static_cast<std::size_t>(c - in.k0 / m) * slow + in.slow_of[o], next = at + slow;
+            if (in.ES[at] != 0 || in.ES[next] != 0) continue;
+            r0 = &in.RS[3 * at];
+            r1 = &in.RS[3 * next];
+            v0 = &in.VS[3 * at];
+            v1 = &in.VS[3 * next];
+            e = in.epsS[at];
+            Hs = static_cast<double>(m) * in.H;
+            w = in.slow_weights[m] + static_cast<std::size_t>((kseg - c * m) * in.q + in.u) * 16;
+        } else {
+            const std::size_t at = in.row + o, next = at + n;
+            if (in.E[at] != 0 || in.E[next] != 0) continue;
+            r0 = &in.R[3 * at];
+            r1 = &in.R[3 * next];
+            v0 = &in.V[3 * at];
+            v1 = &in.V[3 * next];
+            e = in.eps[at];
+        }
+        const double pad = e + in.half;
+        if (!std::isfinite(pad)) continue;
+        const std::size_t slot = r.live;
+        double* bx = box + 8 * slot;
+        double* cp = ctrl + 16 * slot;
+        bx[6] = std::bit_cast<double>(in.satno[o]);
+        cp[12] = e;
+        cp[13] = std::bit_cast<double>(static_cast<std::uint64_t>(o));
+        piece(r0, v0, r1, v1, Hs, w, pad, cp, bx);
+        for (int x = 0; x < 3; ++x) {
+            const double lo = bx[x], hi = bx[3 + x];
+            r.extent = std::max(r.extent, hi - lo);
+            if (slot == 0 || lo < r.cmin[x]) r.cmin[x] = lo;
+            if (slot == 0 || lo > r.cmax[x]) r.cmax[x] = lo;
+        }
+        if (slot == 0 || bx[5] > r.ztop) r.ztop = bx[5];
+        ++r.live;
+        if (o < in.na) r.live_a = r.live;
+    }
+    *out = r;
+}
 
 std::size_t sweep(const SweepBoxes& b, std::size_t* next, std::size_t* start, std::uint64_t* out, std::size_t room,
                   std::uint64_t* tested) noexcept {
