@@ -145,7 +145,7 @@ PyObject* py_screen(qv::Function* self, PyObject* const* args, Py_ssize_t nargs,
         data<std::int64_t>(ftime)[i] = x.time;
         data<std::int64_t>(fcode)[i] = x.code;
     }
-    qv::Ref st = qv::Ref::steal(Py_BuildValue("{s:d,s:d,s:d,s:d,s:K,s:K,s:K,s:K,s:K,s:K,s:K,s:K}", "propagation", stats.propagation,
+    qv::Ref st = qv::Ref::steal(Py_BuildValue("{s:d,s:d,s:d,s:d,s:K,s:K,s:K,s:K,s:K,s:K,s:K,s:K,s:K}", "propagation", stats.propagation,
                                               "broad", stats.broad, "narrow", stats.narrow, "refinement",
                                               stats.refinement, "candidates",
                                               static_cast<unsigned long long>(stats.candidates), "intervals",
@@ -155,7 +155,8 @@ PyObject* py_screen(qv::Function* self, PyObject* const* args, Py_ssize_t nargs,
                                               static_cast<unsigned long long>(stats.entries), "tested",
                                               static_cast<unsigned long long>(stats.tested), "overlaps",
                                               static_cast<unsigned long long>(stats.overlaps), "samples",
-                                              static_cast<unsigned long long>(stats.samples)));
+                                              static_cast<unsigned long long>(stats.samples), "parts",
+                                              static_cast<unsigned long long>(stats.parts)));
     if (!st) return nullptr;
     return Py_BuildValue("(OOOOOOO)(OOOOO)O", pi.get(), si.get(), tca.get(), miss.get(), speed.get(), rtn.get(),
                          bracket.get(), fsrc.get(), fidx.get(), fseg.get(), ftime.get(), fcode.get(), st.get());

@@ -334,6 +334,8 @@ struct Scratch {
     std::vector<std::uint64_t> key, tmp_key;
     std::vector<std::uint32_t> order, tmp_order;
     std::vector<std::uint32_t> counts;  // the radix sort's digit counts, every pass
+    std::vector<std::uint32_t> extent_counts;  // boxes by size (extent_bucket)
+    std::vector<std::uint32_t> oversize;       // slots of the boxes larger than a cell
     std::vector<std::uint64_t> pairs;
 };
 
@@ -573,9 +575,11 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             // cubic are fixed combinations of its end states.
             double At[16];
             piece_weights(ta, tb, At);
+            sc.extent_counts.assign(extent_buckets, 0);
             const PieceInputs in{n, obj.na, kseg, k0, q, u, H, half, fail_segment.data(), stride.data(),
                                  slow_of.data(), slow, R.data(), V.data(), eps.data(), E.data(), s * n,
-                                 RS.data(), VS.data(), epsS.data(), ES.data(), satno.data(), At, slow_weights};
+                                 RS.data(), VS.data(), epsS.data(), ES.data(), satno.data(), At, slow_weights,
+                                 sc.extent_counts.data()};
             PieceBoxes pb;
             build_pieces(in, sc.box.data(), sc.ctrl.data(), &pb);
             const std::size_t live = pb.live, live_a = pb.live_a;
@@ -591,19 +595,34 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             // its neighbourhood within its slab (sweep.hpp); a pair met in a
             // slab where both boxes also entered the slab below is dropped,
             // as it is met there.  Every overlapping pair is kept exactly once.
-            std::size_t entries = 0;
+            std::size_t entries = 0, parts = 0;
             std::uint64_t tested = 0;
             sc.pairs.clear();
             if (live >= 2) {
-                double C = extent * (1.0 + 1e-6) + 1e-3;
-                for (int x = 0; x < 3; ++x) C = std::max(C, (cmax[x] - cmin[x]) / static_cast<double>(cell_range));
+                // The cell: the size of all but about one box in a thousand
+                // (from the boxes' size buckets); the larger boxes are cut
+                // into parts no larger (below).  A few fast or eccentric
+                // objects would otherwise set the cell for all.
+                const std::uint32_t* counts_by_size = sc.extent_counts.data();
+                const std::size_t allowed = live / 1024;
+                std::size_t above = 0;
+                int cut = extent_buckets - 1;
+                while (cut > 0 && above + counts_by_size[cut] <= allowed) above += counts_by_size[cut--];
+                double split = cut == extent_buckets - 1 ? extent : std::min(extent, extent_bucket_top(cut));
+                double C = split * (1.0 + 1e-6) + 1e-3;
+                // The grid's lower corners: boxes' and parts' (a part's lies
+                // within its box, below cmax + extent).
+                double hmax[3];
+                for (int x = 0; x < 3; ++x) hmax[x] = cmax[x] + extent;
+                for (int x = 0; x < 3; ++x) C = std::max(C, (hmax[x] - cmin[x]) / static_cast<double>(cell_range));
+                split = std::max(split, (C - 1e-3) / (1.0 + 1e-6));  // parts no larger than split fit a cell
                 const double inv = 1.0 / C;
                 constexpr double fine = 64.0;  // z quanta a cell
                 const double invz = fine / C;
                 const double S = slab_cells * C, invs = 1.0 / S;
                 std::uint64_t dim[2];
                 for (int x = 0; x < 2; ++x)
-                    dim[x] = static_cast<std::uint64_t>(std::floor((cmax[x] - cmin[x]) * inv)) + 3;
+                    dim[x] = static_cast<std::uint64_t>(std::floor((hmax[x] - cmin[x]) * inv)) + 3;
                 const std::uint64_t DY = dim[1], columns = dim[0] * DY;
                 const std::uint64_t slabs = static_cast<std::uint64_t>(std::floor((ztop - cmin[2]) * invs)) + 1;
                 // z quanta from two cells below the slab's bottom: an entry's
@@ -618,9 +637,9 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 sc.tmp_key.resize(2 * live + 1);
                 sc.order.resize(2 * live);
                 sc.tmp_order.resize(2 * live);
-                // order: slot << 1 | 1 where the box also entered the slab below.
-                for (std::size_t slot = 0; slot < live; ++slot) {
-                    const double* bx = &sc.box[8 * slot];
+                // Entries of box record `rec` (a slot's box, or a part after
+                // them): order = rec << 1 | 1 where it also entered the slab below.
+                auto enter = [&](std::size_t rec, const double* bx) {
                     const std::uint64_t cx = static_cast<std::uint64_t>((bx[0] - cmin[0]) * inv) + 1;
                     const std::uint64_t cy = static_cast<std::uint64_t>((bx[1] - cmin[1]) * inv) + 1;
                     const std::uint64_t s0 = static_cast<std::uint64_t>((bx[2] - cmin[2]) * invs);
@@ -629,17 +648,64 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                         const double base = cmin[2] + static_cast<double>(sl) * S - 2.0 * C;
                         const std::uint64_t zq = static_cast<std::uint64_t>((bx[2] - base) * invz);
                         sc.key[entries] = (sl * columns + cx * DY + cy) << zbits | zq;
-                        sc.order[entries] = static_cast<std::uint32_t>(slot << 1 | (sl != s0 ? 1u : 0u));
+                        sc.order[entries] = static_cast<std::uint32_t>(rec << 1 | (sl != s0 ? 1u : 0u));
                         ++entries;
                     }
+                };
+                sc.oversize.clear();
+                for (std::size_t slot = 0; slot < live; ++slot) {
+                    const double* bx = &sc.box[8 * slot];
+                    if (bx[3] - bx[0] > split || bx[4] - bx[1] > split || bx[5] - bx[2] > split) {
+                        sc.oversize.push_back(static_cast<std::uint32_t>(slot));
+                        continue;
+                    }
+                    enter(slot, bx);
                 }
-                // LSD radix sort of (key, entry), 11 bits a pass, the counts
-                // of every pass taken in one read of the keys; stable, so
-                // equal keys stay in entry order.  Passes alternate between
-                // the two buffers; the result ends in sc.key / sc.order.
-                constexpr int digit = 11;
-                constexpr std::size_t radix = std::size_t{1} << digit;
-                const int passes = (bits + digit - 1) / digit;
+                if (!sc.oversize.empty()) {
+                    // Each larger box cut into k_x·k_y·k_z equal parts no larger
+                    // than `split`, each a record after the slots' (bounds,
+                    // satellite number, slot; the pair filter below keeps a
+                    // pair in one part only).
+                    std::size_t records = live;
+                    for (const std::uint32_t slot : sc.oversize) {
+                        int k[3];
+                        for (int x = 0; x < 3; ++x) {
+                            const double side = sc.box[8 * slot + 3 + x] - sc.box[8 * slot + x];
+                            k[x] = std::max(1, static_cast<int>(std::ceil(side / split)));
+                        }
+                        const std::size_t parts = static_cast<std::size_t>(k[0]) * k[1] * k[2];
+                        if (sc.box.size() < 8 * (records + parts)) sc.box.resize(8 * (records + parts) + 8 * 64);
+                        const double* bx = &sc.box[8 * slot];
+                        for (int i = 0; i < k[0]; ++i)
+                            for (int j = 0; j < k[1]; ++j)
+                                for (int l = 0; l < k[2]; ++l) {
+                                    const int at[3] = {i, j, l};
+                                    double* part = &sc.box[8 * records];
+                                    for (int x = 0; x < 3; ++x) {
+                                        const double lo = bx[x], side = bx[3 + x] - bx[x];
+                                        part[x] = at[x] == 0 ? lo : lo + side * at[x] / k[x];
+                                        part[3 + x] = at[x] + 1 == k[x] ? bx[3 + x] : lo + side * (at[x] + 1) / k[x];
+                                    }
+                                    part[6] = bx[6];
+                                    part[7] = std::bit_cast<double>(static_cast<std::uint64_t>(slot));
+                                    ++records;
+                                }
+                    }
+                    sc.key.resize(2 * records + 1);
+                    sc.tmp_key.resize(2 * records + 1);
+                    sc.order.resize(2 * records);
+                    sc.tmp_order.resize(2 * records);
+                    for (std::size_t rec = live; rec < records; ++rec) enter(rec, &sc.box[8 * rec]);
+                    parts = records - live;
+                }
+                // LSD radix sort of (key, entry), at most 12 bits a pass (the
+                // counts of a pass fit the first-level cache), as few passes
+                // as that allows, the counts of every pass taken in one read
+                // of the keys; stable, so equal keys stay in entry order.
+                // Passes alternate between the two buffers; the result ends
+                // in sc.key / sc.order.
+                const int passes = (bits + 11) / 12, digit = (bits + passes - 1) / passes;
+                const std::size_t radix = std::size_t{1} << digit;
                 sc.counts.assign(radix * static_cast<std::size_t>(passes), 0);
                 std::uint32_t* counts = sc.counts.data();
                 for (std::size_t i = 0; i < entries; ++i) {
@@ -694,6 +760,20 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                                        static_cast<std::uint64_t>(fine) + 2};  // a cell, and rounding
                 const std::int64_t* SN = sc.satno.data();
                 sc.hits.resize(std::max<std::size_t>(4 * entries, 1024));
+                auto owner = [&](std::uint32_t rec) {
+                    return static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(sc.box[8 * rec + 7]));
+                };
+                // True unless record `rec` is a part of box `w` that does not
+                // hold the lower corner of the intersection of boxes w and o.
+                auto holds_corner = [&](std::uint32_t rec, std::uint32_t w, std::uint32_t o) {
+                    if (rec < live) return true;
+                    const double *P = &sc.box[8 * rec], *W = &sc.box[8 * w], *O = &sc.box[8 * o];
+                    for (int x = 0; x < 3; ++x) {
+                        const double corner = std::max(W[x], O[x]);
+                        if (!(P[x] <= corner && (corner < P[3 + x] || P[3 + x] == W[3 + x]))) return false;
+                    }
+                    return true;
+                };
                 std::size_t next = 0, start = 0;
                 while (next < entries) {
                     const std::size_t found = sweep(boxes, &next, &start, sc.hits.data(), sc.hits.size(), &tested);
@@ -702,7 +782,19 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                                             j = static_cast<std::uint32_t>(sc.hits[h]);
                         const std::uint32_t oa = sc.order[a], ob = sc.order[j];
                         if (oa & ob & 1u) continue;  // met in the slab below
-                        const std::uint32_t sa = std::min(oa, ob) >> 1, sb = std::max(oa, ob) >> 1;
+                        std::uint32_t ra = oa >> 1, rb = ob >> 1;
+                        if (ra >= live || rb >= live) {
+                            // Met through parts of a larger box: kept in the parts
+                            // that hold the lower corner of the whole boxes'
+                            // intersection only (parts are closed below, and above
+                            // only at their box's top), so exactly once.
+                            const std::uint32_t wa = ra < live ? ra : owner(ra), wb = rb < live ? rb : owner(rb);
+                            if (wa == wb) continue;  // two parts of one box
+                            if (!holds_corner(ra, wa, wb) || !holds_corner(rb, wb, wa)) continue;
+                            ra = wa;
+                            rb = wb;
+                        }
+                        const std::uint32_t sa = std::min(ra, rb), sb = std::max(ra, rb);
                         if (against && !(sa < live_a && sb >= live_a)) continue;
                         if (SN[a] >= 0 && SN[a] == SN[j]) continue;
                         sc.pairs.push_back(static_cast<std::uint64_t>(sa) << 32 | sb);
@@ -746,6 +838,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             stats->tested += tested;
             stats->overlaps += sc.pairs.size();
             stats->entries += entries;
+            stats->parts += parts;
             stats->boxes += live;
             narrow_time += seconds(b1, b2);
         });

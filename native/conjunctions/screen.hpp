@@ -73,6 +73,7 @@ struct Stats {
     std::uint64_t candidates = 0, intervals = 0, brackets = 0;
     std::uint64_t boxes = 0, entries = 0, tested = 0, overlaps = 0;  // broad phase: boxes, slab entries, lanes tested, overlaps
     std::uint64_t samples = 0;  // grid samples propagated
+    std::uint64_t parts = 0;    // parts of boxes larger than the broad phase's cell
 };
 
 // Screen `a` against itself (b == nullptr: pairs i < j) or against `b`.

@@ -20,6 +20,9 @@
 // order, so every width builds the same bits.
 #pragma once
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -70,7 +73,25 @@ struct PieceInputs {
     const std::int64_t* satno;
     const double* weights;                // the fast objects' weights (16)
     const double* const* slow_weights;    // by stride m: (offset·q + u)·16 onwards
+    std::uint32_t* extent_counts;         // boxes by extent_bucket of their largest side (added to)
 };
+
+// Buckets of box sizes for choosing the broad phase's cell: 32 a factor of
+// two from 2^10 m to 2^31 m (the first and last take everything beyond),
+// from a size's exponent and first five bits of mantissa.
+inline constexpr int extent_low_octave = 10, extent_steps = 32;
+inline constexpr int extent_buckets = (31 - extent_low_octave) * extent_steps;
+inline int extent_bucket(double e) noexcept {
+    const std::int64_t b = static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(e) >> 47) -
+                           static_cast<std::int64_t>(1023 + extent_low_octave) * extent_steps;
+    return static_cast<int>(std::min<std::int64_t>(std::max<std::int64_t>(b, 0), extent_buckets - 1));
+}
+// The largest size of bucket b (an upper bound of every size in it, the
+// last bucket's excepted).
+inline double extent_bucket_top(int b) noexcept {
+    return std::ldexp(1.0 + static_cast<double>(b % extent_steps + 1) / extent_steps,
+                      extent_low_octave + b / extent_steps);
+}
 
 // Per slot (live objects in object order): box[8·slot] = lower corner,
 // upper corner (widened by ε + half), satellite number (bits), padding;

@@ -76,8 +76,12 @@ void pieces(const PieceInputs& in, double* box, double* ctrl, PieceBoxes* out) n
         const double *r0, *r1, *v0, *v1, *w = in.weights;
         double e, Hs = in.H;
         if (in.stride[o] > 1) {
-            const std::int64_t m = in.stride[o], c = kseg / m;
-            const std::size_t at = static_cast<std::size_t>(c - in.k0 / m) * slow + in.slow_of[o], next = at + slow;
+            // Strides are powers of two and segment indices non-negative:
+            // shifts instead of divisions.
+            const std::int64_t m = in.stride[o];
+            const int shift = std::countr_zero(static_cast<unsigned>(m));
+            const std::int64_t c = kseg >> shift;
+            const std::size_t at = static_cast<std::size_t>(c - (in.k0 >> shift)) * slow + in.slow_of[o], next = at + slow;
             if (in.ES[at] != 0 || in.ES[next] != 0) continue;
             r0 = &in.RS[3 * at];
             r1 = &in.RS[3 * next];
@@ -104,12 +108,15 @@ void pieces(const PieceInputs& in, double* box, double* ctrl, PieceBoxes* out) n
         cp[12] = e;
         cp[13] = std::bit_cast<double>(static_cast<std::uint64_t>(o));
         piece(r0, v0, r1, v1, Hs, w, pad, cp, bx);
+        double side = 0.0;
         for (int x = 0; x < 3; ++x) {
             const double lo = bx[x], hi = bx[3 + x];
-            r.extent = std::max(r.extent, hi - lo);
+            side = std::max(side, hi - lo);
             if (slot == 0 || lo < r.cmin[x]) r.cmin[x] = lo;
             if (slot == 0 || lo > r.cmax[x]) r.cmax[x] = lo;
         }
+        r.extent = std::max(r.extent, side);
+        ++in.extent_counts[extent_bucket(side)];
         if (slot == 0 || bx[5] > r.ztop) r.ztop = bx[5];
         ++r.live;
         if (o < in.na) r.live_a = r.live;

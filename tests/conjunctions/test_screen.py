@@ -469,3 +469,54 @@ def test_against_a_dense_scan(scanned, threshold):
     dt = numpy.abs(got.tca[mine].astype(numpy.int64) - tca[order])
     assert dt.max() <= 1_000_000  # 1 ms
     numpy.testing.assert_allclose(got.miss_distance[mine], miss[order], rtol=0, atol=0.1)
+
+
+# --- boxes larger than the broad phase's cell ---------------------------------------------
+
+
+def eccentric(n, seed):
+    """Orbits of eccentricity 0.5 whose perigee lies in the crowd's shell,
+    near perigee at the start: faster than any crowd object there."""
+    rng = numpy.random.default_rng(seed)
+    a = 6.79e6 / 0.5
+    return table(numpy.zeros(n, int), raa=rng.uniform(0, 2 * numpy.pi, n),
+                 mea=rng.uniform(-0.3, 0.3, n) % (2 * numpy.pi), ecc=0.5, mnm=(3.986004418e14 / a**3) ** 0.5,
+                 satno=90000 + numpy.arange(n))
+
+
+def test_boxes_larger_than_the_cell_are_cut_into_parts():
+    # Over a thousand objects: the few largest boxes are cut into parts no
+    # larger than the cell.  Every pair is also screened in a run on fewer
+    # objects (a third of the crowd with all the eccentric objects, which
+    # set the grid step in every run), where no box is cut.
+    crowded, fast = crowd([0, 1, 5, 9, 20, 33], 200, 2), eccentric(60, 7)
+    both = Catalogue({k: numpy.concatenate([crowded.columns[k], fast.columns[k]]) for k in COLUMNS})
+    window = (START, START + 3 * HOUR)
+    full = screen(both, *window, threshold=20_000.0)
+    assert full._stats["parts"] > 0
+    assert (full.secondary_index >= len(crowded)).any()
+
+    def events(got, rows):
+        return {(rows[p], rows[s], t, m) for p, s, t, m in
+                zip(got.primary_index, got.secondary_index, got.tca.astype(numpy.int64), got.miss_distance)}
+
+    def run(*groups):
+        rows = numpy.concatenate(groups + (len(crowded) + numpy.arange(len(fast)),))
+        got = screen(Catalogue({k: v[rows] for k, v in both.columns.items()}), *window, threshold=20_000.0)
+        assert got._stats["parts"] == 0
+        return got, rows
+
+    thirds = numpy.array_split(numpy.arange(len(crowded)), 3)
+    expected, overlaps = set(), 0
+    for x in range(3):
+        for y in range(x + 1, 3):
+            got, rows = run(thirds[x], thirds[y])
+            expected |= events(got, rows)
+            overlaps += got._stats["overlaps"]
+    assert events(full, numpy.arange(len(both))) == expected
+    # Each overlapping pair of boxes met once: the pairs of the full run are
+    # those of the three unions, less those of each third with the eccentric
+    # objects, plus those among the eccentric objects.
+    overlaps -= sum(run(third)[0]._stats["overlaps"] for third in thirds)
+    overlaps += run()[0]._stats["overlaps"]
+    assert full._stats["overlaps"] == overlaps
