@@ -322,6 +322,13 @@ inline double bound_of(double c, double H) {
     return bound_safety * h2 * h2 / 384.0 * c + bound_floor;
 }
 
+// Buffers of one thread's propagation: times, states, fourth-derivative
+// bounds and error codes of a block of objects.
+struct Buffers {
+    std::vector<double> ts, r, v, f;
+    std::vector<std::int8_t> err;
+};
+
 // Scratch of one thread's broad phase.
 struct Scratch {
     std::vector<double> box;   // 8 per slot: the bounds, the satellite number's bits, padding
@@ -464,15 +471,14 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         // phases below read each time's objects in one sweep.
         auto t0 = Clock::now();
         const std::size_t block = 64;
-        parallel_for((n + block - 1) / block, w.threads, [&](std::size_t blk) {
-            thread_local std::vector<double> tls_ts, tls_r, tls_v, tls_f;
-            thread_local std::vector<std::int8_t> tls_err;
-            // Plain references: one look-up of the thread's storage a task.
-            std::vector<double>& ts = tls_ts;
-            std::vector<double>& r = tls_r;
-            std::vector<double>& v = tls_v;
-            std::vector<double>& f = tls_f;  // each sample's fourth-derivative bound
-            std::vector<std::int8_t>& err = tls_err;
+        // The body takes the thread's buffers as a parameter, out of line
+        // (as the broad phase's below).
+        auto propagate_block = [&](Buffers& buffers, std::size_t blk) __attribute__((noipa)) {
+            std::vector<double>& ts = buffers.ts;
+            std::vector<double>& r = buffers.r;
+            std::vector<double>& v = buffers.v;
+            std::vector<double>& f = buffers.f;  // each sample's fourth-derivative bound
+            std::vector<std::int8_t>& err = buffers.err;
             const std::size_t most_samples = std::max(cnt, held);
             ts.resize(most_samples);
             r.resize(3 * cnt * block + 3 * most_samples);
@@ -522,6 +528,10 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     if (j + 1 < cnt)
                         eps[j * n + o] = bound_of(std::max(f[cnt * b + j], f[cnt * b + j + 1]), H);
                 }
+        };
+        parallel_for((n + block - 1) / block, w.threads, [&](std::size_t blk) {
+            thread_local Buffers buffers;
+            propagate_block(buffers, blk);
         });
         // 2. An object whose sample t_k fails is screened no more from the
         // segment [t_k-1, t_k] on.
@@ -560,9 +570,10 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         std::vector<std::vector<Candidate>> cands(nsub);
         std::mutex time_lock;
         double broad_time = 0.0, narrow_time = 0.0;
-        parallel_for(nsub, w.threads, [&](std::size_t js) {
-            thread_local Scratch tls;
-            Scratch& sc = tls;
+        // The body takes the thread's scratch as a parameter, out of line
+        // and opaque to the optimizer: otherwise the compiler looks the
+        // thread-local storage up again at each use.
+        auto sub_step = [&](Scratch& sc, std::size_t js) __attribute__((noipa)) {
             auto b0 = Clock::now();
             const std::size_t s = js / static_cast<std::size_t>(q);
             const int u = static_cast<int>(js % static_cast<std::size_t>(q));
@@ -639,6 +650,8 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 sc.tmp_order.resize(2 * live);
                 // Entries of box record `rec` (a slot's box, or a part after
                 // them): order = rec << 1 | 1 where it also entered the slab below.
+                std::uint64_t* keys = sc.key.data();
+                std::uint32_t* orders = sc.order.data();
                 auto enter = [&](std::size_t rec, const double* bx) {
                     const std::uint64_t cx = static_cast<std::uint64_t>((bx[0] - cmin[0]) * inv) + 1;
                     const std::uint64_t cy = static_cast<std::uint64_t>((bx[1] - cmin[1]) * inv) + 1;
@@ -647,8 +660,8 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     for (std::uint64_t sl = s0; sl <= s1 && sl <= s0 + 1; ++sl) {
                         const double base = cmin[2] + static_cast<double>(sl) * S - 2.0 * C;
                         const std::uint64_t zq = static_cast<std::uint64_t>((bx[2] - base) * invz);
-                        sc.key[entries] = (sl * columns + cx * DY + cy) << zbits | zq;
-                        sc.order[entries] = static_cast<std::uint32_t>(rec << 1 | (sl != s0 ? 1u : 0u));
+                        keys[entries] = (sl * columns + cx * DY + cy) << zbits | zq;
+                        orders[entries] = static_cast<std::uint32_t>(rec << 1 | (sl != s0 ? 1u : 0u));
                         ++entries;
                     }
                 };
@@ -695,6 +708,8 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     sc.tmp_key.resize(2 * records + 1);
                     sc.order.resize(2 * records);
                     sc.tmp_order.resize(2 * records);
+                    keys = sc.key.data();
+                    orders = sc.order.data();
                     for (std::size_t rec = live; rec < records; ++rec) enter(rec, &sc.box[8 * rec]);
                     parts = records - live;
                 }
@@ -743,12 +758,20 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 for (int x = 0; x < 7; ++x) sc.sorted[x].resize(entries + pad_boxes);
                 sc.satno.resize(entries);
                 constexpr std::size_t ahead = 16;  // prefetch distance of the gathers below
-                for (std::size_t i = 0; i < entries; ++i) {
-                    if (i + ahead < entries) __builtin_prefetch(&sc.box[8 * (sc.order[i + ahead] >> 1)]);
-                    const double* bx = &sc.box[8 * (sc.order[i] >> 1)];
-                    for (int x = 0; x < 6; ++x) sc.sorted[x][i] = bx[x];
-                    sc.sorted[6][i] = static_cast<double>(sc.key[i] >> zbits);
-                    sc.satno[i] = std::bit_cast<std::int64_t>(bx[6]);
+                {
+                    const double* records = sc.box.data();
+                    const std::uint32_t* order = sc.order.data();
+                    const std::uint64_t* key = sc.key.data();
+                    double* to[7];
+                    for (int x = 0; x < 7; ++x) to[x] = sc.sorted[x].data();
+                    std::int64_t* to_satno = sc.satno.data();
+                    for (std::size_t i = 0; i < entries; ++i) {
+                        if (i + ahead < entries) __builtin_prefetch(records + 8 * (order[i + ahead] >> 1));
+                        const double* bx = records + 8 * (order[i] >> 1);
+                        for (int x = 0; x < 6; ++x) to[x][i] = bx[x];
+                        to[6][i] = static_cast<double>(key[i] >> zbits);
+                        to_satno[i] = std::bit_cast<std::int64_t>(bx[6]);
+                    }
                 }
                 for (std::size_t i = entries; i < entries + pad_boxes; ++i) {
                     for (int x = 0; x < 6; ++x) sc.sorted[x][i] = 0.0;
@@ -775,12 +798,14 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     return true;
                 };
                 std::size_t next = 0, start = 0;
+                const std::uint64_t* hits = sc.hits.data();
+                const std::uint32_t* sorted_order = sc.order.data();
                 while (next < entries) {
                     const std::size_t found = sweep(boxes, &next, &start, sc.hits.data(), sc.hits.size(), &tested);
                     for (std::size_t h = 0; h < found; ++h) {
-                        const std::uint32_t a = static_cast<std::uint32_t>(sc.hits[h] >> 32),
-                                            j = static_cast<std::uint32_t>(sc.hits[h]);
-                        const std::uint32_t oa = sc.order[a], ob = sc.order[j];
+                        const std::uint32_t a = static_cast<std::uint32_t>(hits[h] >> 32),
+                                            j = static_cast<std::uint32_t>(hits[h]);
+                        const std::uint32_t oa = sorted_order[a], ob = sorted_order[j];
                         if (oa & ob & 1u) continue;  // met in the slab below
                         std::uint32_t ra = oa >> 1, rb = ob >> 1;
                         if (ra >= live || rb >= live) {
@@ -806,12 +831,14 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             std::vector<Candidate>& out = cands[js];
             const std::int64_t sub = kseg * q + u;
             const std::size_t npairs = sc.pairs.size();
+            const std::uint64_t* pairs = sc.pairs.data();
+            const double* ctrl = sc.ctrl.data();
             for (std::size_t ip = 0; ip < npairs; ++ip) {
                 if (ip + 8 < npairs) {
                     // Both objects' records: 128 bytes, up to three cache lines each.
-                    const std::uint64_t later = sc.pairs[ip + 8];
-                    const double* la = &sc.ctrl[16 * static_cast<std::size_t>(later >> 32)];
-                    const double* lb = &sc.ctrl[16 * static_cast<std::size_t>(static_cast<std::uint32_t>(later))];
+                    const std::uint64_t later = pairs[ip + 8];
+                    const double* la = ctrl + 16 * static_cast<std::size_t>(later >> 32);
+                    const double* lb = ctrl + 16 * static_cast<std::size_t>(static_cast<std::uint32_t>(later));
                     for (int at = 0; at < 16; at += 8) {
                         __builtin_prefetch(la + at);
                         __builtin_prefetch(lb + at);
@@ -819,13 +846,13 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     __builtin_prefetch(la + 15);
                     __builtin_prefetch(lb + 15);
                 }
-                const std::uint64_t pr = sc.pairs[ip];
+                const std::uint64_t pr = pairs[ip];
                 std::uint32_t sa = static_cast<std::uint32_t>(pr >> 32), sb = static_cast<std::uint32_t>(pr);
                 // The relative piece: differences of the control points the
                 // boxes were built from.
                 double D[4][3];
-                const double* ca = &sc.ctrl[16 * sa];
-                const double* cb = &sc.ctrl[16 * sb];
+                const double* ca = ctrl + 16 * static_cast<std::size_t>(sa);
+                const double* cb = ctrl + 16 * static_cast<std::size_t>(sb);
                 for (int i = 0; i < 4; ++i)
                     for (int x = 0; x < 3; ++x) D[i][x] = cb[4 * x + i] - ca[4 * x + i];
                 double Rr = w.threshold + ca[12] + cb[12];
@@ -841,6 +868,10 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             stats->parts += parts;
             stats->boxes += live;
             narrow_time += seconds(b1, b2);
+        };
+        parallel_for(nsub, w.threads, [&](std::size_t js) {
+            thread_local Scratch tls;
+            sub_step(tls, js);
         });
         auto t2 = Clock::now();
         // Shares of the wall time of this stage, by the threads' time in each part.
