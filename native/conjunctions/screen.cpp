@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "propagators/analytical/sgp4/propagator/sgp4.hpp"
+#include "runtime/inline.hpp"
 #include "runtime/parallel.hpp"
 
 namespace qv::screen {
@@ -473,7 +474,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         const std::size_t block = 64;
         // The body takes the thread's buffers as a parameter, out of line
         // (as the broad phase's below).
-        auto propagate_block = [&](Buffers& buffers, std::size_t blk) __attribute__((noipa)) {
+        auto propagate_block = [&](Buffers& buffers, std::size_t blk) QV_OPAQUE {
             std::vector<double>& ts = buffers.ts;
             std::vector<double>& r = buffers.r;
             std::vector<double>& v = buffers.v;
@@ -570,10 +571,8 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         std::vector<std::vector<Candidate>> cands(nsub);
         std::mutex time_lock;
         double broad_time = 0.0, narrow_time = 0.0;
-        // The body takes the thread's scratch as a parameter, out of line
-        // and opaque to the optimizer: otherwise the compiler looks the
-        // thread-local storage up again at each use.
-        auto sub_step = [&](Scratch& sc, std::size_t js) __attribute__((noipa)) {
+        // The body takes the thread's scratch as a parameter (QV_OPAQUE).
+        auto sub_step = [&](Scratch& sc, std::size_t js) QV_OPAQUE {
             auto b0 = Clock::now();
             const std::size_t s = js / static_cast<std::size_t>(q);
             const int u = static_cast<int>(js % static_cast<std::size_t>(q));
