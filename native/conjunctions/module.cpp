@@ -177,7 +177,8 @@ PyObject* py_step(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, P
     }
     qv::screen::Kernels k = kernels();
     std::int64_t step = qv::screen::choose_step(a, against ? &b : nullptr, k, start, static_cast<int>(substeps),
-                                                qv::screen::interpolation_target, 20.0, 120.0);
+                                                qv::screen::interpolation_target, qv::screen::min_step,
+                                                qv::screen::max_step);
     return PyLong_FromLongLong(step);
 }
 
@@ -241,8 +242,8 @@ const qv::FunctionDef step_def{
     "step(source, against, start, substeps)\n"
     "\n"
     "Grid step (ns) for screening these objects: the fastest orbit keeps the\n"
-    "interpolation bound near 200 m; whole seconds, a multiple of `substeps`,\n"
-    "within 20 and 120 s.\n",
+    "interpolation bound near 1.6 km; whole seconds, a multiple of `substeps`,\n"
+    "within 20 and 300 s.\n",
     py_step,
     {"step", {"source", "against", "start", "substeps"}, 4, 4},
 };

@@ -907,7 +907,9 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         // points of the interpolated g (so that a minimum and a maximum of
         // the distance within one sub-step are seen), and every piece with
         // g < 0 at its start and g ≥ 0 at its end refined.  The cuts come
-        // from SGP4 states at the ends of the sub-step's grid segment alone.
+        // from the cubic Hermite interpolant of the SGP4 states at the
+        // sub-step's ends alone.
+        const double h_s = static_cast<double>(h_ns) * 1e-9;
         std::vector<std::vector<Event>> per(intervals.size());
         std::vector<std::uint64_t> nbrackets(intervals.size(), 0);
         parallel_for(intervals.size(), w.threads, [&](std::size_t iv) {
@@ -916,34 +918,26 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             std::vector<PairState> st(static_cast<std::size_t>(I.j1 - I.j0 + 3));
             for (std::int64_t m = I.j0 - 1; m <= I.j1 + 1; ++m)
                 pair_state(obj, k, p, s, w.start + m * h_ns, &st[static_cast<std::size_t>(m - (I.j0 - 1))]);
-            std::int64_t seg = std::numeric_limits<std::int64_t>::min();
-            PairState ends[2];
             for (std::int64_t m = I.j0 - 1; m <= I.j1; ++m) {
-                const std::int64_t kk = m >= 0 ? m / q : -((-m + q - 1) / q);
-                if (kk != seg) {
-                    seg = kk;
-                    pair_state(obj, k, p, s, w.start + kk * w.step, &ends[0]);
-                    pair_state(obj, k, p, s, w.start + (kk + 1) * w.step, &ends[1]);
-                }
                 const std::int64_t sa = w.start + m * h_ns, sb = sa + h_ns;
+                const PairState& first = st[static_cast<std::size_t>(m - (I.j0 - 1))];
+                const PairState& last = st[static_cast<std::size_t>(m - (I.j0 - 1)) + 1];
                 PairState pts[6];
                 std::int64_t times[6];
                 int np = 0;
-                pts[np] = st[static_cast<std::size_t>(m - (I.j0 - 1))];
+                pts[np] = first;
                 times[np++] = sa;
-                if (ends[0].ok && ends[1].ok) {
+                if (first.ok && last.ok) {
                     double tau[4];
-                    const int nc = critical_points(ends[0], ends[1], H, static_cast<double>(m - kk * q) / q,
-                                                   static_cast<double>(m - kk * q + 1) / q, tau);
+                    const int nc = critical_points(first, last, h_s, 0.0, 1.0, tau);
                     for (int c = 0; c < nc; ++c) {
-                        const std::int64_t t =
-                            w.start + kk * w.step + static_cast<std::int64_t>(std::llround(tau[c] * static_cast<double>(w.step)));
+                        const std::int64_t t = sa + static_cast<std::int64_t>(std::llround(tau[c] * static_cast<double>(h_ns)));
                         if (t <= times[np - 1] || t >= sb) continue;
                         pair_state(obj, k, p, s, t, &pts[np]);
                         times[np++] = t;
                     }
                 }
-                pts[np] = st[static_cast<std::size_t>(m - (I.j0 - 1)) + 1];
+                pts[np] = last;
                 times[np++] = sb;
                 for (int c = 0; c + 1 < np; ++c) {
                     const PairState& A = pts[c];

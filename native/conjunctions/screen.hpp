@@ -82,8 +82,14 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             std::vector<Failure>* failures, Stats* stats);
 
 // The interpolation bound (m) the grid step is chosen for, at the fastest
-// object; slower objects take longer coarse segments within it.
-inline constexpr double interpolation_target = 200.0;
+// object; slower objects take longer coarse segments within it.  The bound
+// only widens boxes (a few hundred kilometres) and the narrow phase's radius
+// (the threshold, kilometres): a longer step saves more propagation than the
+// wider radius costs in candidates.
+inline constexpr double interpolation_target = 1600.0;
+
+// The grid step's bounds (s).
+inline constexpr double min_step = 20.0, max_step = 300.0;
 
 // The grid step for these sources: the fastest object's dynamics keep the
 // Hermite error bound near `target` metres; whole seconds, a multiple of

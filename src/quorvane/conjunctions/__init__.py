@@ -19,7 +19,7 @@ from quorvane.conjunctions._table import Conjunctions, Failures
 __all__ = ["Conjunctions", "Failures", "screen"]
 
 # Sub-steps of a grid step: the broad phase's time resolution.
-_SUBSTEPS = 2
+_SUBSTEPS = 3
 # Memory of a chunk's positions and velocities (bytes), and its bounds in grid steps.
 _CHUNK_BYTES = 64 << 20
 _CHUNK_STEPS = (4, 90)
