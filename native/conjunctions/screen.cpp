@@ -416,6 +416,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     const double H = static_cast<double>(w.step) * 1e-9;
     const double half = 0.5 * w.threshold;
     std::vector<std::int64_t> fail_segment(n, never);
+    std::vector<std::int32_t> first_bad(n);  // each object's first failing sample of the chunk (or the count)
     std::vector<Event> found;
     // Chunk buffers, allocated once at the largest chunk's size.
     const std::size_t most = static_cast<std::size_t>(std::min(w.chunk_steps, std::max<std::int64_t>(w.last - w.first, 1)));
@@ -499,6 +500,7 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     double* vs = &v[3 * cnt * b];
                     std::int8_t* es = &err[cnt * b];
                     k.run_times(obj.sat(o), ts.data(), count, rs, vs, es, k.lanes);
+                    first_bad[o] = static_cast<std::int32_t>(std::find_if(es, es + count, [](std::int8_t e) { return e != 0; }) - es);
                     // Stored sample-major like the grid samples: row i holds
                     // every slow object's i-th coarse sample of the chunk.
                     double before = fourth_derivative_bound(rs, vs);
@@ -516,6 +518,8 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                 for (std::size_t j = 0; j < cnt; ++j)
                     ts[j] = sgp4::minutes_between(epoch, w.start + (k0 + static_cast<std::int64_t>(j)) * w.step);
                 k.run_times(obj.sat(o), ts.data(), cnt, &r[3 * cnt * b], &v[3 * cnt * b], &err[cnt * b], k.lanes);
+                const std::int8_t* eo = &err[cnt * b];
+                first_bad[o] = static_cast<std::int32_t>(std::find_if(eo, eo + cnt, [](std::int8_t e) { return e != 0; }) - eo);
                 for (std::size_t j = 0; j < cnt; ++j)
                     f[cnt * b + j] = fourth_derivative_bound(&r[3 * (cnt * b + j)], &v[3 * (cnt * b + j)]);
             }
@@ -535,30 +539,25 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             propagate_block(buffers, blk);
         });
         // 2. An object whose sample t_k fails is screened no more from the
-        // segment [t_k-1, t_k] on.
+        // segment [t_k-1, t_k] on (a slow object: from the coarse segment
+        // that ends there).
         for (std::size_t o = 0; o < n; ++o) {
             if (fail_segment[o] != never) continue;
+            const std::int64_t i = first_bad[o];
             if (stride[o] > 1) {
-                // A failing coarse sample t_k: no longer screened from the
-                // coarse segment that ends there.
                 const std::int64_t m = stride[o], c0 = k0 / m, c1 = (k1 + m - 1) / m;
-                for (std::int64_t c = c0; c <= c1; ++c) {
-                    std::int8_t code = ES[static_cast<std::size_t>(c - c0) * slow + slow_of[o]];
-                    if (code == 0) continue;
-                    fail_segment[o] = std::max<std::int64_t>((c - 1) * m, 0);
-                    failures->push_back({static_cast<std::uint32_t>(o), fail_segment[o], w.start + c * m * w.step, code});
-                    break;
-                }
+                if (i > c1 - c0) continue;
+                const std::int64_t c = c0 + i;
+                fail_segment[o] = std::max<std::int64_t>((c - 1) * m, 0);
+                failures->push_back({static_cast<std::uint32_t>(o), fail_segment[o], w.start + c * m * w.step,
+                                     ES[static_cast<std::size_t>(i) * slow + slow_of[o]]});
                 continue;
             }
-            for (std::size_t j = 0; j < cnt; ++j) {
-                std::int8_t code = E[j * n + o];
-                if (code == 0) continue;
-                std::int64_t kk = k0 + static_cast<std::int64_t>(j);
-                fail_segment[o] = std::max<std::int64_t>(kk - 1, 0);
-                failures->push_back({static_cast<std::uint32_t>(o), fail_segment[o], w.start + kk * w.step, code});
-                break;
-            }
+            if (i >= static_cast<std::int64_t>(cnt)) continue;
+            const std::int64_t kk = k0 + i;
+            fail_segment[o] = std::max<std::int64_t>(kk - 1, 0);
+            failures->push_back({static_cast<std::uint32_t>(o), fail_segment[o], w.start + kk * w.step,
+                                 E[static_cast<std::size_t>(i) * n + o]});
         }
         for (std::size_t o = 0; o < n; ++o)
             stats->samples += stride[o] > 1 ? static_cast<std::uint64_t>((k1 + stride[o] - 1) / stride[o] - k0 / stride[o] + 1)

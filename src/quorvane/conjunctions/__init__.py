@@ -23,6 +23,8 @@ _SUBSTEPS = 3
 # Memory of a chunk's positions and velocities (bytes), and its bounds in grid steps.
 _CHUNK_BYTES = 64 << 20
 _CHUNK_STEPS = (4, 90)
+# Grid steps of a Dask task, at least.
+_TASK_STEPS = 8
 
 
 def _propagator(value: Any, name: str) -> Any:
@@ -131,7 +133,10 @@ def screen(source: Any, start: Any, stop: Any, *, threshold: float = 5_000.0, ag
         parts = [_run(primary, secondary, (t0, t1, step, _SUBSTEPS, 0, segments, chunk), threshold, threads)]
     else:
         workers = max(len(client.scheduler_info().get("workers", {})), 1)
-        size = max(chunk, -(-segments // (4 * workers)))
+        # Four tasks a worker, of equal length, so that the workers finish
+        # together; not shorter than _TASK_STEPS, where the setup of a task
+        # (a sample of every object, the chunk's buffers) would begin to tell.
+        size = max(min(_TASK_STEPS, segments), -(-segments // (4 * workers)))
         # The propagators travel to each worker once.
         sources: list[Any] = [primary, secondary]
         if hasattr(client, "scatter"):
