@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 
 #include "propagators/analytical/sgp4/propagator/sgp4.hpp"
@@ -420,8 +421,12 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     std::vector<Event> found;
     // Chunk buffers, allocated once at the largest chunk's size.
     const std::size_t most = static_cast<std::size_t>(std::min(w.chunk_steps, std::max<std::int64_t>(w.last - w.first, 1)));
-    std::vector<double> R(n * (most + 1) * 3), V(n * (most + 1) * 3), eps(n * most);
-    std::vector<std::int8_t> E(n * (most + 1));
+    // Not zeroed: every entry read is written first (a chunk's rows by its
+    // propagation), and the pages are touched first by the threads that fill them.
+    auto R = std::make_unique_for_overwrite<double[]>(n * (most + 1) * 3);
+    auto V = std::make_unique_for_overwrite<double[]>(n * (most + 1) * 3);
+    auto eps = std::make_unique_for_overwrite<double[]>(n * most);
+    auto E = std::make_unique_for_overwrite<std::int8_t[]>(n * (most + 1));
     // Slow objects (their interpolation bound over 2, 4 or 8 grid steps within
     // the target at the window's start: GEO, MEO, most of HEO away from LEO)
     // are propagated every `stride` grid steps only, on the global grid
@@ -448,8 +453,10 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     }
     // A slow object's coarse samples of a chunk, `held` at most, by object.
     const std::size_t held = most / 2 + 3;
-    std::vector<double> RS(slow * held * 3), VS(slow * held * 3), epsS(slow * held);
-    std::vector<std::int8_t> ES(slow * held);
+    auto RS = std::make_unique_for_overwrite<double[]>(slow * held * 3);
+    auto VS = std::make_unique_for_overwrite<double[]>(slow * held * 3);
+    auto epsS = std::make_unique_for_overwrite<double[]>(slow * held);
+    auto ES = std::make_unique_for_overwrite<std::int8_t[]>(slow * held);
     // Piece weights of the slow objects: stride m, grid step k within the
     // coarse segment (k mod m), sub-step u.
     std::vector<double> weights_of[max_stride + 1];
@@ -586,8 +593,8 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
             piece_weights(ta, tb, At);
             sc.extent_counts.assign(extent_buckets, 0);
             const PieceInputs in{n, obj.na, kseg, k0, q, u, H, half, fail_segment.data(), stride.data(),
-                                 slow_of.data(), slow, R.data(), V.data(), eps.data(), E.data(), s * n,
-                                 RS.data(), VS.data(), epsS.data(), ES.data(), satno.data(), At, slow_weights,
+                                 slow_of.data(), slow, R.get(), V.get(), eps.get(), E.get(), s * n,
+                                 RS.get(), VS.get(), epsS.get(), ES.get(), satno.data(), At, slow_weights,
                                  sc.extent_counts.data()};
             PieceBoxes pb;
             build_pieces(in, sc.box.data(), sc.ctrl.data(), &pb);
