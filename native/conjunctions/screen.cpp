@@ -136,23 +136,34 @@ void pair_state(const Objects& obj, const Kernels& k, std::uint32_t p, std::uint
 }
 
 // The root of g in the bracket [a, b] (g(a) < 0 ≤ g(b)), in integer
-// nanoseconds: false position with the Illinois modification, bisection
+// nanoseconds: first at `guess` (when inside) and 32 µs past it toward the
+// root, then false position with the Illinois modification, bisection
 // whenever a step fails to halve the bracket over two steps; stops at a
-// width of 1 µs and returns the right end (the earliest instant known with
-// g ≥ 0), whose states are left in *at.  A function of the bracket alone.
+// width of 1 µs with g < 0 a microsecond before the right end, and returns it
+// (the earliest instant known with g ≥ 0), whose states are left in *at.  A
+// function of the bracket and its end states alone.
 std::int64_t root(const Objects& obj, const Kernels& k, std::uint32_t p, std::uint32_t s, std::int64_t a,
-                  std::int64_t b, double ga, PairState* at_b, bool* ok) {
+                  std::int64_t b, double ga, PairState* at_b, std::int64_t guess, bool* ok) {
     double gb = at_b->g;
     int side = 0;
     std::int64_t width_before = b - a;
     int iteration = 0;
     *ok = true;
+    constexpr std::int64_t near = 32000;  // ns
+    const std::int64_t a0 = a, b0 = b;
     while (b - a > 1000) {
         std::int64_t x;
-        bool bisect = iteration >= 2 && (b - a) * 2 > width_before;
+        bool bisect = iteration >= 3 && (b - a) * 2 > width_before;
         if (iteration % 2 == 0) width_before = b - a;
         ++iteration;
-        if (!bisect && gb > ga) {
+        const bool guessed = guess > a0 && guess < b0;
+        if (iteration == 1 && guessed) {
+            x = guess;
+        } else if (iteration == 2 && guessed) {
+            // A step of `near` past the guess, toward the root: the guess is
+            // within microseconds of it, mostly.
+            x = side == -1 ? a + near : b - near;
+        } else if (!bisect && gb > ga) {
             double f = ga / (ga - gb);
             double off = f * static_cast<double>(b - a);
             x = a + static_cast<std::int64_t>(off);
@@ -178,6 +189,22 @@ std::int64_t root(const Objects& obj, const Kernels& k, std::uint32_t p, std::ui
             if (side == 1) ga *= 0.5;
             side = 1;
         }
+    }
+    // g < 0 a microsecond before the root returned: in slow encounters g
+    // wavers at the level of rounding near its root, and another sign change
+    // may lie within a microsecond before the one found; the root then moves
+    // back a microsecond at a time.
+    for (std::int64_t x = b - 1000; b - a != 1000 && x > a0; x = b - 1000) {
+        PairState st;
+        pair_state(obj, k, p, s, x, &st);
+        if (!st.ok) {
+            *ok = false;
+            return b;
+        }
+        if (st.g < 0.0) break;
+        b = x;
+        *at_b = st;
+        a = a0;
     }
     return b;
 }
@@ -288,6 +315,53 @@ int critical_points(const PairState& e0, const PairState& e1, double H, double t
         G[4] += b2 * b2 + a3 * c1;
     }
     return poly_roots(G, 4, ta, tb, tau);
+}
+
+// The root of the interpolated g in the bracket [A, B] (g < 0 at A, ≥ 0 at
+// B; B − A = H seconds, h_ns nanoseconds): the relative cubic Hermite of
+// the two end states, its g = d·d' solved by false position with the
+// Illinois modification to 1e-9 of the bracket.  A first guess for root():
+// within the interpolation error over the bracket (milliseconds for a
+// sub-step), where the bracket alone is up to a sub-step wide.
+std::int64_t interpolated_root(const PairState& A, const PairState& B, double H, std::int64_t ta, std::int64_t h_ns) {
+    double a[3][4];
+    for (int x = 0; x < 3; ++x) {
+        const double r0 = A.rs[x] - A.rp[x], r1 = B.rs[x] - B.rp[x];
+        const double w0 = H * (A.vs[x] - A.vp[x]), w1 = H * (B.vs[x] - B.vp[x]);
+        a[x][0] = r0;
+        a[x][1] = w0;
+        a[x][2] = 3.0 * (r1 - r0) - 2.0 * w0 - w1;
+        a[x][3] = 2.0 * (r0 - r1) + w0 + w1;
+    }
+    auto g = [&](double t) {
+        double sum = 0.0;
+        for (int x = 0; x < 3; ++x) {
+            const double d = ((a[x][3] * t + a[x][2]) * t + a[x][1]) * t + a[x][0];
+            const double dd = (3.0 * a[x][3] * t + 2.0 * a[x][2]) * t + a[x][1];
+            sum += d * dd;
+        }
+        return sum;
+    };
+    double lo = 0.0, hi = 1.0, glo = g(lo), ghi = g(hi);
+    if (!(glo < 0.0) || !(ghi >= 0.0)) return ta + h_ns / 2;
+    int side = 0;
+    for (int it = 0; it < 60 && hi - lo > 1e-9; ++it) {
+        double x = lo + (hi - lo) * (glo / (glo - ghi));
+        if (!(x > lo && x < hi)) x = 0.5 * (lo + hi);
+        const double gx = g(x);
+        if (gx < 0.0) {
+            lo = x;
+            glo = gx;
+            if (side == -1) ghi *= 0.5;
+            side = -1;
+        } else {
+            hi = x;
+            ghi = gx;
+            if (side == 1) glo *= 0.5;
+            side = 1;
+        }
+    }
+    return ta + std::llround(0.5 * (lo + hi) * static_cast<double>(h_ns));
 }
 
 // Weights of the Bézier control points of the piece τ ∈ [ta, tb] of a
@@ -952,7 +1026,9 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
                     ++nbrackets[iv];
                     PairState at = B;
                     bool ok = true;
-                    std::int64_t t = root(obj, k, p, s, times[c], times[c + 1], A.g, &at, &ok);
+                    const std::int64_t width = times[c + 1] - times[c];
+                    const std::int64_t guess = interpolated_root(A, B, static_cast<double>(width) * 1e-9, times[c], width);
+                    std::int64_t t = root(obj, k, p, s, times[c], times[c + 1], A.g, &at, guess, &ok);
                     if (!ok || t < w.start || t > w.stop) continue;
                     Event ev;
                     make_event(p, s, m, t, at, &ev);
