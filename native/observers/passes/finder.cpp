@@ -122,6 +122,24 @@ double upper_bound(double f0, double d0, double f1, double d1, double delta, dou
     return top;
 }
 
+// A crossing found on the interpolant of node interval i (between q0 and
+// q1), waiting for SGP4's confirmation around `guess`.
+struct Pending {
+    std::int64_t guess;
+    std::size_t i;
+    Pt q0, q1;
+    bool rising;
+};
+
+// A pass whose culmination waits for SGP4's confirmation around `guess`
+// (ready: the interpolant gave one), with what the fallback search needs.
+struct Culmination {
+    Pass pass;
+    std::int64_t guess, ta, tb;
+    std::size_t node_lo, node_hi;
+    bool ready;
+};
+
 // Scratch reused by every satellite a thread handles (a low orbit's week
 // of nodes is about a megabyte: allocating it per satellite costs page
 // faults).
@@ -135,6 +153,10 @@ struct Scratch {
     std::vector<std::pair<std::size_t, std::size_t>> stack;
     std::vector<std::size_t> idx;
     std::vector<std::uint8_t> keep, want;
+    std::vector<Pending> pending;
+    std::vector<Culmination> culms;
+    std::vector<std::int64_t> probe_t;
+    std::vector<State> probe_s;
 };
 thread_local Scratch scratch;
 
@@ -172,7 +194,12 @@ class Finder {
     void rotate_with(std::size_t k, double w, double c, double sn, double omega, const double* rt, const double* vt,
                      State& s) const;
     State state_at(std::int64_t t) const;
+    void to_itrf(std::int64_t t, const double* rt, const double* vt, std::int8_t err, State& s) const;
+    void states_at(const std::vector<std::int64_t>& ts, std::vector<State>& out);
+    std::vector<Pending>& pending_ = scratch.pending;
+    void settle_pending();
     Pt look(std::int64_t t, const State& s) const;
+    Pt look_f(std::int64_t t, const State& s) const;
     Pt at(std::int64_t t) const { return look(t, state_at(t)); }
 
     double f_bound(const Pt& p0, const Pt& p1) const;
@@ -184,8 +211,9 @@ class Finder {
     Pt interpolate(std::size_t i, std::int64_t t) const;
     void scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth);
     void locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising);
-    bool confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev);
-    bool culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, Pass& pass);
+    bool confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev, const Pt* first);
+    bool culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, std::int64_t& guess);
+    bool confirm_culmination(std::int64_t guess, std::int64_t ta, std::int64_t tb, Pass& pass, const Pt* first);
     Pt hump(std::vector<Pt>& pts, std::size_t k);
     void culminate(const Pt& first, const Pt& last, std::size_t node_lo, std::size_t node_hi, Pass& pass);
 };
@@ -219,15 +247,39 @@ State Finder::state_at(std::int64_t t) const {
     double rt[3], vt[3];
     std::int8_t err = 0;
     prop_.sample(sat_, sgp4::minutes_between(epoch_, t), rt, vt, &err);
+    to_itrf(t, rt, vt, err, s);
+    return s;
+}
+
+// SGP4's states at the times `ts` in one vector call (the same bits as
+// state_at at each).
+void Finder::states_at(const std::vector<std::int64_t>& ts, std::vector<State>& out) {
+    std::size_t m = ts.size();
+    out.assign(m, State{});
+    if (m == 0) return;
+    auto& tsince = scratch.tsince;
+    auto& r = scratch.r;
+    auto& v = scratch.v;
+    auto& errs = scratch.errs;
+    tsince.resize(m);
+    r.resize(3 * m);
+    v.resize(3 * m);
+    errs.resize(m);
+    for (std::size_t q = 0; q < m; ++q) tsince[q] = sgp4::minutes_between(epoch_, ts[q]);
+    prop_.run_times(sat_, tsince.data(), m, r.data(), v.data(), errs.data(), prop_.lanes);
+    for (std::size_t q = 0; q < m; ++q) to_itrf(ts[q], &r[3 * q], &v[3 * q], errs[q], out[q]);
+}
+
+// The ITRF state at t from SGP4's TEME one (err its code).
+void Finder::to_itrf(std::int64_t t, const double* rt, const double* vt, std::int8_t err, State& s) const {
     s.ok = err == 0 && std::isfinite(rt[0]);
-    if (!s.ok) return s;
+    if (!s.ok) return;
     const std::int64_t* g = grid_.t;
     std::size_t k = static_cast<std::size_t>(std::upper_bound(g, g + grid_.n, t) - g);
     k = k == 0 ? 0 : k - 1;
     if (k >= grid_.n - 1) k = grid_.n >= 2 ? grid_.n - 2 : 0;
     double w = grid_.n >= 2 ? static_cast<double>(t - g[k]) / static_cast<double>(g[k + 1] - g[k]) : 0.0;
     rotate(k, w, rt, vt, s);
-    return s;
 }
 
 Pt Finder::look(std::int64_t t, const State& s) const {
@@ -251,6 +303,28 @@ Pt Finder::look(std::int64_t t, const State& s) const {
     p.df = vu - sin_mask_ * dv / p.rho;
     p.h = p.u / p.rho;
     p.dh = vu / p.rho - p.u * dv / (p.rho * p.rho * p.rho);
+    return p;
+}
+
+// look() reduced to what the node scans read: f, f', the height above the
+// horizon plane and the range (h, h', east and north are left zero).
+Pt Finder::look_f(std::int64_t t, const State& s) const {
+    Pt p{};
+    p.t = t;
+    p.ok = s.ok;
+    if (!s.ok) {
+        p.f = p.h = -INFINITY;
+        return p;
+    }
+    const Station& st = *st_;
+    double d[3] = {s.r[0] - st.r[0], s.r[1] - st.r[1], s.r[2] - st.r[2]};
+    const double* up = st.enu[2];
+    p.u = up[0] * d[0] + up[1] * d[1] + up[2] * d[2];
+    double vu = up[0] * s.v[0] + up[1] * s.v[1] + up[2] * s.v[2];
+    double dv = d[0] * s.v[0] + d[1] * s.v[1] + d[2] * s.v[2];
+    p.rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    p.f = p.u - p.rho * sin_mask_;
+    p.df = vu - sin_mask_ * dv / p.rho;
     return p;
 }
 
@@ -513,12 +587,12 @@ double Finder::c4(std::size_t i) const {
 // The exact crossing near `guess` inside (lo, hi): SGP4 at guess ± 5 ms;
 // the sign change there is the event (the secant root between the two);
 // else one Newton step from the nearer sample and a second try.
-bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev) {
+bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev, const Pt* first) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::int64_t t0 = std::max(guess - root_width / 2, lo);
         std::int64_t t1 = std::min(guess + root_width / 2, hi);
         if (t1 <= t0) return false;
-        Pt a = at(t0), b = at(t1);
+        Pt a = attempt == 0 && first ? first[0] : at(t0), b = attempt == 0 && first ? first[1] : at(t1);
         if (!a.ok || !b.ok) return false;
         if ((a.f >= 0.0) != rising && (b.f >= 0.0) == rising) {
             double w = a.f / (a.f - b.f);
@@ -546,14 +620,46 @@ void Finder::locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising) {
     illinois(
         a, b, [&](std::int64_t t) { return interpolate(i, t); }, [](const Pt& q) { return q.f; },
         [&](const Pt& q) { return (q.f >= 0.0) == rising; });
-    std::int64_t guess = a.t + (b.t - a.t) / 2;
-    Event ev{};
-    if (confirm(guess, q0.t, q1.t, rising, ev)) {
-        (rising ? rises_ : sets_).push_back(ev);
-        return;
+    pending_.push_back({a.t + (b.t - a.t) / 2, i, q0, q1, rising});
+}
+
+// The pending crossings confirmed by SGP4 at guess ± 5 ms, all in one vector
+// call; unconfirmed, the exact refinement from the interval's ends.  The
+// events are then put back in time order (each lies inside its own
+// interval, so this is the order of a one-by-one search).
+void Finder::settle_pending() {
+    auto& ts = scratch.probe_t;
+    auto& ss = scratch.probe_s;
+    ts.clear();
+    for (const Pending& p : pending_) {
+        std::int64_t t0 = std::max(p.guess - root_width / 2, p.q0.t);
+        std::int64_t t1 = std::min(p.guess + root_width / 2, p.q1.t);
+        if (t1 > t0) ts.push_back(t0), ts.push_back(t1);
     }
-    Pt e0 = q0.ef == 0.0 ? q0 : at(q0.t), e1 = q1.ef == 0.0 ? q1 : at(q1.t);
-    scan(e0, e1, 0);
+    states_at(ts, ss);
+    std::size_t k = 0;
+    for (const Pending& p : pending_) {
+        std::int64_t t0 = std::max(p.guess - root_width / 2, p.q0.t);
+        std::int64_t t1 = std::min(p.guess + root_width / 2, p.q1.t);
+        Pt first[2];
+        bool have = t1 > t0;
+        if (have) {
+            first[0] = look(t0, ss[k]);
+            first[1] = look(t1, ss[k + 1]);
+            k += 2;
+        }
+        Event ev{};
+        if (confirm(p.guess, p.q0.t, p.q1.t, p.rising, ev, have ? first : nullptr)) {
+            (p.rising ? rises_ : sets_).push_back(ev);
+            continue;
+        }
+        Pt e0 = p.q0.ef == 0.0 ? p.q0 : at(p.q0.t), e1 = p.q1.ef == 0.0 ? p.q1 : at(p.q1.t);
+        scan(e0, e1, 0);
+    }
+    pending_.clear();
+    auto by_time = [](const Event& x, const Event& y) { return x.t < y.t; };
+    std::stable_sort(rises_.begin(), rises_.end(), by_time);
+    std::stable_sort(sets_.begin(), sets_.end(), by_time);
 }
 
 // The node interval i between q0 and q1 decided with the interpolant and
@@ -590,7 +696,8 @@ void Finder::scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth) {
 // best by more than 1e-5 plus the best's error, down to 0.25 s), regula
 // falsi on the interpolant's h' next to the best sample, and SGP4 at ± 5 ms
 // around that root to confirm the sign change of h'.  False: undecided.
-bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, Pass& pass) {
+bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi,
+                            std::int64_t& guess) {
     // Nodes are step_ns_ apart from the window's start (the last interval shorter).
     auto seg = [&](std::int64_t t) {
         std::size_t k = static_cast<std::size_t>(std::max<std::int64_t>(t - node_t_[0], 0) / step_ns_);
@@ -660,11 +767,18 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
     illinois(
         a, z, [&](std::int64_t t) { return interpolate(k, t); }, [](const Pt& q) { return q.dh; },
         [](const Pt& q) { return !(q.dh > 0.0); });
-    std::int64_t guess = a.t + (z.t - a.t) / 2;
+    guess = a.t + (z.t - a.t) / 2;
+    return true;
+}
+
+// SGP4 at guess ± 5 ms (`first`: those two samples, when already there):
+// the sign change of h' there is the culmination (the secant root), else
+// one secant step and a second try.  False: undecided.
+bool Finder::confirm_culmination(std::int64_t guess, std::int64_t ta, std::int64_t tb, Pass& pass, const Pt* first) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::int64_t t0 = std::max(guess - root_width / 2, ta), t1 = std::min(guess + root_width / 2, tb);
         if (t1 <= t0) return false;
-        Pt p = at(t0), q = at(t1);
+        Pt p = attempt == 0 && first ? first[0] : at(t0), q = attempt == 0 && first ? first[1] : at(t1);
         if (!p.ok || !q.ok) return false;
         if (p.dh > 0.0 && q.dh <= 0.0) {
             double w = p.dh / (p.dh - q.dh);
@@ -868,11 +982,10 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     want.assign(nc, 0);
     for (std::size_t j = 0; j < n_stations; ++j) {
         st_ = &stations[j];
-        Pt p0 = look(node_t_[0], nodes_[0]);
+        Pt p0 = look_f(node_t_[0], nodes_[0]);
         for (std::size_t c = 0; c < nc; ++c) {
             std::size_t i1 = coarse_node(c + 1);
-            Pt p1 = look(node_t_[i1], nodes_[i1]);
-            bool drop = false;
+            Pt p1 = look_f(node_t_[i1], nodes_[i1]);            bool drop = false;
             if (p0.ok && p1.ok && p0.f < 0.0 && p1.f < 0.0) {
                 double delta = static_cast<double>(p1.t - p0.t) * 1e-9;
                 drop = upper_bound(p0.f, p0.df, p1.f, p1.df, delta, f_bound(p0, p1)) < 0.0 ||
@@ -900,7 +1013,7 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
         for (std::size_t c = 0; c < nc; ++c) {
             if (!keep[c * n_stations + j]) continue;
             std::size_t lo = coarse_node(c), hi = coarse_node(c + 1);
-            Pt prev = look(node_t_[lo], nodes_[lo]);
+            Pt prev = look_f(node_t_[lo], nodes_[lo]);
             for (std::size_t i = lo + 1; i <= hi; ++i) {
                 // Below the mask by more than f can climb (|f'| ≤ rate) before
                 // the next node: skip every node the bound covers.
@@ -915,22 +1028,22 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
                         std::size_t jn = i;
                         while (jn + 1 <= hi && static_cast<double>(node_t_[jn + 1]) < reach && nodes_[jn + 1].ok)
                             ++jn;
-                        prev = look(node_t_[jn], nodes_[jn]);
+                        prev = look_f(node_t_[jn], nodes_[jn]);
                         i = jn;
                         continue;
                     }
                 }
-                Pt cur = look(node_t_[i], nodes_[i]);
-                if (near_ && prev.ok && cur.ok)
+                Pt cur = look_f(node_t_[i], nodes_[i]);                if (near_ && prev.ok && cur.ok)
                     scan_fast(i - 1, prev, cur, 0);
                 else
                     scan(prev, cur, 0);
                 prev = cur;
             }
         }
+        settle_pending();
         // Pair events into passes: a set before the first rise (or a
         // window that opens inside a pass) has no rise.
-        Pt begin = look(node_t_[0], nodes_[0]);
+        Pt begin = look_f(node_t_[0], nodes_[0]);
         std::vector<std::pair<Event, Event>> spans;
         const Event none{nat, NAN};
         std::size_t ir = 0, is = 0;
@@ -955,6 +1068,8 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
         }
         if (inside) spans.emplace_back(open, none);
         std::size_t node_lo = 0;
+        auto& culms = scratch.culms;
+        culms.clear();
         for (auto [rise, set] : spans) {
             Pass pass{};
             pass.station = static_cast<std::int32_t>(j);
@@ -967,12 +1082,40 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
             while (node_hi < nn && node_t_[node_hi] < tb) ++node_hi;
             pass.rise_azimuth = rise.t == nat ? NAN : std::isnan(rise.azimuth) ? azimuth(at(rise.t)) : rise.azimuth;
             pass.set_azimuth = set.t == nat ? NAN : std::isnan(set.azimuth) ? azimuth(at(set.t)) : set.azimuth;
-            if (!(near_ && culminate_fast(ta, tb, node_lo, node_hi, pass))) {
-                Pt a = rise.t == nat ? look(node_t_[0], nodes_[0]) : at(rise.t);
-                Pt b = set.t == nat ? look(node_t_[nn - 1], nodes_[nn - 1]) : at(set.t);
-                culminate(a, b, node_lo, node_hi, pass);
+            std::int64_t guess = 0;
+            bool ready = near_ && culminate_fast(ta, tb, node_lo, node_hi, guess);
+            culms.push_back({pass, guess, ta, tb, node_lo, node_hi, ready});
+        }
+        // The culminations' confirmations in one vector call, then the
+        // exact search for those the interpolant left undecided.
+        auto& ts = scratch.probe_t;
+        auto& ss = scratch.probe_s;
+        ts.clear();
+        for (const Culmination& c : culms) {
+            std::int64_t t0 = std::max(c.guess - root_width / 2, c.ta), t1 = std::min(c.guess + root_width / 2, c.tb);
+            if (c.ready && t1 > t0) ts.push_back(t0), ts.push_back(t1);
+        }
+        states_at(ts, ss);
+        std::size_t k = 0;
+        for (Culmination& c : culms) {
+            std::int64_t t0 = std::max(c.guess - root_width / 2, c.ta), t1 = std::min(c.guess + root_width / 2, c.tb);
+            bool done = false;
+            if (c.ready) {
+                Pt first[2];
+                bool have = t1 > t0;
+                if (have) {
+                    first[0] = look(t0, ss[k]);
+                    first[1] = look(t1, ss[k + 1]);
+                    k += 2;
+                }
+                done = confirm_culmination(c.guess, c.ta, c.tb, c.pass, have ? first : nullptr);
             }
-            out.push_back(pass);
+            if (!done) {
+                Pt a = c.pass.rise == nat ? look(node_t_[0], nodes_[0]) : at(c.pass.rise);
+                Pt b = c.pass.set == nat ? look(node_t_[nn - 1], nodes_[nn - 1]) : at(c.pass.set);
+                culminate(a, b, c.node_lo, c.node_hi, c.pass);
+            }
+            out.push_back(c.pass);
         }
     }
 }
