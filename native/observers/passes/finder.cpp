@@ -140,6 +140,13 @@ struct Culmination {
     bool ready;
 };
 
+// An interval of the culmination search where the interpolant's h has one
+// hump, with the bound of h there.
+struct Hump {
+    double bound;
+    std::size_t i0, i1;
+};
+
 // Scratch reused by every satellite a thread handles (a low orbit's week
 // of nodes is about a megabyte: allocating it per satellite costs page
 // faults).
@@ -155,6 +162,7 @@ struct Scratch {
     std::vector<std::uint8_t> keep, want;
     std::vector<Pending> pending;
     std::vector<Culmination> culms;
+    std::vector<Hump> humps;
     std::vector<std::int64_t> probe_t;
     std::vector<State> probe_s;
 };
@@ -209,6 +217,7 @@ class Finder {
     void scan(const Pt& p0, const Pt& p1, int depth);
     std::int64_t refine_event(Pt a, Pt b);
     Pt interpolate(std::size_t i, std::int64_t t) const;
+    int shape(std::size_t i, const Pt& p0, const Pt& p1) const;
     void scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth);
     void locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising);
     bool confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev, const Pt* first);
@@ -574,6 +583,90 @@ Pt Finder::interpolate(std::size_t i, std::int64_t t) const {
     return p;
 }
 
+// The shape of the interpolant's h = u·d/ρ on [p0, p1] inside node interval
+// i, from the sign of h' ρ³ = (u·d')ρ² − (u·d)(d·d'): with d the cubic
+// Hermite interpolant, a polynomial of degree 8, whose coefficients in the
+// Bernstein basis of [p0, p1] bound its roots there (their sign changes are
+// at least its roots, Descartes' rule in the Bernstein form; Farin,
+// "Curves and Surfaces for CAGD", 2002).  d's own Bernstein points on the
+// interval are b0 = d0, b1 = d0 + L d0'/3, b2 = d1 − L d1'/3, b3 = d1, and
+// products multiply as  Σ C(m,i)C(n,j)/C(m+n,i+j) a_i b_j.
+// 0: no sign change (h monotonic); 1: one, from + to − at the ends (one
+// hump, its top the root of h'); −1: undecided (more changes, or a
+// coefficient within rounding of zero).
+int Finder::shape(std::size_t i, const Pt& p0, const Pt& p1) const {
+    const State& s0 = nodes_[i];
+    const State& s1 = nodes_[i + 1];
+    if (!(p0.dh > 0.0 && p1.dh < 0.0) && !(p0.dh >= 0.0 && p1.dh >= 0.0) && !(p0.dh <= 0.0 && p1.dh <= 0.0))
+        return -1;
+    double H = static_cast<double>(node_t_[i + 1] - node_t_[i]) * 1e-9;
+    double L = static_cast<double>(p1.t - p0.t) * 1e-9;
+    double d[2][3], v[2][3];
+    for (int e = 0; e < 2; ++e) {
+        double x = static_cast<double>((e == 0 ? p0.t : p1.t) - node_t_[i]) * 1e-9 / H;
+        double x2 = x * x, x3 = x2 * x;
+        double h00 = 2.0 * x3 - 3.0 * x2 + 1.0, h10 = (x3 - 2.0 * x2 + x) * H, h01 = 3.0 * x2 - 2.0 * x3,
+               h11 = (x3 - x2) * H;
+        double g00 = (6.0 * x2 - 6.0 * x) / H, g10 = 3.0 * x2 - 4.0 * x + 1.0, g11 = 3.0 * x2 - 2.0 * x;
+        for (int k = 0; k < 3; ++k) {
+            d[e][k] = h00 * s0.r[k] + h10 * s0.v[k] + h01 * s1.r[k] + h11 * s1.v[k] - st_->r[k];
+            v[e][k] = g00 * (s0.r[k] - s1.r[k]) + g10 * s0.v[k] + g11 * s1.v[k];
+        }
+    }
+    double b[4][3], c[3][3];  // Bernstein points of d (cubic) and of d' = dd/dy (quadratic)
+    for (int k = 0; k < 3; ++k) {
+        b[0][k] = d[0][k];
+        b[1][k] = d[0][k] + L * v[0][k] / 3.0;
+        b[2][k] = d[1][k] - L * v[1][k] / 3.0;
+        b[3][k] = d[1][k];
+    }
+    for (int j = 0; j < 3; ++j)
+        for (int k = 0; k < 3; ++k) c[j][k] = 3.0 * (b[j + 1][k] - b[j][k]);
+    const double* up = st_->enu[2];
+    auto dot = [](const double* x, const double* y) { return x[0] * y[0] + x[1] * y[1] + x[2] * y[2]; };
+    static constexpr double binom[9][9] = {
+        {1}, {1, 1}, {1, 2, 1}, {1, 3, 3, 1}, {1, 4, 6, 4, 1}, {1, 5, 10, 10, 5, 1}, {1, 6, 15, 20, 15, 6, 1},
+        {1, 7, 21, 35, 35, 21, 7, 1}, {1, 8, 28, 56, 70, 56, 28, 8, 1}};
+    // A product of Bernstein polynomials of degrees m and n.
+    auto product = [&](const double* a, int m, const double* bb, int n, double* out) {
+        for (int k = 0; k <= m + n; ++k) out[k] = 0.0;
+        for (int x = 0; x <= m; ++x)
+            for (int y = 0; y <= n; ++y) out[x + y] += binom[m][x] * binom[n][y] * a[x] * bb[y];
+        for (int k = 0; k <= m + n; ++k) out[k] /= binom[m + n][k];
+    };
+    double ud[4], uv[3], rr[7], dv[6];
+    for (int x = 0; x < 4; ++x) ud[x] = dot(up, b[x]);
+    for (int x = 0; x < 3; ++x) uv[x] = dot(up, c[x]);
+    for (int k = 0; k <= 6; ++k) rr[k] = 0.0;
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y) rr[x + y] += binom[3][x] * binom[3][y] * dot(b[x], b[y]);
+    for (int k = 0; k <= 6; ++k) rr[k] /= binom[6][k];
+    for (int k = 0; k <= 5; ++k) dv[k] = 0.0;
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 3; ++y) dv[x + y] += binom[3][x] * binom[2][y] * dot(b[x], c[y]);
+    for (int k = 0; k <= 5; ++k) dv[k] /= binom[5][k];
+    double q1[9], q2[9];
+    product(uv, 2, rr, 6, q1);
+    product(ud, 3, dv, 5, q2);
+    // Rounding: every term is at most |d'| L ρ² in size (ρ, |d'| L over the
+    // Bernstein points); coefficients within 1e-12 of that are undecided.
+    double rho = 0.0, vel = 0.0;
+    for (int x = 0; x < 4; ++x) rho = std::max(rho, std::sqrt(dot(b[x], b[x])));
+    for (int x = 0; x < 3; ++x) vel = std::max(vel, std::sqrt(dot(c[x], c[x])));
+    double eps = 1e-12 * 8.0 * vel * rho * rho;
+    int changes = 0, sign = 0;
+    for (int k = 0; k <= 8; ++k) {
+        double qk = q1[k] - q2[k];
+        if (!(std::fabs(qk) > eps)) return -1;
+        int sk = qk > 0.0 ? 1 : -1;
+        if (sign != 0 && sk != sign) ++changes;
+        sign = sk;
+    }
+    if (changes == 0) return 0;
+    if (changes == 1 && q1[0] - q2[0] > 0.0 && p0.dh > 0.0 && p1.dh < 0.0) return 1;
+    return -1;
+}
+
 // A bound of |d⁴r/dt⁴| over the Keplerian orbit through node i's TEME
 // state: with f = μ/r³, r⁗ = −f''r − 2f'v + f²r and |r⁗| ≤ 21μv²/r⁴ +
 // 4μ²/r⁵ (kepler_bounds.hpp, shared with the conjunction screener).
@@ -719,6 +812,8 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
     double top = pts_[best].h;
     auto& stack = stack_;
     stack.clear();
+    auto& humps = scratch.humps;
+    humps.clear();
     std::size_t n0 = pts_.size();
     for (std::size_t k = 0; k + 1 < n0; ++k) stack.emplace_back(k, k + 1);
     while (!stack.empty()) {
@@ -734,6 +829,14 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         if (0.5 * (lo0 + lo1 - c * delta) > 0.0 || 0.5 * (hi0 + hi1 + c * delta) < 0.0) continue;
         double ub = upper_bound(p0.h + p0.eh, hi0, p1.h + p1.eh, lo1, delta, c);
         if (ub <= top + culmination_tolerance + pts_[best].eh) continue;
+        // The interpolant's h on the interval: monotonic (its highest point
+        // an end, already a sample) or one hump (found below).
+        int form = shape(seg(p0.t), p0, p1);
+        if (form == 0) continue;
+        if (form == 1) {
+            humps.push_back({ub, i0, i1});
+            continue;
+        }
         if (pts_.size() > 400 + 4 * n0) return false;
         std::int64_t tm = p0.t + width / 2;
         Pt pm = point(tm);
@@ -745,6 +848,26 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         }
         stack.emplace_back(im, i1);
         stack.emplace_back(i0, im);
+    }
+    // Each one-hump interval that could top the best:
+    // its root by regula falsi on the interpolant's h', every sample kept
+    // (the highest first, so the others are mostly pruned).
+    std::sort(humps.begin(), humps.end(), [](const Hump& x, const Hump& y) { return x.bound > y.bound; });
+    for (const Hump& hp : humps) {
+        if (hp.bound <= top + culmination_tolerance + pts_[best].eh) continue;
+        Pt a = pts_[hp.i0], z = pts_[hp.i1];
+        std::size_t k = seg(a.t);
+        illinois(
+            a, z,
+            [&](std::int64_t t) {
+                pts_.push_back(interpolate(k, t));
+                if (pts_.back().h > top) {
+                    top = pts_.back().h;
+                    best = pts_.size() - 1;
+                }
+                return pts_.back();
+            },
+            [](const Pt& q) { return q.dh; }, [](const Pt& q) { return !(q.dh > 0.0); });
     }
     // The neighbours of the best sample in time.
     const Pt b = pts_[best];
