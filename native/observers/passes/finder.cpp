@@ -849,25 +849,42 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         stack.emplace_back(im, i1);
         stack.emplace_back(i0, im);
     }
-    // Each one-hump interval that could top the best:
-    // its root by regula falsi on the interpolant's h', every sample kept
-    // (the highest first, so the others are mostly pruned).
+    // Each one-hump interval that could top the best: its root by regula
+    // falsi on the interpolant's h' (Illinois, each step kept a quarter of
+    // the bracket or 2.5 ms off its ends, so that it closes from both sides
+    // on a bracket as long as a node interval), to 1 ms, every sample kept;
+    // the highest bound first, so the others are mostly pruned.
     std::sort(humps.begin(), humps.end(), [](const Hump& x, const Hump& y) { return x.bound > y.bound; });
     for (const Hump& hp : humps) {
         if (hp.bound <= top + culmination_tolerance + pts_[best].eh) continue;
         Pt a = pts_[hp.i0], z = pts_[hp.i1];
         std::size_t k = seg(a.t);
-        illinois(
-            a, z,
-            [&](std::int64_t t) {
-                pts_.push_back(interpolate(k, t));
-                if (pts_.back().h > top) {
-                    top = pts_.back().h;
-                    best = pts_.size() - 1;
-                }
-                return pts_.back();
-            },
-            [](const Pt& q) { return q.dh; }, [](const Pt& q) { return !(q.dh > 0.0); });
+        double fa = a.dh, fz = z.dh;
+        int side = 0;
+        for (int iter = 0; iter < 100 && z.t - a.t > 1'000'000; ++iter) {
+            double w = fa / (fa - fz);
+            if (!(w > 0.0 && w < 1.0)) w = 0.5;
+            std::int64_t t = a.t + static_cast<std::int64_t>(w * static_cast<double>(z.t - a.t));
+            std::int64_t guard = std::min<std::int64_t>(root_width / 4, (z.t - a.t) / 4);
+            t = std::clamp(t, a.t + guard, z.t - guard);
+            pts_.push_back(interpolate(k, t));
+            const Pt& q = pts_.back();
+            if (q.h > top) {
+                top = q.h;
+                best = pts_.size() - 1;
+            }
+            if (q.dh > 0.0) {
+                a = q;
+                fa = q.dh;
+                if (side == 1) fz *= 0.5;
+                side = 1;
+            } else {
+                z = q;
+                fz = q.dh;
+                if (side == -1) fa *= 0.5;
+                side = -1;
+            }
+        }
     }
     // The neighbours of the best sample in time.
     const Pt b = pts_[best];
