@@ -316,7 +316,9 @@ Pt Finder::look(std::int64_t t, const State& s) const {
 }
 
 // look() reduced to what the node scans read: f, f', the height above the
-// horizon plane and the range (h, h', east and north are left zero).
+// horizon plane and the range (h, h', east and north are left zero).  With
+// no mask, f = d·u and f' = v·u (the same values): the range is only read
+// times the mask's sine, and is left zero too.
 Pt Finder::look_f(std::int64_t t, const State& s) const {
     Pt p{};
     p.t = t;
@@ -330,6 +332,11 @@ Pt Finder::look_f(std::int64_t t, const State& s) const {
     const double* up = st.enu[2];
     p.u = up[0] * d[0] + up[1] * d[1] + up[2] * d[2];
     double vu = up[0] * s.v[0] + up[1] * s.v[1] + up[2] * s.v[2];
+    if (sin_mask_ == 0.0) {
+        p.f = p.u;
+        p.df = vu;
+        return p;
+    }
     double dv = d[0] * s.v[0] + d[1] * s.v[1] + d[2] * s.v[2];
     p.rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     p.f = p.u - p.rho * sin_mask_;
