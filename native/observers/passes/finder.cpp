@@ -147,6 +147,13 @@ struct Hump {
     std::size_t i0, i1;
 };
 
+// The Earth's rotation at a node time: the grid interval k and weight w it
+// falls at, the cosine and sine of the interpolated angle and its rate.
+struct Frame {
+    double w, c, s, omega;
+    std::size_t k;
+};
+
 // Scratch reused by every satellite a thread handles (a low orbit's week
 // of nodes is about a megabyte: allocating it per satellite costs page
 // faults).
@@ -163,6 +170,11 @@ struct Scratch {
     std::vector<Pending> pending;
     std::vector<Culmination> culms;
     std::vector<Hump> humps;
+    // The node frames of the grid `frames_grid`, one list per node step
+    // (they depend on time alone: satellites of one step share them).
+    std::uint64_t frames_grid = 0;
+    std::vector<std::pair<std::int64_t, std::vector<Frame>>> frames;
+    std::size_t frames_total = 0;
     std::vector<std::int64_t> probe_t;
     std::vector<State> probe_s;
 };
@@ -197,6 +209,8 @@ class Finder {
     std::int64_t step_ns_ = 1;                   // the nodes' spacing
 
     void make_nodes(const std::vector<std::size_t>& idx);
+    const Frame* frames_ = nullptr;  // the rotation at every node time
+    const Frame* node_frames();
     bool below_horizon(std::size_t i0, std::size_t i1, const Pt& p0, const Pt& p1);
     void rotate(std::size_t k, double w, const double* rt, const double* vt, State& s) const;
     void rotate_with(std::size_t k, double w, double c, double sn, double omega, const double* rt, const double* vt,
@@ -945,6 +959,44 @@ bool Finder::confirm_culmination(std::int64_t guess, std::int64_t ta, std::int64
     return false;
 }
 
+// The rotation at every node time (the nodes of the current step), from the
+// thread's cache or computed into it: the angle and polar motion
+// interpolated as rotate() does, so the states are the same bits.  The
+// cache is emptied for a new grid, or when it holds 4 million frames.
+const Frame* Finder::node_frames() {
+    if (scratch.frames_grid != grid_.id) {
+        scratch.frames.clear();
+        scratch.frames_total = 0;
+        scratch.frames_grid = grid_.id;
+    }
+    std::size_t nn = node_t_.size();
+    for (auto& [step, list] : scratch.frames)
+        if (step == step_ns_ && list.size() == nn) return list.data();
+    if (scratch.frames_total + nn > 4'000'000) {
+        scratch.frames.clear();
+        scratch.frames_total = 0;
+    }
+    std::vector<Frame> list(nn);
+    const std::int64_t* g = grid_.t;
+    const double* th = grid_.theta;
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < nn; ++i) {
+        while (k + 2 < grid_.n && g[k + 1] <= node_t_[i]) ++k;
+        Frame& f = list[i];
+        f.k = k;
+        f.w = static_cast<double>(node_t_[i] - g[k]) / static_cast<double>(g[k + 1] - g[k]);
+        std::size_t k1 = k + 1 < grid_.n ? k + 1 : k;
+        double span = static_cast<double>(grid_.t[k1] - grid_.t[k]) * 1e-9;
+        f.omega = span > 0.0 ? (th[k1] - th[k]) / span : omega_e;
+        double theta = f.w == 0.0 ? th[k] : th[k] + f.w * (th[k1] - th[k]);
+        f.c = std::cos(theta);
+        f.s = std::sin(theta);
+    }
+    scratch.frames_total += nn;
+    scratch.frames.emplace_back(step_ns_, std::move(list));
+    return scratch.frames.back().second.data();
+}
+
 // Propagates the nodes listed in `idx` (increasing) in one vector call and
 // turns them to ITRF.
 void Finder::make_nodes(const std::vector<std::size_t>& idx) {
@@ -960,17 +1012,14 @@ void Finder::make_nodes(const std::vector<std::size_t>& idx) {
     errs.resize(m);
     for (std::size_t q = 0; q < m; ++q) tsince[q] = sgp4::minutes_between(epoch_, node_t_[idx[q]]);
     prop_.run_times(sat_, tsince.data(), m, r.data(), v.data(), errs.data(), prop_.lanes);
-    const std::int64_t* g = grid_.t;
-    std::size_t k = 0;
     for (std::size_t q = 0; q < m; ++q) {
         std::size_t i = idx[q];
         State& s = nodes_[i];
         for (int x = 0; x < 3; ++x) teme_[6 * i + x] = r[3 * q + x], teme_[6 * i + 3 + x] = v[3 * q + x];
         s.ok = errs[q] == 0 && std::isfinite(r[3 * q]);
         if (!s.ok) continue;
-        while (k + 2 < grid_.n && g[k + 1] <= node_t_[i]) ++k;
-        double w = static_cast<double>(node_t_[i] - g[k]) / static_cast<double>(g[k + 1] - g[k]);
-        rotate(k, w, &r[3 * q], &v[3 * q], s);
+        const Frame& f = frames_[i];
+        rotate_with(f.k, f.w, f.c, f.s, f.omega, &r[3 * q], &v[3 * q], s);
     }
 }
 
@@ -1061,6 +1110,7 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     node_t_.push_back(stop);
     std::size_t nn = node_t_.size();
     nodes_.assign(nn, State{});
+    frames_ = node_frames();
     teme_.resize(6 * nn);
     c4_.assign(nn, NAN);
     // Coarse nodes (every `coarse_factor`-th node and the stop) first: SGP4's
