@@ -962,7 +962,8 @@ bool Finder::confirm_culmination(std::int64_t guess, std::int64_t ta, std::int64
 // The rotation at every node time (the nodes of the current step), from the
 // thread's cache or computed into it: the angle and polar motion
 // interpolated as rotate() does, so the states are the same bits.  The
-// cache is emptied for a new grid, or when it holds 4 million frames.
+// cache is emptied for a new grid, or when it would pass 500,000 frames
+// (20 MB).
 const Frame* Finder::node_frames() {
     if (scratch.frames_grid != grid_.id) {
         scratch.frames.clear();
@@ -972,7 +973,7 @@ const Frame* Finder::node_frames() {
     std::size_t nn = node_t_.size();
     for (auto& [step, list] : scratch.frames)
         if (step == step_ns_ && list.size() == nn) return list.data();
-    if (scratch.frames_total + nn > 4'000'000) {
+    if (scratch.frames_total + nn > 500'000) {
         scratch.frames.clear();
         scratch.frames_total = 0;
     }
