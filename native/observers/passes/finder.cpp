@@ -807,9 +807,12 @@ void Finder::scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth) {
 // The culmination of a near-Earth pass over [ta, tb] from the interpolant:
 // branch and bound for the highest h (samples from the interpolant, bounds
 // widened by its error, intervals pruned when monotonic or not above the
-// best by more than 1e-5 plus the best's error, down to 0.25 s), regula
-// falsi on the interpolant's h' next to the best sample, and SGP4 at ± 5 ms
-// around that root to confirm the sign change of h'.  False: undecided.
+// best by more than 1e-5 plus the best's error, or decided by shape() as
+// monotonic or one hump, else halved down to 0.25 s), the root of h' in
+// each one-hump interval that could hold the top, and regula falsi on the
+// interpolant's h' next to the best sample: `guess`, the time around which
+// SGP4 is to confirm the sign change of h' (confirm_culmination).  False:
+// undecided.
 bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi,
                             std::int64_t& guess) {
     // Nodes are step_ns_ apart from the window's start (the last interval shorter).
