@@ -122,6 +122,38 @@ double upper_bound(double f0, double d0, double f1, double d1, double delta, dou
     return top;
 }
 
+// A crossing found on the interpolant of node interval i (between q0 and
+// q1), waiting for SGP4's confirmation around `guess`.
+struct Pending {
+    std::int64_t guess;
+    std::size_t i;
+    Pt q0, q1;
+    bool rising;
+};
+
+// A pass whose culmination waits for SGP4's confirmation around `guess`
+// (ready: the interpolant gave one), with what the fallback search needs.
+struct Culmination {
+    Pass pass;
+    std::int64_t guess, ta, tb;
+    std::size_t node_lo, node_hi;
+    bool ready;
+};
+
+// An interval of the culmination search where the interpolant's h has one
+// hump, with the bound of h there.
+struct Hump {
+    double bound;
+    std::size_t i0, i1;
+};
+
+// The Earth's rotation at a node time: the grid interval k and weight w it
+// falls at, the cosine and sine of the interpolated angle and its rate.
+struct Frame {
+    double w, c, s, omega;
+    std::size_t k;
+};
+
 // Scratch reused by every satellite a thread handles (a low orbit's week
 // of nodes is about a megabyte: allocating it per satellite costs page
 // faults).
@@ -135,6 +167,16 @@ struct Scratch {
     std::vector<std::pair<std::size_t, std::size_t>> stack;
     std::vector<std::size_t> idx;
     std::vector<std::uint8_t> keep, want;
+    std::vector<Pending> pending;
+    std::vector<Culmination> culms;
+    std::vector<Hump> humps;
+    // The node frames of the grid `frames_grid`, one list per node step
+    // (they depend on time alone: satellites of one step share them).
+    std::uint64_t frames_grid = 0;
+    std::vector<std::pair<std::int64_t, std::vector<Frame>>> frames;
+    std::size_t frames_total = 0;
+    std::vector<std::int64_t> probe_t;
+    std::vector<State> probe_s;
 };
 thread_local Scratch scratch;
 
@@ -167,12 +209,19 @@ class Finder {
     std::int64_t step_ns_ = 1;                   // the nodes' spacing
 
     void make_nodes(const std::vector<std::size_t>& idx);
+    const Frame* frames_ = nullptr;  // the rotation at every node time
+    const Frame* node_frames();
     bool below_horizon(std::size_t i0, std::size_t i1, const Pt& p0, const Pt& p1);
     void rotate(std::size_t k, double w, const double* rt, const double* vt, State& s) const;
     void rotate_with(std::size_t k, double w, double c, double sn, double omega, const double* rt, const double* vt,
                      State& s) const;
     State state_at(std::int64_t t) const;
+    void to_itrf(std::int64_t t, const double* rt, const double* vt, std::int8_t err, State& s) const;
+    void states_at(const std::vector<std::int64_t>& ts, std::vector<State>& out);
+    std::vector<Pending>& pending_ = scratch.pending;
+    void settle_pending();
     Pt look(std::int64_t t, const State& s) const;
+    Pt look_f(std::int64_t t, const State& s) const;
     Pt at(std::int64_t t) const { return look(t, state_at(t)); }
 
     double f_bound(const Pt& p0, const Pt& p1) const;
@@ -182,10 +231,12 @@ class Finder {
     void scan(const Pt& p0, const Pt& p1, int depth);
     std::int64_t refine_event(Pt a, Pt b);
     Pt interpolate(std::size_t i, std::int64_t t) const;
+    int shape(std::size_t i, const Pt& p0, const Pt& p1) const;
     void scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth);
     void locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising);
-    bool confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev);
-    bool culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, Pass& pass);
+    bool confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev, const Pt* first);
+    bool culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, std::int64_t& guess);
+    bool confirm_culmination(std::int64_t guess, std::int64_t ta, std::int64_t tb, Pass& pass, const Pt* first);
     Pt hump(std::vector<Pt>& pts, std::size_t k);
     void culminate(const Pt& first, const Pt& last, std::size_t node_lo, std::size_t node_hi, Pass& pass);
 };
@@ -219,15 +270,39 @@ State Finder::state_at(std::int64_t t) const {
     double rt[3], vt[3];
     std::int8_t err = 0;
     prop_.sample(sat_, sgp4::minutes_between(epoch_, t), rt, vt, &err);
+    to_itrf(t, rt, vt, err, s);
+    return s;
+}
+
+// SGP4's states at the times `ts` in one vector call (the same bits as
+// state_at at each).
+void Finder::states_at(const std::vector<std::int64_t>& ts, std::vector<State>& out) {
+    std::size_t m = ts.size();
+    out.assign(m, State{});
+    if (m == 0) return;
+    auto& tsince = scratch.tsince;
+    auto& r = scratch.r;
+    auto& v = scratch.v;
+    auto& errs = scratch.errs;
+    tsince.resize(m);
+    r.resize(3 * m);
+    v.resize(3 * m);
+    errs.resize(m);
+    for (std::size_t q = 0; q < m; ++q) tsince[q] = sgp4::minutes_between(epoch_, ts[q]);
+    prop_.run_times(sat_, tsince.data(), m, r.data(), v.data(), errs.data(), prop_.lanes);
+    for (std::size_t q = 0; q < m; ++q) to_itrf(ts[q], &r[3 * q], &v[3 * q], errs[q], out[q]);
+}
+
+// The ITRF state at t from SGP4's TEME one (err its code).
+void Finder::to_itrf(std::int64_t t, const double* rt, const double* vt, std::int8_t err, State& s) const {
     s.ok = err == 0 && std::isfinite(rt[0]);
-    if (!s.ok) return s;
+    if (!s.ok) return;
     const std::int64_t* g = grid_.t;
     std::size_t k = static_cast<std::size_t>(std::upper_bound(g, g + grid_.n, t) - g);
     k = k == 0 ? 0 : k - 1;
     if (k >= grid_.n - 1) k = grid_.n >= 2 ? grid_.n - 2 : 0;
     double w = grid_.n >= 2 ? static_cast<double>(t - g[k]) / static_cast<double>(g[k + 1] - g[k]) : 0.0;
     rotate(k, w, rt, vt, s);
-    return s;
 }
 
 Pt Finder::look(std::int64_t t, const State& s) const {
@@ -251,6 +326,35 @@ Pt Finder::look(std::int64_t t, const State& s) const {
     p.df = vu - sin_mask_ * dv / p.rho;
     p.h = p.u / p.rho;
     p.dh = vu / p.rho - p.u * dv / (p.rho * p.rho * p.rho);
+    return p;
+}
+
+// look() reduced to what the node scans read: f, f', the height above the
+// horizon plane and the range (h, h', east and north are left zero).  With
+// no mask, f = d·u and f' = v·u (the same values): the range is only read
+// times the mask's sine, and is left zero too.
+Pt Finder::look_f(std::int64_t t, const State& s) const {
+    Pt p{};
+    p.t = t;
+    p.ok = s.ok;
+    if (!s.ok) {
+        p.f = p.h = -INFINITY;
+        return p;
+    }
+    const Station& st = *st_;
+    double d[3] = {s.r[0] - st.r[0], s.r[1] - st.r[1], s.r[2] - st.r[2]};
+    const double* up = st.enu[2];
+    p.u = up[0] * d[0] + up[1] * d[1] + up[2] * d[2];
+    double vu = up[0] * s.v[0] + up[1] * s.v[1] + up[2] * s.v[2];
+    if (sin_mask_ == 0.0) {
+        p.f = p.u;
+        p.df = vu;
+        return p;
+    }
+    double dv = d[0] * s.v[0] + d[1] * s.v[1] + d[2] * s.v[2];
+    p.rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    p.f = p.u - p.rho * sin_mask_;
+    p.df = vu - sin_mask_ * dv / p.rho;
     return p;
 }
 
@@ -500,6 +604,90 @@ Pt Finder::interpolate(std::size_t i, std::int64_t t) const {
     return p;
 }
 
+// The shape of the interpolant's h = u·d/ρ on [p0, p1] inside node interval
+// i, from the sign of h' ρ³ = (u·d')ρ² − (u·d)(d·d'): with d the cubic
+// Hermite interpolant, a polynomial of degree 8, whose coefficients in the
+// Bernstein basis of [p0, p1] bound its roots there (their sign changes are
+// at least its roots, Descartes' rule in the Bernstein form; Farin,
+// "Curves and Surfaces for CAGD", 2002).  d's own Bernstein points on the
+// interval are b0 = d0, b1 = d0 + L d0'/3, b2 = d1 − L d1'/3, b3 = d1, and
+// products multiply as  Σ C(m,i)C(n,j)/C(m+n,i+j) a_i b_j.
+// 0: no sign change (h monotonic); 1: one, from + to − at the ends (one
+// hump, its top the root of h'); −1: undecided (more changes, or a
+// coefficient within rounding of zero).
+int Finder::shape(std::size_t i, const Pt& p0, const Pt& p1) const {
+    const State& s0 = nodes_[i];
+    const State& s1 = nodes_[i + 1];
+    if (!(p0.dh > 0.0 && p1.dh < 0.0) && !(p0.dh >= 0.0 && p1.dh >= 0.0) && !(p0.dh <= 0.0 && p1.dh <= 0.0))
+        return -1;
+    double H = static_cast<double>(node_t_[i + 1] - node_t_[i]) * 1e-9;
+    double L = static_cast<double>(p1.t - p0.t) * 1e-9;
+    double d[2][3], v[2][3];
+    for (int e = 0; e < 2; ++e) {
+        double x = static_cast<double>((e == 0 ? p0.t : p1.t) - node_t_[i]) * 1e-9 / H;
+        double x2 = x * x, x3 = x2 * x;
+        double h00 = 2.0 * x3 - 3.0 * x2 + 1.0, h10 = (x3 - 2.0 * x2 + x) * H, h01 = 3.0 * x2 - 2.0 * x3,
+               h11 = (x3 - x2) * H;
+        double g00 = (6.0 * x2 - 6.0 * x) / H, g10 = 3.0 * x2 - 4.0 * x + 1.0, g11 = 3.0 * x2 - 2.0 * x;
+        for (int k = 0; k < 3; ++k) {
+            d[e][k] = h00 * s0.r[k] + h10 * s0.v[k] + h01 * s1.r[k] + h11 * s1.v[k] - st_->r[k];
+            v[e][k] = g00 * (s0.r[k] - s1.r[k]) + g10 * s0.v[k] + g11 * s1.v[k];
+        }
+    }
+    double b[4][3], c[3][3];  // Bernstein points of d (cubic) and of d' = dd/dy (quadratic)
+    for (int k = 0; k < 3; ++k) {
+        b[0][k] = d[0][k];
+        b[1][k] = d[0][k] + L * v[0][k] / 3.0;
+        b[2][k] = d[1][k] - L * v[1][k] / 3.0;
+        b[3][k] = d[1][k];
+    }
+    for (int j = 0; j < 3; ++j)
+        for (int k = 0; k < 3; ++k) c[j][k] = 3.0 * (b[j + 1][k] - b[j][k]);
+    const double* up = st_->enu[2];
+    auto dot = [](const double* x, const double* y) { return x[0] * y[0] + x[1] * y[1] + x[2] * y[2]; };
+    static constexpr double binom[9][9] = {
+        {1}, {1, 1}, {1, 2, 1}, {1, 3, 3, 1}, {1, 4, 6, 4, 1}, {1, 5, 10, 10, 5, 1}, {1, 6, 15, 20, 15, 6, 1},
+        {1, 7, 21, 35, 35, 21, 7, 1}, {1, 8, 28, 56, 70, 56, 28, 8, 1}};
+    // A product of Bernstein polynomials of degrees m and n.
+    auto product = [&](const double* a, int m, const double* bb, int n, double* out) {
+        for (int k = 0; k <= m + n; ++k) out[k] = 0.0;
+        for (int x = 0; x <= m; ++x)
+            for (int y = 0; y <= n; ++y) out[x + y] += binom[m][x] * binom[n][y] * a[x] * bb[y];
+        for (int k = 0; k <= m + n; ++k) out[k] /= binom[m + n][k];
+    };
+    double ud[4], uv[3], rr[7], dv[6];
+    for (int x = 0; x < 4; ++x) ud[x] = dot(up, b[x]);
+    for (int x = 0; x < 3; ++x) uv[x] = dot(up, c[x]);
+    for (int k = 0; k <= 6; ++k) rr[k] = 0.0;
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y) rr[x + y] += binom[3][x] * binom[3][y] * dot(b[x], b[y]);
+    for (int k = 0; k <= 6; ++k) rr[k] /= binom[6][k];
+    for (int k = 0; k <= 5; ++k) dv[k] = 0.0;
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 3; ++y) dv[x + y] += binom[3][x] * binom[2][y] * dot(b[x], c[y]);
+    for (int k = 0; k <= 5; ++k) dv[k] /= binom[5][k];
+    double q1[9], q2[9];
+    product(uv, 2, rr, 6, q1);
+    product(ud, 3, dv, 5, q2);
+    // Rounding: every term is at most |d'| L ρ² in size (ρ, |d'| L over the
+    // Bernstein points); coefficients within 1e-12 of that are undecided.
+    double rho = 0.0, vel = 0.0;
+    for (int x = 0; x < 4; ++x) rho = std::max(rho, std::sqrt(dot(b[x], b[x])));
+    for (int x = 0; x < 3; ++x) vel = std::max(vel, std::sqrt(dot(c[x], c[x])));
+    double eps = 1e-12 * 8.0 * vel * rho * rho;
+    int changes = 0, sign = 0;
+    for (int k = 0; k <= 8; ++k) {
+        double qk = q1[k] - q2[k];
+        if (!(std::fabs(qk) > eps)) return -1;
+        int sk = qk > 0.0 ? 1 : -1;
+        if (sign != 0 && sk != sign) ++changes;
+        sign = sk;
+    }
+    if (changes == 0) return 0;
+    if (changes == 1 && q1[0] - q2[0] > 0.0 && p0.dh > 0.0 && p1.dh < 0.0) return 1;
+    return -1;
+}
+
 // A bound of |d⁴r/dt⁴| over the Keplerian orbit through node i's TEME
 // state: with f = μ/r³, r⁗ = −f''r − 2f'v + f²r and |r⁗| ≤ 21μv²/r⁴ +
 // 4μ²/r⁵ (kepler_bounds.hpp, shared with the conjunction screener).
@@ -513,12 +701,12 @@ double Finder::c4(std::size_t i) const {
 // The exact crossing near `guess` inside (lo, hi): SGP4 at guess ± 5 ms;
 // the sign change there is the event (the secant root between the two);
 // else one Newton step from the nearer sample and a second try.
-bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev) {
+bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev, const Pt* first) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::int64_t t0 = std::max(guess - root_width / 2, lo);
         std::int64_t t1 = std::min(guess + root_width / 2, hi);
         if (t1 <= t0) return false;
-        Pt a = at(t0), b = at(t1);
+        Pt a = attempt == 0 && first ? first[0] : at(t0), b = attempt == 0 && first ? first[1] : at(t1);
         if (!a.ok || !b.ok) return false;
         if ((a.f >= 0.0) != rising && (b.f >= 0.0) == rising) {
             double w = a.f / (a.f - b.f);
@@ -546,14 +734,46 @@ void Finder::locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising) {
     illinois(
         a, b, [&](std::int64_t t) { return interpolate(i, t); }, [](const Pt& q) { return q.f; },
         [&](const Pt& q) { return (q.f >= 0.0) == rising; });
-    std::int64_t guess = a.t + (b.t - a.t) / 2;
-    Event ev{};
-    if (confirm(guess, q0.t, q1.t, rising, ev)) {
-        (rising ? rises_ : sets_).push_back(ev);
-        return;
+    pending_.push_back({a.t + (b.t - a.t) / 2, i, q0, q1, rising});
+}
+
+// The pending crossings confirmed by SGP4 at guess ± 5 ms, all in one vector
+// call; unconfirmed, the exact refinement from the interval's ends.  The
+// events are then put back in time order (each lies inside its own
+// interval, so this is the order of a one-by-one search).
+void Finder::settle_pending() {
+    auto& ts = scratch.probe_t;
+    auto& ss = scratch.probe_s;
+    ts.clear();
+    for (const Pending& p : pending_) {
+        std::int64_t t0 = std::max(p.guess - root_width / 2, p.q0.t);
+        std::int64_t t1 = std::min(p.guess + root_width / 2, p.q1.t);
+        if (t1 > t0) ts.push_back(t0), ts.push_back(t1);
     }
-    Pt e0 = q0.ef == 0.0 ? q0 : at(q0.t), e1 = q1.ef == 0.0 ? q1 : at(q1.t);
-    scan(e0, e1, 0);
+    states_at(ts, ss);
+    std::size_t k = 0;
+    for (const Pending& p : pending_) {
+        std::int64_t t0 = std::max(p.guess - root_width / 2, p.q0.t);
+        std::int64_t t1 = std::min(p.guess + root_width / 2, p.q1.t);
+        Pt first[2];
+        bool have = t1 > t0;
+        if (have) {
+            first[0] = look(t0, ss[k]);
+            first[1] = look(t1, ss[k + 1]);
+            k += 2;
+        }
+        Event ev{};
+        if (confirm(p.guess, p.q0.t, p.q1.t, p.rising, ev, have ? first : nullptr)) {
+            (p.rising ? rises_ : sets_).push_back(ev);
+            continue;
+        }
+        Pt e0 = p.q0.ef == 0.0 ? p.q0 : at(p.q0.t), e1 = p.q1.ef == 0.0 ? p.q1 : at(p.q1.t);
+        scan(e0, e1, 0);
+    }
+    pending_.clear();
+    auto by_time = [](const Event& x, const Event& y) { return x.t < y.t; };
+    std::stable_sort(rises_.begin(), rises_.end(), by_time);
+    std::stable_sort(sets_.begin(), sets_.end(), by_time);
 }
 
 // The node interval i between q0 and q1 decided with the interpolant and
@@ -587,10 +807,14 @@ void Finder::scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth) {
 // The culmination of a near-Earth pass over [ta, tb] from the interpolant:
 // branch and bound for the highest h (samples from the interpolant, bounds
 // widened by its error, intervals pruned when monotonic or not above the
-// best by more than 1e-5 plus the best's error, down to 0.25 s), regula
-// falsi on the interpolant's h' next to the best sample, and SGP4 at ± 5 ms
-// around that root to confirm the sign change of h'.  False: undecided.
-bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, Pass& pass) {
+// best by more than 1e-5 plus the best's error, or decided by shape() as
+// monotonic or one hump, else halved down to 0.25 s), the root of h' in
+// each one-hump interval that could hold the top, and regula falsi on the
+// interpolant's h' next to the best sample: `guess`, the time around which
+// SGP4 is to confirm the sign change of h' (confirm_culmination).  False:
+// undecided.
+bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi,
+                            std::int64_t& guess) {
     // Nodes are step_ns_ apart from the window's start (the last interval shorter).
     auto seg = [&](std::int64_t t) {
         std::size_t k = static_cast<std::size_t>(std::max<std::int64_t>(t - node_t_[0], 0) / step_ns_);
@@ -612,6 +836,8 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
     double top = pts_[best].h;
     auto& stack = stack_;
     stack.clear();
+    auto& humps = scratch.humps;
+    humps.clear();
     std::size_t n0 = pts_.size();
     for (std::size_t k = 0; k + 1 < n0; ++k) stack.emplace_back(k, k + 1);
     while (!stack.empty()) {
@@ -627,6 +853,14 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         if (0.5 * (lo0 + lo1 - c * delta) > 0.0 || 0.5 * (hi0 + hi1 + c * delta) < 0.0) continue;
         double ub = upper_bound(p0.h + p0.eh, hi0, p1.h + p1.eh, lo1, delta, c);
         if (ub <= top + culmination_tolerance + pts_[best].eh) continue;
+        // The interpolant's h on the interval: monotonic (its highest point
+        // an end, already a sample) or one hump (found below).
+        int form = shape(seg(p0.t), p0, p1);
+        if (form == 0) continue;
+        if (form == 1) {
+            humps.push_back({ub, i0, i1});
+            continue;
+        }
         if (pts_.size() > 400 + 4 * n0) return false;
         std::int64_t tm = p0.t + width / 2;
         Pt pm = point(tm);
@@ -638,6 +872,43 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         }
         stack.emplace_back(im, i1);
         stack.emplace_back(i0, im);
+    }
+    // Each one-hump interval that could top the best: its root by regula
+    // falsi on the interpolant's h' (Illinois, each step kept a quarter of
+    // the bracket or 2.5 ms off its ends, so that it closes from both sides
+    // on a bracket as long as a node interval), to 1 ms, every sample kept;
+    // the highest bound first, so the others are mostly pruned.
+    std::sort(humps.begin(), humps.end(), [](const Hump& x, const Hump& y) { return x.bound > y.bound; });
+    for (const Hump& hp : humps) {
+        if (hp.bound <= top + culmination_tolerance + pts_[best].eh) continue;
+        Pt a = pts_[hp.i0], z = pts_[hp.i1];
+        std::size_t k = seg(a.t);
+        double fa = a.dh, fz = z.dh;
+        int side = 0;
+        for (int iter = 0; iter < 100 && z.t - a.t > 1'000'000; ++iter) {
+            double w = fa / (fa - fz);
+            if (!(w > 0.0 && w < 1.0)) w = 0.5;
+            std::int64_t t = a.t + static_cast<std::int64_t>(w * static_cast<double>(z.t - a.t));
+            std::int64_t guard = std::min<std::int64_t>(root_width / 4, (z.t - a.t) / 4);
+            t = std::clamp(t, a.t + guard, z.t - guard);
+            pts_.push_back(interpolate(k, t));
+            const Pt& q = pts_.back();
+            if (q.h > top) {
+                top = q.h;
+                best = pts_.size() - 1;
+            }
+            if (q.dh > 0.0) {
+                a = q;
+                fa = q.dh;
+                if (side == 1) fz *= 0.5;
+                side = 1;
+            } else {
+                z = q;
+                fz = q.dh;
+                if (side == -1) fa *= 0.5;
+                side = -1;
+            }
+        }
     }
     // The neighbours of the best sample in time.
     const Pt b = pts_[best];
@@ -660,11 +931,18 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
     illinois(
         a, z, [&](std::int64_t t) { return interpolate(k, t); }, [](const Pt& q) { return q.dh; },
         [](const Pt& q) { return !(q.dh > 0.0); });
-    std::int64_t guess = a.t + (z.t - a.t) / 2;
+    guess = a.t + (z.t - a.t) / 2;
+    return true;
+}
+
+// SGP4 at guess ± 5 ms (`first`: those two samples, when already there):
+// the sign change of h' there is the culmination (the secant root), else
+// one secant step and a second try.  False: undecided.
+bool Finder::confirm_culmination(std::int64_t guess, std::int64_t ta, std::int64_t tb, Pass& pass, const Pt* first) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::int64_t t0 = std::max(guess - root_width / 2, ta), t1 = std::min(guess + root_width / 2, tb);
         if (t1 <= t0) return false;
-        Pt p = at(t0), q = at(t1);
+        Pt p = attempt == 0 && first ? first[0] : at(t0), q = attempt == 0 && first ? first[1] : at(t1);
         if (!p.ok || !q.ok) return false;
         if (p.dh > 0.0 && q.dh <= 0.0) {
             double w = p.dh / (p.dh - q.dh);
@@ -684,6 +962,45 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
     return false;
 }
 
+// The rotation at every node time (the nodes of the current step), from the
+// thread's cache or computed into it: the angle and polar motion
+// interpolated as rotate() does, so the states are the same bits.  The
+// cache is emptied for a new grid, or when it would pass 500,000 frames
+// (20 MB).
+const Frame* Finder::node_frames() {
+    if (scratch.frames_grid != grid_.id) {
+        scratch.frames.clear();
+        scratch.frames_total = 0;
+        scratch.frames_grid = grid_.id;
+    }
+    std::size_t nn = node_t_.size();
+    for (auto& [step, list] : scratch.frames)
+        if (step == step_ns_ && list.size() == nn) return list.data();
+    if (scratch.frames_total + nn > 500'000) {
+        scratch.frames.clear();
+        scratch.frames_total = 0;
+    }
+    std::vector<Frame> list(nn);
+    const std::int64_t* g = grid_.t;
+    const double* th = grid_.theta;
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < nn; ++i) {
+        while (k + 2 < grid_.n && g[k + 1] <= node_t_[i]) ++k;
+        Frame& f = list[i];
+        f.k = k;
+        f.w = static_cast<double>(node_t_[i] - g[k]) / static_cast<double>(g[k + 1] - g[k]);
+        std::size_t k1 = k + 1 < grid_.n ? k + 1 : k;
+        double span = static_cast<double>(grid_.t[k1] - grid_.t[k]) * 1e-9;
+        f.omega = span > 0.0 ? (th[k1] - th[k]) / span : omega_e;
+        double theta = f.w == 0.0 ? th[k] : th[k] + f.w * (th[k1] - th[k]);
+        f.c = std::cos(theta);
+        f.s = std::sin(theta);
+    }
+    scratch.frames_total += nn;
+    scratch.frames.emplace_back(step_ns_, std::move(list));
+    return scratch.frames.back().second.data();
+}
+
 // Propagates the nodes listed in `idx` (increasing) in one vector call and
 // turns them to ITRF.
 void Finder::make_nodes(const std::vector<std::size_t>& idx) {
@@ -699,17 +1016,14 @@ void Finder::make_nodes(const std::vector<std::size_t>& idx) {
     errs.resize(m);
     for (std::size_t q = 0; q < m; ++q) tsince[q] = sgp4::minutes_between(epoch_, node_t_[idx[q]]);
     prop_.run_times(sat_, tsince.data(), m, r.data(), v.data(), errs.data(), prop_.lanes);
-    const std::int64_t* g = grid_.t;
-    std::size_t k = 0;
     for (std::size_t q = 0; q < m; ++q) {
         std::size_t i = idx[q];
         State& s = nodes_[i];
         for (int x = 0; x < 3; ++x) teme_[6 * i + x] = r[3 * q + x], teme_[6 * i + 3 + x] = v[3 * q + x];
         s.ok = errs[q] == 0 && std::isfinite(r[3 * q]);
         if (!s.ok) continue;
-        while (k + 2 < grid_.n && g[k + 1] <= node_t_[i]) ++k;
-        double w = static_cast<double>(node_t_[i] - g[k]) / static_cast<double>(g[k + 1] - g[k]);
-        rotate(k, w, &r[3 * q], &v[3 * q], s);
+        const Frame& f = frames_[i];
+        rotate_with(f.k, f.w, f.c, f.s, f.omega, &r[3 * q], &v[3 * q], s);
     }
 }
 
@@ -800,6 +1114,7 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     node_t_.push_back(stop);
     std::size_t nn = node_t_.size();
     nodes_.assign(nn, State{});
+    frames_ = node_frames();
     teme_.resize(6 * nn);
     c4_.assign(nn, NAN);
     // Coarse nodes (every `coarse_factor`-th node and the stop) first: SGP4's
@@ -868,11 +1183,10 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     want.assign(nc, 0);
     for (std::size_t j = 0; j < n_stations; ++j) {
         st_ = &stations[j];
-        Pt p0 = look(node_t_[0], nodes_[0]);
+        Pt p0 = look_f(node_t_[0], nodes_[0]);
         for (std::size_t c = 0; c < nc; ++c) {
             std::size_t i1 = coarse_node(c + 1);
-            Pt p1 = look(node_t_[i1], nodes_[i1]);
-            bool drop = false;
+            Pt p1 = look_f(node_t_[i1], nodes_[i1]);            bool drop = false;
             if (p0.ok && p1.ok && p0.f < 0.0 && p1.f < 0.0) {
                 double delta = static_cast<double>(p1.t - p0.t) * 1e-9;
                 drop = upper_bound(p0.f, p0.df, p1.f, p1.df, delta, f_bound(p0, p1)) < 0.0 ||
@@ -900,7 +1214,7 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
         for (std::size_t c = 0; c < nc; ++c) {
             if (!keep[c * n_stations + j]) continue;
             std::size_t lo = coarse_node(c), hi = coarse_node(c + 1);
-            Pt prev = look(node_t_[lo], nodes_[lo]);
+            Pt prev = look_f(node_t_[lo], nodes_[lo]);
             for (std::size_t i = lo + 1; i <= hi; ++i) {
                 // Below the mask by more than f can climb (|f'| ≤ rate) before
                 // the next node: skip every node the bound covers.
@@ -915,22 +1229,22 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
                         std::size_t jn = i;
                         while (jn + 1 <= hi && static_cast<double>(node_t_[jn + 1]) < reach && nodes_[jn + 1].ok)
                             ++jn;
-                        prev = look(node_t_[jn], nodes_[jn]);
+                        prev = look_f(node_t_[jn], nodes_[jn]);
                         i = jn;
                         continue;
                     }
                 }
-                Pt cur = look(node_t_[i], nodes_[i]);
-                if (near_ && prev.ok && cur.ok)
+                Pt cur = look_f(node_t_[i], nodes_[i]);                if (near_ && prev.ok && cur.ok)
                     scan_fast(i - 1, prev, cur, 0);
                 else
                     scan(prev, cur, 0);
                 prev = cur;
             }
         }
+        settle_pending();
         // Pair events into passes: a set before the first rise (or a
         // window that opens inside a pass) has no rise.
-        Pt begin = look(node_t_[0], nodes_[0]);
+        Pt begin = look_f(node_t_[0], nodes_[0]);
         std::vector<std::pair<Event, Event>> spans;
         const Event none{nat, NAN};
         std::size_t ir = 0, is = 0;
@@ -955,6 +1269,8 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
         }
         if (inside) spans.emplace_back(open, none);
         std::size_t node_lo = 0;
+        auto& culms = scratch.culms;
+        culms.clear();
         for (auto [rise, set] : spans) {
             Pass pass{};
             pass.station = static_cast<std::int32_t>(j);
@@ -967,12 +1283,40 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
             while (node_hi < nn && node_t_[node_hi] < tb) ++node_hi;
             pass.rise_azimuth = rise.t == nat ? NAN : std::isnan(rise.azimuth) ? azimuth(at(rise.t)) : rise.azimuth;
             pass.set_azimuth = set.t == nat ? NAN : std::isnan(set.azimuth) ? azimuth(at(set.t)) : set.azimuth;
-            if (!(near_ && culminate_fast(ta, tb, node_lo, node_hi, pass))) {
-                Pt a = rise.t == nat ? look(node_t_[0], nodes_[0]) : at(rise.t);
-                Pt b = set.t == nat ? look(node_t_[nn - 1], nodes_[nn - 1]) : at(set.t);
-                culminate(a, b, node_lo, node_hi, pass);
+            std::int64_t guess = 0;
+            bool ready = near_ && culminate_fast(ta, tb, node_lo, node_hi, guess);
+            culms.push_back({pass, guess, ta, tb, node_lo, node_hi, ready});
+        }
+        // The culminations' confirmations in one vector call, then the
+        // exact search for those the interpolant left undecided.
+        auto& ts = scratch.probe_t;
+        auto& ss = scratch.probe_s;
+        ts.clear();
+        for (const Culmination& c : culms) {
+            std::int64_t t0 = std::max(c.guess - root_width / 2, c.ta), t1 = std::min(c.guess + root_width / 2, c.tb);
+            if (c.ready && t1 > t0) ts.push_back(t0), ts.push_back(t1);
+        }
+        states_at(ts, ss);
+        std::size_t k = 0;
+        for (Culmination& c : culms) {
+            std::int64_t t0 = std::max(c.guess - root_width / 2, c.ta), t1 = std::min(c.guess + root_width / 2, c.tb);
+            bool done = false;
+            if (c.ready) {
+                Pt first[2];
+                bool have = t1 > t0;
+                if (have) {
+                    first[0] = look(t0, ss[k]);
+                    first[1] = look(t1, ss[k + 1]);
+                    k += 2;
+                }
+                done = confirm_culmination(c.guess, c.ta, c.tb, c.pass, have ? first : nullptr);
             }
-            out.push_back(pass);
+            if (!done) {
+                Pt a = c.pass.rise == nat ? look(node_t_[0], nodes_[0]) : at(c.pass.rise);
+                Pt b = c.pass.set == nat ? look(node_t_[nn - 1], nodes_[nn - 1]) : at(c.pass.set);
+                culminate(a, b, c.node_lo, c.node_hi, c.pass);
+            }
+            out.push_back(c.pass);
         }
     }
 }

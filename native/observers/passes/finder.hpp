@@ -24,6 +24,7 @@ struct EarthGrid {
     const double* theta;    // n sidereal angles (GMST on UT1), rad, unwrapped (increasing)
     const double* pom;      // n row-major 3x3 polar-motion matrices: r_ITRF = W r_PEF
     std::size_t n;
+    std::uint64_t id;  // distinct for every grid a process makes (the key of per-thread caches)
 };
 
 // A ground station: its ITRF position (m), its east, north and up unit

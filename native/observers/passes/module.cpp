@@ -25,6 +25,9 @@ qv::sgp4::ViewKernel* c_view = nullptr;
 qv::sgp4::RunTimesKernel* c_run_times = nullptr;
 qv::sgp4::SampleKernel* c_sample = nullptr;
 
+// Numbers the grids of successive calls (the finder's caches are keyed by it).
+std::atomic<std::uint64_t> grid_count{0};
+
 PyArrayObject* as_array(PyObject* p) { return reinterpret_cast<PyArrayObject*>(p); }
 
 // A C-contiguous array of `type` with `ndim` dimensions, the trailing ones
@@ -85,7 +88,7 @@ PyObject* find(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     }
     qv::passes::EarthGrid grid{t, static_cast<const double*>(PyArray_DATA(as_array(theta.get()))),
                                static_cast<const double*>(PyArray_DATA(as_array(pom.get()))),
-                               static_cast<std::size_t>(n)};
+                               static_cast<std::size_t>(n), ++grid_count};
     npy_intp ns = PyArray_DIM(as_array(stations.get()), 0);
     std::vector<qv::passes::Station> sts(static_cast<std::size_t>(ns));
     const auto* sd = static_cast<const double*>(PyArray_DATA(as_array(stations.get())));
