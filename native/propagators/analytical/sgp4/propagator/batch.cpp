@@ -70,10 +70,13 @@ void history_tile(const Job& job, std::size_t first, std::size_t count) {
         std::size_t b = a + 1;
         while (b < count && set[b] == set[a]) ++b;
         std::size_t at = first + a;
-        job.run(job.sats[set[a]], ts + a, b - a, job.r + 3 * at, job.v + 3 * at, job.err + at);
+        if (job.turn)
+            job.run_turned(job.sats[set[a]], ts + a, b - a, job.r + 3 * at, job.v + 3 * at, job.err + at, *job.turn,
+                           at);
+        else
+            job.run(job.sats[set[a]], ts + a, b - a, job.r + 3 * at, job.v + 3 * at, job.err + at);
         a = b;
     }
-    if (job.after_tile) job.after_tile(job.after_context, first, count);
 }
 
 void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t count) {
@@ -96,8 +99,10 @@ void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t coun
     } else {
         ts = job.tsince + (job.tsince_per_set ? at : first);
     }
-    job.run(job.sats[i], ts, count, job.r + 3 * at, job.v + 3 * at, job.err + at);
-    if (job.after_tile) job.after_tile(job.after_context, at, count);
+    if (job.turn)
+        job.run_turned(job.sats[i], ts, count, job.r + 3 * at, job.v + 3 * at, job.err + at, *job.turn, first);
+    else
+        job.run(job.sats[i], ts, count, job.r + 3 * at, job.v + 3 * at, job.err + at);
 }
 
 }  // namespace
@@ -116,6 +121,14 @@ RunTimes run_times_for(int lanes) noexcept {
         case 8: return loops::avx512::run_times;
         case 4: return loops::avx2::run_times;
         default: return loops::baseline::run_times;
+    }
+}
+
+RunTimesTurned run_times_turned_for(int lanes) noexcept {
+    switch (lanes) {
+        case 8: return loops::avx512::run_times_turned;
+        case 4: return loops::avx2::run_times_turned;
+        default: return loops::baseline::run_times_turned;
     }
 }
 
