@@ -206,7 +206,7 @@ PyObject* geodetic_of(PyObject* self, PyObject* r_arg, int threads, GeodeticRun 
     }
     Ref out[3];
     for (auto& o : out) {
-        o = Ref::steal(PyArray_SimpleNew(nd - 1, PyArray_DIMS(ra), NPY_DOUBLE));
+        o = Ref::steal(qv::new_large_array(nd - 1, PyArray_DIMS(ra), NPY_DOUBLE));
         if (!o) return nullptr;
     }
     auto data = [&](int k) { return static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out[k].get()))); };
@@ -297,7 +297,7 @@ PyObject* cartesian_method(qv::Function*, PyObject* const* args, Py_ssize_t narg
             return nullptr;
         }
     }
-    Ref out = Ref::steal(PyArray_SimpleNew(nd + 1, dims, NPY_DOUBLE));
+    Ref out = Ref::steal(qv::new_large_array(nd + 1, dims, NPY_DOUBLE));
     if (!out) return nullptr;
     double* r = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
     auto* e = reinterpret_cast<EllipsoidObject*>(self);

@@ -445,7 +445,7 @@ PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince
     } else {
         const int types[3] = {NPY_DOUBLE, NPY_DOUBLE, NPY_INT8};
         for (int k = 0; k < 3; ++k) {
-            owned[k] = Ref::steal(PyArray_SimpleNew(ndims[k], shape, types[k]));
+            owned[k] = Ref::steal(new_large_array(ndims[k], shape, types[k]));
             if (!owned[k]) return nullptr;
             arrays[k] = reinterpret_cast<PyArrayObject*>(owned[k].get());
         }
