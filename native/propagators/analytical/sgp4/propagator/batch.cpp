@@ -141,27 +141,20 @@ void run_job(const Job& job, int threads) {
     std::size_t samples = job.history ? job.m : job.n * job.m;
     if (tiles == 0) return;
     if (samples < min_parallel) threads = 1;
-    // Threads take runs of consecutive tiles, so each writes (and first
-    // touches) its own stretch of the outputs: threads alternating single
-    // tiles fault the same new pages at once, and with transparent huge
-    // pages each may zero a whole 2 MiB page of which one is kept.  A run
-    // covers about one such page of positions, fewer when the job has under
-    // four runs a thread, so the load still evens out.  Tiles of resonant
-    // sets differ widely in cost (each integrates from its set's epoch), so
-    // there threads take single tiles.
-    const std::size_t huge_page_tiles = (std::size_t{1} << 21) / (3 * sizeof(double) * std::min(size, job.m));
-    const std::size_t per_thread = tiles / (4 * static_cast<std::size_t>(std::max(threads, 1)));
-    const std::size_t run = resonant ? 1 : std::max<std::size_t>(1, std::min(per_thread, huge_page_tiles));
-    parallel_for((tiles + run - 1) / run, threads, [&job, chunks, size, tiles, run](std::size_t k) {
-        const std::size_t end = std::min(tiles, (k + 1) * run);
-        for (std::size_t tile = k * run; tile < end; ++tile) {
-            std::size_t i = tile / chunks, c = tile % chunks;
-            std::size_t first = c * size, count = std::min(size, job.m - first);
-            if (job.history)
-                history_tile(job, first, count);
-            else
-                set_tile(job, i, first, count);
-        }
+    // Each thread starts on its own contiguous share of the tiles and then
+    // takes single tiles from the far end of the others' (parallel_for_shares):
+    // the threads write (and first touch) new pages of the outputs far
+    // apart, where threads taking neighbouring tiles in turn would fault the
+    // same 2 MiB huge pages at once and wait for each other's zeroing; the
+    // single tiles at the end even out sets of unequal cost (deep-space and
+    // resonant sets).
+    parallel_for_shares(tiles, threads, [&job, chunks, size](std::size_t tile) {
+        std::size_t i = tile / chunks, c = tile % chunks;
+        std::size_t first = c * size, count = std::min(size, job.m - first);
+        if (job.history)
+            history_tile(job, first, count);
+        else
+            set_tile(job, i, first, count);
     });
 }
 
