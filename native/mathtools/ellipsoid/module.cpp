@@ -111,9 +111,12 @@ PyType_Spec ellipsoid_spec{"quorvane.mathtools.ellipsoid.ellipsoid.Ellipsoid", s
 // takes single blocks from the far end of the others' (parallel_for_shares),
 // so that the threads write (and first touch) new pages of the outputs far
 // apart: threads taking neighbouring blocks in turn fault the same 2 MiB
-// huge pages at once and wait for each other's zeroing.  The arithmetic of
-// a sample does not depend on the split, so results are the same bits for
-// any thread count.
+// huge pages at once and wait for each other's zeroing.  The blocks go from
+// the last to the first: an input just written by another call (the
+// positions of SGP4.propagate, larger than the last-level cache) still has
+// its end in the cache, which a pass from the start would find evicted by
+// the time it got there.  The arithmetic of a sample does not depend on the
+// split or the order, so results are the same bits for any thread count.
 constexpr std::size_t threaded_from = 16384;
 constexpr std::size_t block = 1024;
 
@@ -125,7 +128,8 @@ void run_blocks(std::size_t n, int threads, const F& f) {
     }
     const std::size_t blocks = (n + block - 1) / block;
     Py_BEGIN_ALLOW_THREADS;
-    qv::parallel_for_shares(blocks, threads, [&](std::size_t b) {
+    qv::parallel_for_shares(blocks, threads, [&](std::size_t t) {
+        const std::size_t b = blocks - 1 - t;
         std::size_t lo = b * block, hi = lo + block < n ? lo + block : n;
         f(lo, hi);
     });
