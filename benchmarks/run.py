@@ -50,7 +50,9 @@ import lanes_cases  # noqa: E402
 import report  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
-GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "catalogue", "sgp4", "lanes", "ground", "screen")
+# "frames" is the first case of "ground" alone (propagate(frame=ITRF) + geodetic).
+GROUPS = ("scalar", "relations", "anomalies", "states", "tles", "catalogue", "sgp4", "lanes", "ground", "frames",
+          "screen")
 
 
 def machine() -> dict:
@@ -126,10 +128,10 @@ def run(groups) -> list:
         done += sgp4_cases.sgp4_cases()
     if "lanes" in groups:
         done += lanes_cases.lanes_cases()
-    if "ground" in groups:
+    if "ground" in groups or "frames" in groups:
         import ground_cases
 
-        done += ground_cases.ground_cases()
+        done += ground_cases.ground_cases(only_frames="ground" not in groups)
     if "screen" in groups:
         import screen_cases
 

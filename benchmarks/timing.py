@@ -56,7 +56,8 @@ class Timed:
     gc: bool = False  # keep the cyclic garbage collector running while timing (timeit stops it)
 
 
-def time_together(timings: list[Timed], *, min_sample: float = 0.05, warmup: int = 1) -> list[Measured]:
+def time_together(timings: list[Timed], *, min_sample: float = 0.05, warmup: int = 1,
+                  alternate: bool = False) -> list[Measured]:
     """Time several statements, interleaving their repeats.
 
     Each statement is warmed up (which also triggers JIT compilation of peers
@@ -67,7 +68,10 @@ def time_together(timings: list[Timed], *, min_sample: float = 0.05, warmup: int
     below `min_repeat`.  The repeats then run round-robin (one of each
     statement in turn), so that a change in the machine's load during the
     case affects ours and the peers alike; each result is the median of its
-    per-call times.  A statement that raises is reported, not timed.
+    per-call times.  With `alternate`, every other round runs the statements
+    in reverse order (A B, B A, A B, ...), so that neither always follows the
+    other; `paired` then compares them round by round.  A statement that
+    raises is reported, not timed.
     """
     plans = []
     for timed in timings:
@@ -91,7 +95,7 @@ def time_together(timings: list[Timed], *, min_sample: float = 0.05, warmup: int
         runs = max(timed.min_repeat, min(timed.repeat, int(timed.budget / max(elapsed, 1e-9))))
         plans.append([timer, number, runs, [elapsed / number]])
     for round_ in range(1, max((p[2] for p in plans if p), default=0)):
-        for plan in plans:
+        for plan in (plans[::-1] if alternate and round_ % 2 else plans):
             if plan and round_ < plan[2]:
                 timer, number, _, samples = plan
                 samples.append(timer.timeit(number) / number)
@@ -103,6 +107,22 @@ def time_together(timings: list[Timed], *, min_sample: float = 0.05, warmup: int
             _, number, _, samples = plan
             out.append(Measured(timed.label, statistics.median(samples), samples, number, timed.items, timed.stmt, timed.note))
     return out
+
+
+def paired(a: Measured, b: Measured, how: Callable[[float, float], float]) -> float | None:
+    """Median over the rounds both were timed in of how(a's time, b's time).
+
+    Two statements timed together (with `alternate`) ran one right after the
+    other in every round, so a round's pair saw the same machine: the median
+    of the per-round differences or ratios is steadier than the difference or
+    ratio of the two medians when the machine's speed drifts during the case.
+    The first sample of each (taken while choosing the loop count) is left
+    out: it was not interleaved.
+    """
+    if a.median is None or b.median is None:
+        return None
+    pairs = list(zip(a.samples[1:], b.samples[1:])) or [(a.median, b.median)]
+    return statistics.median(how(x, y) for x, y in pairs)
 
 
 def _next_number(number: int) -> int:

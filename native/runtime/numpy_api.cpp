@@ -1,7 +1,77 @@
 #define QUORVANE_NUMPY_API_DEFINITION
 #include "runtime/numpy_api.hpp"
 
+#include <malloc.h>
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <cstring>
+
 namespace qv {
+
+namespace {
+
+constexpr std::size_t huge_page = std::size_t{1} << 21;
+constexpr std::size_t large = std::size_t{1} << 22;
+
+// Blocks of whole 2 MiB pages on a 2 MiB boundary, advised as huge pages.
+void* huge_malloc(void*, std::size_t size) noexcept {
+    if (size > SIZE_MAX - huge_page) return nullptr;
+    const std::size_t bytes = (size + huge_page - 1) & ~(huge_page - 1);
+    void* block = std::aligned_alloc(huge_page, bytes ? bytes : huge_page);
+    if (block) madvise(block, bytes, MADV_HUGEPAGE);  // advice only: failure leaves 4 KiB pages
+    return block;
+}
+
+void* huge_calloc(void* ctx, std::size_t count, std::size_t size) noexcept {
+    std::size_t bytes;
+    if (__builtin_mul_overflow(count, size, &bytes)) return nullptr;
+    void* block = huge_malloc(ctx, bytes);
+    if (block) std::memset(block, 0, bytes);
+    return block;
+}
+
+void huge_free(void*, void* block, std::size_t) noexcept { std::free(block); }
+
+// ndarray.resize of such an array: a new block, the old contents copied.
+void* huge_realloc(void* ctx, void* block, std::size_t size) noexcept {
+    if (!block) return huge_malloc(ctx, size);
+    void* grown = huge_malloc(ctx, size);
+    if (!grown) return nullptr;
+    const std::size_t old = malloc_usable_size(block);
+    std::memcpy(grown, block, old < size ? old : size);
+    std::free(block);
+    return grown;
+}
+
+PyDataMem_Handler huge_handler = {
+    "quorvane_huge_pages", 1, {nullptr, huge_malloc, huge_calloc, huge_realloc, huge_free}};
+
+}  // namespace
+
+PyObject* new_large_array(int nd, const npy_intp* dims, int type) {
+    npy_intp count = 1;
+    for (int d = 0; d < nd; ++d) count *= dims[d];
+    PyArray_Descr* descr = PyArray_DescrFromType(type);
+    if (!descr) return nullptr;
+    const bool big = static_cast<std::size_t>(count) * static_cast<std::size_t>(PyDataType_ELSIZE(descr)) >= large;
+    Py_DECREF(descr);
+    if (!big) return PyArray_SimpleNew(nd, dims, type);
+    // Created once per module and never freed: arrays hold references to it.
+    static PyObject* handler = nullptr;
+    if (!handler && !(handler = PyCapsule_New(&huge_handler, "mem_handler", nullptr))) return nullptr;
+    PyObject* previous = PyDataMem_SetHandler(handler);
+    if (!previous) return nullptr;
+    PyObject* array = PyArray_SimpleNew(nd, dims, type);
+    PyObject* ours = PyDataMem_SetHandler(previous);
+    Py_DECREF(previous);
+    if (!ours) {
+        Py_XDECREF(array);
+        return nullptr;
+    }
+    Py_DECREF(ours);
+    return array;
+}
 
 // NumPy's import_array macros print the underlying error to stderr before
 // replacing it with ImportError; a library must not write to the caller's

@@ -19,4 +19,14 @@ namespace qv {
 // Import NumPy's C API; -1 with ImportError pending when NumPy is missing or
 // incompatible with the headers this module was built against.
 int import_numpy_api();
+
+// A new uninitialised C-contiguous array (as PyArray_SimpleNew) for a large
+// result that kernels fill in parallel.  From 4 MiB its data starts on a
+// 2 MiB boundary and is advised as transparent huge pages throughout
+// (NumPy's own allocator advises only the whole 2 MiB pages inside an
+// arbitrary block, so up to 2 MiB at each end are faulted in 4 KiB pages,
+// each fault costing as much as zeroing a 4 KiB page).  The array owns its
+// data through a NumPy memory handler of its own (freed with the array;
+// tracemalloc counts it as NumPy's).  Needs the interpreter lock.
+PyObject* new_large_array(int nd, const npy_intp* dims, int type);
 }  // namespace qv

@@ -24,6 +24,15 @@ int available_cpus() noexcept;
 // thread cannot be started, the threads already running take its share.
 void parallel_for(std::size_t n, int threads, const std::function<void(std::size_t)>& task);
 
+// As parallel_for, for tasks that write consecutive stretches of fresh
+// outputs: thread k starts on its own contiguous share of the tasks (the
+// k-th of `threads` equal shares) in increasing order, and once it is done
+// takes tasks one at a time from the far end of the others' shares.  The
+// threads first touch (fault and zero) pages far apart, instead of
+// neighbouring ones at the same moment, and single tasks still even out
+// the load at the end.  At most 2^32 - 1 tasks.
+void parallel_for_shares(std::size_t n, int threads, const std::function<void(std::size_t)>& task);
+
 // The `threads=` argument of the Python-facing layers: None (or a null
 // pointer, for an argument not given) is every available processor; an int
 // of at least 1 is that many.  Returns 0 and sets *out, or -1 with TypeError

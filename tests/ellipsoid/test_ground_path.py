@@ -1,5 +1,5 @@
-"""From SGP4 to the ground: propagate(frame=ITRF/GCRF) rotates each tile of
-samples right after its SGP4 run; the results must be those of propagating
+"""From SGP4 to the ground: propagate(frame=ITRF/GCRF) rotates each vector of
+samples as it leaves SGP4, before it is stored; the results must be those of propagating
 in TEME and rotating afterwards, bit for bit, at every vector width and
 thread count, and so must their geodetic coordinates."""
 

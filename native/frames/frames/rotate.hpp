@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "mathtools/simd/lanes.hpp"
+#include "runtime/inline.hpp"
 
 namespace qv::frames {
 
@@ -47,13 +48,29 @@ inline void rotate_samples(const double* R, const double* Rdot, std::size_t m, c
     }
 }
 
+// One vector of samples at the consecutive times j, j + 1, ...: (x, y, z)
+// and (a, b, c) the TEME position and velocity lanes, the matrices read from
+// `soa`, 18 rows of m (element e of R at soa[e m + j] for e = 3 row +
+// column, of Rdot at soa[(9 + e) m + j]).  Every lane does rotate_sample's
+// operations in its order, so the bits are those of rotate_sample at every
+// width.
+template <class V>
+QV_FORCE_INLINE inline void rotate_lanes(const double* soa, std::size_t m, std::size_t j, V x, V y, V z, V a, V b,
+                                         V c, V ro[3], V vo[3]) noexcept {
+    namespace lanes = qv::simd;
+    const double* at = soa + j;
+    auto M = [&](std::size_t e) { return lanes::load<V>(at + e * m); };
+    for (std::size_t k = 0; k < 3; ++k) {
+        vo[k] = (M(3 * k) * a + M(3 * k + 1) * b + M(3 * k + 2) * c) +
+                (M(9 + 3 * k) * x + M(9 + 3 * k + 1) * y + M(9 + 3 * k + 2) * z);
+        ro[k] = M(3 * k) * x + M(3 * k + 1) * y + M(3 * k + 2) * z;
+    }
+}
+
 // One tile of `count` samples at the consecutive times j0, j0 + 1, ... in
 // place (r and v rows of three, both required), a vector of lanes at a
-// time: the matrices come from `soa`, 18 rows of m (element e of R at
-// soa[e m + j] for e = 3 row + column, of Rdot at soa[(9 + e) m + j]); the
-// samples left over take rotate_sample with R and Rdot (m, 3, 3).  Every
-// lane does rotate_sample's operations in its order, so the bits are those
-// of rotate_sample at every width.
+// time (rotate_lanes, matrices from `soa`); the samples left over take
+// rotate_sample with R and Rdot (m, 3, 3).
 template <class V>
 inline void rotate_tile_lanes(const double* soa, const double* R, const double* Rdot, std::size_t m, std::size_t j0,
                               double* r, double* v, std::size_t count) noexcept {
@@ -64,14 +81,8 @@ inline void rotate_tile_lanes(const double* soa, const double* R, const double* 
         V x, y, z, a, b, c;
         lanes::load3(r + 3 * i, x, y, z);
         lanes::load3(v + 3 * i, a, b, c);
-        const double* at = soa + (j0 + i);
-        auto M = [&](std::size_t e) { return lanes::load<V>(at + e * m); };
         V vo[3], ro[3];
-        for (std::size_t k = 0; k < 3; ++k) {
-            vo[k] = (M(3 * k) * a + M(3 * k + 1) * b + M(3 * k + 2) * c) +
-                    (M(9 + 3 * k) * x + M(9 + 3 * k + 1) * y + M(9 + 3 * k + 2) * z);
-            ro[k] = M(3 * k) * x + M(3 * k + 1) * y + M(3 * k + 2) * z;
-        }
+        rotate_lanes(soa, m, j0 + i, x, y, z, a, b, c, ro, vo);
         lanes::store3(v + 3 * i, vo[0], vo[1], vo[2]);
         lanes::store3(r + 3 * i, ro[0], ro[1], ro[2]);
     }

@@ -106,18 +106,19 @@ PyType_Spec ellipsoid_spec{"quorvane.mathtools.ellipsoid.ellipsoid.Ellipsoid", s
 // ---- geodetic and cartesian ------------------------------------------------
 
 // Below this many samples the work runs with the interpreter lock held, on
-// the calling thread; above, in runs of blocks of `block` samples over the
-// threads.  A thread takes a run of consecutive blocks, so that it writes
-// (and first touches) its own stretch of the new outputs: threads
-// alternating single blocks fault the same new pages at once, and with
-// transparent huge pages wait on each other's zeroing of a whole 2 MiB
-// page.  A run covers at most one such page of one output (256 blocks of
-// eight-byte values), fewer when the job has under four runs a thread, so
-// the load still evens out.  The arithmetic of a sample does not depend on
-// the split, so results are the same bits for any thread count.
+// the calling thread; above, in blocks of `block` samples over the threads.
+// Each thread starts on its own contiguous share of the blocks and then
+// takes single blocks from the far end of the others' (parallel_for_shares),
+// so that the threads write (and first touch) new pages of the outputs far
+// apart: threads taking neighbouring blocks in turn fault the same 2 MiB
+// huge pages at once and wait for each other's zeroing.  The blocks go from
+// the last to the first: an input just written by another call (the
+// positions of SGP4.propagate, larger than the last-level cache) still has
+// its end in the cache, which a pass from the start would find evicted by
+// the time it got there.  The arithmetic of a sample does not depend on the
+// split or the order, so results are the same bits for any thread count.
 constexpr std::size_t threaded_from = 16384;
 constexpr std::size_t block = 1024;
-constexpr std::size_t huge_page_blocks = (std::size_t{1} << 21) / (block * sizeof(double));
 
 template <class F>
 void run_blocks(std::size_t n, int threads, const F& f) {
@@ -126,15 +127,11 @@ void run_blocks(std::size_t n, int threads, const F& f) {
         return;
     }
     const std::size_t blocks = (n + block - 1) / block;
-    const std::size_t per_thread = blocks / (4 * static_cast<std::size_t>(threads > 1 ? threads : 1));
-    const std::size_t run = std::max<std::size_t>(1, std::min(per_thread, huge_page_blocks));
     Py_BEGIN_ALLOW_THREADS;
-    qv::parallel_for((blocks + run - 1) / run, threads, [&](std::size_t k) {
-        const std::size_t end = std::min(blocks, (k + 1) * run);
-        for (std::size_t b = k * run; b < end; ++b) {
-            std::size_t lo = b * block, hi = lo + block < n ? lo + block : n;
-            f(lo, hi);
-        }
+    qv::parallel_for_shares(blocks, threads, [&](std::size_t t) {
+        const std::size_t b = blocks - 1 - t;
+        std::size_t lo = b * block, hi = lo + block < n ? lo + block : n;
+        f(lo, hi);
     });
     Py_END_ALLOW_THREADS;
 }
@@ -206,7 +203,7 @@ PyObject* geodetic_of(PyObject* self, PyObject* r_arg, int threads, GeodeticRun 
     }
     Ref out[3];
     for (auto& o : out) {
-        o = Ref::steal(PyArray_SimpleNew(nd - 1, PyArray_DIMS(ra), NPY_DOUBLE));
+        o = Ref::steal(qv::new_large_array(nd - 1, PyArray_DIMS(ra), NPY_DOUBLE));
         if (!o) return nullptr;
     }
     auto data = [&](int k) { return static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out[k].get()))); };
@@ -297,7 +294,7 @@ PyObject* cartesian_method(qv::Function*, PyObject* const* args, Py_ssize_t narg
             return nullptr;
         }
     }
-    Ref out = Ref::steal(PyArray_SimpleNew(nd + 1, dims, NPY_DOUBLE));
+    Ref out = Ref::steal(qv::new_large_array(nd + 1, dims, NPY_DOUBLE));
     if (!out) return nullptr;
     double* r = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
     auto* e = reinterpret_cast<EllipsoidObject*>(self);

@@ -70,10 +70,13 @@ void history_tile(const Job& job, std::size_t first, std::size_t count) {
         std::size_t b = a + 1;
         while (b < count && set[b] == set[a]) ++b;
         std::size_t at = first + a;
-        job.run(job.sats[set[a]], ts + a, b - a, job.r + 3 * at, job.v + 3 * at, job.err + at);
+        if (job.turn)
+            job.run_turned(job.sats[set[a]], ts + a, b - a, job.r + 3 * at, job.v + 3 * at, job.err + at, *job.turn,
+                           at);
+        else
+            job.run(job.sats[set[a]], ts + a, b - a, job.r + 3 * at, job.v + 3 * at, job.err + at);
         a = b;
     }
-    if (job.after_tile) job.after_tile(job.after_context, first, count);
 }
 
 void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t count) {
@@ -96,8 +99,10 @@ void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t coun
     } else {
         ts = job.tsince + (job.tsince_per_set ? at : first);
     }
-    job.run(job.sats[i], ts, count, job.r + 3 * at, job.v + 3 * at, job.err + at);
-    if (job.after_tile) job.after_tile(job.after_context, at, count);
+    if (job.turn)
+        job.run_turned(job.sats[i], ts, count, job.r + 3 * at, job.v + 3 * at, job.err + at, *job.turn, first);
+    else
+        job.run(job.sats[i], ts, count, job.r + 3 * at, job.v + 3 * at, job.err + at);
 }
 
 }  // namespace
@@ -119,6 +124,14 @@ RunTimes run_times_for(int lanes) noexcept {
     }
 }
 
+RunTimesTurned run_times_turned_for(int lanes) noexcept {
+    switch (lanes) {
+        case 8: return loops::avx512::run_times_turned;
+        case 4: return loops::avx2::run_times_turned;
+        default: return loops::baseline::run_times_turned;
+    }
+}
+
 void run_job(const Job& job, int threads) {
     bool resonant = false;
     for (std::size_t i = 0; i < job.n && !resonant; ++i) resonant = job.sats[i].irez != 0;
@@ -128,27 +141,20 @@ void run_job(const Job& job, int threads) {
     std::size_t samples = job.history ? job.m : job.n * job.m;
     if (tiles == 0) return;
     if (samples < min_parallel) threads = 1;
-    // Threads take runs of consecutive tiles, so each writes (and first
-    // touches) its own stretch of the outputs: threads alternating single
-    // tiles fault the same new pages at once, and with transparent huge
-    // pages each may zero a whole 2 MiB page of which one is kept.  A run
-    // covers about one such page of positions, fewer when the job has under
-    // four runs a thread, so the load still evens out.  Tiles of resonant
-    // sets differ widely in cost (each integrates from its set's epoch), so
-    // there threads take single tiles.
-    const std::size_t huge_page_tiles = (std::size_t{1} << 21) / (3 * sizeof(double) * std::min(size, job.m));
-    const std::size_t per_thread = tiles / (4 * static_cast<std::size_t>(std::max(threads, 1)));
-    const std::size_t run = resonant ? 1 : std::max<std::size_t>(1, std::min(per_thread, huge_page_tiles));
-    parallel_for((tiles + run - 1) / run, threads, [&job, chunks, size, tiles, run](std::size_t k) {
-        const std::size_t end = std::min(tiles, (k + 1) * run);
-        for (std::size_t tile = k * run; tile < end; ++tile) {
-            std::size_t i = tile / chunks, c = tile % chunks;
-            std::size_t first = c * size, count = std::min(size, job.m - first);
-            if (job.history)
-                history_tile(job, first, count);
-            else
-                set_tile(job, i, first, count);
-        }
+    // Each thread starts on its own contiguous share of the tiles and then
+    // takes single tiles from the far end of the others' (parallel_for_shares):
+    // the threads write (and first touch) new pages of the outputs far
+    // apart, where threads taking neighbouring tiles in turn would fault the
+    // same 2 MiB huge pages at once and wait for each other's zeroing; the
+    // single tiles at the end even out sets of unequal cost (deep-space and
+    // resonant sets).
+    parallel_for_shares(tiles, threads, [&job, chunks, size](std::size_t tile) {
+        std::size_t i = tile / chunks, c = tile % chunks;
+        std::size_t first = c * size, count = std::min(size, job.m - first);
+        if (job.history)
+            history_tile(job, first, count);
+        else
+            set_tile(job, i, first, count);
     });
 }
 

@@ -18,28 +18,51 @@ namespace qv::sgp4 {
 using RunTimes = void (*)(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
                           std::int8_t* err);
 
+// The rotation of propagate(frame=) into another frame, applied by the
+// sample loop to each vector of samples while it is still in registers:
+// per-time matrices R and Rdot (m, 3, 3) and the same as 18 rows of m
+// (`soa`, element e of R at soa[e m + j], of Rdot at soa[(9 + e) m + j]),
+// r' = R r, v' = R v + Rdot r (frames/frames/rotate.hpp).
+struct Turn {
+    const double* soa;
+    const double* R;
+    const double* Rdot;
+    std::size_t m;
+};
+
+// As RunTimes, then each sample k turned by the matrices of time j0 + k.
+using RunTimesTurned = void (*)(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+                                std::int8_t* err, const Turn& turn, std::size_t j0);
+
 // The loop of each instruction set (kernels.cpp, compiled once per set, in
 // a namespace named after it); every one gives the same bits.
 namespace loops {
 namespace baseline {
 void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
                std::int8_t* err) noexcept;
+void run_times_turned(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+                      std::int8_t* err, const Turn& turn, std::size_t j0) noexcept;
 // One time, one lane (scalar code): the bits of any lane of run_times.
 void sample_one(const Satellite& s, double tsince, double* r, double* v, std::int8_t* err) noexcept;
 }
 namespace avx2 {
 void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
                std::int8_t* err) noexcept;
+void run_times_turned(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+                      std::int8_t* err, const Turn& turn, std::size_t j0) noexcept;
 }
 namespace avx512 {
 void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
                std::int8_t* err) noexcept;
+void run_times_turned(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
+                      std::int8_t* err, const Turn& turn, std::size_t j0) noexcept;
 }
 }  // namespace loops
 
 // The loop of the instruction set chosen at run time (qv::simd::detect(),
 // 1, 4 or 8 lanes).
 RunTimes run_times_for(int lanes) noexcept;
+RunTimesTurned run_times_turned_for(int lanes) noexcept;
 
 // NaT: datetime64's not-a-time.
 inline constexpr std::int64_t nat = INT64_MIN;
@@ -65,12 +88,10 @@ struct Job {
     double* v;
     std::int8_t* err;
     RunTimes run;
-    // Optional: called by the thread that ran a tile, right after it, while
-    // the tile's results are still in cache, with the tile's samples
-    // [at, at + count) of the outputs (times first .. first + count - 1).
-    // Null (the default) for none.
-    void (*after_tile)(const void* context, std::size_t at, std::size_t count) noexcept = nullptr;
-    const void* after_context = nullptr;
+    // Optional: the rotation into another frame (null for none, TEME), run
+    // by `run_turned` inside the sample loop.
+    const Turn* turn = nullptr;
+    RunTimesTurned run_turned = nullptr;
 };
 
 // Instant j of the job in ns since 1970: NaT, and instants outside the

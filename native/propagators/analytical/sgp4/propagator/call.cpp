@@ -10,10 +10,8 @@
 #include <new>
 #include <vector>
 
-#include "frames/frames/rotate.hpp"
 #include "mathtools/simd/dispatch.hpp"
 #include "propagators/analytical/sgp4/propagator/module.hpp"
-#include "propagators/analytical/sgp4/propagator/rotate_kernels.hpp"
 #include "runtime/numpy_api.hpp"
 #include "runtime/runtime.hpp"
 #include "time/time/time.hpp"
@@ -158,26 +156,18 @@ int parse_frame(PyObject* frame, const char** name) {
 }
 
 // The rotation of the TEME results into frame `name`: per-time matrices
-// from pyerfa (once per time, computed before the run), applied to each tile
-// of samples by the thread that ran it, right after the run while the tile
-// is in cache (Job::after_tile), instead of a second pass over the outputs.
-// A tile's samples are consecutive times of one set (at % m is its first
-// time), so the lanes read the matrices from rows of m (`soa`, 18 of them).
+// from pyerfa (once per time, computed before the run), applied by the
+// sample loop to each vector of samples as it leaves SGP4, before it is
+// stored (sgp4::Turn), so the rotation costs no pass over the outputs.  A
+// vector's samples are consecutive times of one set, so the lanes read the
+// matrices from rows of m (`soa`, 18 of them).
 struct Rotation {
     Ref rot, rate;  // owners of R and Rdot, (m, 3, 3)
     const double* R = nullptr;
     const double* Rdot = nullptr;
     std::vector<double> soa;
     std::size_t m = 0;
-    double* r = nullptr;
-    double* v = nullptr;
-    rotation::RotateTile run = nullptr;
 };
-
-void rotate_tile(const void* context, std::size_t at, std::size_t count) noexcept {
-    const auto* q = static_cast<const Rotation*>(context);
-    q->run(q->soa.data(), q->R, q->Rdot, q->m, at % q->m, q->r + 3 * at, q->v + 3 * at, count);
-}
 
 // Fills `q` (R, Rdot) for the times of `t`; leaves q->R null when no time is
 // valid (every sample is NaN then).  NaT and out-of-range times (their
@@ -455,7 +445,7 @@ PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince
     } else {
         const int types[3] = {NPY_DOUBLE, NPY_DOUBLE, NPY_INT8};
         for (int k = 0; k < 3; ++k) {
-            owned[k] = Ref::steal(PyArray_SimpleNew(ndims[k], shape, types[k]));
+            owned[k] = Ref::steal(new_large_array(ndims[k], shape, types[k]));
             if (!owned[k]) return nullptr;
             arrays[k] = reinterpret_cast<PyArrayObject*>(owned[k].get());
         }
@@ -481,14 +471,13 @@ PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince
     // read with the interpreter lock held.
     job.run = sgp4::run_times_for(static_cast<int>(simd::detect()));
     Rotation rotation;
+    sgp4::Turn turn{};
     if (frame_name) {
         if (orientation(t, frame_name, eop == Py_None ? nullptr : eop, policy.get(), &rotation) < 0) return nullptr;
         if (rotation.R) {
-            rotation.r = job.r;
-            rotation.v = job.v;
-            rotation.run = rotation::rotate_tile_for(static_cast<int>(simd::detect()));
-            job.after_tile = rotate_tile;
-            job.after_context = &rotation;
+            turn = sgp4::Turn{rotation.soa.data(), rotation.R, rotation.Rdot, rotation.m};
+            job.turn = &turn;
+            job.run_turned = sgp4::run_times_turned_for(static_cast<int>(simd::detect()));
         }
     }
     Py_BEGIN_ALLOW_THREADS;
