@@ -14,6 +14,10 @@
 #include "runtime/inline.hpp"
 
 namespace qv::frames {
+// Each unit's own copy, as the lane library's: the propagator's per-ISA
+// sample loops include this header too, and a baseline caller must never be
+// linked to their AVX code.
+inline namespace QV_SIMD_ISA {
 
 // One sample: r' = R r and, when v is given, v' = R v + Rdot r.  Inputs are
 // read before any output is written, so outputs may alias inputs.
@@ -92,4 +96,5 @@ inline void rotate_tile_lanes(const double* soa, const double* R, const double* 
     }
 }
 
+}  // namespace QV_SIMD_ISA
 }  // namespace qv::frames

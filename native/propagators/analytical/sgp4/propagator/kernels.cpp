@@ -13,6 +13,10 @@
 
 namespace qv::sgp4 {
 
+// Everything in the unit's own namespace, helpers too: a sanitizer build
+// does not inline them, and a baseline function must hold no AVX code.
+namespace loops::QV_SIMD_ISA {
+
 namespace {
 
 using V = lanes::Two<lanes::Two<lanes::Widest>>;  // four vectors
@@ -69,8 +73,6 @@ QV_FORCE_INLINE inline void run_loop(const Satellite& s, const double* tsince, s
 }
 
 }  // namespace
-
-namespace loops::QV_SIMD_ISA {
 
 void run_times(const Satellite& s, const double* tsince, std::size_t count, double* r, double* v,
                std::int8_t* err) noexcept {
