@@ -106,11 +106,11 @@ def text(results: list[Case], info: dict) -> str:
             out.append(f"── {group} " + "─" * (WIDTH + 30 - len(group)))
         ours = case.ours
         out.append(_line(ours.label, ours, None, None))
-        if ours.median is None:
+        if ours.note:
             out.append(f"    ({ours.note})")
         for row in case.peers:
             out.append(_line("  vs " + row.measured.label, row.measured, row.ratio, row.target))
-            if row.measured.median is None:
+            if row.measured.note:
                 out.append(f"      ({row.measured.note})")
             if row.agreement:
                 out.append(f"      result vs ours: {row.agreement}")
@@ -189,6 +189,13 @@ def markdown(results: list[Case], info: dict) -> str:
         for i, row in enumerate(case.peers):
             left = f"{_md(case.ours.label)} | {_md_time(case.ours)}" if i == 0 else " | "
             out.append(f"| {left} | {_md(row.measured.label)} | {_md_time(row.measured)} | {fmt_ratio(row.ratio)} |")
+    notes = {}
+    for case in results:
+        for m in [case.ours] + [row.measured for row in case.peers]:
+            if m.median is not None and m.note:
+                notes[m.label] = m.note
+    if notes:
+        out += ["", "## Notes", ""] + [f"- {_md(label)}: {_md(note)}" for label, note in notes.items()]
     accs = [(a.workload or case.ours.label, a) for case in results for a in case.accuracy]
     if accs:
         out += ["", "## Accuracy (largest differences from the reference on the same samples)", "",
