@@ -300,12 +300,25 @@ int poly_roots(const double* c, int d, double lo, double hi, double* out) {
 // the relative cubic Hermite interpolant d(τ) of the states at its ends
 // (segment of H seconds, τ ∈ [0, 1]): roots of (d·d')' = d'·d' + d·d''
 // (degree 4).  Between two roots of g there is one of these.
-int critical_points(const PairState& e0, const PairState& e1, double H, double ta, double tb, double* tau) {
-    double G[5] = {0, 0, 0, 0, 0};
+// The relative cubic Hermite interpolant d(τ) = a[x][0] + a[x][1] τ +
+// a[x][2] τ² + a[x][3] τ³ of two pair states H seconds apart (τ ∈ [0, 1]).
+void relative_cubic(const PairState& e0, const PairState& e1, double H, double a[3][4]) {
     for (int x = 0; x < 3; ++x) {
         const double r0 = e0.rs[x] - e0.rp[x], r1 = e1.rs[x] - e1.rp[x];
         const double w0 = H * (e0.vs[x] - e0.vp[x]), w1 = H * (e1.vs[x] - e1.vp[x]);
-        const double a0 = r0, a1 = w0, a2 = 3.0 * (r1 - r0) - 2.0 * w0 - w1, a3 = 2.0 * (r0 - r1) + w0 + w1;
+        a[x][0] = r0;
+        a[x][1] = w0;
+        a[x][2] = 3.0 * (r1 - r0) - 2.0 * w0 - w1;
+        a[x][3] = 2.0 * (r0 - r1) + w0 + w1;
+    }
+}
+
+int critical_points(const PairState& e0, const PairState& e1, double H, double ta, double tb, double* tau) {
+    double G[5] = {0, 0, 0, 0, 0};
+    double a[3][4];
+    relative_cubic(e0, e1, H, a);
+    for (int x = 0; x < 3; ++x) {
+        const double a0 = a[x][0], a1 = a[x][1], a2 = a[x][2], a3 = a[x][3];
         // d' = b0 + b1 τ + b2 τ², d'' = c0 + c1 τ.
         const double b0 = a1, b1 = 2.0 * a2, b2 = 3.0 * a3, c0 = 2.0 * a2, c1 = 6.0 * a3;
         G[0] += b0 * b0 + a0 * c0;
@@ -325,14 +338,7 @@ int critical_points(const PairState& e0, const PairState& e1, double H, double t
 // sub-step), where the bracket alone is up to a sub-step wide.
 std::int64_t interpolated_root(const PairState& A, const PairState& B, double H, std::int64_t ta, std::int64_t h_ns) {
     double a[3][4];
-    for (int x = 0; x < 3; ++x) {
-        const double r0 = A.rs[x] - A.rp[x], r1 = B.rs[x] - B.rp[x];
-        const double w0 = H * (A.vs[x] - A.vp[x]), w1 = H * (B.vs[x] - B.vp[x]);
-        a[x][0] = r0;
-        a[x][1] = w0;
-        a[x][2] = 3.0 * (r1 - r0) - 2.0 * w0 - w1;
-        a[x][3] = 2.0 * (r0 - r1) + w0 + w1;
-    }
+    relative_cubic(A, B, H, a);
     auto g = [&](double t) {
         double sum = 0.0;
         for (int x = 0; x < 3; ++x) {

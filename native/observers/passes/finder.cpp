@@ -222,6 +222,7 @@ class Finder {
     void settle_pending();
     Pt look(std::int64_t t, const State& s) const;
     Pt look_f(std::int64_t t, const State& s) const;
+    bool look_start(std::int64_t t, const State& s, Pt& p, double d[3], double& vu) const;
     Pt at(std::int64_t t) const { return look(t, state_at(t)); }
 
     double f_bound(const Pt& p0, const Pt& p1) const;
@@ -305,21 +306,31 @@ void Finder::to_itrf(std::int64_t t, const double* rt, const double* vt, std::in
     rotate(k, w, rt, vt, s);
 }
 
-Pt Finder::look(std::int64_t t, const State& s) const {
-    Pt p{};
+// What look() and look_f() share: p's time and validity (f and h at −∞
+// for a failed state, then false), the station-to-satellite vector d, the
+// height above the horizon plane p.u and the velocity's up part vu.
+bool Finder::look_start(std::int64_t t, const State& s, Pt& p, double d[3], double& vu) const {
     p.t = t;
     p.ok = s.ok;
     if (!s.ok) {
         p.f = p.h = -INFINITY;
-        return p;
+        return false;
     }
     const Station& st = *st_;
-    double d[3] = {s.r[0] - st.r[0], s.r[1] - st.r[1], s.r[2] - st.r[2]};
+    for (int x = 0; x < 3; ++x) d[x] = s.r[x] - st.r[x];
     const double* up = st.enu[2];
+    p.u = up[0] * d[0] + up[1] * d[1] + up[2] * d[2];
+    vu = up[0] * s.v[0] + up[1] * s.v[1] + up[2] * s.v[2];
+    return true;
+}
+
+Pt Finder::look(std::int64_t t, const State& s) const {
+    Pt p{};
+    double d[3], vu;
+    if (!look_start(t, s, p, d, vu)) return p;
+    const Station& st = *st_;
     p.e = st.enu[0][0] * d[0] + st.enu[0][1] * d[1] + st.enu[0][2] * d[2];
     p.n = st.enu[1][0] * d[0] + st.enu[1][1] * d[1] + st.enu[1][2] * d[2];
-    p.u = up[0] * d[0] + up[1] * d[1] + up[2] * d[2];
-    double vu = up[0] * s.v[0] + up[1] * s.v[1] + up[2] * s.v[2];
     double dv = d[0] * s.v[0] + d[1] * s.v[1] + d[2] * s.v[2];
     p.rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     p.f = p.u - p.rho * sin_mask_;
@@ -335,17 +346,8 @@ Pt Finder::look(std::int64_t t, const State& s) const {
 // times the mask's sine, and is left zero too.
 Pt Finder::look_f(std::int64_t t, const State& s) const {
     Pt p{};
-    p.t = t;
-    p.ok = s.ok;
-    if (!s.ok) {
-        p.f = p.h = -INFINITY;
-        return p;
-    }
-    const Station& st = *st_;
-    double d[3] = {s.r[0] - st.r[0], s.r[1] - st.r[1], s.r[2] - st.r[2]};
-    const double* up = st.enu[2];
-    p.u = up[0] * d[0] + up[1] * d[1] + up[2] * d[2];
-    double vu = up[0] * s.v[0] + up[1] * s.v[1] + up[2] * s.v[2];
+    double d[3], vu;
+    if (!look_start(t, s, p, d, vu)) return p;
     if (sin_mask_ == 0.0) {
         p.f = p.u;
         p.df = vu;
@@ -1186,7 +1188,8 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
         Pt p0 = look_f(node_t_[0], nodes_[0]);
         for (std::size_t c = 0; c < nc; ++c) {
             std::size_t i1 = coarse_node(c + 1);
-            Pt p1 = look_f(node_t_[i1], nodes_[i1]);            bool drop = false;
+            Pt p1 = look_f(node_t_[i1], nodes_[i1]);
+            bool drop = false;
             if (p0.ok && p1.ok && p0.f < 0.0 && p1.f < 0.0) {
                 double delta = static_cast<double>(p1.t - p0.t) * 1e-9;
                 drop = upper_bound(p0.f, p0.df, p1.f, p1.df, delta, f_bound(p0, p1)) < 0.0 ||
@@ -1234,7 +1237,8 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
                         continue;
                     }
                 }
-                Pt cur = look_f(node_t_[i], nodes_[i]);                if (near_ && prev.ok && cur.ok)
+                Pt cur = look_f(node_t_[i], nodes_[i]);
+                if (near_ && prev.ok && cur.ok)
                     scan_fast(i - 1, prev, cur, 0);
                 else
                     scan(prev, cur, 0);
