@@ -66,13 +66,28 @@ T* data(const qv::Ref& a) {
     return static_cast<T*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(a.get())));
 }
 
+// The optional start bounds of n objects: a 1-D float64 array (a
+// contiguous copy when it is not one already), or null for None/absent.
+int bounds_of(PyObject* obj, std::size_t n, qv::Ref* out) {
+    if (!obj || obj == Py_None) return 0;
+    *out = qv::Ref::steal(PyArray_FROMANY(obj, NPY_DOUBLE, 1, 1, NPY_ARRAY_IN_ARRAY));
+    if (!*out) return -1;
+    if (static_cast<std::size_t>(PyArray_SIZE(reinterpret_cast<PyArrayObject*>(out->get()))) != n) {
+        PyErr_Format(PyExc_ValueError, "bounds must hold one value per object (%zu)", n);
+        return -1;
+    }
+    return 0;
+}
+
 PyObject* py_screen(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* bound[5];
+    PyObject* bound[6];
     if (qv::bind_arguments(self->def->params, args, nargs, kwnames, bound) < 0) return nullptr;
     qv::screen::Source a{}, b{};
     if (source_of(bound[0], "source", &a) < 0) return nullptr;
     bool against = bound[1] != Py_None;
     if (against && source_of(bound[1], "against", &b) < 0) return nullptr;
+    qv::Ref start_bounds;
+    if (bounds_of(bound[5], a.n + (against ? b.n : 0), &start_bounds) < 0) return nullptr;
     if (!PyTuple_Check(bound[2]) || PyTuple_GET_SIZE(bound[2]) != 7) {
         PyErr_SetString(PyExc_TypeError, "window must be (start, stop, step, substeps, first, last, chunk_steps)");
         return nullptr;
@@ -104,6 +119,7 @@ PyObject* py_screen(qv::Function* self, PyObject* const* args, Py_ssize_t nargs,
     int threads = 1;
     if (qv::threads_argument(bound[4], &threads) < 0) return nullptr;
     w.threads = threads;
+    if (start_bounds) w.bounds = data<double>(start_bounds);
     // The whole run happens within the sources' lifetime: hold them.
     qv::Ref keep_a = qv::Ref::borrow(bound[0]), keep_b = qv::Ref::borrow(bound[1]);
 
@@ -162,24 +178,66 @@ PyObject* py_screen(qv::Function* self, PyObject* const* args, Py_ssize_t nargs,
                          bracket.get(), fsrc.get(), fidx.get(), fseg.get(), ftime.get(), fcode.get(), st.get());
 }
 
+// The sources of a step/start_bounds call and its start.
+int step_sources(PyObject** bound, qv::screen::Source* a, qv::screen::Source* b, bool* against, long long* start) {
+    if (source_of(bound[0], "source", a) < 0) return -1;
+    *against = bound[1] != Py_None;
+    if (*against && source_of(bound[1], "against", b) < 0) return -1;
+    return int64_of(bound[2], "start", start);
+}
+
 PyObject* py_step(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* bound[4];
+    PyObject* bound[5];
     if (qv::bind_arguments(self->def->params, args, nargs, kwnames, bound) < 0) return nullptr;
     qv::screen::Source a{}, b{};
-    if (source_of(bound[0], "source", &a) < 0) return nullptr;
-    bool against = bound[1] != Py_None;
-    if (against && source_of(bound[1], "against", &b) < 0) return nullptr;
+    bool against = false;
     long long start = 0, substeps = 0;
-    if (int64_of(bound[2], "start", &start) < 0 || int64_of(bound[3], "substeps", &substeps) < 0) return nullptr;
+    if (step_sources(bound, &a, &b, &against, &start) < 0 || int64_of(bound[3], "substeps", &substeps) < 0)
+        return nullptr;
     if (substeps < 1 || substeps > 60) {
         PyErr_SetString(PyExc_ValueError, "substeps must be within 1 and 60");
         return nullptr;
     }
-    qv::screen::Kernels k = kernels();
-    std::int64_t step = qv::screen::choose_step(a, against ? &b : nullptr, k, start, static_cast<int>(substeps),
-                                                qv::screen::interpolation_target, qv::screen::min_step,
-                                                qv::screen::max_step);
+    const std::size_t n = a.n + (against ? b.n : 0);
+    qv::Ref given;
+    if (bounds_of(bound[4], n, &given) < 0) return nullptr;
+    std::vector<double> own;
+    const double* f = nullptr;
+    if (given) {
+        f = data<double>(given);
+    } else {
+        own.resize(n);
+        qv::Ref keep_a = qv::Ref::borrow(bound[0]), keep_b = qv::Ref::borrow(bound[1]);
+        qv::screen::Kernels k = kernels();
+        Py_BEGIN_ALLOW_THREADS;
+        qv::screen::start_bounds(a, against ? &b : nullptr, k, start, 1, own.data());
+        Py_END_ALLOW_THREADS;
+        f = own.data();
+    }
+    std::int64_t step = qv::screen::choose_step(f, n, static_cast<int>(substeps), qv::screen::interpolation_target,
+                                                qv::screen::min_step, qv::screen::max_step);
     return PyLong_FromLongLong(step);
+}
+
+PyObject* py_start_bounds(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* bound[4];
+    if (qv::bind_arguments(self->def->params, args, nargs, kwnames, bound) < 0) return nullptr;
+    qv::screen::Source a{}, b{};
+    bool against = false;
+    long long start = 0;
+    if (step_sources(bound, &a, &b, &against, &start) < 0) return nullptr;
+    int threads = 1;
+    if (qv::threads_argument(bound[3], &threads) < 0) return nullptr;
+    npy_intp n = static_cast<npy_intp>(a.n + (against ? b.n : 0));
+    qv::Ref out = new_array(1, &n, NPY_DOUBLE);
+    if (!out) return nullptr;
+    double* f = data<double>(out);
+    qv::Ref keep_a = qv::Ref::borrow(bound[0]), keep_b = qv::Ref::borrow(bound[1]);
+    qv::screen::Kernels k = kernels();
+    Py_BEGIN_ALLOW_THREADS;
+    qv::screen::start_bounds(a, against ? &b : nullptr, k, start, threads, f);
+    Py_END_ALLOW_THREADS;
+    return out.release();
 }
 
 PyObject* py_check(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -211,7 +269,7 @@ PyObject* py_check(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, 
 
 const qv::FunctionDef screen_def{
     "screen",
-    "screen(source, against, window, threshold, threads)\n"
+    "screen(source, against, window, threshold, threads, bounds=None)\n"
     "\n"
     "Screen SGP4 objects for conjunctions over grid segments (the engine of\n"
     "quorvane.conjunctions.screen; use that).\n"
@@ -226,6 +284,9 @@ const qv::FunctionDef screen_def{
     "threshold : float\n"
     "    Distance, m.\n"
     "threads : int or None\n"
+    "bounds : numpy.ndarray or None\n"
+    "    Every object's start bound (start_bounds at the window's start; None:\n"
+    "    computed here).\n"
     "\n"
     "Returns\n"
     "-------\n"
@@ -234,18 +295,31 @@ const qv::FunctionDef screen_def{
     "    bracket), failure arrays (source, index, segment, time ns, code) and\n"
     "    a dict of stage times (s) and counts.\n",
     py_screen,
-    {"screen", {"source", "against", "window", "threshold", "threads"}, 5, 5},
+    {"screen", {"source", "against", "window", "threshold", "threads", "bounds"}, 6, 5},
 };
 
 const qv::FunctionDef step_def{
     "step",
-    "step(source, against, start, substeps)\n"
+    "step(source, against, start, substeps, bounds=None)\n"
     "\n"
     "Grid step (ns) for screening these objects: the fastest orbit keeps the\n"
     "interpolation bound near 1.6 km; whole seconds, a multiple of `substeps`,\n"
-    "within 20 and 300 s.\n",
+    "within 20 and 300 s.  `bounds`: the objects' start_bounds at `start`\n"
+    "(None: computed here).\n",
     py_step,
-    {"step", {"source", "against", "start", "substeps"}, 4, 4},
+    {"step", {"source", "against", "start", "substeps", "bounds"}, 5, 4},
+};
+
+const qv::FunctionDef start_bounds_def{
+    "start_bounds",
+    "start_bounds(source, against, start, threads)\n"
+    "\n"
+    "Each object's bound of the fourth derivative of its position (m/s**4) at\n"
+    "`start` (ns), from its SGP4 state there; NaN where SGP4 fails.  Objects\n"
+    "of `against` follow those of `source`.  The grid step and the slow\n"
+    "objects' strides are chosen from these.\n",
+    py_start_bounds,
+    {"start_bounds", {"source", "against", "start", "threads"}, 4, 4},
 };
 
 const qv::FunctionDef check_def{
@@ -266,7 +340,7 @@ int steps(PyObject* module) {
         sgp4.kernel(&c_run_times, "c_run_times", qv::sgp4::sig_run_times) < 0 ||
         sgp4.kernel(&c_sample, "c_sample", qv::sgp4::sig_sample) < 0)
         return -1;
-    for (const qv::FunctionDef* def : {&screen_def, &step_def, &check_def})
+    for (const qv::FunctionDef* def : {&screen_def, &step_def, &start_bounds_def, &check_def})
         if (qv::add_function(module, def, module_path, nullptr) < 0) return -1;
     return 0;
 }

@@ -434,18 +434,24 @@ double hermite_bound(const double* r0, const double* v0, const double* r1, const
     return bound_of(std::max(fourth_derivative_bound(r0, v0), fourth_derivative_bound(r1, v1)), H);
 }
 
-std::int64_t choose_step(const Source& a, const Source* b, const Kernels& k, std::int64_t start, int substeps,
-                         double target, double min_step, double max_step) {
+void start_bounds(const Source& a, const Source* b, const Kernels& k, std::int64_t start, int threads, double* out) {
     Objects obj(a, b);
+    const std::size_t block = 256;
+    parallel_for((obj.n + block - 1) / block, threads, [&](std::size_t blk) {
+        for (std::size_t o = blk * block; o < std::min(obj.n, (blk + 1) * block); ++o) {
+            double r[3], v[3];
+            std::int8_t e = 0;
+            k.sample(obj.sat(o), sgp4::minutes_between(obj.epoch(o), start), r, v, &e);
+            out[o] = e != 0 ? std::nan("") : fourth_derivative_bound(r, v);
+        }
+    });
+}
+
+std::int64_t choose_step(const double* bounds, std::size_t n, int substeps, double target, double min_step,
+                         double max_step) {
     double c = 0.0;
-    for (std::size_t o = 0; o < obj.n; ++o) {
-        double r[3], v[3];
-        std::int8_t e = 0;
-        k.sample(obj.sat(o), sgp4::minutes_between(obj.epoch(o), start), r, v, &e);
-        if (e != 0) continue;
-        double f = fourth_derivative_bound(r, v);
-        if (std::isfinite(f)) c = std::max(c, f);
-    }
+    for (std::size_t o = 0; o < n; ++o)
+        if (std::isfinite(bounds[o])) c = std::max(c, bounds[o]);
     double H = max_step;
     if (c > 0.0) H = std::pow(384.0 * (target - bound_floor) / (bound_safety * c), 0.25);
     H = std::min(std::max(H, min_step), max_step);
@@ -500,7 +506,13 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     std::vector<std::int32_t> first_bad(n);  // each object's first failing sample of the chunk (or the count)
     std::vector<Event> found;
     // Chunk buffers, allocated once at the largest chunk's size.
-    const std::size_t most = static_cast<std::size_t>(std::min(w.chunk_steps, std::max<std::int64_t>(w.last - w.first, 1)));
+    // A chunk of c steps propagates c + 1 samples per object, in vectors of
+    // `group` times (the tail padded and its lanes dropped): chunks of
+    // group·m − 1 steps waste none (38 steps at 16 lanes computed 48).
+    const std::int64_t group = 4 * static_cast<std::int64_t>(k.lanes);
+    std::int64_t chunk_steps = w.chunk_steps;
+    if (chunk_steps + 1 >= group) chunk_steps = (chunk_steps + 1) / group * group - 1;
+    const std::size_t most = static_cast<std::size_t>(std::min(chunk_steps, std::max<std::int64_t>(w.last - w.first, 1)));
     // Not zeroed: every entry read is written first (a chunk's rows by its
     // propagation), and the pages are touched first by the threads that fill them.
     auto R = std::make_unique_for_overwrite<double[]>(n * (most + 1) * 3);
@@ -518,12 +530,16 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
     std::vector<std::uint8_t> stride(n, 1);
     std::vector<std::uint32_t> slow_of(n, 0);
     std::size_t slow = 0;
+    std::vector<double> own_bounds;
+    const double* start_f = w.bounds;
+    if (!start_f) {
+        own_bounds.resize(n);
+        start_bounds(a, b, k, w.start, w.threads, own_bounds.data());
+        start_f = own_bounds.data();
+    }
     for (std::size_t o = 0; o < n; ++o) {
-        double r[3], v[3];
-        std::int8_t e = 0;
-        k.sample(obj.sat(o), sgp4::minutes_between(obj.epoch(o), w.start), r, v, &e);
-        if (e != 0) continue;
-        const double f = fourth_derivative_bound(r, v);
+        const double f = start_f[o];
+        if (std::isnan(f)) continue;  // SGP4 failed at the start
         for (int m = max_stride; m > 1; m /= 2)
             if (bound_of(f, m * H) <= interpolation_target) {
                 stride[o] = static_cast<std::uint8_t>(m);
@@ -551,8 +567,8 @@ void screen(const Source& a, const Source* b, const Kernels& k, const Window& w,
         slow_weights[m] = weights_of[m].data();
     }
 
-    for (std::int64_t k0 = w.first; k0 < w.last; k0 += w.chunk_steps) {
-        const std::int64_t k1 = std::min(w.last, k0 + w.chunk_steps);
+    for (std::int64_t k0 = w.first; k0 < w.last; k0 += chunk_steps) {
+        const std::int64_t k1 = std::min(w.last, k0 + chunk_steps);
         const std::size_t segs = static_cast<std::size_t>(k1 - k0), cnt = segs + 1;
 
         // 1. Propagation at the chunk's grid times, and each segment's bound,

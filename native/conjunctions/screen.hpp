@@ -52,6 +52,10 @@ struct Window {
     double threshold;              // m
     int threads;
     std::int64_t chunk_steps;      // segments per chunk
+    // Every object's fourth-derivative bound at `start` (start_bounds), or
+    // null: computed by the run.  A Dask task takes the client's, so that its
+    // workers do not propagate every object again.
+    const double* bounds = nullptr;
 };
 
 struct Event {
@@ -91,11 +95,17 @@ inline constexpr double interpolation_target = 1600.0;
 // The grid step's bounds (s).
 inline constexpr double min_step = 20.0, max_step = 300.0;
 
-// The grid step for these sources: the fastest object's dynamics keep the
-// Hermite error bound near `target` metres; whole seconds, a multiple of
-// `substeps`, within [min_step, max_step] seconds.
-std::int64_t choose_step(const Source& a, const Source* b, const Kernels& k, std::int64_t start, int substeps,
-                         double target, double min_step, double max_step);
+// Each object's bound of |d⁴r/dt⁴| (m/s⁴) at `start`, from its SGP4 state
+// there (NaN where SGP4 fails): what the grid step and the slow objects'
+// strides are chosen from.  Objects of `b` after those of `a`.
+void start_bounds(const Source& a, const Source* b, const Kernels& k, std::int64_t start, int threads, double* out);
+
+// The grid step for objects with these start bounds (n of them): the
+// fastest object's dynamics keep the Hermite error bound near `target`
+// metres; whole seconds, a multiple of `substeps`, within [min_step,
+// max_step] seconds.
+std::int64_t choose_step(const double* bounds, std::size_t n, int substeps, double target, double min_step,
+                         double max_step);
 
 // The error bound of the cubic Hermite interpolant over a segment of H
 // seconds whose ends hold these states (metres, m/s).

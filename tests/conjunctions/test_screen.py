@@ -370,6 +370,25 @@ def test_failures_are_the_same_in_chunks():
     assert screen(cat, START, START + 12 * HOUR, threshold=30_000.0, client=SerialClient(5)) == ref
 
 
+
+def test_start_bounds_given_or_computed_give_the_same_run():
+    # Dask tasks take the client's start bounds; a run without them samples
+    # every object itself: the same strides, so the same events.
+    prop = SGP4(CROWD)
+    t0 = int(START.astype(numpy.int64))
+    bounds = _screen.start_bounds(prop, None, t0, None)
+    assert bounds.shape == (len(prop),) and numpy.isfinite(bounds).all()
+    step = _screen.step(prop, None, t0, conj._SUBSTEPS, bounds)
+    assert step == _screen.step(prop, None, t0, conj._SUBSTEPS)
+    window = (t0, t0 + 3 * 3_600_000_000_000, step, conj._SUBSTEPS, 0, 20, 90)
+    given = _screen.screen(prop, None, window, 20_000.0, 2, bounds)
+    own = _screen.screen(prop, None, window, 20_000.0, 2)
+    assert all(numpy.array_equal(a, b) for a, b in zip(given[0] + given[1], own[0] + own[1]))
+    with pytest.raises(ValueError, match="one value per object"):
+        _screen.screen(prop, None, window, 20_000.0, 2, bounds[:-1])
+    with pytest.raises(ValueError, match="one value per object"):
+        _screen.step(prop, None, t0, conj._SUBSTEPS, numpy.append(bounds, 1.0))
+
 # --- the interpolation bound ------------------------------------------------------
 
 

@@ -69,11 +69,11 @@ def _threshold(value: Any) -> float:
 
 
 def _run(primary: Any, secondary: Any, window: tuple[int, int, int, int, int, int, int], threshold: float,
-         threads: int | None) -> tuple[Any, ...]:
+         threads: int | None, bounds: Any) -> tuple[Any, ...]:
     """One native run over grid segments [first, last) (a Dask task)."""
     from quorvane.conjunctions import _screen
 
-    return _screen.screen(primary, secondary, window, threshold, threads)
+    return _screen.screen(primary, secondary, window, threshold, threads, bounds)
 
 
 def screen(source: Any, start: Any, stop: Any, *, threshold: float = 5_000.0, against: Any = None,
@@ -124,27 +124,31 @@ def screen(source: Any, start: Any, stop: Any, *, threshold: float = 5_000.0, ag
                          f"stop={numpy.datetime64(t1, 'ns')}")
     from quorvane.conjunctions import _screen
 
-    step = _screen.step(primary, secondary, t0, _SUBSTEPS)
+    # Every object's state at the start, once: the grid step and the slow
+    # objects' strides come from it (each Dask task takes it as it is).
+    bounds = _screen.start_bounds(primary, secondary, t0, threads)
+    step = _screen.step(primary, secondary, t0, _SUBSTEPS, bounds)
     segments = -(-(t1 - t0) // step)
     n = len(primary) + (0 if secondary is None else len(secondary))
     per = _CHUNK_BYTES // (56 * max(n, 1)) - 1
     chunk = min(max(per, _CHUNK_STEPS[0]), _CHUNK_STEPS[1])
     if client is None:
-        parts = [_run(primary, secondary, (t0, t1, step, _SUBSTEPS, 0, segments, chunk), threshold, threads)]
+        parts = [_run(primary, secondary, (t0, t1, step, _SUBSTEPS, 0, segments, chunk), threshold, threads, bounds)]
     else:
         workers = max(len(client.scheduler_info().get("workers", {})), 1)
         # Four tasks a worker, of equal length, so that the workers finish
         # together; not shorter than _TASK_STEPS, where the setup of a task
         # (a sample of every object, the chunk's buffers) would begin to tell.
         size = max(min(_TASK_STEPS, segments), -(-segments // (4 * workers)))
-        # The propagators travel to each worker once.
+        # The propagators travel to each worker once; not hashed (hashing a
+        # catalogue's propagator costs more than sending it).
         sources: list[Any] = [primary, secondary]
         if hasattr(client, "scatter"):
-            sources = [client.scatter(primary, broadcast=True),
-                       None if secondary is None else client.scatter(secondary, broadcast=True)]
+            sources = [client.scatter(primary, broadcast=True, hash=False),
+                       None if secondary is None else client.scatter(secondary, broadcast=True, hash=False)]
         futures = [client.submit(_run, sources[0], sources[1],
                                  (t0, t1, step, _SUBSTEPS, first, min(segments, first + size), chunk),
-                                 threshold, threads, pure=False)
+                                 threshold, threads, bounds, pure=False)
                    for first in range(0, segments, size)]
         parts = client.gather(futures)
     return _merge(parts, primary, secondary, t0, step)
