@@ -340,7 +340,15 @@ int steps(PyObject* module) {
         sgp4.kernel(&c_run_times, "c_run_times", qv::sgp4::sig_run_times) < 0 ||
         sgp4.kernel(&c_sample, "c_sample", qv::sgp4::sig_sample) < 0)
         return -1;
-    for (const qv::FunctionDef* def : {&screen_def, &step_def, &start_bounds_def, &check_def})
+    // screen and step: `bounds` defaults to None.
+    for (const qv::FunctionDef* def : {&screen_def, &step_def}) {
+        qv::Ref function = qv::make_function(def, module_path, nullptr);
+        qv::Ref defaults = qv::Ref::steal(PyTuple_Pack(1, Py_None));
+        if (!function || !defaults) return -1;
+        qv::set_object_defaults(function.get(), defaults.get());
+        if (qv::module_add(module, def->qualname, function.get()) < 0) return -1;
+    }
+    for (const qv::FunctionDef* def : {&start_bounds_def, &check_def})
         if (qv::add_function(module, def, module_path, nullptr) < 0) return -1;
     return 0;
 }
