@@ -154,6 +154,99 @@ struct Frame {
     std::size_t k;
 };
 
+// The cubic Hermite interpolant of node interval i in power form, as the
+// station sees it: d(x) = Σ c[k] x^k − s for x = (t − t_i)/H in [0, 1],
+// with  c0 = r0, c1 = H v0, c2 = 3(r1 − r0) − H(2v0 + v1),
+// c3 = 2(r0 − r1) + H(v0 + v1).  Root finding on it needs only Horner
+// steps: the mask function f and the numerator of h' with their
+// derivatives in x (the same roots as in t).
+struct Segment {
+    double c[3][4];
+    double up[3];
+    double H;
+
+    // f = u·d − ρ sin m and df/dx.
+    double f(double x, double sin_mask, double& df) const {
+        double d[3], dd[3];
+        eval(x, d, dd);
+        const double u = dot(up, d), du = dot(up, dd);
+        if (sin_mask == 0.0) {
+            df = du;
+            return u;
+        }
+        const double rho = std::sqrt(dot(d, d));
+        df = du - sin_mask * dot(d, dd) / rho;
+        return u - rho * sin_mask;
+    }
+
+    // P = (u·d')(d·d) − (u·d)(d·d') (h' ρ³ / H, the sign of h') and dP/dx.
+    double hp(double x, double& dp) const {
+        double d[3], dd[3], d2[3];
+        eval(x, d, dd);
+        for (int k = 0; k < 3; ++k) d2[k] = 6.0 * c[k][3] * x + 2.0 * c[k][2];
+        const double ud = dot(up, d), udd = dot(up, dd), ud2 = dot(up, d2);
+        const double rr = dot(d, d), rd = dot(d, dd);
+        dp = ud2 * rr + udd * rd - ud * (dot(dd, dd) + dot(d, d2));
+        return udd * rr - ud * rd;
+    }
+
+    void eval(double x, double* d, double* dd) const {
+        for (int k = 0; k < 3; ++k) {
+            d[k] = ((c[k][3] * x + c[k][2]) * x + c[k][1]) * x + c[k][0];
+            dd[k] = (3.0 * c[k][3] * x + 2.0 * c[k][2]) * x + c[k][1];
+        }
+    }
+
+    static double dot(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+};
+
+// The weights C(m,x) C(n,y) / C(m+n,x+y) by which the Bernstein
+// coefficients of two polynomials of degrees m and n multiply into those of
+// their product: (Σ a_x B_x^m)(Σ b_y B_y^n) = Σ_k (Σ_{x+y=k} w[x][y] a_x b_y) B_k^{m+n}.
+template <int M, int N>
+struct BernsteinProduct {
+    double w[M + 1][N + 1];
+    static constexpr double choose(int n, int k) {
+        double c = 1.0;
+        for (int j = 1; j <= k; ++j) c = c * (n - k + j) / j;
+        return c;
+    }
+    constexpr BernsteinProduct() : w{} {
+        for (int x = 0; x <= M; ++x)
+            for (int y = 0; y <= N; ++y) w[x][y] = choose(M, x) * choose(N, y) / choose(M + N, x + y);
+    }
+};
+template <int M, int N>
+constexpr BernsteinProduct<M, N> bernstein_product{};
+
+// The root of g in [xa, xb] (g(xa) and g(xb) of opposite signs, `at`
+// returning g and g'): Newton's method from the secant point, a step that
+// would leave the bracket replaced by bisection, until a step is under
+// `tol` (in x) or the bracket is.  NaN: no sign change at the ends.
+template <class G>
+double bracketed_root(double xa, double xb, double tol, G at) {
+    double d;
+    double fa = at(xa, d), fb = at(xb, d);
+    if (!((fa < 0.0) != (fb < 0.0)) || !std::isfinite(fa) || !std::isfinite(fb)) return NAN;
+    double x = xa + fa / (fa - fb) * (xb - xa);
+    if (!(x > xa && x < xb)) x = 0.5 * (xa + xb);
+    for (int iter = 0; iter < 60; ++iter) {
+        double dg = 0.0;
+        const double g = at(x, dg);
+        if (g == 0.0) return x;
+        if ((g < 0.0) == (fa < 0.0))
+            xa = x, fa = g;
+        else
+            xb = x;
+        double next = x - g / dg;
+        if (!(next > xa && next < xb)) next = 0.5 * (xa + xb);
+        const bool done = std::fabs(next - x) < tol || xb - xa < tol;
+        x = next;
+        if (done) break;
+    }
+    return x;
+}
+
 // Scratch reused by every satellite a thread handles (a low orbit's week
 // of nodes is about a megabyte: allocating it per satellite costs page
 // faults).
@@ -232,6 +325,8 @@ class Finder {
     void scan(const Pt& p0, const Pt& p1, int depth);
     std::int64_t refine_event(Pt a, Pt b);
     Pt interpolate(std::size_t i, std::int64_t t) const;
+    Segment segment(std::size_t i) const;
+    std::int64_t segment_time(std::size_t i, double x) const;
     int shape(std::size_t i, const Pt& p0, const Pt& p1) const;
     void scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth);
     void locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising);
@@ -606,6 +701,26 @@ Pt Finder::interpolate(std::size_t i, std::int64_t t) const {
     return p;
 }
 
+Segment Finder::segment(std::size_t i) const {
+    const State& s0 = nodes_[i];
+    const State& s1 = nodes_[i + 1];
+    Segment g{};
+    g.H = static_cast<double>(node_t_[i + 1] - node_t_[i]) * 1e-9;
+    for (int k = 0; k < 3; ++k) {
+        g.c[k][0] = s0.r[k] - st_->r[k];
+        g.c[k][1] = g.H * s0.v[k];
+        g.c[k][2] = 3.0 * (s1.r[k] - s0.r[k]) - g.H * (2.0 * s0.v[k] + s1.v[k]);
+        g.c[k][3] = 2.0 * (s0.r[k] - s1.r[k]) + g.H * (s0.v[k] + s1.v[k]);
+        g.up[k] = st_->enu[2][k];
+    }
+    return g;
+}
+
+// The instant x of node interval i (ns, rounded).
+std::int64_t Finder::segment_time(std::size_t i, double x) const {
+    return node_t_[i] + static_cast<std::int64_t>(std::llround(x * static_cast<double>(node_t_[i + 1] - node_t_[i])));
+}
+
 // The shape of the interpolant's h = u·d/ρ on [p0, p1] inside node interval
 // i, from the sign of h' ρ³ = (u·d')ρ² − (u·d)(d·d'): with d the cubic
 // Hermite interpolant, a polynomial of degree 8, whose coefficients in the
@@ -647,35 +762,29 @@ int Finder::shape(std::size_t i, const Pt& p0, const Pt& p1) const {
         for (int k = 0; k < 3; ++k) c[j][k] = 3.0 * (b[j + 1][k] - b[j][k]);
     const double* up = st_->enu[2];
     auto dot = [](const double* x, const double* y) { return x[0] * y[0] + x[1] * y[1] + x[2] * y[2]; };
-    static constexpr double binom[9][9] = {
-        {1}, {1, 1}, {1, 2, 1}, {1, 3, 3, 1}, {1, 4, 6, 4, 1}, {1, 5, 10, 10, 5, 1}, {1, 6, 15, 20, 15, 6, 1},
-        {1, 7, 21, 35, 35, 21, 7, 1}, {1, 8, 28, 56, 70, 56, 28, 8, 1}};
-    // A product of Bernstein polynomials of degrees m and n.
-    auto product = [&](const double* a, int m, const double* bb, int n, double* out) {
-        for (int k = 0; k <= m + n; ++k) out[k] = 0.0;
-        for (int x = 0; x <= m; ++x)
-            for (int y = 0; y <= n; ++y) out[x + y] += binom[m][x] * binom[n][y] * a[x] * bb[y];
-        for (int k = 0; k <= m + n; ++k) out[k] /= binom[m + n][k];
-    };
-    double ud[4], uv[3], rr[7], dv[6];
+    double ud[4], uv[3], rr[7] = {}, dv[6] = {};
     for (int x = 0; x < 4; ++x) ud[x] = dot(up, b[x]);
     for (int x = 0; x < 3; ++x) uv[x] = dot(up, c[x]);
-    for (int k = 0; k <= 6; ++k) rr[k] = 0.0;
+    // d·d (degree 6) from the ten distinct products of d's points, d·d'
+    // (degree 5) from the twelve of d's and d''s.
+    double bb[4][4];
     for (int x = 0; x < 4; ++x)
-        for (int y = 0; y < 4; ++y) rr[x + y] += binom[3][x] * binom[3][y] * dot(b[x], b[y]);
-    for (int k = 0; k <= 6; ++k) rr[k] /= binom[6][k];
-    for (int k = 0; k <= 5; ++k) dv[k] = 0.0;
+        for (int y = x; y < 4; ++y) bb[x][y] = bb[y][x] = dot(b[x], b[y]);
     for (int x = 0; x < 4; ++x)
-        for (int y = 0; y < 3; ++y) dv[x + y] += binom[3][x] * binom[2][y] * dot(b[x], c[y]);
-    for (int k = 0; k <= 5; ++k) dv[k] /= binom[5][k];
-    double q1[9], q2[9];
-    product(uv, 2, rr, 6, q1);
-    product(ud, 3, dv, 5, q2);
+        for (int y = 0; y < 4; ++y) rr[x + y] += bernstein_product<3, 3>.w[x][y] * bb[x][y];
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 3; ++y) dv[x + y] += bernstein_product<3, 2>.w[x][y] * dot(b[x], c[y]);
+    double q1[9] = {}, q2[9] = {};
+    for (int x = 0; x < 3; ++x)
+        for (int y = 0; y < 7; ++y) q1[x + y] += bernstein_product<2, 6>.w[x][y] * uv[x] * rr[y];
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 6; ++y) q2[x + y] += bernstein_product<3, 5>.w[x][y] * ud[x] * dv[y];
     // Rounding: every term is at most |d'| L ρ² in size (ρ, |d'| L over the
     // Bernstein points); coefficients within 1e-12 of that are undecided.
-    double rho = 0.0, vel = 0.0;
-    for (int x = 0; x < 4; ++x) rho = std::max(rho, std::sqrt(dot(b[x], b[x])));
-    for (int x = 0; x < 3; ++x) vel = std::max(vel, std::sqrt(dot(c[x], c[x])));
+    double rho2 = 0.0, vel2 = 0.0;
+    for (int x = 0; x < 4; ++x) rho2 = std::max(rho2, bb[x][x]);
+    for (int x = 0; x < 3; ++x) vel2 = std::max(vel2, dot(c[x], c[x]));
+    const double rho = std::sqrt(rho2), vel = std::sqrt(vel2);
     double eps = 1e-12 * 8.0 * vel * rho * rho;
     int changes = 0, sign = 0;
     for (int k = 0; k <= 8; ++k) {
@@ -729,9 +838,20 @@ bool Finder::confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool 
 }
 
 // One crossing of f certified inside [q0, q1] (interval i): the root of the
-// interpolant's f by regula falsi (Illinois) to 1 ms, then confirmed by SGP4;
-// unconfirmed, the exact refinement from the interval's ends.
+// interpolant's f (Newton on its power form, to 0.1 ms; regula falsi on the
+// interpolated samples should the ends' signs not differ in that form),
+// then confirmed by SGP4; unconfirmed, the exact refinement from the
+// interval's ends.
 void Finder::locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising) {
+    const Segment g = segment(i);
+    const double span = static_cast<double>(node_t_[i + 1] - node_t_[i]);
+    const double xa = static_cast<double>(q0.t - node_t_[i]) / span, xb = static_cast<double>(q1.t - node_t_[i]) / span;
+    const double x = bracketed_root(xa, xb, 1e5 / span,
+                                    [&](double y, double& dy) { return g.f(y, sin_mask_, dy); });
+    if (std::isfinite(x)) {
+        pending_.push_back({std::clamp(segment_time(i, x), q0.t, q1.t), i, q0, q1, rising});
+        return;
+    }
     Pt a = q0, b = q1;
     illinois(
         a, b, [&](std::int64_t t) { return interpolate(i, t); }, [](const Pt& q) { return q.f; },

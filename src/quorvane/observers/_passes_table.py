@@ -416,24 +416,24 @@ def _sunlight(
     sun_nodes = numpy.asarray(Sun.position(nodes), dtype=numpy.float64)
     # The TEME to GCRF matrices `transform` uses, once for the three axes.
     basis = _orientation.matrices(grid, "TEME", "GCRF", eop, eop_policy)[0]
-    # One search of the grid for every culmination, shared by the four
-    # interpolations.
+    # Everything interpolated in one table: per grid interval its first
+    # node's values and the differences to the next (the same arithmetic as
+    # values[k] + w (values[k+1] - values[k])), gathered once per pass.
+    nodes_all = numpy.concatenate([sun_nodes, basis.reshape(-1, 9), theta.reshape(-1, 1), pom.reshape(-1, 9)], axis=1)
+    table = numpy.stack([nodes_all[:-1], nodes_all[1:] - nodes_all[:-1]], axis=1)
     seg = numpy.clip(numpy.searchsorted(grid, culm, side="right") - 1, 0, len(grid) - 2)
     weight = (culm - grid[seg]) / (grid[seg + 1] - grid[seg]).astype(numpy.float64)
-
-    def lerp(values: numpy.ndarray) -> numpy.ndarray:
-        ww = weight.reshape((-1,) + (1,) * (values.ndim - 1))
-        return numpy.asarray(values[seg] + ww * (values[seg + 1] - values[seg]), dtype=numpy.float64)
-
-    sun_gcrf = lerp(sun_nodes)
-    teme_to_gcrf = lerp(basis)
+    rows = table[seg]
+    values = rows[:, 0] + weight[:, None] * rows[:, 1]
+    sun_gcrf = values[:, 0:3]
+    teme_to_gcrf = values[:, 3:12].reshape(-1, 3, 3)
     sun_teme = numpy.einsum("nji,nj->ni", teme_to_gcrf, sun_gcrf)
     sunlit = (_bodies._shadow_of(r, sun_teme) >= 0.5) & (err == 0)
-    angle = lerp(theta)
+    angle = values[:, 12]
     c, s = numpy.cos(angle), numpy.sin(angle)
     pef = numpy.stack([c * sun_teme[:, 0] + s * sun_teme[:, 1], -s * sun_teme[:, 0] + c * sun_teme[:, 1],
                        sun_teme[:, 2]], axis=1)
-    sun_itrf = numpy.einsum("nij,nj->ni", lerp(pom), pef)
+    sun_itrf = numpy.einsum("nij,nj->ni", values[:, 13:22].reshape(-1, 3, 3), pef)
     dark = numpy.zeros(n, dtype=bool)
     for k, site in enumerate(sites):
         rows = station == k
