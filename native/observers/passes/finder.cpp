@@ -259,7 +259,9 @@ struct Scratch {
     std::vector<Pt> pts;
     std::vector<std::pair<std::size_t, std::size_t>> stack;
     std::vector<std::size_t> idx;
-    std::vector<std::uint8_t> keep, want;
+    std::vector<std::uint32_t> kept;        // the coarse intervals each station keeps, station by station
+    std::vector<std::size_t> kept_start;    // where each station's run of `kept` starts
+    std::vector<std::uint8_t> want;
     std::vector<Pending> pending;
     std::vector<Culmination> culms;
     std::vector<Hump> humps;
@@ -1324,26 +1326,35 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     // (the exact scan's own exclusion test) or by the cubic Hermite
     // interpolant between them with its error bound (below_horizon).
     // Intervals with an end SGP4 cannot propagate are kept.
-    auto& keep = scratch.keep;
-    keep.assign(nc * n_stations, 0);
+    auto& kept = scratch.kept;
+    auto& kept_start = scratch.kept_start;
+    kept.clear();
+    kept_start.assign(n_stations + 1, 0);
     auto& want = scratch.want;
     want.assign(nc, 0);
     for (std::size_t j = 0; j < n_stations; ++j) {
         st_ = &stations[j];
-        Pt p0 = look_f(node_t_[0], nodes_[0]);
+        kept_start[j] = kept.size();
+        Pt ends[2];
+        ends[0] = look_f(node_t_[0], nodes_[0]);
         for (std::size_t c = 0; c < nc; ++c) {
             std::size_t i1 = coarse_node(c + 1);
-            Pt p1 = look_f(node_t_[i1], nodes_[i1]);
+            const Pt& p0 = ends[c & 1];
+            Pt& p1 = ends[(c + 1) & 1];
+            p1 = look_f(node_t_[i1], nodes_[i1]);
             bool drop = false;
             if (p0.ok && p1.ok && p0.f < 0.0 && p1.f < 0.0) {
                 double delta = static_cast<double>(p1.t - p0.t) * 1e-9;
                 drop = upper_bound(p0.f, p0.df, p1.f, p1.df, delta, f_bound(p0, p1)) < 0.0 ||
                        below_horizon(coarse_node(c), i1, p0, p1);
             }
-            if (!drop) keep[c * n_stations + j] = want[c] = 1;
-            p0 = p1;
+            if (!drop) {
+                kept.push_back(static_cast<std::uint32_t>(c));
+                want[c] = 1;
+            }
         }
     }
+    kept_start[n_stations] = kept.size();
     idx.clear();
     for (std::size_t c = 0; c < nc; ++c)
         if (want[c])
@@ -1359,8 +1370,8 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
             a_global += std::fabs(sin_mask_) * bounds_.v_max * bounds_.v_max / std::max(bounds_.r_min - st_->radius, 50e3);
         rises_.clear();
         sets_.clear();
-        for (std::size_t c = 0; c < nc; ++c) {
-            if (!keep[c * n_stations + j]) continue;
+        for (std::size_t q = kept_start[j]; q < kept_start[j + 1]; ++q) {
+            const std::size_t c = kept[q];
             std::size_t lo = coarse_node(c), hi = coarse_node(c + 1);
             Pt prev = look_f(node_t_[lo], nodes_[lo]);
             for (std::size_t i = lo + 1; i <= hi; ++i) {
@@ -1427,6 +1438,10 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
             pass.set = set.t;
             std::int64_t ta = rise.t == nat ? node_t_[0] : rise.t;
             std::int64_t tb = set.t == nat ? node_t_[nn - 1] : set.t;
+            // The first node after ta: nodes are step_ns_ apart from the
+            // window's start (the last one, the stop, closer).
+            node_lo = std::max(node_lo, std::min(static_cast<std::size_t>((ta - node_t_[0]) / step_ns_), nn));
+            while (node_lo > 0 && node_t_[node_lo - 1] > ta) --node_lo;
             while (node_lo < nn && node_t_[node_lo] <= ta) ++node_lo;
             std::size_t node_hi = node_lo;
             while (node_hi < nn && node_t_[node_hi] < tb) ++node_hi;
