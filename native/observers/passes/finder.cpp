@@ -247,6 +247,12 @@ double bracketed_root(double xa, double xb, double tol, G at) {
     return x;
 }
 
+// The mask function and its rate at a coarse node (ρ: with a mask only).
+struct CoarseF {
+    double f, df, rho;
+    bool ok;
+};
+
 // Scratch reused by every satellite a thread handles (a low orbit's week
 // of nodes is about a megabyte: allocating it per satellite costs page
 // faults).
@@ -262,6 +268,7 @@ struct Scratch {
     std::vector<std::uint32_t> kept;        // the coarse intervals each station keeps, station by station
     std::vector<std::size_t> kept_start;    // where each station's run of `kept` starts
     std::vector<std::uint8_t> want;
+    std::vector<CoarseF> coarse;            // one station's f at the coarse nodes
     std::vector<Pending> pending;
     std::vector<Culmination> culms;
     std::vector<Hump> humps;
@@ -323,6 +330,7 @@ class Finder {
     double f_bound(const Pt& p0, const Pt& p1) const;
     double h_bound(const Pt& p0, const Pt& p1) const;
     double rho_floor(const Pt& p0, const Pt& p1) const;
+    double f_bound_of(double delta, double rho0, double rho1) const;
 
     void scan(const Pt& p0, const Pt& p1, int depth);
     std::int64_t refine_event(Pt a, Pt b);
@@ -466,11 +474,20 @@ double Finder::rho_floor(const Pt& p0, const Pt& p1) const {
 
 // Upper bound of |f''| on [p0, p1].
 double Finder::f_bound(const Pt& p0, const Pt& p1) const {
+    return f_bound_of(static_cast<double>(p1.t - p0.t) * 1e-9, p0.rho, p1.rho);
+}
+
+// The same from the interval's length (s) and the ends' ranges (m; zero
+// where they were not computed, with no mask).
+double Finder::f_bound_of(double delta, double rho0, double rho1) const {
     // f'' = a·u − sin m ρ'' and |ρ''| = ||v⊥|²/ρ + d̂·a| ≤ v²/ρ + |a|, for
     // either sign of the mask.
     double sm = std::fabs(sin_mask_);
     double c = (1.0 + sm) * bounds_.a_max;
-    if (sm > 0.0) c += sm * bounds_.v_max * bounds_.v_max / rho_floor(p0, p1);
+    if (sm > 0.0) {
+        double global = std::max(bounds_.r_min - st_->radius, 50e3);
+        c += sm * bounds_.v_max * bounds_.v_max / std::max(global, 0.5 * (rho0 + rho1 - bounds_.v_max * delta));
+    }
     return c;
 }
 
@@ -1332,21 +1349,43 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     kept_start.assign(n_stations + 1, 0);
     auto& want = scratch.want;
     want.assign(nc, 0);
+    auto& coarse = scratch.coarse;
+    coarse.resize(nc + 1);
     for (std::size_t j = 0; j < n_stations; ++j) {
         st_ = &stations[j];
         kept_start[j] = kept.size();
-        Pt ends[2];
-        ends[0] = look_f(node_t_[0], nodes_[0]);
+        // f, f' (and ρ with a mask) at every coarse node, as look_f gives them.
+        const Station& sj = stations[j];
+        const double* up = sj.enu[2];
+        for (std::size_t c = 0; c <= nc; ++c) {
+            const State& sn = nodes_[coarse_node(c)];
+            CoarseF& q = coarse[c];
+            q.ok = sn.ok;
+            if (!sn.ok) continue;
+            double d[3];
+            for (int x = 0; x < 3; ++x) d[x] = sn.r[x] - sj.r[x];
+            const double u = up[0] * d[0] + up[1] * d[1] + up[2] * d[2];
+            const double vu = up[0] * sn.v[0] + up[1] * sn.v[1] + up[2] * sn.v[2];
+            if (sin_mask_ == 0.0) {
+                q.f = u;
+                q.df = vu;
+                q.rho = 0.0;
+                continue;
+            }
+            const double dv = d[0] * sn.v[0] + d[1] * sn.v[1] + d[2] * sn.v[2];
+            q.rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            q.f = u - q.rho * sin_mask_;
+            q.df = vu - sin_mask_ * dv / q.rho;
+        }
         for (std::size_t c = 0; c < nc; ++c) {
-            std::size_t i1 = coarse_node(c + 1);
-            const Pt& p0 = ends[c & 1];
-            Pt& p1 = ends[(c + 1) & 1];
-            p1 = look_f(node_t_[i1], nodes_[i1]);
+            const CoarseF& q0 = coarse[c];
+            const CoarseF& q1 = coarse[c + 1];
             bool drop = false;
-            if (p0.ok && p1.ok && p0.f < 0.0 && p1.f < 0.0) {
-                double delta = static_cast<double>(p1.t - p0.t) * 1e-9;
-                drop = upper_bound(p0.f, p0.df, p1.f, p1.df, delta, f_bound(p0, p1)) < 0.0 ||
-                       below_horizon(coarse_node(c), i1, p0, p1);
+            if (q0.ok && q1.ok && q0.f < 0.0 && q1.f < 0.0) {
+                const std::size_t i0 = coarse_node(c), i1 = coarse_node(c + 1);
+                const double delta = static_cast<double>(node_t_[i1] - node_t_[i0]) * 1e-9;
+                drop = upper_bound(q0.f, q0.df, q1.f, q1.df, delta, f_bound_of(delta, q0.rho, q1.rho)) < 0.0 ||
+                       below_horizon(i0, i1, look_f(node_t_[i0], nodes_[i0]), look_f(node_t_[i1], nodes_[i1]));
             }
             if (!drop) {
                 kept.push_back(static_cast<std::uint32_t>(c));
