@@ -1343,6 +1343,7 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
     // (the exact scan's own exclusion test) or by the cubic Hermite
     // interpolant between them with its error bound (below_horizon).
     // Intervals with an end SGP4 cannot propagate are kept.
+    double rate = (1.0 + std::fabs(sin_mask_)) * bounds_.v_max;  // |f'| bound
     auto& kept = scratch.kept;
     auto& kept_start = scratch.kept_start;
     kept.clear();
@@ -1384,7 +1385,10 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
             if (q0.ok && q1.ok && q0.f < 0.0 && q1.f < 0.0) {
                 const std::size_t i0 = coarse_node(c), i1 = coarse_node(c + 1);
                 const double delta = static_cast<double>(node_t_[i1] - node_t_[i0]) * 1e-9;
-                drop = upper_bound(q0.f, q0.df, q1.f, q1.df, delta, f_bound_of(delta, q0.rho, q1.rho)) < 0.0 ||
+                // First the rate bound alone (|f'| ≤ rate: f ≤ (f0 + f1 + rate Δ)/2
+                // throughout), which rules out most intervals far below the horizon.
+                drop = q0.f + q1.f + rate * delta < 0.0 ||
+                       upper_bound(q0.f, q0.df, q1.f, q1.df, delta, f_bound_of(delta, q0.rho, q1.rho)) < 0.0 ||
                        below_horizon(i0, i1, look_f(node_t_[i0], nodes_[i0]), look_f(node_t_[i1], nodes_[i1]));
             }
             if (!drop) {
@@ -1400,7 +1404,6 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
             for (std::size_t i = coarse_node(c) + 1; i < coarse_node(c + 1); ++i) idx.push_back(i);
     make_nodes(idx);
 
-    double rate = (1.0 + std::fabs(sin_mask_)) * bounds_.v_max;  // |f'| bound
     for (std::size_t j = 0; j < n_stations; ++j) {
         st_ = &stations[j];
         // |f''| bound over the window (f_bound with the global ρ floor).
