@@ -137,7 +137,8 @@ struct Culmination {
     Pass pass;
     std::int64_t guess, ta, tb;
     std::size_t node_lo, node_hi;
-    bool ready;
+    bool ready;  // a guess waits for SGP4's samples around it
+    bool done;   // confirmed
 };
 
 // An interval of the culmination search where the interpolant's h has one
@@ -279,6 +280,7 @@ struct Scratch {
     std::size_t frames_total = 0;
     std::vector<std::int64_t> probe_t;
     std::vector<State> probe_s;
+    std::vector<double> probe_r;
 };
 thread_local Scratch scratch;
 
@@ -343,7 +345,8 @@ class Finder {
     void locate(std::size_t i, const Pt& q0, const Pt& q1, bool rising);
     bool confirm(std::int64_t guess, std::int64_t lo, std::int64_t hi, bool rising, Event& ev, const Pt* first);
     bool culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi, std::int64_t& guess);
-    bool confirm_culmination(std::int64_t guess, std::int64_t ta, std::int64_t tb, Pass& pass, const Pt* first);
+    int culmination_try(const Pt& p, const Pt& q, std::int64_t ta, std::int64_t tb, Pass& pass, const double* teme,
+                        std::int64_t& next) const;
     Pt hump(std::vector<Pt>& pts, std::size_t k);
     void culminate(const Pt& first, const Pt& last, std::size_t node_lo, std::size_t node_hi, Pass& pass);
 };
@@ -966,7 +969,7 @@ void Finder::scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth) {
 // monotonic or one hump, else halved down to 0.25 s), the root of h' in
 // each one-hump interval that could hold the top, and regula falsi on the
 // interpolant's h' next to the best sample: `guess`, the time around which
-// SGP4 is to confirm the sign change of h' (confirm_culmination).  False:
+// SGP4 is to confirm the sign change of h' (culmination_try).  False:
 // undecided.
 bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi,
                             std::int64_t& guess) {
@@ -1101,31 +1104,31 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
     return true;
 }
 
-// SGP4 at guess ± 5 ms (`first`: those two samples, when already there):
-// the sign change of h' there is the culmination (the secant root), else
-// one secant step and a second try.  False: undecided.
-bool Finder::confirm_culmination(std::int64_t guess, std::int64_t ta, std::int64_t tb, Pass& pass, const Pt* first) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        std::int64_t t0 = std::max(guess - root_width / 2, ta), t1 = std::min(guess + root_width / 2, tb);
-        if (t1 <= t0) return false;
-        Pt p = attempt == 0 && first ? first[0] : at(t0), q = attempt == 0 && first ? first[1] : at(t1);
-        if (!p.ok || !q.ok) return false;
-        if (p.dh > 0.0 && q.dh <= 0.0) {
-            double w = p.dh / (p.dh - q.dh);
-            double tau = w * static_cast<double>(q.t - p.t) * 1e-9;
-            pass.culmination = p.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(q.t - p.t)));
-            double h = std::clamp(p.h + 0.5 * p.dh * tau, -1.0, 1.0);
-            pass.max_elevation = std::asin(h);
-            return true;
-        }
-        // One secant step on h' from the two samples.
-        if (!(p.dh != q.dh)) return false;
+// One try of a culmination's confirmation from SGP4's samples p and q at
+// guess ± 5 ms (`teme`: their TEME positions, two rows): the sign change of
+// h' between them is the culmination (the secant root; sin el = h + h'τ/2;
+// its position between the two rows, within |a|(5 ms)²/8, a few 10 µm,
+// for the pass's sunlight).  1: settled; 0: no sign change, `next` the
+// secant step's guess to try; -1: undecided.
+int Finder::culmination_try(const Pt& p, const Pt& q, std::int64_t ta, std::int64_t tb, Pass& pass,
+                            const double* teme, std::int64_t& next) const {
+    if (!p.ok || !q.ok) return -1;
+    if (p.dh > 0.0 && q.dh <= 0.0) {
         double w = p.dh / (p.dh - q.dh);
-        if (!(std::fabs(w) < 1e6)) return false;
-        guess = p.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(q.t - p.t)));
-        if (guess <= ta || guess >= tb) return false;
+        double tau = w * static_cast<double>(q.t - p.t) * 1e-9;
+        pass.culmination = p.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(q.t - p.t)));
+        double h = std::clamp(p.h + 0.5 * p.dh * tau, -1.0, 1.0);
+        pass.max_elevation = std::asin(h);
+        for (int x = 0; x < 3; ++x) pass.culmination_teme[x] = teme[x] + w * (teme[3 + x] - teme[x]);
+        return 1;
     }
-    return false;
+    // One secant step on h' from the two samples.
+    if (!(p.dh != q.dh)) return -1;
+    double w = p.dh / (p.dh - q.dh);
+    if (!(std::fabs(w) < 1e6)) return -1;
+    next = p.t + static_cast<std::int64_t>(std::llround(w * static_cast<double>(q.t - p.t)));
+    if (next <= ta || next >= tb) return -1;
+    return 0;
 }
 
 // The rotation at every node time (the nodes of the current step), from the
@@ -1476,6 +1479,7 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
         for (auto [rise, set] : spans) {
             Pass pass{};
             pass.station = static_cast<std::int32_t>(j);
+            for (double& x : pass.culmination_teme) x = NAN;
             pass.rise = rise.t;
             pass.set = set.t;
             std::int64_t ta = rise.t == nat ? node_t_[0] : rise.t;
@@ -1491,33 +1495,43 @@ void Finder::run(const Station* stations, std::size_t n_stations, std::vector<Pa
             pass.set_azimuth = set.t == nat ? NAN : std::isnan(set.azimuth) ? azimuth(at(set.t)) : set.azimuth;
             std::int64_t guess = 0;
             bool ready = near_ && culminate_fast(ta, tb, node_lo, node_hi, guess);
-            culms.push_back({pass, guess, ta, tb, node_lo, node_hi, ready});
+            culms.push_back({pass, guess, ta, tb, node_lo, node_hi, ready, false});
         }
-        // The culminations' confirmations in one vector call, then the
-        // exact search for those the interpolant left undecided.
+        // The culminations' confirmations: SGP4 at guess ± 5 ms for all in
+        // one vector call; those whose pair holds no sign change of h' try
+        // again at the secant step's guess, all in a second call; then the
+        // exact search for those still undecided.
         auto& ts = scratch.probe_t;
         auto& ss = scratch.probe_s;
-        ts.clear();
-        for (const Culmination& c : culms) {
-            std::int64_t t0 = std::max(c.guess - root_width / 2, c.ta), t1 = std::min(c.guess + root_width / 2, c.tb);
-            if (c.ready && t1 > t0) ts.push_back(t0), ts.push_back(t1);
-        }
-        states_at(ts, ss);
-        std::size_t k = 0;
-        for (Culmination& c : culms) {
-            std::int64_t t0 = std::max(c.guess - root_width / 2, c.ta), t1 = std::min(c.guess + root_width / 2, c.tb);
-            bool done = false;
-            if (c.ready) {
-                Pt first[2];
-                bool have = t1 > t0;
-                if (have) {
-                    first[0] = look(t0, ss[k]);
-                    first[1] = look(t1, ss[k + 1]);
-                    k += 2;
-                }
-                done = confirm_culmination(c.guess, c.ta, c.tb, c.pass, have ? first : nullptr);
+        auto& teme = scratch.probe_r;
+        for (int round = 0; round < 2; ++round) {
+            ts.clear();
+            for (const Culmination& c : culms) {
+                std::int64_t t0 = std::max(c.guess - root_width / 2, c.ta), t1 = std::min(c.guess + root_width / 2, c.tb);
+                if (c.ready && t1 > t0) ts.push_back(t0), ts.push_back(t1);
             }
-            if (!done) {
+            if (ts.empty()) break;
+            states_at(ts, ss);
+            // Their TEME positions (states_at leaves them in scratch.r): the
+            // culminations' own, between two of them.
+            teme.assign(scratch.r.begin(), scratch.r.begin() + static_cast<std::ptrdiff_t>(3 * ts.size()));
+            std::size_t k = 0;
+            for (Culmination& c : culms) {
+                if (!c.ready) continue;
+                std::int64_t t0 = std::max(c.guess - root_width / 2, c.ta), t1 = std::min(c.guess + root_width / 2, c.tb);
+                c.ready = false;
+                if (t1 <= t0) continue;
+                const Pt p = look(t0, ss[k]), q = look(t1, ss[k + 1]);
+                const double* rows = &teme[3 * k];
+                k += 2;
+                std::int64_t next = 0;
+                const int settled = culmination_try(p, q, c.ta, c.tb, c.pass, rows, next);
+                if (settled == 1) c.done = true;
+                if (settled == 0 && round == 0) c.guess = next, c.ready = true;
+            }
+        }
+        for (Culmination& c : culms) {
+            if (!c.done) {
                 Pt a = c.pass.rise == nat ? look(node_t_[0], nodes_[0]) : at(c.pass.rise);
                 Pt b = c.pass.set == nat ? look(node_t_[nn - 1], nodes_[nn - 1]) : at(c.pass.set);
                 culminate(a, b, c.node_lo, c.node_hi, c.pass);

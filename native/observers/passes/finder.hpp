@@ -38,6 +38,7 @@ struct Station {
 struct Pass {
     std::int64_t rise, culmination, set;  // ns since 1970 (UTC); nat where the window cuts the pass
     double rise_azimuth, max_elevation, set_azimuth;  // rad; azimuths NaN where the event is nat
+    double culmination_teme[3];  // SGP4's TEME position at the culmination (m); NaN where not kept
     std::int32_t station;
 };
 

@@ -119,12 +119,15 @@ PyObject* find(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (failed) return PyErr_NoMemory();
     npy_intp total = 0;
     for (const auto& f : found) total += static_cast<npy_intp>(f.size());
-    Ref out[8];
+    Ref out[9];
     const int types[8] = {NPY_INT64, NPY_INT64, NPY_INT64, NPY_INT64, NPY_INT64, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
     for (int k = 0; k < 8; ++k) {
         out[k] = Ref::steal(PyArray_SimpleNew(1, &total, types[k]));
         if (!out[k]) return nullptr;
     }
+    npy_intp rows3[2] = {total, 3};
+    out[8] = Ref::steal(PyArray_SimpleNew(2, rows3, NPY_DOUBLE));
+    if (!out[8]) return nullptr;
     auto col_i = [&](int k) { return static_cast<std::int64_t*>(PyArray_DATA(as_array(out[k].get()))); };
     auto col_d = [&](int k) { return static_cast<double*>(PyArray_DATA(as_array(out[k].get()))); };
     npy_intp row = 0;
@@ -138,12 +141,13 @@ PyObject* find(qv::Function* self, PyObject* const* args, Py_ssize_t nargs, PyOb
             col_d(5)[row] = p.rise_azimuth;
             col_d(6)[row] = p.max_elevation;
             col_d(7)[row] = p.set_azimuth;
+            for (int x = 0; x < 3; ++x) col_d(8)[3 * row + x] = p.culmination_teme[x];
             ++row;
         }
     }
-    PyObject* tuple = PyTuple_New(8);
+    PyObject* tuple = PyTuple_New(9);
     if (!tuple) return nullptr;
-    for (int k = 0; k < 8; ++k) PyTuple_SET_ITEM(tuple, k, out[k].release());
+    for (int k = 0; k < 9; ++k) PyTuple_SET_ITEM(tuple, k, out[k].release());
     return tuple;
 }
 
@@ -160,7 +164,8 @@ constexpr const char* find_doc =
     "vectors of each station.\nsin_mask : float\n    Sine of the elevation mask.\n"
     "threads : int or None\n    Threads to run on; None, every available processor.\n\n"
     "Returns\n-------\ntuple of numpy.ndarray\n    Set index, station index, rise, culmination and set (int64 ns, "
-    "INT64_MIN where\n    the window cuts the pass), rise azimuth, maximum elevation and set azimuth (rad).\n";
+    "INT64_MIN where\n    the window cuts the pass), rise azimuth, maximum elevation and set azimuth (rad), and\n"
+    "    SGP4's TEME position at the culmination (m, shape (n, 3); NaN rows where it was not kept).\n";
 
 // TEME states of chosen sets at chosen instants (one each), through the
 // propagator's one-sample kernel: what the table needs at the events it

@@ -363,14 +363,15 @@ def passes(
     sites = _stations(stations)
     rows = _station_rows(sites)
     grid, theta, pom = _earth_grid(t0, t1, eop, eop_policy)
-    index, station, rise, culm, set_, rise_az, max_el, set_az = _passes._find(
+    index, station, rise, culm, set_, rise_az, max_el, set_az, culm_teme = _passes._find(
         prop, grid, theta, pom, rows, math.sin(mask), threads
     )
     satno = numpy.asarray(prop.satno)[index]
     first = numpy.where(rise == numpy.iinfo(numpy.int64).min, t0, rise)
     order = numpy.lexsort((station, satno, first))
     index, station, culm = index[order], station[order], culm[order]
-    sunlit, visible = _sunlight(prop, sites, index, station, culm, (grid, theta, pom), eop, eop_policy)
+    sunlit, visible = _sunlight(prop, sites, index, station, culm, culm_teme[order], (grid, theta, pom), eop,
+                                eop_policy)
     return Passes(
         satno=satno[order],
         station=station,
@@ -392,7 +393,7 @@ _TWILIGHT = -6.0 * math.pi / 180.0
 
 def _sunlight(
     prop: Any, sites: list[Any], index: numpy.ndarray, station: numpy.ndarray, culm: numpy.ndarray,
-    earth: tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray], eop: Any, eop_policy: str,
+    culm_teme: numpy.ndarray, earth: tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray], eop: Any, eop_policy: str,
 ) -> tuple[numpy.ndarray, numpy.ndarray]:
     """Whether each pass's satellite is sunlit at culmination (at least half
     the Sun's disc visible), and whether it is also seen against a dark sky
@@ -411,7 +412,14 @@ def _sunlight(
     if n == 0:
         return numpy.zeros(0, dtype=bool), numpy.zeros(0, dtype=bool)
     grid, theta, pom = earth
-    r, _, err = _passes._states(prop, index.astype(numpy.intp), culm)
+    # The satellites' positions at culmination: the finder's own where it
+    # kept them (between its two SGP4 samples around the culmination),
+    # SGP4 for the rest.
+    r = numpy.array(culm_teme, dtype=numpy.float64)
+    err = numpy.zeros(n, dtype=numpy.int8)
+    missing = numpy.flatnonzero(numpy.isnan(r[:, 0]))
+    if len(missing):
+        r[missing], _, err[missing] = _passes._states(prop, index[missing].astype(numpy.intp), culm[missing])
     nodes = grid.view("datetime64[ns]")
     sun_nodes = numpy.asarray(Sun.position(nodes), dtype=numpy.float64)
     # The TEME to GCRF matrices `transform` uses, once for the three axes.
