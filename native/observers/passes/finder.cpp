@@ -442,10 +442,13 @@ Pt Finder::look(std::int64_t t, const State& s) const {
     p.n = st.enu[1][0] * d[0] + st.enu[1][1] * d[1] + st.enu[1][2] * d[2];
     double dv = d[0] * s.v[0] + d[1] * s.v[1] + d[2] * s.v[2];
     p.rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    // One division: ρ' = d·v/ρ, h = u/ρ, h' = (v·u − h ρ')/ρ.
+    const double inv = 1.0 / p.rho;
+    const double rate = dv * inv;
     p.f = p.u - p.rho * sin_mask_;
-    p.df = vu - sin_mask_ * dv / p.rho;
-    p.h = p.u / p.rho;
-    p.dh = vu / p.rho - p.u * dv / (p.rho * p.rho * p.rho);
+    p.df = vu - sin_mask_ * rate;
+    p.h = p.u * inv;
+    p.dh = (vu - p.h * rate) * inv;
     return p;
 }
 
