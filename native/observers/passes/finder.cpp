@@ -970,9 +970,9 @@ void Finder::scan_fast(std::size_t i, const Pt& q0, const Pt& q1, int depth) {
 // widened by its error, intervals pruned when monotonic or not above the
 // best by more than 1e-5 plus the best's error, or decided by shape() as
 // monotonic or one hump, else halved down to 0.25 s), the root of h' in
-// each one-hump interval that could hold the top, and regula falsi on the
-// interpolant's h' next to the best sample: `guess`, the time around which
-// SGP4 is to confirm the sign change of h' (culmination_try).  False:
+// each one-hump interval that could hold the top (hump_root), and the root
+// of the interpolant's h' next to the best sample: `guess`, the time around
+// which SGP4 is to confirm the sign change of h' (culmination_try).  False:
 // undecided.
 bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_lo, std::size_t node_hi,
                             std::int64_t& guess) {
@@ -1034,11 +1034,13 @@ bool Finder::culminate_fast(std::int64_t ta, std::int64_t tb, std::size_t node_l
         stack.emplace_back(im, i1);
         stack.emplace_back(i0, im);
     }
-    // Each one-hump interval that could top the best: its root by regula
-    // falsi on the interpolant's h' (Illinois, each step kept a quarter of
-    // the bracket or 2.5 ms off its ends, so that it closes from both sides
-    // on a bracket as long as a node interval), to 1 ms, every sample kept;
-    // the highest bound first, so the others are mostly pruned.
+    // Each one-hump interval that could top the best: its root by Newton on
+    // the interpolant's h' in power form (hump_root), the sample there kept;
+    // should that fail, regula falsi on interpolated samples (Illinois, each
+    // step kept a quarter of the bracket or 2.5 ms off its ends, so that it
+    // closes from both sides on a bracket as long as a node interval), to
+    // 1 ms, every sample kept.  The highest bound first, so the others are
+    // mostly pruned.
     std::sort(humps.begin(), humps.end(), [](const Hump& x, const Hump& y) { return x.bound > y.bound; });
     for (const Hump& hp : humps) {
         if (hp.bound <= top + culmination_tolerance + pts_[best].eh) continue;
