@@ -333,6 +333,7 @@ class Finder {
     double h_bound(const Pt& p0, const Pt& p1) const;
     double rho_floor(const Pt& p0, const Pt& p1) const;
     double f_bound_of(double delta, double rho0, double rho1) const;
+    double rho_floor_of(double delta, double rho0, double rho1) const;
 
     void scan(const Pt& p0, const Pt& p1, int depth);
     std::int64_t refine_event(Pt a, Pt b);
@@ -473,9 +474,13 @@ Pt Finder::look_f(std::int64_t t, const State& s) const {
 }
 
 double Finder::rho_floor(const Pt& p0, const Pt& p1) const {
-    double delta = static_cast<double>(p1.t - p0.t) * 1e-9;
+    return rho_floor_of(static_cast<double>(p1.t - p0.t) * 1e-9, p0.rho, p1.rho);
+}
+
+// The same from the interval's length (s) and the ends' ranges (m).
+double Finder::rho_floor_of(double delta, double rho0, double rho1) const {
     double global = std::max(bounds_.r_min - st_->radius, 50e3);
-    return std::max(global, 0.5 * (p0.rho + p1.rho - bounds_.v_max * delta));
+    return std::max(global, 0.5 * (rho0 + rho1 - bounds_.v_max * delta));
 }
 
 // Upper bound of |f''| on [p0, p1].
@@ -490,10 +495,7 @@ double Finder::f_bound_of(double delta, double rho0, double rho1) const {
     // either sign of the mask.
     double sm = std::fabs(sin_mask_);
     double c = (1.0 + sm) * bounds_.a_max;
-    if (sm > 0.0) {
-        double global = std::max(bounds_.r_min - st_->radius, 50e3);
-        c += sm * bounds_.v_max * bounds_.v_max / std::max(global, 0.5 * (rho0 + rho1 - bounds_.v_max * delta));
-    }
+    if (sm > 0.0) c += sm * bounds_.v_max * bounds_.v_max / rho_floor_of(delta, rho0, rho1);
     return c;
 }
 
