@@ -329,6 +329,24 @@ def test_sunlight_matches_the_shadow_function():
     assert not numpy.any(table.visible & ~table.sunlit)
 
 
+def test_culmination_positions_are_sgp4s():
+    # The finder hands the table SGP4's TEME position at each culmination
+    # (between its two samples there) for the sunlight; the rows it leaves
+    # NaN are propagated by the table.  Every kept row is SGP4's own.
+    catalogue = read_catalogue("examples/data/real/gpredict-2018.tle").select(numpy.arange(0, 979, 40))
+    prop = SGP4(catalogue)
+    t0 = int(numpy.datetime64("2018-01-22T01:05", "ns").astype(numpy.int64))
+    t1 = t0 + 86_400 * NS
+    grid, theta, pom = module._earth_grid(t0, t1, None, "warn")
+    found = module._passes._find(prop, grid, theta, pom, module._station_rows(module._stations(STATIONS)), 0.0, 1)
+    index, culm, teme = found[0], found[3], found[8]
+    assert teme.shape == (len(index), 3)
+    kept = numpy.isfinite(teme[:, 0])
+    assert kept.mean() > 0.9
+    r, _, err = module._passes._states(prop, index[kept].astype(numpy.intp), culm[kept])
+    assert not err.any()
+    assert numpy.abs(teme[kept] - r).max() < 1e-3
+
 @pytest.mark.parametrize(
     "r, sun, expected",
     [
