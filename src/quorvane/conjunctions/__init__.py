@@ -138,7 +138,8 @@ def screen(source: Any, start: Any, stop: Any, *, threshold: float = 5_000.0, ag
         workers = max(len(client.scheduler_info().get("workers", {})), 1)
         # Four tasks a worker, of equal length, so that the workers finish
         # together; not shorter than _TASK_STEPS, where the setup of a task
-        # (a sample of every object, the chunk's buffers) would begin to tell.
+        # (its chunk's buffers, the padding of each object's last sample
+        # vector) would begin to tell.
         size = max(min(_TASK_STEPS, segments), -(-segments // (4 * workers)))
         # The propagators travel to each worker once; not hashed (hashing a
         # catalogue's propagator costs more than sending it).
