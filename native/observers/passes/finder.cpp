@@ -774,29 +774,21 @@ std::int64_t Finder::hump_root(std::size_t i, std::int64_t ta, std::int64_t tb) 
 // hump, its top the root of h'); −1: undecided (more changes, or a
 // coefficient within rounding of zero).
 int Finder::shape(std::size_t i, const Pt& p0, const Pt& p1) const {
-    const State& s0 = nodes_[i];
-    const State& s1 = nodes_[i + 1];
     if (!(p0.dh > 0.0 && p1.dh < 0.0) && !(p0.dh >= 0.0 && p1.dh >= 0.0) && !(p0.dh <= 0.0 && p1.dh <= 0.0))
         return -1;
-    double H = static_cast<double>(node_t_[i + 1] - node_t_[i]) * 1e-9;
-    double L = static_cast<double>(p1.t - p0.t) * 1e-9;
+    // d and its derivative in the node interval's x at both ends; L d'(t)
+    // = (L/H) dd/dx.
+    const Segment g = segment(i);
+    const double span = static_cast<double>(node_t_[i + 1] - node_t_[i]);
+    const double ratio = static_cast<double>(p1.t - p0.t) / span;
     double d[2][3], v[2][3];
-    for (int e = 0; e < 2; ++e) {
-        double x = static_cast<double>((e == 0 ? p0.t : p1.t) - node_t_[i]) * 1e-9 / H;
-        double x2 = x * x, x3 = x2 * x;
-        double h00 = 2.0 * x3 - 3.0 * x2 + 1.0, h10 = (x3 - 2.0 * x2 + x) * H, h01 = 3.0 * x2 - 2.0 * x3,
-               h11 = (x3 - x2) * H;
-        double g00 = (6.0 * x2 - 6.0 * x) / H, g10 = 3.0 * x2 - 4.0 * x + 1.0, g11 = 3.0 * x2 - 2.0 * x;
-        for (int k = 0; k < 3; ++k) {
-            d[e][k] = h00 * s0.r[k] + h10 * s0.v[k] + h01 * s1.r[k] + h11 * s1.v[k] - st_->r[k];
-            v[e][k] = g00 * (s0.r[k] - s1.r[k]) + g10 * s0.v[k] + g11 * s1.v[k];
-        }
-    }
+    g.eval(static_cast<double>(p0.t - node_t_[i]) / span, d[0], v[0]);
+    g.eval(static_cast<double>(p1.t - node_t_[i]) / span, d[1], v[1]);
     double b[4][3], c[3][3];  // Bernstein points of d (cubic) and of d' = dd/dy (quadratic)
     for (int k = 0; k < 3; ++k) {
         b[0][k] = d[0][k];
-        b[1][k] = d[0][k] + L * v[0][k] / 3.0;
-        b[2][k] = d[1][k] - L * v[1][k] / 3.0;
+        b[1][k] = d[0][k] + ratio * v[0][k] / 3.0;
+        b[2][k] = d[1][k] - ratio * v[1][k] / 3.0;
         b[3][k] = d[1][k];
     }
     for (int j = 0; j < 3; ++j)
