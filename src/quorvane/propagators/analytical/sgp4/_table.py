@@ -11,6 +11,7 @@ import numpy
 from numpy.typing import ArrayLike, NDArray
 
 from quorvane.propagators.analytical.sgp4 import _catalogue, _omm
+from quorvane.propagators.analytical.sgp4._record import _Record
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 from quorvane.time.time import Time
 
@@ -247,8 +248,6 @@ class Catalogue:
         Each is named after the first non-empty name of that satellite in file
         order (None when there is none); keys in order of first appearance.
         """
-        from quorvane.propagators.analytical.sgp4.catalogue import _Record
-
         result = {}
         for satno, table in self.groupby_satno().items():
             named = [(line, name) for line, name in zip(table.line.tolist(), table.name.tolist()) if name]

@@ -34,6 +34,7 @@ from collections.abc import Iterator
 from typing import cast
 
 from quorvane.propagators.analytical.sgp4 import _catalogue, _omm
+from quorvane.propagators.analytical.sgp4._record import _Record
 from quorvane.propagators.analytical.sgp4._sources import FORMATS, Source, sniff, source_bytes, text_of
 from quorvane.propagators.analytical.sgp4._table import Catalogue
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
@@ -102,20 +103,6 @@ def read_catalogue(
 
 
 # ---------------------------------------------------------------- records and element sets
-
-
-class _Record(DUOLINE):
-    """A record whose satellite number is always an int: Alpha-5 decoded
-    ("A0001" is 100001), a blank field 0.  Element sets of any catalogue
-    number are built from these."""
-
-    @property
-    def satno(self) -> int:
-        field = DUOLINE.satno.__get__(self)
-        number = field if isinstance(field, int) else _catalogue.decode_satno(field)
-        if number < 0:
-            raise ValueError(f"satellite number {field!r} is neither a decimal number nor Alpha-5")
-        return number
 
 
 def _entries(source: Source, strict: bool, record: type[DUOLINE]) -> Iterator[tuple[str | None, DUOLINE, int]]:

@@ -1,0 +1,73 @@
+"""What a table guarantees about itself: parts that add up to the whole,
+equality of data rather than provenance, tables built from values, checked
+and read-only columns, exports that read back, bounded names, and clear
+errors for wrong arguments."""
+
+import pathlib
+import pickle
+import subprocess
+import sys
+
+import numpy
+import pytest
+
+from quorvane.propagators.analytical.sgp4.catalogue import Catalogue, read_catalogue, read_elsets, read_records
+from quorvane.propagators.analytical.sgp4.propagator import SGP4
+
+DATA = pathlib.Path(__file__).resolve().parents[2] / "examples" / "data"
+FILES = sorted((DATA / "real").glob("*.tle")) + [DATA / "stations.tle"]
+DERIVED = ("sma", "orp", "eca", "tra", "pge", "apg")
+
+ISS = (
+    "1 25544U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2927",
+    "2 25544  51.6416 247.4627 0006703 130.5360 325.0288 15.72125391563537",
+)
+VANGUARD = (
+    "1 00005U 58002B   00179.78495062  .00000023  00000-0  28098-4 0  4753",
+    "2 00005  34.2682 348.7242 1859667 331.7664  19.3264 10.82419157413667",
+)
+
+
+def bits(values):
+    return numpy.asarray(values, dtype=numpy.float64).view(numpy.int64)
+
+
+def stations():
+    return read_catalogue(DATA / "stations.tle")
+
+
+HOSTILE_LINE2 = [
+    "2 25544  1e1     2.5e+2  1e+0001 -130.536 +325.028 1.5e1      ",
+    "2 25544  nan     inf     0x1p-3  -inf      0X10    0.0",
+    "2 25544  51.6416 247.4627 -006703 130.5360 325.0288 -15.7",
+    "2 25544 180.0000 360.0000 9999999 360.0000 360.0000 99.99999999",
+]
+
+
+# ---------------------------------------------------------------- construction
+
+
+def columns_with(**changes):
+    columns = stations().columns
+    columns.update(changes)
+    return columns
+
+
+N = 12  # sets of stations.tle
+
+
+# ---------------------------------------------------------------- imports
+
+
+def test_the_table_imports_without_the_readers():
+    # The record type the table builds element sets of lives below both.
+    code = (
+        "import sys\n"
+        "from quorvane.propagators.analytical.sgp4 import _catalogue\n"
+        "from quorvane.propagators.analytical.sgp4._table import Catalogue\n"
+        f"text = b'\\n'.join([{ISS[0]!r}.encode(), {ISS[1]!r}.encode()])\n"
+        "table = Catalogue._of(*_catalogue.read_tle(text))\n"
+        "assert table.elsets()[25544].size == 1\n"
+        "assert 'quorvane.propagators.analytical.sgp4.catalogue' not in sys.modules\n"
+    )
+    subprocess.run([sys.executable, "-c", code], check=True)
