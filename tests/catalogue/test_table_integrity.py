@@ -36,6 +36,23 @@ def stations():
     return read_catalogue(DATA / "stations.tle")
 
 
+# ---------------------------------------------------------------- parts and equality
+
+
+def test_parts_of_a_table_add_up_to_it():
+    # Sets of several satellites, a line skipped: grouped and put together
+    # again, they are the table, and the skipped line is listed once.
+    lines = [*ISS, *VANGUARD, ISS[0].replace("25544", "I0001"), ISS[1].replace("25544", "I0001"), *ISS]
+    table = read_catalogue(lines, errors="skip")
+    assert list(table.skipped) == [5]
+    ordered = table.select(numpy.lexsort((table.epoch_ns, table.satno)))
+    parts = ordered.groupby_satno()
+    assert all(len(part.skipped) == 0 for part in parts.values())
+    again = Catalogue.concat(parts.values())
+    assert again == ordered and len(again.skipped) == 0
+    assert len(table.select(slice(None)).skipped) == 0 and len(table.select([True, False, True]).skipped) == 0
+
+
 HOSTILE_LINE2 = [
     "2 25544  1e1     2.5e+2  1e+0001 -130.536 +325.028 1.5e1      ",
     "2 25544  nan     inf     0x1p-3  -inf      0X10    0.0",

@@ -210,6 +210,11 @@ class Catalogue:
     def select(self, which: ArrayLike) -> Catalogue:
         """The table of the element sets a boolean mask or an index array picks, in that order.
 
+        The result's `skipped` is empty: lines left out when reading belong
+        to the text, not to any of its sets, so that the parts of a table put
+        together again (``Catalogue.concat(t.groupby_satno().values())``)
+        list no line twice.
+
         Parameters
         ----------
         which : array_like of bool or int, or slice
@@ -225,7 +230,8 @@ class Catalogue:
             key = numpy.asarray(which)
             if key.dtype != numpy.bool_:
                 key = key.astype(numpy.intp, casting="safe") if key.size else key.astype(numpy.intp)
-        return Catalogue({name: array[key] for name, array in self._columns.items()}, self._skipped)
+        # The lines left out belong to the text read, not to a part of its sets.
+        return Catalogue({name: array[key] for name, array in self._columns.items()}, ())
 
     def groupby_satno(self) -> dict[int, Catalogue]:
         """One table per satellite number, each in epoch order (ties keep file order).
