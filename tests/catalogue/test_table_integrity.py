@@ -53,6 +53,19 @@ def test_parts_of_a_table_add_up_to_it():
     assert len(table.select(slice(None)).skipped) == 0 and len(table.select([True, False, True]).skipped) == 0
 
 
+def test_equality_compares_the_sets_not_where_they_were_read(tmp_path):
+    table = read_catalogue(DATA / "real" / "gpredict-2018.tle")
+    table.to_omm_csv(tmp_path / "cat.csv")
+    again = read_catalogue(tmp_path / "cat.csv")
+    assert not numpy.array_equal(again.line, table.line)  # CSV rows are numbered otherwise
+    assert again == table and again.line[0] == 2  # the line numbers stay, as a column
+    shifted = read_catalogue(["", "", *ISS], errors="skip")
+    assert shifted == read_catalogue(list(ISS)) and shifted.line[0] == 3
+    renamed = read_catalogue(["OTHER", *ISS])
+    assert renamed != read_catalogue(list(ISS))  # a name is data
+    assert table != table.select(slice(1, None))
+
+
 HOSTILE_LINE2 = [
     "2 25544  1e1     2.5e+2  1e+0001 -130.536 +325.028 1.5e1      ",
     "2 25544  nan     inf     0x1p-3  -inf      0X10    0.0",

@@ -78,6 +78,10 @@ class _Column:
         raise AttributeError(f"property {self._name!r} of 'Catalogue' object has no setter")
 
 
+# Fields that say where a set was read, not what it is: left out of ==.
+_PROVENANCE = ("line",)
+
+
 def _rebuild(columns: dict[str, NDArray[Any]], skipped: NDArray[numpy.int64]) -> Catalogue:
     return Catalogue(columns, skipped)
 
@@ -89,6 +93,12 @@ class Catalogue:
     one entry per element set; the mean elements and the derived elements
     are bit for bit the values ``DUOLINE`` gives for the same lines, in the
     same SI units.  The arrays are the table's own: treat them as read-only.
+
+    Two tables are equal (``==``) when they hold the same element sets: the
+    same fields with the same bits, in the same order.  Where the sets came
+    from is not compared: neither the source line numbers (the `line`
+    column) nor the lines left out (`skipped`), so a table and the table
+    read back from its OMM export are equal.
 
     Attributes
     ----------
@@ -192,12 +202,15 @@ class Catalogue:
         return _rebuild, (self._columns, self._skipped)
 
     def __eq__(self, other: object) -> bool:
-        """Same fields with the same bits (NaN equals NaN), same skipped lines."""
+        """The same element sets: every field but the provenance (`line`, and
+        `skipped`) with the same bits (NaN equals NaN), in the same order."""
         if not isinstance(other, Catalogue):
             return NotImplemented
-        if len(self) != len(other) or not numpy.array_equal(self._skipped, other._skipped):
+        if len(self) != len(other):
             return False
         for name, (kind, _) in FIELDS.items():
+            if name in _PROVENANCE:
+                continue
             a, b = self._columns[name], other._columns[name]
             if kind == "f":
                 a, b = a.view(numpy.int64), b.view(numpy.int64)
