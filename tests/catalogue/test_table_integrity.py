@@ -86,6 +86,53 @@ def columns_with(**changes):
 N = 12  # sets of stations.tle
 
 
+@pytest.mark.parametrize(
+    "changes, error, message",
+    [
+        ({"classification": numpy.array([None] * N)}, TypeError, "column classification must hold str"),
+        ({"classification": numpy.array(["UC"] * N)}, ValueError, "classification: entry 0 has 2 characters"),
+        ({"intl_designator": numpy.array(["1998067ABCD"] * N)}, ValueError, "intl_designator: entry 0 has 11"),
+        ({"epoch": numpy.zeros(N)}, TypeError, "column epoch must hold integers, not float64"),
+        ({"epoch": numpy.full(N, numpy.iinfo(numpy.int64).min)}, ValueError, "column epoch: entry 0 is NaT"),
+        ({"satno": numpy.full(N, 2**63, dtype=numpy.uint64)}, ValueError, "column satno: entry 0 exceeds"),
+        ({"satno": numpy.full(N, -5)}, ValueError, "column satno: entry 0 is negative"),
+        ({"inc": numpy.zeros(N, dtype=numpy.int64)}, TypeError, "column inc must hold float64"),
+        ({"mnm": numpy.zeros(N, dtype=numpy.longdouble)}, TypeError, "column mnm must hold float64"),
+        ({"name": numpy.array([b"X"] * N)}, TypeError, "column name must hold str"),
+        ({"name": numpy.array(["N" * 200] * N)}, ValueError, "column name: entry 0 has 200 characters"),
+        ({"ecc": numpy.zeros((N, 1))}, ValueError, r"column ecc has shape \(12, 1\)"),
+        ({"ecc": numpy.zeros(N - 1)}, ValueError, "column ecc has 11 entries, satno 12"),
+        ({"ecc": numpy.zeros(N), "extra": numpy.zeros(N)}, ValueError, "unknown fields extra"),
+    ],
+)
+def test_construction_checks_every_column(changes, error, message):
+    with pytest.raises(error, match=message):
+        Catalogue(columns_with(**changes))
+
+
+@pytest.mark.parametrize(
+    "skipped, error",
+    [(numpy.array([[1, 2]]), ValueError), (numpy.array([1.5]), TypeError), (numpy.array([-1]), ValueError)],
+)
+def test_construction_checks_skipped(skipped, error):
+    with pytest.raises(error, match="skipped"):
+        Catalogue(stations().columns, skipped)
+
+
+def test_construction_keeps_values_and_widens_exactly():
+    table = stations()
+    narrow = columns_with(
+        satno=table.satno.astype(numpy.int32), ecc=table.ecc.astype(numpy.float32), name=table.name.astype("<U40"),
+        intl_designator=table.intl_designator.astype("<U20"),
+    )  # fmt: skip
+    built = Catalogue(narrow)
+    assert built.satno.dtype == numpy.int64 and built.satno.tolist() == table.satno.tolist()
+    assert built.ecc.dtype == numpy.float64 and built.ecc.tolist() == table.ecc.astype(numpy.float32).tolist()
+    assert built.intl_designator.dtype == numpy.dtype("<U8") and built.name.tolist() == table.name.tolist()
+    assert Catalogue(table.columns) == table
+    assert Catalogue(table.columns, [3, 7]).skipped.tolist() == [3, 7]
+
+
 # ---------------------------------------------------------------- imports
 
 

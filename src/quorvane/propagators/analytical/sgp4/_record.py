@@ -9,6 +9,12 @@ from __future__ import annotations
 from quorvane.propagators.analytical.sgp4 import _catalogue
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE
 
+# Most characters a set's name may have.  The two-line format's name line
+# holds 24, but published files carry longer ones; OMM leaves OBJECT_NAME
+# unbounded.  128 keeps every real name and bounds the name column (one
+# entry as wide as the longest name, for every set) to 512 bytes a set.
+NAME_LENGTH = 128
+
 
 class _Record(DUOLINE):
     """A record whose satellite number is always an int: Alpha-5 decoded

@@ -11,7 +11,7 @@ import numpy
 from numpy.typing import ArrayLike, NDArray
 
 from quorvane.propagators.analytical.sgp4 import _catalogue, _omm
-from quorvane.propagators.analytical.sgp4._record import _Record
+from quorvane.propagators.analytical.sgp4._record import NAME_LENGTH, _Record
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 from quorvane.time.time import Time
 
@@ -86,6 +86,55 @@ def _rebuild(columns: dict[str, NDArray[Any]], skipped: NDArray[numpy.int64]) ->
     return Catalogue(columns, skipped)
 
 
+# Most characters a text column may hold per entry: the two-line columns'
+# widths, and the bound on names (NAME_LENGTH) that keeps the name column's
+# memory proportional to the text read.
+_WIDTHS = {"classification": 1, "intl_designator": 8, "name": NAME_LENGTH}
+_KIND_NAMES = {"i": "integers", "f": "floating-point numbers", "U": "str", "b": "booleans"}
+_INT64 = numpy.iinfo(numpy.int64)
+
+
+def _checked_column(name: str, value: object) -> NDArray[Any]:
+    """Column `name` as the table stores it: the field's dtype, exactly the
+    values given (no conversion that could change one), range checked."""
+    kind = FIELDS[name][0]
+    array = numpy.asarray(value)
+    if array.ndim != 1:
+        raise ValueError(f"column {name} has shape {array.shape}, expected one dimension")
+    have = array.dtype.kind
+    if kind == "i":
+        if have not in "iu":
+            raise TypeError(f"column {name} must hold integers, not {array.dtype}")
+        if have == "u" and array.size and int(array.max()) > _INT64.max:
+            raise ValueError(f"column {name}: entry {int(numpy.argmax(array))} exceeds the 64-bit integer range")
+        target = numpy.dtype(numpy.int64)
+    elif kind == "f":
+        if have != "f" or array.dtype.itemsize > 8:
+            raise TypeError(f"column {name} must hold float64 (or narrower floating-point) numbers, not {array.dtype}")
+        target = numpy.dtype(numpy.float64)
+    elif kind == "U":
+        if have != "U":
+            raise TypeError(f"column {name} must hold str (a NumPy str_ array), not {array.dtype}")
+        lengths = numpy.char.str_len(array) if array.size else numpy.zeros(0, dtype=numpy.int64)
+        width = int(lengths.max()) if array.size else 0
+        if width > _WIDTHS[name]:
+            row = int(numpy.argmax(lengths))
+            raise ValueError(f"column {name}: entry {row} has {width} characters, at most {_WIDTHS[name]} fit")
+        target = numpy.dtype(f"<U{max(1, width) if name == 'name' else _WIDTHS[name]}")
+    else:
+        if have != "b":
+            raise TypeError(f"column {name} must hold {_KIND_NAMES.get(kind, kind)}, not {array.dtype}")
+        target = array.dtype
+    result = numpy.array(array, dtype=target) if array.dtype != target else array
+    if kind == "i" and result.size:
+        low = int(result.min())
+        if name == "epoch" and low == _INT64.min:
+            raise ValueError(f"column epoch: entry {int(numpy.argmin(result))} is NaT, not an instant")
+        if name in ("satno", "line") and low < 0:
+            raise ValueError(f"column {name}: entry {int(numpy.argmin(result))} is negative ({low})")
+    return result
+
+
 class Catalogue:
     """Element sets as one NumPy array per field, in file order.
 
@@ -114,16 +163,36 @@ class Catalogue:
     __slots__ = ("_columns", "_skipped", "_epoch")
 
     def __init__(self, columns: Mapping[str, ArrayLike], skipped: ArrayLike = ()) -> None:
+        """A table of columns from outside: every field's dtype, shape, width
+        and range checked, nothing converted that would change a value (an
+        int32 column becomes int64, a float32 one float64; a float epoch, a
+        None, a second character or a ninth designator character is
+        refused)."""
+        if not isinstance(columns, Mapping):
+            raise TypeError(f"columns must be a mapping of field names to arrays, not {type(columns).__name__}")
         missing = [name for name in FIELDS if name not in columns]
         if missing:
             raise ValueError(f"columns lack {', '.join(missing)}")
-        arrays = {name: numpy.asarray(columns[name]) for name in FIELDS}
+        unknown = [str(name) for name in columns if name not in FIELDS]
+        if unknown:
+            raise ValueError(f"columns holds unknown fields {', '.join(unknown)}")
+        arrays = {name: _checked_column(name, columns[name]) for name in FIELDS}
         n = len(arrays["satno"])
         for name, array in arrays.items():
-            if array.ndim != 1 or len(array) != n:
-                raise ValueError(f"column {name} has shape {array.shape}, expected ({n},)")
+            if len(array) != n:
+                raise ValueError(f"column {name} has {len(array)} entries, satno {n}")
+        lines = numpy.asarray(skipped)
+        if lines.ndim != 1:
+            raise ValueError(f"skipped has shape {lines.shape}, expected one dimension")
+        if lines.size == 0:
+            lines = numpy.zeros(0, dtype=numpy.int64)
+        elif lines.dtype.kind not in "iu":
+            raise TypeError(f"skipped must hold line numbers (integers), not {lines.dtype}")
+        elif int(lines.min()) < 0 or int(lines.max()) > _INT64.max:
+            raise ValueError("skipped holds a line number outside 0 .. 2**63 - 1")
+        lines = lines.astype(numpy.int64)
         self._columns = arrays
-        self._skipped = numpy.asarray(skipped, dtype=numpy.int64)
+        self._skipped = lines
         self._epoch: Time | None = None
 
     @classmethod
