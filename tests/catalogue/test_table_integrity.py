@@ -133,6 +133,41 @@ def test_construction_keeps_values_and_widens_exactly():
     assert Catalogue(table.columns, [3, 7]).skipped.tolist() == [3, 7]
 
 
+# ---------------------------------------------------------------- read-only columns
+
+
+def test_columns_are_read_only_and_the_table_never_changes():
+    table = stations()
+    for name in ("mnm", "name", "epoch_ns", "skipped"):
+        array = getattr(table, name)
+        with pytest.raises(ValueError, match="read-only"):
+            array[:1] = array[:1]
+        with pytest.raises(ValueError):
+            array.flags.writeable = True
+    with pytest.raises(ValueError, match="read-only"):
+        table.columns["inc"][0] = 0.0
+    for part in (table.select(slice(2, 5)), table.select([0, 3]), Catalogue.concat([table, table])):
+        with pytest.raises(ValueError):
+            part.mnm.flags.writeable = True
+    # A table of given arrays copies them: changing those changes no table.
+    given = table.columns
+    given["mnm"] = given["mnm"].copy()
+    built = Catalogue(given)
+    given["mnm"][0] = 1.0
+    assert built == table and pickle.loads(pickle.dumps(built)).mnm.flags.writeable is False
+
+
+def test_a_pickled_propagator_is_the_local_one():
+    table = stations()
+    local = SGP4(table)
+    remote = pickle.loads(pickle.dumps(local))
+    with pytest.raises(ValueError):
+        table.mnm[0] = 0.01
+    times = numpy.datetime64("2024-01-05") + numpy.arange(3).astype("m8[h]")
+    for a, b in zip(local.propagate(times), remote.propagate(times)):
+        assert numpy.array_equal(a.view(numpy.uint8), b.view(numpy.uint8))
+
+
 # ---------------------------------------------------------------- imports
 
 

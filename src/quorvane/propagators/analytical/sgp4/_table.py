@@ -83,7 +83,7 @@ _PROVENANCE = ("line",)
 
 
 def _rebuild(columns: dict[str, NDArray[Any]], skipped: NDArray[numpy.int64]) -> Catalogue:
-    return Catalogue(columns, skipped)
+    return Catalogue._checked(columns, skipped, copy=False)
 
 
 # Most characters a text column may hold per entry: the two-line columns'
@@ -94,7 +94,18 @@ _KIND_NAMES = {"i": "integers", "f": "floating-point numbers", "U": "str", "b": 
 _INT64 = numpy.iinfo(numpy.int64)
 
 
-def _checked_column(name: str, value: object) -> NDArray[Any]:
+def _frozen(array: NDArray[Any]) -> NDArray[Any]:
+    """A read-only view of `array`, which the table owns from now on: its
+    owner is made read-only too, so the view cannot be made writable."""
+    array.flags.writeable = False
+    owner = array
+    while isinstance(owner.base, numpy.ndarray):  # the native reader's columns share one block
+        owner = owner.base
+    owner.flags.writeable = False
+    return array.view()
+
+
+def _checked_column(name: str, value: object, copy: bool) -> NDArray[Any]:
     """Column `name` as the table stores it: the field's dtype, exactly the
     values given (no conversion that could change one), range checked."""
     kind = FIELDS[name][0]
@@ -125,7 +136,7 @@ def _checked_column(name: str, value: object) -> NDArray[Any]:
         if have != "b":
             raise TypeError(f"column {name} must hold {_KIND_NAMES.get(kind, kind)}, not {array.dtype}")
         target = array.dtype
-    result = numpy.array(array, dtype=target) if array.dtype != target else array
+    result = numpy.array(array, dtype=target, copy=True) if copy or array.dtype != target else array
     if kind == "i" and result.size:
         low = int(result.min())
         if name == "epoch" and low == _INT64.min:
@@ -141,7 +152,9 @@ class Catalogue:
     Built by ``read_catalogue``.  Every field is a one-dimensional array with
     one entry per element set; the mean elements and the derived elements
     are bit for bit the values ``DUOLINE`` gives for the same lines, in the
-    same SI units.  The arrays are the table's own: treat them as read-only.
+    same SI units.  The arrays are read-only views of the table's own data
+    (``Catalogue(columns)`` copies what it is given), so a table never changes
+    once built, and neither does a propagator built from it, nor its pickle.
 
     Two tables are equal (``==``) when they hold the same element sets: the
     same fields with the same bits, in the same order.  Where the sets came
@@ -163,11 +176,19 @@ class Catalogue:
     __slots__ = ("_columns", "_skipped", "_epoch")
 
     def __init__(self, columns: Mapping[str, ArrayLike], skipped: ArrayLike = ()) -> None:
+        table = self._checked(columns, skipped, copy=True)
+        self._columns = table._columns
+        self._skipped = table._skipped
+        self._epoch: Time | None = None
+
+    @classmethod
+    def _checked(cls, columns: Mapping[str, ArrayLike], skipped: ArrayLike, copy: bool) -> Catalogue:
         """A table of columns from outside: every field's dtype, shape, width
         and range checked, nothing converted that would change a value (an
         int32 column becomes int64, a float32 one float64; a float epoch, a
         None, a second character or a ninth designator character is
-        refused)."""
+        refused).  `copy`: copy arrays already of the stored dtype too, so
+        that no one else holds a writable reference to them."""
         if not isinstance(columns, Mapping):
             raise TypeError(f"columns must be a mapping of field names to arrays, not {type(columns).__name__}")
         missing = [name for name in FIELDS if name not in columns]
@@ -176,7 +197,7 @@ class Catalogue:
         unknown = [str(name) for name in columns if name not in FIELDS]
         if unknown:
             raise ValueError(f"columns holds unknown fields {', '.join(unknown)}")
-        arrays = {name: _checked_column(name, columns[name]) for name in FIELDS}
+        arrays = {name: _checked_column(name, columns[name], copy) for name in FIELDS}
         n = len(arrays["satno"])
         for name, array in arrays.items():
             if len(array) != n:
@@ -190,18 +211,17 @@ class Catalogue:
             raise TypeError(f"skipped must hold line numbers (integers), not {lines.dtype}")
         elif int(lines.min()) < 0 or int(lines.max()) > _INT64.max:
             raise ValueError("skipped holds a line number outside 0 .. 2**63 - 1")
-        lines = lines.astype(numpy.int64)
-        self._columns = arrays
-        self._skipped = lines
-        self._epoch: Time | None = None
+        lines = numpy.array(lines, dtype=numpy.int64, copy=True)
+        return cls._of(arrays, lines)
 
     @classmethod
     def _of(cls, columns: dict[str, NDArray[Any]], skipped: NDArray[numpy.int64]) -> Catalogue:
-        """A table over arrays the native reader built (every field, one
-        dimension, one length, int64 skipped lines): nothing to check."""
+        """A table over arrays that only it holds (the native reader's, or
+        checked and copied), of every field, one dimension, one length,
+        int64 skipped lines: they are made read-only, nothing else checked."""
         table = object.__new__(cls)
-        table._columns = columns
-        table._skipped = skipped
+        table._columns = {name: _frozen(columns[name]) for name in FIELDS}
+        table._skipped = _frozen(skipped)
         table._epoch = None
         return table
 
