@@ -168,6 +168,67 @@ def test_a_pickled_propagator_is_the_local_one():
         assert numpy.array_equal(a.view(numpy.uint8), b.view(numpy.uint8))
 
 
+# ---------------------------------------------------------------- clear errors
+
+
+@pytest.mark.parametrize(
+    "which, error, message",
+    [
+        (0, TypeError, "which must be a mask, an array of indices or a slice, not int"),
+        (numpy.int64(2), TypeError, "not int64"),
+        (True, TypeError, "not bool"),
+        ("0", TypeError, "not str"),
+        ([[0, 1]], ValueError, r"which must be one-dimensional, not of shape \(1, 2\)"),
+        ([0.5], TypeError, "which must hold booleans or integer indices, not float64"),
+        ([True, False], ValueError, "which is a mask of 2 entries for a table of 12"),
+        ([3, 12], IndexError, "which holds index 12, outside a table of 12"),
+        ([-13], IndexError, "which holds index -13"),
+        (numpy.array([12], dtype=numpy.uint8), IndexError, "which holds index 12"),
+    ],
+)
+def test_select_names_what_is_wrong(which, error, message):
+    with pytest.raises(error, match=message):
+        stations().select(which)
+
+
+def test_select_still_takes_what_it_took():
+    table = stations()
+    assert len(table.select([])) == 0 and table.select([-1]).satno[0] == table.satno[-1]
+    assert table.select(numpy.array([1], dtype=numpy.uint8)) == table.select([1])
+
+
+@pytest.mark.parametrize(
+    "tables, message",
+    [([stations(), 5], "tables: item 1 is a int, not a Catalogue"), (5, "tables must be an iterable"),
+     (stations(), "tables must be an iterable of Catalogue tables, not Catalogue")],
+)
+def test_concat_names_what_is_wrong(tables, message):
+    with pytest.raises(TypeError, match=message):
+        Catalogue.concat(tables)
+
+
+@pytest.mark.parametrize("reader", [read_catalogue, read_records, read_elsets])
+def test_an_epoch_beyond_the_range_names_its_line(reader):
+    lines = [*VANGUARD, ISS[0].replace("08264.51782528", "08 1e300     "), ISS[1]]
+    with pytest.raises(ValueError, match="^line 3: "):
+        reader(lines)
+
+
+@pytest.mark.parametrize(
+    "source, message",
+    [('[{"OBJECT_NAME": "ISS", "NORAD_CAT_ID": 25544}]', "looks like JSON"),
+     ('{"OBJECT_NAME": "ISS"}', "looks like JSON"), ("x" * 5000, "too long for one")],
+)
+@pytest.mark.parametrize("reader", [read_catalogue, read_records])
+def test_a_str_taken_as_a_file_name_that_cannot_be_one(reader, source, message):
+    with pytest.raises(ValueError, match=r"^source .* is taken as a file name \(a str without a line break\)"):
+        reader(source)
+    with pytest.raises(ValueError, match=message):
+        reader(source)
+    with pytest.raises(FileNotFoundError):
+        reader("no-such-catalogue.tle")
+
+
 # ---------------------------------------------------------------- imports
 
 

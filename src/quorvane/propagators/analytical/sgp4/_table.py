@@ -326,14 +326,36 @@ class Catalogue:
         -------
         Catalogue
         """
-        if isinstance(which, slice):
-            key: Any = which
-        else:
-            key = numpy.asarray(which)
-            if key.dtype != numpy.bool_:
-                key = key.astype(numpy.intp, casting="safe") if key.size else key.astype(numpy.intp)
+        key = self._key(which)
         # The lines left out belong to the text read, not to a part of its sets.
-        return Catalogue({name: array[key] for name, array in self._columns.items()}, ())
+        return Catalogue._of({name: array[key] for name, array in self._columns.items()},
+                             numpy.zeros(0, dtype=numpy.int64))
+
+    def _key(self, which: object) -> Any:
+        """`which` of ``select`` checked: a slice, a mask of len(self) or indices in range."""
+        if isinstance(which, slice):
+            return which
+        if isinstance(which, (str, bytes, Mapping)) or numpy.ndim(which) == 0:  # type: ignore[arg-type]
+            raise TypeError(f"which must be a mask, an array of indices or a slice, not {type(which).__name__}"
+                            " (for one set use select([i]))")
+        key = numpy.asarray(which)
+        if key.ndim != 1:
+            raise ValueError(f"which must be one-dimensional, not of shape {key.shape}")
+        n = len(self)
+        if key.dtype == numpy.bool_:
+            if len(key) != n:
+                raise ValueError(f"which is a mask of {len(key)} entries for a table of {n}")
+            return key
+        if key.size == 0:
+            return key.astype(numpy.intp)
+        if key.dtype.kind not in "iu":
+            raise TypeError(f"which must hold booleans or integer indices, not {key.dtype}")
+        if key.dtype.kind == "u" and int(key.max()) >= n or key.dtype.kind == "i" and not (
+            -n <= int(key.min()) and int(key.max()) < n
+        ):
+            bad = key[(key >= n) | (key < -n)] if key.dtype.kind == "i" else key[key >= n]
+            raise IndexError(f"which holds index {int(bad[0])}, outside a table of {n}")
+        return key.astype(numpy.intp)
 
     def groupby_satno(self) -> dict[int, Catalogue]:
         """One table per satellite number, each in epoch order (ties keep file order).
@@ -366,13 +388,18 @@ class Catalogue:
     @classmethod
     def concat(cls, tables: Iterable[Catalogue]) -> Catalogue:
         """One table of several, in the order given; `skipped` is concatenated too."""
+        if isinstance(tables, Catalogue) or not isinstance(tables, Iterable):
+            raise TypeError(f"tables must be an iterable of Catalogue tables, not {type(tables).__name__}")
         tables = list(tables)
         if not tables:
             raise ValueError("concat needs at least one table")
+        for i, table in enumerate(tables):
+            if not isinstance(table, Catalogue):
+                raise TypeError(f"tables: item {i} is a {type(table).__name__}, not a Catalogue")
         columns = {name: numpy.concatenate([t._columns[name] for t in tables]) for name in FIELDS}
-        return cls(columns, numpy.concatenate([t._skipped for t in tables]))
+        return cls._of(columns, numpy.concatenate([t._skipped for t in tables]))
 
-    # ------------------------------------------------------------ export
+    # ------------------------------------------------------------ export    # ------------------------------------------------------------ export
 
     def _tle_text(self) -> bytes:
         columns = dict(self._columns)

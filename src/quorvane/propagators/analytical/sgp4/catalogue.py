@@ -30,6 +30,7 @@ in one process, since a table pickles as its arrays::
 
 from __future__ import annotations
 
+import os
 from collections.abc import Iterator
 from typing import cast
 
@@ -82,7 +83,9 @@ def read_catalogue(
     ------
     ValueError
         For malformed input as described under `errors`, and for an unknown
-        `format` or `errors` value.
+        `format` or `errors` value; for a ``str`` without a line break (so
+        taken as a file name) that names no file and looks like JSON text, or
+        is too long for a file name.
     TypeError
         For a source of another type.
     """
@@ -91,7 +94,7 @@ def read_catalogue(
     if errors not in ("raise", "skip"):
         raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
     skip = errors == "skip"
-    with source_bytes(source) as data:
+    with source_bytes(_source(source)) as data:
         kind = sniff(data) if format == "auto" else format
         if kind == "tle":
             return Catalogue._of(*_catalogue.read_tle(data, strict=strict, skip=skip, threads=threads))
@@ -102,16 +105,34 @@ def read_catalogue(
     return Catalogue(columns, skipped)
 
 
+def _source(source: Source) -> Source:
+    """`source`, refused when it is a str taken as a file name (it has no
+    line break) that cannot be one: JSON text on one line, or a text too
+    long for a file name (rather than the system's "File name too long")."""
+    if isinstance(source, str) and "\n" not in source and "\r" not in source and not os.path.exists(source):
+        shown = repr(source) if len(source) <= 40 else f"{source[:40]!r}... ({len(source)} characters)"
+        if source.lstrip()[:1] in ("{", "["):
+            raise ValueError(f"source {shown} is taken as a file name (a str without a line break), and no such"
+                             " file exists; it looks like JSON: pass the text as bytes, or with a line break")
+        if any(len(part.encode("utf-8", "surrogateescape")) > 255 for part in source.split(os.sep)) or (
+            len(source.encode("utf-8", "surrogateescape")) >= 4096
+        ):
+            raise ValueError(f"source {shown} is taken as a file name (a str without a line break), and is too"
+                             " long for one; pass text as bytes, or with a line break")
+    return source
+
+
 # ---------------------------------------------------------------- records and element sets
 
 
 def _entries(source: Source, strict: bool, record: type[DUOLINE]) -> Iterator[tuple[str | None, DUOLINE, int]]:
-    with source_bytes(source) as data:
+    with source_bytes(_source(source)) as data:
         entries = _catalogue.tle_entries(data)
     for name, line1, line2, number in entries:
         try:
             yield name, record(line1, line2, strict), number
-        except ValueError as error:
+        except (ValueError, OverflowError) as error:
+            # OverflowError: an epoch beyond the record's range ("08 1e300").
             raise ValueError(f"line {number}: {error}") from None
 
 
