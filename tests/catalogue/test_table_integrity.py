@@ -66,12 +66,74 @@ def test_equality_compares_the_sets_not_where_they_were_read(tmp_path):
     assert table != table.select(slice(1, None))
 
 
+# ---------------------------------------------------------------- from_elements
+
+
+@pytest.mark.parametrize("path", FILES, ids=lambda p: p.name)
+def test_from_elements_gives_the_bits_of_text(path):
+    table = read_catalogue(path)
+    built = Catalogue.from_elements(
+        table.satno, table.epoch, table.inc, table.raa, table.ecc, table.arp, table.mea, table.mnm,
+        bstar=table.bstar, ndot=table.ndot, nddot=table.nddot, name=table.name,
+    )  # fmt: skip
+    for name in ("inc", "raa", "ecc", "arp", "mea", "mnm", "bstar", "ndot", "nddot", *DERIVED):
+        assert numpy.array_equal(bits(built.columns[name]), bits(table.columns[name])), name
+    assert numpy.array_equal(built.epoch_ns, table.epoch_ns) and numpy.array_equal(built.name, table.name)
+    times = numpy.datetime64("2018-06-01") + numpy.arange(-5, 6).astype("m8[D]")
+    ours, theirs = SGP4(built).propagate(times), SGP4(table).propagate(times)
+    for a, b in zip(ours, theirs):
+        assert a.dtype == b.dtype and numpy.array_equal(a.view(numpy.uint8), b.view(numpy.uint8))
+
+
 HOSTILE_LINE2 = [
     "2 25544  1e1     2.5e+2  1e+0001 -130.536 +325.028 1.5e1      ",
     "2 25544  nan     inf     0x1p-3  -inf      0X10    0.0",
     "2 25544  51.6416 247.4627 -006703 130.5360 325.0288 -15.7",
     "2 25544 180.0000 360.0000 9999999 360.0000 360.0000 99.99999999",
 ]
+
+
+@pytest.mark.parametrize("line2", HOSTILE_LINE2)
+def test_from_elements_derives_as_the_reader_on_hostile_values(line2):
+    table = read_catalogue([ISS[0], line2])
+    elements = (table.columns[k] for k in ("inc", "raa", "ecc", "arp", "mea", "mnm"))
+    built = Catalogue.from_elements(25544, table.epoch, *elements)
+    for name in DERIVED:
+        assert numpy.array_equal(bits(built.columns[name]), bits(table.columns[name])), name
+
+
+def test_from_elements_scalars_broadcast_and_defaults():
+    record = read_records(list(ISS))[0]
+    built = Catalogue.from_elements([1, 2, 3], "2024-01-01T12:00:00", 0.9, 0.1, 0.001, 0.2, 0.3, 0.00113, bstar=1e-4,
+                                    name="X")
+    assert len(built) == 3 and built.satno.tolist() == [1, 2, 3] and built.name.tolist() == ["X"] * 3
+    assert built.epoch_ns.tolist() == [1704110400 * 10**9] * 3 and built.bstar.tolist() == [1e-4] * 3
+    assert built.classification.tolist() == built.intl_designator.tolist() == [""] * 3
+    assert built.line.tolist() == built.element_number.tolist() == [0] * 3 and len(built.skipped) == 0
+    one = Catalogue.from_elements(25544, record.epoch, record.inc, record.raa, record.ecc, record.arp, record.mea,
+                                  record.mnm)
+    assert len(one) == 1 and bits(one.sma)[0] == bits(record.sma)
+
+
+@pytest.mark.parametrize(
+    "change, error, message",
+    [
+        ({"satno": 1.5}, TypeError, "satno must be an integer"),
+        ({"satno": -1}, ValueError, "column satno: entry 0 is negative"),
+        ({"inc": "0.9"}, TypeError, "inc must be a real number"),
+        ({"ecc": [0.1, 0.2, 0.3]}, ValueError, "do not broadcast"),
+        ({"mnm": [[0.001]]}, ValueError, "not one dimension"),
+        ({"name": 5}, TypeError, "name must be a str"),
+        ({"name": "N" * 129}, ValueError, "column name: entry 0 has 129 characters, at most 128"),
+    ],
+)
+def test_from_elements_refuses_wrong_arguments(change, error, message):
+    arguments = {"satno": [1, 2], "epoch": "2024-01-01", "inc": 0.9, "raa": 0.1, "ecc": 0.001, "arp": 0.2, "mea": 0.3,
+                 "mnm": 0.00113}
+    arguments.update(change)
+    name = arguments.pop("name", None)
+    with pytest.raises(error, match=message):
+        Catalogue.from_elements(**arguments, name=name)
 
 
 # ---------------------------------------------------------------- construction

@@ -399,6 +399,114 @@ class Catalogue:
         columns = {name: numpy.concatenate([t._columns[name] for t in tables]) for name in FIELDS}
         return cls._of(columns, numpy.concatenate([t._skipped for t in tables]))
 
+    @classmethod
+    def from_elements(
+        cls,
+        satno: ArrayLike,
+        epoch: Any,
+        inc: ArrayLike,
+        raa: ArrayLike,
+        ecc: ArrayLike,
+        arp: ArrayLike,
+        mea: ArrayLike,
+        mnm: ArrayLike,
+        *,
+        bstar: ArrayLike = 0.0,
+        ndot: ArrayLike = 0.0,
+        nddot: ArrayLike = 0.0,
+        name: ArrayLike | None = None,
+    ) -> Catalogue:
+        """A table of element sets given by their values rather than by text.
+
+        Every argument is a scalar or a one-dimensional array; they are
+        broadcast to one length.  The derived elements (`sma`, `orp`, `eca`,
+        `tra`, `pge`, `apg`) are computed from the mean elements with the
+        kernels and constants the reader uses, so the sets hold the bits of
+        the same elements read from text, and a propagator built from the
+        table gives the same bits as one built from that text.  The fields
+        text would give besides are blank: `classification` and
+        `intl_designator` "", `ephemeris_type`, `element_number`,
+        `rev_number` and `line` 0.
+
+        Parameters
+        ----------
+        satno : int or array_like of int
+            Satellite numbers (not negative).
+        epoch : anything ``Time`` accepts
+            The epochs (ISO 8601 text, datetime64, int64 nanoseconds, ``Time``, ...).
+        inc, raa, ecc, arp, mea, mnm : float or array_like
+            The mean elements in SI units: radians, eccentricity, rad/s.
+        bstar, ndot, nddot : float or array_like
+            As the table's columns hold them: B* in 1/earth radii, the mean
+            motion's derivatives in rev/day^2 and rev/day^3 as published.
+        name : str or array_like of str, optional
+            Names, at most 128 characters each; "" when not given.
+
+        Returns
+        -------
+        Catalogue
+
+        Raises
+        ------
+        TypeError
+            For an argument of another type (a float satellite number, text
+            for an element, ...), naming it.
+        ValueError
+            For arrays that do not broadcast to one dimension, a negative
+            satellite number, a name too long, an epoch ``Time`` refuses.
+        """
+        from quorvane.bodies.bodies import Earth
+        from quorvane.state import orbel
+
+        def real(value: object, argument: str) -> NDArray[numpy.float64]:
+            array = numpy.asarray(value)
+            if array.dtype.kind not in "fiu" or array.dtype.itemsize > 8:
+                raise TypeError(f"{argument} must be a real number or an array of them, not {array.dtype}")
+            return array.astype(numpy.float64)
+
+        numbers = numpy.asarray(satno)
+        if numbers.dtype.kind not in "iu":
+            raise TypeError(f"satno must be an integer or an array of integers, not {numbers.dtype}")
+        instants = numpy.asarray(Time(epoch).int64, dtype=numpy.int64)
+        given = {"satno": numbers, "epoch": instants}
+        for argument, value in (("inc", inc), ("raa", raa), ("ecc", ecc), ("arp", arp), ("mea", mea), ("mnm", mnm),
+                                ("bstar", bstar), ("ndot", ndot), ("nddot", nddot)):
+            given[argument] = real(value, argument)
+        names = numpy.asarray("" if name is None else name)
+        if names.dtype.kind != "U":
+            raise TypeError(f"name must be a str or an array of str, not {names.dtype}")
+        given["name"] = names
+        try:
+            arrays = numpy.broadcast_arrays(*given.values())
+        except ValueError:
+            shapes = ", ".join(f"{k} {numpy.shape(v)}" for k, v in given.items())
+            raise ValueError(f"the arguments do not broadcast to one length: {shapes}") from None
+        if arrays[0].ndim > 1:
+            raise ValueError(f"the arguments broadcast to shape {arrays[0].shape}, not one dimension")
+        columns = {key: numpy.atleast_1d(array) for key, array in zip(given, arrays)}
+        n = len(columns["satno"])
+        defaults = {"i": numpy.zeros(n, dtype=numpy.int64), "f": numpy.zeros(n), "U": numpy.full(n, "", dtype="<U1"),
+                    "b": numpy.ones(n, dtype=numpy.bool_)}
+        for field, (kind, _) in FIELDS.items():
+            if field not in columns:
+                columns[field] = defaults[kind]
+        # The derived elements as the reader computes them: orbel's kernels
+        # with Earth's constants, in the reader's order and arithmetic.
+        gm, re = float(Earth.GM), float(Earth.Re)
+        mnm_, mea_, ecc_ = columns["mnm"], columns["mea"], columns["ecc"]
+        with numpy.errstate(all="ignore"):
+            sma = numpy.asarray(orbel.sma_from_mnm(mnm_, gm), dtype=numpy.float64)
+            eca = numpy.asarray(orbel.eca_from_mea(mea_, ecc_), dtype=numpy.float64)
+            columns.update(
+                sma=sma,
+                orp=numpy.asarray(orbel.orp_from_sma(sma, gm), dtype=numpy.float64),
+                eca=eca,
+                tra=numpy.asarray(orbel.tra_from_eca(eca, ecc_), dtype=numpy.float64),
+                pge=(1.0 - ecc_) * sma - re,
+                apg=(ecc_ + 1.0) * sma - re,
+            )
+        return cls._checked(columns, (), copy=True)
+
     # ------------------------------------------------------------ export    # ------------------------------------------------------------ export
 
     def _tle_text(self) -> bytes:
