@@ -230,6 +230,31 @@ def test_a_pickled_propagator_is_the_local_one():
         assert numpy.array_equal(a.view(numpy.uint8), b.view(numpy.uint8))
 
 
+# ---------------------------------------------------------------- exports that read back
+
+
+@pytest.mark.parametrize("name", ["A\nB", "A\rB", "1 25544U\n2 25544", "TAB\tNAME", "N\x00L", "NEL\x85", "LS\u2028"])
+def test_to_tle_refuses_names_a_name_line_cannot_hold(tmp_path, name):
+    table = read_catalogue(["OK", *VANGUARD, "X", *ISS])
+    columns = table.columns
+    columns["name"] = numpy.array(["OK", name])
+    with pytest.raises(ValueError, match=r"^set 1: name .* holds the control character U\+"):
+        Catalogue(columns).to_tle(tmp_path / "out.tle")
+    assert not (tmp_path / "out.tle").exists()
+    assert len(Catalogue(columns).to_tle()) == 2  # the lines alone hold no name
+
+
+@pytest.mark.parametrize("field, value", [("mnm", numpy.nan), ("ecc", numpy.inf), ("bstar", -numpy.inf),
+                                          ("nddot", numpy.nan), ("mnm", 1e308)])
+def test_to_omm_csv_refuses_what_does_not_read_back(tmp_path, field, value):
+    table = read_catalogue([*VANGUARD, *ISS])
+    columns = table.columns
+    columns[field] = numpy.array([columns[field][0], value])
+    with pytest.raises(ValueError, match=r"^set 1: [A-Z_]+ is (nan|inf|-inf), which OMM CSV cannot hold"):
+        Catalogue(columns).to_omm_csv(tmp_path / "out.csv")
+    assert not (tmp_path / "out.csv").exists()
+
+
 # ---------------------------------------------------------------- clear errors
 
 

@@ -242,6 +242,33 @@ def read_json(text: str, skip: bool, threads: int | None) -> tuple[dict[str, NDA
     return _read(((i, item) for i, item in enumerate(items, start=1)), lambda i: f"object {i}", skip, threads)
 
 
+def check_writable(columns: Mapping[str, NDArray[Any]], units: tuple[float, float, float]) -> None:
+    """Refuse what OMM CSV cannot hold so that it reads back the same: a NaN
+    or infinite value (the reader takes plain decimal numbers only)."""
+    deg, rev, day = units
+    with numpy.errstate(over="ignore", invalid="ignore"):
+        mean_motion = columns["mnm"] * day / rev
+    values = {
+        "MEAN_MOTION": mean_motion,
+        "ECCENTRICITY": columns["ecc"],
+        "INCLINATION": columns["inc"] / deg,
+        "RA_OF_ASC_NODE": columns["raa"] / deg,
+        "ARG_OF_PERICENTER": columns["arp"] / deg,
+        "MEAN_ANOMALY": columns["mea"] / deg,
+        "BSTAR": columns["bstar"],
+        "MEAN_MOTION_DOT": columns["ndot"],
+        "MEAN_MOTION_DDOT": columns["nddot"],
+    }
+    first: tuple[int, str, float] | None = None
+    for key, array in values.items():
+        bad = numpy.flatnonzero(~numpy.isfinite(array))
+        if bad.size and (first is None or bad[0] < first[0]):
+            first = (int(bad[0]), key, float(array[bad[0]]))
+    if first is not None:
+        row, key, value = first
+        raise ValueError(f"set {row}: {key} is {value}, which OMM CSV cannot hold (plain decimal numbers only)")
+
+
 def write_csv(handle: io.TextIOBase, columns: Mapping[str, NDArray[Any]], units: tuple[float, float, float]) -> None:
     """Write OMM CSV rows for the columns, values with the two-line decimals where those are exact."""
     deg, rev, day = units

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import io
 import os
+import re
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any, NoReturn, overload
 
@@ -92,6 +93,9 @@ def _rebuild(columns: dict[str, NDArray[Any]], skipped: NDArray[numpy.int64]) ->
 _WIDTHS = {"classification": 1, "intl_designator": 8, "name": NAME_LENGTH}
 _KIND_NAMES = {"i": "integers", "f": "floating-point numbers", "U": "str", "b": "booleans"}
 _INT64 = numpy.iinfo(numpy.int64)
+# Characters a name line cannot hold: C0 and C1 controls (line breaks among
+# them), DEL, and the Unicode line and paragraph separators.
+_CONTROL = re.compile(r"[\x00-\x1f\x7f-\x9f\u2028\u2029]")
 
 
 def _frozen(array: NDArray[Any]) -> NDArray[Any]:
@@ -545,13 +549,21 @@ class Catalogue:
         ------
         ValueError
             For a value the columns cannot hold (a satellite number above
-            339999, an epoch outside 1957-2056, ...), naming the set.
+            339999, an epoch outside 1957-2056, ...), naming the set; with
+            `path`, for a name holding a control character (a line break
+            would end the name line and start another), naming the set.
         """
         pairs = self._pairs()
         if path is None:
             return pairs
+        names = self._columns["name"].tolist()
+        for i, name in enumerate(names):
+            control = _CONTROL.search(name)
+            if control:
+                raise ValueError(f"set {i}: name {name!r} holds the control character U+{ord(control.group()):04X},"
+                                 " which a name line cannot hold")
         with open(path, "w", encoding="utf-8", newline="\n") as handle:
-            for name, (line1, line2) in zip(self._columns["name"].tolist(), pairs):
+            for name, (line1, line2) in zip(names, pairs):
                 if name:
                     ambiguous = name[:2] in ("1 ", "2 ", "0 ") or name in ("1", "2") or name.startswith("#")
                     handle.write(f"0 {name}\n" if ambiguous else f"{name}\n")
@@ -565,7 +577,15 @@ class Catalogue:
         day) with the two-line decimals wherever reading those back gives the
         same bits, else with the shortest text of the published value; the
         epoch in ISO 8601 with microseconds (nanoseconds when needed).
+
+        Raises
+        ------
+        ValueError
+            For a NaN or infinite value (which the OMM reader, taking plain
+            decimal numbers only, would refuse), naming the set; nothing is
+            written then.
         """
+        _omm.check_writable(self._columns, _units())
         if isinstance(path, (str, os.PathLike)):
             with open(path, "w", encoding="utf-8", newline="") as handle:
                 _omm.write_csv(handle, self._columns, _units())
