@@ -2,11 +2,14 @@
 element sets, as CSV and JSON: reading into columns and writing CSV.
 
 Values are taken as the published text gives them: numbers must be plain
-decimal numbers (with an optional exponent), converted to the correctly
-rounded double, which is what the C library's strtod and the two-line
+decimal numbers in ASCII digits (with an optional exponent), converted to the
+correctly rounded double, which is what the C library's strtod and the two-line
 parser give for the same text.  The mean elements then go through the
 record's own arithmetic (native, ``_catalogue.from_published``), so a set
 published as OMM and as two lines with the same digits gives the same bits.
+In JSON a number may be given as a number or as a string holding one; the
+text fields (OBJECT_NAME, OBJECT_ID, EPOCH, CLASSIFICATION_TYPE) must be
+strings.
 """
 
 from __future__ import annotations
@@ -47,11 +50,16 @@ KEYS = (
 REQUIRED = ("EPOCH", "MEAN_MOTION", "ECCENTRICITY", "INCLINATION", "RA_OF_ASC_NODE", "ARG_OF_PERICENTER",
             "MEAN_ANOMALY", "NORAD_CAT_ID")
 
-_NUMBER = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?")
-_INTEGER = re.compile(r"[+-]?\d+")
-_EPOCH = re.compile(r"(\d{4})-(\d{2})-(\d{2})[T ](\d{2}):(\d{2}):(\d{2})(?:\.(\d{1,9}))?Z?")
-_OBJECT_ID = re.compile(r"(\d{4})-(\d{3})([A-Z]{0,3})")
-_DESIGNATOR = re.compile(r"(\d{2})(\d{3})([A-Z]{0,3})")
+# Digits are ASCII digits only (re.ASCII: \d would take any Unicode digit).
+_NUMBER = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?", re.ASCII)
+_INTEGER = re.compile(r"[+-]?\d+", re.ASCII)
+_EPOCH = re.compile(r"(\d{4})-(\d{2})-(\d{2})[T ](\d{2}):(\d{2}):(\d{2})(?:\.(\d{1,9}))?Z?", re.ASCII)
+_OBJECT_ID = re.compile(r"(\d{4})-(\d{3})([A-Z]{0,3})", re.ASCII)
+_DESIGNATOR = re.compile(r"(\d{2})(\d{3})([A-Z]{0,3})", re.ASCII)
+# Blanks around a value: ASCII white space only.
+_BLANKS = " \t\n\r\f\v"
+# Keys whose values are text; a JSON number or other value there is refused.
+_TEXT_KEYS = ("OBJECT_NAME", "OBJECT_ID", "EPOCH", "CLASSIFICATION_TYPE")
 _UNIX_EPOCH_ORDINAL = datetime.date(1970, 1, 1).toordinal()
 _NS_PER_DAY = 86_400_000_000_000
 
@@ -60,15 +68,22 @@ class RowError(ValueError):
     """A malformed row; the message names the row."""
 
 
+class _JsonNumber(str):
+    """A JSON number, kept as its text (converted like a CSV cell), but told
+    apart from a JSON string."""
+
+    __slots__ = ()
+
+
 def _number(value: str, key: str) -> float:
-    text = value.strip()
+    text = value.strip(_BLANKS)
     if not _NUMBER.fullmatch(text):
         raise ValueError(f"{key} {value!r} is not a number")
     return float(text)
 
 
 def _integer(value: str, key: str) -> int:
-    text = value.strip()
+    text = value.strip(_BLANKS)
     if not _INTEGER.fullmatch(text):
         raise ValueError(f"{key} {value!r} is not an integer")
     return int(text)
@@ -76,7 +91,7 @@ def _integer(value: str, key: str) -> int:
 
 def epoch_ns(text: str) -> int:
     """Nanoseconds since 1970 of an OMM epoch "YYYY-MM-DDThh:mm:ss[.f]" (UTC), exact."""
-    match = _EPOCH.fullmatch(text.strip())
+    match = _EPOCH.fullmatch(text.strip(_BLANKS))
     if not match:
         raise ValueError(f"EPOCH {text!r} is not a date and time YYYY-MM-DDThh:mm:ss[.fraction]")
     year, month, day, hour, minute, second = (int(g) for g in match.groups()[:6])
@@ -103,7 +118,7 @@ def epoch_text(ns: int) -> str:
 
 def designator_from_object_id(text: str) -> str:
     """OBJECT_ID "1998-067A" as the two-line designator "98067A"; other text stays as it is."""
-    text = text.strip()
+    text = text.strip(_BLANKS)
     match = _OBJECT_ID.fullmatch(text)
     return f"{match.group(1)[2:]}{match.group(2)}{match.group(3)}" if match else text
 
@@ -130,11 +145,17 @@ class _Columns:
     def add(self, row: Mapping[str, Any], line: int) -> None:
         def get(key: str) -> str:
             value = row.get(key)
-            if value is None or (isinstance(value, str) and not value.strip()):
+            if value is None or (isinstance(value, str) and not value.strip(_BLANKS)):
                 if key in REQUIRED:
                     raise ValueError(f"{key} is missing")
                 return ""
-            return value if isinstance(value, str) else str(value)
+            if key in _TEXT_KEYS:
+                if not isinstance(value, str) or isinstance(value, _JsonNumber):
+                    raise ValueError(f"{key} must be a string, not {_json_type(value)}")
+            elif not isinstance(value, str):
+                raise ValueError(f"{key} must be a number (or a string holding one), not {_json_type(value)}")
+            return value
+
 
         ints = {
             "satno": _integer(get("NORAD_CAT_ID"), "NORAD_CAT_ID"),
@@ -150,18 +171,19 @@ class _Columns:
         floats = {field: _number(get(key) or "0", key) for field, key in keys.items()}
         if ints["satno"] < 0:
             raise ValueError(f"NORAD_CAT_ID {ints['satno']} is negative")
-        classification = get("CLASSIFICATION_TYPE").strip()
+        classification = get("CLASSIFICATION_TYPE").strip(_BLANKS)
         if len(classification) > 1:
             raise ValueError(f"CLASSIFICATION_TYPE {classification!r} is not one letter")
         designator = designator_from_object_id(get("OBJECT_ID"))
         if len(designator) > 8:
             raise ValueError(f"OBJECT_ID {get('OBJECT_ID')!r} does not fit the designator's eight characters")
+        name = get("OBJECT_NAME").strip()
         # All converted: only now does the row join the columns.
         for key, value in ints.items():
             self.ints[key].append(value)
         for key, number in floats.items():
             self.floats[key].append(number)
-        self.texts["name"].append(get("OBJECT_NAME").strip())
+        self.texts["name"].append(name)
         self.texts["classification"].append(classification)
         self.texts["intl_designator"].append(designator)
 
@@ -231,11 +253,20 @@ class _WrongWidth(dict[str, Any]):
         raise ValueError(self.message)
 
 
+def _json_type(value: object) -> str:
+    """What a JSON value is, in JSON's words."""
+    if isinstance(value, _JsonNumber):
+        return "a number"
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    return {dict: "an object", list: "an array", str: "a string"}.get(type(value), type(value).__name__)
+
+
 def read_json(text: str, skip: bool, threads: int | None) -> tuple[dict[str, NDArray[Any]], NDArray[numpy.int64]]:
     """Columns of OMM JSON text: an array of objects (or one object)."""
     try:
         # Numbers stay text, so they are converted like CSV cells.
-        document = json.loads(text, parse_float=str, parse_int=str)
+        document = json.loads(text, parse_float=_JsonNumber, parse_int=_JsonNumber)
     except json.JSONDecodeError as error:
         raise ValueError(f"line {error.lineno}: not JSON: {error.msg}") from None
     items = document if isinstance(document, list) else [document]
