@@ -46,6 +46,13 @@ BAD_CELLS = [
     ("MEAN_MOTION", "\u0661\u0665.72125391", "MEAN_MOTION '.*' is not a number"),
     ("ELEMENT_SET_NO", "1_000", "ELEMENT_SET_NO '1_000' is not an integer"),
     ("OBJECT_ID", "\u0661\u0669\u0669\u0668-067A", "OBJECT_ID .* does not fit"),
+    ("NORAD_CAT_ID", "9223372036854775808", "NORAD_CAT_ID '9223372036854775808' lies outside the 64-bit"),
+    ("ELEMENT_SET_NO", "-9223372036854775809", "ELEMENT_SET_NO .* lies outside the 64-bit integer range"),
+    ("REV_AT_EPOCH", "1" * 5000, "REV_AT_EPOCH '1111.*\\(5000 characters\\) lies outside the 64-bit"),
+    ("EPHEMERIS_TYPE", "99999999999999999999", "EPHEMERIS_TYPE .* lies outside the 64-bit integer range"),
+    ("EPOCH", "2262-04-12T00:00:00", "EPOCH '2262-04-12T00:00:00' lies outside the nanosecond range"),
+    ("EPOCH", "1677-09-21T00:12:43.145224192", "EPOCH .* lies outside the nanosecond range"),
+    ("EPOCH", "0001-01-01T00:00:00", "EPOCH .* lies outside the nanosecond range"),
 ]
 
 
@@ -59,6 +66,16 @@ def test_bad_values_name_their_row_and_are_skipped(form, key, value, message):
     else:
         table = expect_refused(json.dumps(records).encode(), "object 2", message)
     assert table.satno.tolist() == [int(records[0]["NORAD_CAT_ID"])]
+
+
+def test_values_at_the_limits_are_read():
+    records = rows()
+    records[0].update(NORAD_CAT_ID="9223372036854775807", ELEMENT_SET_NO="-9223372036854775808",
+                      EPOCH="2262-04-11T23:47:16.854775807", OBJECT_NAME="N" * 128)
+    records[1].update(EPOCH="1677-09-21T00:12:43.145224193", NORAD_CAT_ID="000000000000000000000025544")
+    table = read_catalogue(as_csv(records))
+    assert table.satno.tolist() == [2**63 - 1, 25544] and table.element_number[0] == -(2**63)
+    assert table.epoch_ns.tolist() == [2**63 - 1, -(2**63) + 1] and table.name.dtype == numpy.dtype("<U128")
 
 
 @pytest.mark.parametrize(
@@ -86,3 +103,32 @@ def test_json_numbers_and_numeric_strings_are_both_read():
     as_numbers = [{k: (json.loads(v) if k in ("NORAD_CAT_ID", "MEAN_MOTION", "BSTAR") else v) for k, v in r.items()}
                   for r in records]
     assert read_catalogue(json.dumps(as_numbers).encode()) == read_catalogue(json.dumps(records).encode())
+
+
+def test_an_oversized_csv_cell_names_its_row():
+    records = rows()
+    records.insert(1, dict(records[0], OBJECT_NAME="X" * (200 * 1024)))
+    text = as_csv(records)
+    with pytest.raises(ValueError, match="^line 3: cannot be read as CSV: field larger than field limit"):
+        read_catalogue(text)
+    table = read_catalogue(text, errors="skip")  # the row after it is read
+    assert table.line.tolist() == [2, 4] and table.skipped.tolist() == [3]
+
+
+@pytest.mark.parametrize("depth", [100_000])
+def test_deeply_nested_json_names_its_object(depth):
+    records = rows()
+    text = json.dumps(records)
+    nested = "[" * depth + "]" * depth
+    for deep in (nested, '{"OBJECT_NAME": ' + nested + "}"):
+        document = f"[{text[1:-1].split('}, {')[0]}}}, {deep}, \n {{{text[1:-1].split('}, {')[1]}]"
+        with pytest.raises(ValueError, match="^object 2: (is nested too deeply to be read|is a list, not an object)"):
+            read_catalogue(document.encode())
+        table = read_catalogue(document.encode(), errors="skip")
+        assert len(table) == 2 and table.skipped.tolist() == [2]
+    with pytest.raises(ValueError, match="^object 1: is nested too deeply"):
+        read_catalogue(('{"OBJECT_NAME": ' + nested + "}").encode())
+    with pytest.raises(ValueError, match="not JSON"):
+        read_catalogue(("[" + nested + ", {]").encode())
+    with pytest.raises(ValueError, match="not JSON"):
+        read_catalogue(("[" + "[" * depth).encode())
