@@ -511,7 +511,7 @@ class Catalogue:
             )
         return cls._checked(columns, (), copy=True)
 
-    # ------------------------------------------------------------ export    # ------------------------------------------------------------ export
+    # ------------------------------------------------------------ export
 
     def _tle_text(self) -> bytes:
         columns = dict(self._columns)
