@@ -53,6 +53,7 @@ BAD_CELLS = [
     ("EPOCH", "2262-04-12T00:00:00", "EPOCH '2262-04-12T00:00:00' lies outside the nanosecond range"),
     ("EPOCH", "1677-09-21T00:12:43.145224192", "EPOCH .* lies outside the nanosecond range"),
     ("EPOCH", "0001-01-01T00:00:00", "EPOCH .* lies outside the nanosecond range"),
+    ("OBJECT_NAME", "N" * 129, "OBJECT_NAME of 129 characters is longer than the 128 a name may have"),
 ]
 
 

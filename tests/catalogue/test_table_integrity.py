@@ -255,6 +255,39 @@ def test_to_omm_csv_refuses_what_does_not_read_back(tmp_path, field, value):
     assert not (tmp_path / "out.csv").exists()
 
 
+# ---------------------------------------------------------------- bounded names
+
+
+def test_long_names_are_refused_or_skipped_with_their_line():
+    long = "N" * 129
+    lines = ["SHORT", *VANGUARD, "", long, *ISS, "0 " + "M" * 128, *ISS]
+    with pytest.raises(ValueError, match="^line 5: name of 129 characters is longer than the 128 a name may have"):
+        read_catalogue(lines)
+    table = read_catalogue(lines, errors="skip")
+    assert table.name.tolist() == ["SHORT", "M" * 128] and table.line.tolist() == [2, 9]
+    assert table.skipped.tolist() == [5] and table.name.dtype == numpy.dtype("<U128")
+    # CRLF text and a name not followed by a set
+    text = "\r\n".join([*ISS, "X" * 500, "# comment", *VANGUARD]).encode()
+    with pytest.raises(ValueError, match="^line 3: name of 500"):
+        read_catalogue(text)
+    skipped = read_catalogue(text, errors="skip")
+    assert skipped.line.tolist() == [1] and skipped.skipped.tolist() == [3]
+    latin = b"\n".join([b"\xd1" * 129, *(line.encode() for line in ISS)])
+    with pytest.raises(ValueError, match="^line 1: name of 129"):
+        read_catalogue(latin)
+
+
+def test_a_long_name_the_line_test_misses_is_still_refused(monkeypatch):
+    from quorvane.propagators.analytical.sgp4 import catalogue
+
+    monkeypatch.setattr(catalogue, "_long_names", lambda lines: [])
+    lines = [*VANGUARD, "N" * 300, *ISS, "OK", *ISS]
+    with pytest.raises(ValueError, match="^line 4: name of 300 characters is longer than the 128"):
+        read_catalogue(lines)
+    table = read_catalogue(lines, errors="skip")
+    assert table.line.tolist() == [1, 7] and table.skipped.tolist() == [4] and table.name.dtype == numpy.dtype("<U2")
+
+
 # ---------------------------------------------------------------- clear errors
 
 

@@ -12,9 +12,10 @@ text fields (OBJECT_NAME, OBJECT_ID, EPOCH, CLASSIFICATION_TYPE) must be
 strings.
 
 A row that cannot be read (a malformed value, an integer beyond 64 bits, an
-epoch outside the nanosecond range of 1677-2262, a CSV cell over the csv
-module's field limit of 128 KiB, a JSON object nested too deeply to parse)
-is a ValueError naming the row, or is skipped under errors="skip".
+epoch outside the nanosecond range of 1677-2262, a name over 128 characters,
+a CSV cell over the csv module's field limit of 128 KiB, a JSON object nested
+too deeply to parse) is a ValueError naming the row, or is skipped under
+errors="skip".
 """
 
 from __future__ import annotations
@@ -31,6 +32,7 @@ import numpy
 from numpy.typing import NDArray
 
 from quorvane.propagators.analytical.sgp4 import _catalogue
+from quorvane.propagators.analytical.sgp4._record import NAME_LENGTH
 
 KEYS = (
     "OBJECT_NAME",
@@ -199,6 +201,8 @@ class _Columns:
         if len(designator) > 8:
             raise ValueError(f"OBJECT_ID {_shown(get('OBJECT_ID'))} does not fit the designator's eight characters")
         name = get("OBJECT_NAME").strip()
+        if len(name) > NAME_LENGTH:
+            raise ValueError(f"OBJECT_NAME of {len(name)} characters is longer than the {NAME_LENGTH} a name may have")
         # All converted: only now does the row join the columns.
         for key, value in ints.items():
             self.ints[key].append(value)
