@@ -298,7 +298,11 @@ def _json_type(value: object) -> str:
         return "a number"
     if isinstance(value, bool):
         return "true" if value else "false"
-    return {dict: "an object", list: "an array", str: "a string"}.get(type(value), type(value).__name__)
+    if isinstance(value, dict):
+        return "an object"
+    if isinstance(value, list):
+        return "an array"
+    return "a string" if isinstance(value, str) else type(value).__name__
 
 
 def read_json(text: str, skip: bool, threads: int | None) -> tuple[dict[str, NDArray[Any]], NDArray[numpy.int64]]:

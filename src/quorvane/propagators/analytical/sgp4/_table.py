@@ -117,6 +117,7 @@ def _checked_column(name: str, value: object, copy: bool) -> NDArray[Any]:
     if array.ndim != 1:
         raise ValueError(f"column {name} has shape {array.shape}, expected one dimension")
     have = array.dtype.kind
+    target: numpy.dtype[Any]
     if kind == "i":
         if have not in "iu":
             raise TypeError(f"column {name} must hold integers, not {array.dtype}")
@@ -178,12 +179,15 @@ class Catalogue:
     """
 
     __slots__ = ("_columns", "_skipped", "_epoch")
+    _columns: dict[str, NDArray[Any]]
+    _skipped: NDArray[numpy.int64]
+    _epoch: Time | None
 
     def __init__(self, columns: Mapping[str, ArrayLike], skipped: ArrayLike = ()) -> None:
         table = self._checked(columns, skipped, copy=True)
         self._columns = table._columns
         self._skipped = table._skipped
-        self._epoch: Time | None = None
+        self._epoch = None
 
     @classmethod
     def _checked(cls, columns: Mapping[str, ArrayLike], skipped: ArrayLike, copy: bool) -> Catalogue:
