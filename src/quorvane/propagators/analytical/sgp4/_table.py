@@ -91,7 +91,8 @@ def _rebuild(columns: dict[str, NDArray[Any]], skipped: NDArray[numpy.int64]) ->
 # widths, and the bound on names (NAME_LENGTH) that keeps the name column's
 # memory proportional to the text read.
 _WIDTHS = {"classification": 1, "intl_designator": 8, "name": NAME_LENGTH}
-_KIND_NAMES = {"i": "integers", "f": "floating-point numbers", "U": "str", "b": "booleans"}
+_KIND_NAMES = {"i": "integers", "f": "floating-point numbers", "U": "str", "b": "booleans",
+               "u": "unsigned integers"}
 _INT64 = numpy.iinfo(numpy.int64)
 # Characters a name line cannot hold: C0 and C1 controls (line breaks among
 # them), DEL, and the Unicode line and paragraph separators.
@@ -137,8 +138,8 @@ def _checked_column(name: str, value: object, copy: bool) -> NDArray[Any]:
             row = int(numpy.argmax(lengths))
             raise ValueError(f"column {name}: entry {row} has {width} characters, at most {_WIDTHS[name]} fit")
         target = numpy.dtype(f"<U{max(1, width) if name == 'name' else _WIDTHS[name]}")
-    else:
-        if have != "b":
+    else:  # flags (booleans, small unsigned integers): the dtype as given
+        if have != kind:
             raise TypeError(f"column {name} must hold {_KIND_NAMES.get(kind, kind)}, not {array.dtype}")
         target = array.dtype
     result = numpy.array(array, dtype=target, copy=True) if copy or array.dtype != target else array
@@ -494,7 +495,7 @@ class Catalogue:
         columns = {key: numpy.atleast_1d(array) for key, array in zip(given, arrays)}
         n = len(columns["satno"])
         defaults = {"i": numpy.zeros(n, dtype=numpy.int64), "f": numpy.zeros(n), "U": numpy.full(n, "", dtype="<U1"),
-                    "b": numpy.ones(n, dtype=numpy.bool_)}
+                    "b": numpy.ones(n, dtype=numpy.bool_), "u": numpy.zeros(n, dtype=numpy.uint8)}
         for field, (kind, _) in FIELDS.items():
             if field not in columns:
                 columns[field] = defaults[kind]
