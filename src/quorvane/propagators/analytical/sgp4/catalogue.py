@@ -9,6 +9,9 @@ Two ways in:
 - ``read_records``, ``read_elsets`` and ``iter_entries`` give ``DUOLINE``
   records and ``ELSET`` element sets, one Python object per set.
 
+Element sets known by their values rather than by text make a table with
+``Catalogue.from_elements``.
+
 Text may use LF, CRLF or CR line ends, UTF-8 with or without a byte-order
 mark (names that are not UTF-8 are read as Latin-1); blank lines and lines
 starting with "#" are skipped; a name line may carry the prefix "0 ".  A
