@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import io
 import os
+import re
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any, NoReturn, overload
 
@@ -11,6 +12,7 @@ import numpy
 from numpy.typing import ArrayLike, NDArray
 
 from quorvane.propagators.analytical.sgp4 import _catalogue, _omm
+from quorvane.propagators.analytical.sgp4._record import NAME_LENGTH, _Record
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 from quorvane.time.time import Time
 
@@ -77,8 +79,77 @@ class _Column:
         raise AttributeError(f"property {self._name!r} of 'Catalogue' object has no setter")
 
 
+# Fields that say where a set was read, not what it is: left out of ==.
+_PROVENANCE = ("line",)
+
+
 def _rebuild(columns: dict[str, NDArray[Any]], skipped: NDArray[numpy.int64]) -> Catalogue:
-    return Catalogue(columns, skipped)
+    return Catalogue._checked(columns, skipped, copy=False)
+
+
+# Most characters a text column may hold per entry: the two-line columns'
+# widths, and the bound on names (NAME_LENGTH) that keeps the name column's
+# memory proportional to the text read.
+_WIDTHS = {"classification": 1, "intl_designator": 8, "name": NAME_LENGTH}
+_KIND_NAMES = {"i": "integers", "f": "floating-point numbers", "U": "str", "b": "booleans",
+               "u": "unsigned integers"}
+_INT64 = numpy.iinfo(numpy.int64)
+# Characters a name line cannot hold: C0 and C1 controls (line breaks among
+# them), DEL, and the Unicode line and paragraph separators.
+_CONTROL = re.compile(r"[\x00-\x1f\x7f-\x9f\u2028\u2029]")
+
+
+def _frozen(array: NDArray[Any]) -> NDArray[Any]:
+    """A read-only view of `array`, which the table owns from now on: its
+    owner is made read-only too, so the view cannot be made writable."""
+    array.flags.writeable = False
+    owner = array
+    while isinstance(owner.base, numpy.ndarray):  # the native reader's columns share one block
+        owner = owner.base
+    owner.flags.writeable = False
+    return array.view()
+
+
+def _checked_column(name: str, value: object, copy: bool) -> NDArray[Any]:
+    """Column `name` as the table stores it: the field's dtype, exactly the
+    values given (no conversion that could change one), range checked."""
+    kind = FIELDS[name][0]
+    array = numpy.asarray(value)
+    if array.ndim != 1:
+        raise ValueError(f"column {name} has shape {array.shape}, expected one dimension")
+    have = array.dtype.kind
+    target: numpy.dtype[Any]
+    if kind == "i":
+        if have not in "iu":
+            raise TypeError(f"column {name} must hold integers, not {array.dtype}")
+        if have == "u" and array.size and int(array.max()) > _INT64.max:
+            raise ValueError(f"column {name}: entry {int(numpy.argmax(array))} exceeds the 64-bit integer range")
+        target = numpy.dtype(numpy.int64)
+    elif kind == "f":
+        if have != "f" or array.dtype.itemsize > 8:
+            raise TypeError(f"column {name} must hold float64 (or narrower floating-point) numbers, not {array.dtype}")
+        target = numpy.dtype(numpy.float64)
+    elif kind == "U":
+        if have != "U":
+            raise TypeError(f"column {name} must hold str (a NumPy str_ array), not {array.dtype}")
+        lengths = numpy.char.str_len(array) if array.size else numpy.zeros(0, dtype=numpy.int64)
+        width = int(lengths.max()) if array.size else 0
+        if width > _WIDTHS[name]:
+            row = int(numpy.argmax(lengths))
+            raise ValueError(f"column {name}: entry {row} has {width} characters, at most {_WIDTHS[name]} fit")
+        target = numpy.dtype(f"<U{max(1, width) if name == 'name' else _WIDTHS[name]}")
+    else:  # flags (booleans, small unsigned integers): the dtype as given
+        if have != kind:
+            raise TypeError(f"column {name} must hold {_KIND_NAMES.get(kind, kind)}, not {array.dtype}")
+        target = array.dtype
+    result = numpy.array(array, dtype=target, copy=True) if copy or array.dtype != target else array
+    if kind == "i" and result.size:
+        low = int(result.min())
+        if name == "epoch" and low == _INT64.min:
+            raise ValueError(f"column epoch: entry {int(numpy.argmin(result))} is NaT, not an instant")
+        if name in ("satno", "line") and low < 0:
+            raise ValueError(f"column {name}: entry {int(numpy.argmin(result))} is negative ({low})")
+    return result
 
 
 class Catalogue:
@@ -87,7 +158,15 @@ class Catalogue:
     Built by ``read_catalogue``.  Every field is a one-dimensional array with
     one entry per element set; the mean elements and the derived elements
     are bit for bit the values ``DUOLINE`` gives for the same lines, in the
-    same SI units.  The arrays are the table's own: treat them as read-only.
+    same SI units.  The arrays are read-only views of the table's own data
+    (``Catalogue(columns)`` copies what it is given), so a table never changes
+    once built, and neither does a propagator built from it, nor its pickle.
+
+    Two tables are equal (``==``) when they hold the same element sets: the
+    same fields with the same bits, in the same order.  Where the sets came
+    from is not compared: neither the source line numbers (the `line`
+    column) nor the lines left out (`skipped`), so a table and the table
+    read back from its OMM export are equal.
 
     Attributes
     ----------
@@ -101,27 +180,57 @@ class Catalogue:
     """
 
     __slots__ = ("_columns", "_skipped", "_epoch")
+    _columns: dict[str, NDArray[Any]]
+    _skipped: NDArray[numpy.int64]
+    _epoch: Time | None
 
     def __init__(self, columns: Mapping[str, ArrayLike], skipped: ArrayLike = ()) -> None:
+        table = self._checked(columns, skipped, copy=True)
+        self._columns = table._columns
+        self._skipped = table._skipped
+        self._epoch = None
+
+    @classmethod
+    def _checked(cls, columns: Mapping[str, ArrayLike], skipped: ArrayLike, copy: bool) -> Catalogue:
+        """A table of columns from outside: every field's dtype, shape, width
+        and range checked, nothing converted that would change a value (an
+        int32 column becomes int64, a float32 one float64; a float epoch, a
+        None, a second character or a ninth designator character is
+        refused).  `copy`: copy arrays already of the stored dtype too, so
+        that no one else holds a writable reference to them."""
+        if not isinstance(columns, Mapping):
+            raise TypeError(f"columns must be a mapping of field names to arrays, not {type(columns).__name__}")
         missing = [name for name in FIELDS if name not in columns]
         if missing:
             raise ValueError(f"columns lack {', '.join(missing)}")
-        arrays = {name: numpy.asarray(columns[name]) for name in FIELDS}
+        unknown = [str(name) for name in columns if name not in FIELDS]
+        if unknown:
+            raise ValueError(f"columns holds unknown fields {', '.join(unknown)}")
+        arrays = {name: _checked_column(name, columns[name], copy) for name in FIELDS}
         n = len(arrays["satno"])
         for name, array in arrays.items():
-            if array.ndim != 1 or len(array) != n:
-                raise ValueError(f"column {name} has shape {array.shape}, expected ({n},)")
-        self._columns = arrays
-        self._skipped = numpy.asarray(skipped, dtype=numpy.int64)
-        self._epoch: Time | None = None
+            if len(array) != n:
+                raise ValueError(f"column {name} has {len(array)} entries, satno {n}")
+        lines = numpy.asarray(skipped)
+        if lines.ndim != 1:
+            raise ValueError(f"skipped has shape {lines.shape}, expected one dimension")
+        if lines.size == 0:
+            lines = numpy.zeros(0, dtype=numpy.int64)
+        elif lines.dtype.kind not in "iu":
+            raise TypeError(f"skipped must hold line numbers (integers), not {lines.dtype}")
+        elif int(lines.min()) < 0 or int(lines.max()) > _INT64.max:
+            raise ValueError("skipped holds a line number outside 0 .. 2**63 - 1")
+        lines = numpy.array(lines, dtype=numpy.int64, copy=True)
+        return cls._of(arrays, lines)
 
     @classmethod
     def _of(cls, columns: dict[str, NDArray[Any]], skipped: NDArray[numpy.int64]) -> Catalogue:
-        """A table over arrays the native reader built (every field, one
-        dimension, one length, int64 skipped lines): nothing to check."""
+        """A table over arrays that only it holds (the native reader's, or
+        checked and copied), of every field, one dimension, one length,
+        int64 skipped lines: they are made read-only, nothing else checked."""
         table = object.__new__(cls)
-        table._columns = columns
-        table._skipped = skipped
+        table._columns = {name: _frozen(columns[name]) for name in FIELDS}
+        table._skipped = _frozen(skipped)
         table._epoch = None
         return table
 
@@ -191,12 +300,15 @@ class Catalogue:
         return _rebuild, (self._columns, self._skipped)
 
     def __eq__(self, other: object) -> bool:
-        """Same fields with the same bits (NaN equals NaN), same skipped lines."""
+        """The same element sets: every field but the provenance (`line`, and
+        `skipped`) with the same bits (NaN equals NaN), in the same order."""
         if not isinstance(other, Catalogue):
             return NotImplemented
-        if len(self) != len(other) or not numpy.array_equal(self._skipped, other._skipped):
+        if len(self) != len(other):
             return False
         for name, (kind, _) in FIELDS.items():
+            if name in _PROVENANCE:
+                continue
             a, b = self._columns[name], other._columns[name]
             if kind == "f":
                 a, b = a.view(numpy.int64), b.view(numpy.int64)
@@ -209,6 +321,11 @@ class Catalogue:
     def select(self, which: ArrayLike) -> Catalogue:
         """The table of the element sets a boolean mask or an index array picks, in that order.
 
+        The result's `skipped` is empty: lines left out when reading belong
+        to the text, not to any of its sets, so that the parts of a table put
+        together again (``Catalogue.concat(t.groupby_satno().values())``)
+        list no line twice.
+
         Parameters
         ----------
         which : array_like of bool or int, or slice
@@ -218,13 +335,36 @@ class Catalogue:
         -------
         Catalogue
         """
+        key = self._key(which)
+        # The lines left out belong to the text read, not to a part of its sets.
+        return Catalogue._of({name: array[key] for name, array in self._columns.items()},
+                             numpy.zeros(0, dtype=numpy.int64))
+
+    def _key(self, which: object) -> Any:
+        """`which` of ``select`` checked: a slice, a mask of len(self) or indices in range."""
         if isinstance(which, slice):
-            key: Any = which
-        else:
-            key = numpy.asarray(which)
-            if key.dtype != numpy.bool_:
-                key = key.astype(numpy.intp, casting="safe") if key.size else key.astype(numpy.intp)
-        return Catalogue({name: array[key] for name, array in self._columns.items()}, self._skipped)
+            return which
+        if isinstance(which, (str, bytes, Mapping)) or numpy.ndim(which) == 0:  # type: ignore[arg-type]
+            raise TypeError(f"which must be a mask, an array of indices or a slice, not {type(which).__name__}"
+                            " (for one set use select([i]))")
+        key = numpy.asarray(which)
+        if key.ndim != 1:
+            raise ValueError(f"which must be one-dimensional, not of shape {key.shape}")
+        n = len(self)
+        if key.dtype == numpy.bool_:
+            if len(key) != n:
+                raise ValueError(f"which is a mask of {len(key)} entries for a table of {n}")
+            return key
+        if key.size == 0:
+            return key.astype(numpy.intp)
+        if key.dtype.kind not in "iu":
+            raise TypeError(f"which must hold booleans or integer indices, not {key.dtype}")
+        if key.dtype.kind == "u" and int(key.max()) >= n or key.dtype.kind == "i" and not (
+            -n <= int(key.min()) and int(key.max()) < n
+        ):
+            bad = key[(key >= n) | (key < -n)] if key.dtype.kind == "i" else key[key >= n]
+            raise IndexError(f"which holds index {int(bad[0])}, outside a table of {n}")
+        return key.astype(numpy.intp)
 
     def groupby_satno(self) -> dict[int, Catalogue]:
         """One table per satellite number, each in epoch order (ties keep file order).
@@ -247,8 +387,6 @@ class Catalogue:
         Each is named after the first non-empty name of that satellite in file
         order (None when there is none); keys in order of first appearance.
         """
-        from quorvane.propagators.analytical.sgp4.catalogue import _Record
-
         result = {}
         for satno, table in self.groupby_satno().items():
             named = [(line, name) for line, name in zip(table.line.tolist(), table.name.tolist()) if name]
@@ -259,11 +397,124 @@ class Catalogue:
     @classmethod
     def concat(cls, tables: Iterable[Catalogue]) -> Catalogue:
         """One table of several, in the order given; `skipped` is concatenated too."""
+        if isinstance(tables, Catalogue) or not isinstance(tables, Iterable):
+            raise TypeError(f"tables must be an iterable of Catalogue tables, not {type(tables).__name__}")
         tables = list(tables)
         if not tables:
             raise ValueError("concat needs at least one table")
+        for i, table in enumerate(tables):
+            if not isinstance(table, Catalogue):
+                raise TypeError(f"tables: item {i} is a {type(table).__name__}, not a Catalogue")
         columns = {name: numpy.concatenate([t._columns[name] for t in tables]) for name in FIELDS}
-        return cls(columns, numpy.concatenate([t._skipped for t in tables]))
+        return cls._of(columns, numpy.concatenate([t._skipped for t in tables]))
+
+    @classmethod
+    def from_elements(
+        cls,
+        satno: ArrayLike,
+        epoch: Any,
+        inc: ArrayLike,
+        raa: ArrayLike,
+        ecc: ArrayLike,
+        arp: ArrayLike,
+        mea: ArrayLike,
+        mnm: ArrayLike,
+        *,
+        bstar: ArrayLike = 0.0,
+        ndot: ArrayLike = 0.0,
+        nddot: ArrayLike = 0.0,
+        name: ArrayLike | None = None,
+    ) -> Catalogue:
+        """A table of element sets given by their values rather than by text.
+
+        Every argument is a scalar or a one-dimensional array; they are
+        broadcast to one length.  The derived elements (`sma`, `orp`, `eca`,
+        `tra`, `pge`, `apg`) are computed from the mean elements with the
+        kernels and constants the reader uses, so the sets hold the bits of
+        the same elements read from text, and a propagator built from the
+        table gives the same bits as one built from that text.  The fields
+        text would give besides are blank: `classification` and
+        `intl_designator` "", `ephemeris_type`, `element_number`,
+        `rev_number` and `line` 0.
+
+        Parameters
+        ----------
+        satno : int or array_like of int
+            Satellite numbers (not negative).
+        epoch : anything ``Time`` accepts
+            The epochs (ISO 8601 text, datetime64, int64 nanoseconds, ``Time``, ...).
+        inc, raa, ecc, arp, mea, mnm : float or array_like
+            The mean elements in SI units: radians, eccentricity, rad/s.
+        bstar, ndot, nddot : float or array_like
+            As the table's columns hold them: B* in 1/earth radii, the mean
+            motion's derivatives in rev/day^2 and rev/day^3 as published.
+        name : str or array_like of str, optional
+            Names, at most 128 characters each; "" when not given.
+
+        Returns
+        -------
+        Catalogue
+
+        Raises
+        ------
+        TypeError
+            For an argument of another type (a float satellite number, text
+            for an element, ...), naming it.
+        ValueError
+            For arrays that do not broadcast to one dimension, a negative
+            satellite number, a name too long, an epoch ``Time`` refuses.
+        """
+        from quorvane.bodies.bodies import Earth
+        from quorvane.state import orbel
+
+        def real(value: object, argument: str) -> NDArray[numpy.float64]:
+            array = numpy.asarray(value)
+            if array.dtype.kind not in "fiu" or array.dtype.itemsize > 8:
+                raise TypeError(f"{argument} must be a real number or an array of them, not {array.dtype}")
+            return array.astype(numpy.float64)
+
+        numbers = numpy.asarray(satno)
+        if numbers.dtype.kind not in "iu":
+            raise TypeError(f"satno must be an integer or an array of integers, not {numbers.dtype}")
+        instants = numpy.asarray(Time(epoch).int64, dtype=numpy.int64)
+        given = {"satno": numbers, "epoch": instants}
+        for argument, value in (("inc", inc), ("raa", raa), ("ecc", ecc), ("arp", arp), ("mea", mea), ("mnm", mnm),
+                                ("bstar", bstar), ("ndot", ndot), ("nddot", nddot)):
+            given[argument] = real(value, argument)
+        names = numpy.asarray("" if name is None else name)
+        if names.dtype.kind != "U":
+            raise TypeError(f"name must be a str or an array of str, not {names.dtype}")
+        given["name"] = names
+        try:
+            arrays = numpy.broadcast_arrays(*given.values())
+        except ValueError:
+            shapes = ", ".join(f"{k} {numpy.shape(v)}" for k, v in given.items())
+            raise ValueError(f"the arguments do not broadcast to one length: {shapes}") from None
+        if arrays[0].ndim > 1:
+            raise ValueError(f"the arguments broadcast to shape {arrays[0].shape}, not one dimension")
+        columns = {key: numpy.atleast_1d(array) for key, array in zip(given, arrays)}
+        n = len(columns["satno"])
+        defaults = {"i": numpy.zeros(n, dtype=numpy.int64), "f": numpy.zeros(n), "U": numpy.full(n, "", dtype="<U1"),
+                    "b": numpy.ones(n, dtype=numpy.bool_), "u": numpy.zeros(n, dtype=numpy.uint8)}
+        for field, (kind, _) in FIELDS.items():
+            if field not in columns:
+                columns[field] = defaults[kind]
+        # The derived elements as the reader computes them: orbel's kernels
+        # with Earth's constants, in the reader's order and arithmetic.
+        gm, re = float(Earth.GM), float(Earth.Re)
+        mnm_, mea_, ecc_ = columns["mnm"], columns["mea"], columns["ecc"]
+        with numpy.errstate(all="ignore"):
+            sma = numpy.asarray(orbel.sma_from_mnm(mnm_, gm), dtype=numpy.float64)
+            eca = numpy.asarray(orbel.eca_from_mea(mea_, ecc_), dtype=numpy.float64)
+            columns.update(
+                sma=sma,
+                orp=numpy.asarray(orbel.orp_from_sma(sma, gm), dtype=numpy.float64),
+                eca=eca,
+                tra=numpy.asarray(orbel.tra_from_eca(eca, ecc_), dtype=numpy.float64),
+                pge=(1.0 - ecc_) * sma - re,
+                apg=(ecc_ + 1.0) * sma - re,
+            )
+        return cls._checked(columns, (), copy=True)
 
     # ------------------------------------------------------------ export
 
@@ -303,13 +554,21 @@ class Catalogue:
         ------
         ValueError
             For a value the columns cannot hold (a satellite number above
-            339999, an epoch outside 1957-2056, ...), naming the set.
+            339999, an epoch outside 1957-2056, ...), naming the set; with
+            `path`, for a name holding a control character (a line break
+            would end the name line and start another), naming the set.
         """
         pairs = self._pairs()
         if path is None:
             return pairs
+        names = self._columns["name"].tolist()
+        for i, name in enumerate(names):
+            control = _CONTROL.search(name)
+            if control:
+                raise ValueError(f"set {i}: name {name!r} holds the control character U+{ord(control.group()):04X},"
+                                 " which a name line cannot hold")
         with open(path, "w", encoding="utf-8", newline="\n") as handle:
-            for name, (line1, line2) in zip(self._columns["name"].tolist(), pairs):
+            for name, (line1, line2) in zip(names, pairs):
                 if name:
                     ambiguous = name[:2] in ("1 ", "2 ", "0 ") or name in ("1", "2") or name.startswith("#")
                     handle.write(f"0 {name}\n" if ambiguous else f"{name}\n")
@@ -323,7 +582,15 @@ class Catalogue:
         day) with the two-line decimals wherever reading those back gives the
         same bits, else with the shortest text of the published value; the
         epoch in ISO 8601 with microseconds (nanoseconds when needed).
+
+        Raises
+        ------
+        ValueError
+            For a NaN or infinite value (which the OMM reader, taking plain
+            decimal numbers only, would refuse), naming the set; nothing is
+            written then.
         """
+        _omm.check_writable(self._columns, _units())
         if isinstance(path, (str, os.PathLike)):
             with open(path, "w", encoding="utf-8", newline="") as handle:
                 _omm.write_csv(handle, self._columns, _units())

@@ -9,9 +9,15 @@ Two ways in:
 - ``read_records``, ``read_elsets`` and ``iter_entries`` give ``DUOLINE``
   records and ``ELSET`` element sets, one Python object per set.
 
+Element sets known by their values rather than by text make a table with
+``Catalogue.from_elements``.
+
 Text may use LF, CRLF or CR line ends, UTF-8 with or without a byte-order
 mark (names that are not UTF-8 are read as Latin-1); blank lines and lines
-starting with "#" are skipped; a name line may carry the prefix "0 ".
+starting with "#" are skipped; a name line may carry the prefix "0 ".  A
+name (as OMM's OBJECT_NAME) has at most 128 characters: the table's name
+column is as wide as its longest name, so a longer one is a fault of its
+line, not a cost to every set.
 
 >>> table = read_catalogue("stations.tle")                     # doctest: +SKIP
 >>> table.satno[:3], table.sma[:3]                              # doctest: +SKIP
@@ -30,10 +36,17 @@ in one process, since a table pickles as its arrays::
 
 from __future__ import annotations
 
+import itertools
+import os
+import re
 from collections.abc import Iterator
-from typing import cast
+from typing import Any, cast
+
+import numpy
+from numpy.typing import NDArray
 
 from quorvane.propagators.analytical.sgp4 import _catalogue, _omm
+from quorvane.propagators.analytical.sgp4._record import NAME_LENGTH, _Record
 from quorvane.propagators.analytical.sgp4._sources import FORMATS, Source, sniff, source_bytes, text_of
 from quorvane.propagators.analytical.sgp4._table import Catalogue
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
@@ -64,10 +77,11 @@ def read_catalogue(
         does (columns, ranges, checksums); the default reads as leniently as
         the record.
     errors : {"raise", "skip"}
-        "raise": a line that cannot be paired, a set that cannot be converted
-        or a malformed OMM row raises ValueError naming its line (or row) and
-        the fault, and no table is returned.  "skip": such sets are left out
-        and their line numbers listed in ``table.skipped``.
+        "raise": a line that cannot be paired, a set that cannot be converted,
+        a name longer than 128 characters or a malformed OMM row raises
+        ValueError naming its line (or row) and the fault, and no table is
+        returned.  "skip": such sets are left out and their line numbers
+        listed in ``table.skipped`` (for a long name, its line).
     threads : int or None
         Threads for large texts; None uses every processor available.  The
         table is the same whatever the number.
@@ -81,7 +95,9 @@ def read_catalogue(
     ------
     ValueError
         For malformed input as described under `errors`, and for an unknown
-        `format` or `errors` value.
+        `format` or `errors` value; for a ``str`` without a line break (so
+        taken as a file name) that names no file and looks like JSON text, or
+        is too long for a file name.
     TypeError
         For a source of another type.
     """
@@ -90,10 +106,10 @@ def read_catalogue(
     if errors not in ("raise", "skip"):
         raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
     skip = errors == "skip"
-    with source_bytes(source) as data:
+    with source_bytes(_source(source)) as data:
         kind = sniff(data) if format == "auto" else format
         if kind == "tle":
-            return Catalogue._of(*_catalogue.read_tle(data, strict=strict, skip=skip, threads=threads))
+            return Catalogue._of(*_read_tle(data, strict, skip, threads))
         if kind == "csv":
             columns, skipped = _omm.read_csv(text_of(data), skip, threads)
         else:
@@ -101,30 +117,129 @@ def read_catalogue(
     return Catalogue(columns, skipped)
 
 
+def _source(source: Source) -> Source:
+    """`source`, refused when it is a str taken as a file name (it has no
+    line break) that cannot be one: JSON text on one line, or a text too
+    long for a file name (rather than the system's "File name too long")."""
+    if isinstance(source, str) and "\n" not in source and "\r" not in source and not os.path.exists(source):
+        shown = repr(source) if len(source) <= 40 else f"{source[:40]!r}... ({len(source)} characters)"
+        if source.lstrip()[:1] in ("{", "["):
+            raise ValueError(f"source {shown} is taken as a file name (a str without a line break), and no such"
+                             " file exists; it looks like JSON: pass the text as bytes, or with a line break")
+        if any(len(part.encode("utf-8", "surrogateescape")) > 255 for part in source.split(os.sep)) or (
+            len(source.encode("utf-8", "surrogateescape")) >= 4096
+        ):
+            raise ValueError(f"source {shown} is taken as a file name (a str without a line break), and is too"
+                             " long for one; pass text as bytes, or with a line break")
+    return source
+
+
+def _read_tle(data: Any, strict: bool, skip: bool, threads: int | None) -> tuple[dict[str, NDArray[Any]],
+                                                                                   NDArray[numpy.int64]]:
+    """The native reader's columns, with names bounded to NAME_LENGTH
+    characters: a longer name is a fault of its line.
+
+    The name column is as wide as the longest name, for every set, so long
+    names are found before the text is read: lines are looked at only when
+    some stretch of the text without a line feed is longer than a name line
+    can be (a quick pass over the bytes)."""
+    long: list[tuple[int, int]] = []
+    if _longest_run_without_lf(data) > NAME_LENGTH + 1:
+        lines = _lines(data)
+        long = _long_names(lines)
+        if long and not skip:
+            line, length = long[0]
+            raise ValueError(f"line {line}: {_too_long(length)}")
+        if long:
+            # The long names and the sets they name left out: their lines
+            # blanked (the others keep their numbers).
+            for line, _ in long:
+                lines[line - 1] = b""
+                following = list(itertools.islice((k for k in range(line, len(lines)) if _content(lines[k])), 2))
+                if [lines[k].strip()[:2] for k in following] == [b"1 ", b"2 "]:
+                    for k in following:
+                        lines[k] = b""
+            data = b"\n".join(lines)
+    columns, skipped = _catalogue.read_tle(data, strict=strict, skip=skip, threads=threads)
+    if columns["name"].dtype.itemsize > 4 * NAME_LENGTH:
+        # A name the line test above did not find (it should not happen):
+        # a fault of its set's line.
+        lengths = numpy.char.str_len(columns["name"])
+        if not skip:
+            row = int(numpy.argmax(lengths > NAME_LENGTH))
+            raise ValueError(f"line {int(columns['line'][row])}: {_too_long(int(lengths[row]))}")
+        keep = lengths <= NAME_LENGTH
+        long += [(int(line), 0) for line in columns["line"][~keep]]
+        columns = {name: array[keep] for name, array in columns.items()}
+        columns["name"] = columns["name"].astype(f"<U{max(1, int(lengths[keep].max(initial=0)))}")
+    if long:
+        skipped = numpy.union1d(skipped, [line for line, _ in long]).astype(numpy.int64)
+    return columns, skipped
+
+
+def _too_long(length: int) -> str:
+    return f"name of {length} characters is longer than the {NAME_LENGTH} a name may have"
+
+
+def _longest_run_without_lf(data: Any, chunk: int = 1 << 24) -> int:
+    """The most bytes between two line feeds (or an end) of a text."""
+    if len(data) <= NAME_LENGTH:
+        return len(data)
+    array = numpy.frombuffer(data, dtype=numpy.uint8)
+    longest, last = 0, -1
+    for start in range(0, len(array), chunk):
+        feeds = numpy.flatnonzero(array[start : start + chunk] == 10)
+        if len(feeds):
+            longest = max(longest, start + int(feeds[0]) - last, int(numpy.diff(feeds).max(initial=0)))
+            last = start + int(feeds[-1])
+    return max(longest, len(array) - last)
+
+
+def _lines(data: Any) -> list[bytes]:
+    """The lines of a text (line k at index k - 1), split at LF, CRLF and CR."""
+    return re.split(rb"\r\n|\r|\n", bytes(data))
+
+
+def _content(line: bytes) -> bool:
+    """Whether a line is neither blank nor a comment."""
+    text = line.strip()
+    return bool(text) and not text.startswith(b"#")
+
+
+def _long_names(lines: list[bytes]) -> list[tuple[int, int]]:
+    """(line number, length) of each name line over NAME_LENGTH characters,
+    in file order: a line that is no element line ("1 ", "2 "), comment or
+    blank, read as the reader reads names (UTF-8, else Latin-1; blanks and
+    a "0 " prefix dropped)."""
+    long = []
+    for number, line in enumerate(lines, start=1):
+        if number == 1 and line.startswith(b"\xef\xbb\xbf"):
+            line = line[3:]
+        if len(line) <= NAME_LENGTH or not _content(line) or line.strip()[:2] in (b"1 ", b"2 "):
+            continue
+        try:
+            name = line.decode("utf-8")
+        except UnicodeDecodeError:
+            name = line.decode("latin-1")
+        name = name.strip()
+        if name.startswith("0 "):
+            name = name[2:].strip()
+        if len(name) > NAME_LENGTH:
+            long.append((number, len(name)))
+    return long
+
+
 # ---------------------------------------------------------------- records and element sets
 
 
-class _Record(DUOLINE):
-    """A record whose satellite number is always an int: Alpha-5 decoded
-    ("A0001" is 100001), a blank field 0.  Element sets of any catalogue
-    number are built from these."""
-
-    @property
-    def satno(self) -> int:
-        field = DUOLINE.satno.__get__(self)
-        number = field if isinstance(field, int) else _catalogue.decode_satno(field)
-        if number < 0:
-            raise ValueError(f"satellite number {field!r} is neither a decimal number nor Alpha-5")
-        return number
-
-
 def _entries(source: Source, strict: bool, record: type[DUOLINE]) -> Iterator[tuple[str | None, DUOLINE, int]]:
-    with source_bytes(source) as data:
+    with source_bytes(_source(source)) as data:
         entries = _catalogue.tle_entries(data)
     for name, line1, line2, number in entries:
         try:
             yield name, record(line1, line2, strict), number
-        except ValueError as error:
+        except (ValueError, OverflowError) as error:
+            # OverflowError: an epoch beyond the record's range ("08 1e300").
             raise ValueError(f"line {number}: {error}") from None
 
 
