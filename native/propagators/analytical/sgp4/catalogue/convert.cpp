@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "propagators/analytical/sgp4/catalogue/format.hpp"
 #include "propagators/analytical/sgp4/tle/lines.hpp"
 #include "propagators/analytical/sgp4/tle/validate.hpp"
 #include "runtime/inline.hpp"
@@ -157,9 +158,21 @@ namespace {
 // A set being read: its two lines as the fields read them.
 struct Reading {
     char stored1[stored_size], stored2[stored_size];
-    const char* line1;
+    const char *line1, *line2;
     bool layout1;  // line 1 has its published layout
 };
+
+// Separators of each line (0-based), as bits of Masks::blank.
+constexpr std::uint64_t separators1 = tle::lines::bits({1, 8, 17, 32, 43, 52, 61, 63});
+constexpr std::uint64_t separators2 = tle::lines::bits({1, 7, 16, 25, 33, 42, 51});
+
+// A power of ten of 0 written with the other sign than the default, in the
+// assumed-decimal field at p ("SMMMMMSE").
+bool other_zero_exponent_sign(const char* p) noexcept {
+    if (p[7] != '0') return false;
+    const bool zero = p[1] == '0' && p[2] == '0' && p[3] == '0' && p[4] == '0' && p[5] == '0';
+    return p[6] != default_zero_exponent_sign(zero);
+}
 
 // The first half of reading set `s` into row i: every check that can fail,
 // the epoch and the elements of line 2 (what the derived elements need).
@@ -174,17 +187,31 @@ QV_FORCE_INLINE inline SetFault read_first(const char* data, const char* end, co
     if (!line1) return SetFault::non_ascii_line1;
     const char* line2 = line_for_fields(text2, s.length2, end, strict, r.stored2, &blocks2);
     if (!line2) return SetFault::non_ascii_line2;
+    const auto length1 = static_cast<std::size_t>(s.length1), length2 = static_cast<std::size_t>(s.length2);
     if constexpr (strict) {
         tle::Fault fault;
-        if (!tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2, static_cast<std::size_t>(s.length2),
-                                 &fault)) {
-            return std::strncmp(fault.message, "line 2", 6) == 0 ? SetFault::strict_line2 : SetFault::strict_line1;
+        if (!tle::validate_lines(line1, length1, line2, length2, &fault)) {
+            return fault.line == 2 ? SetFault::strict_line2 : SetFault::strict_line1;
+        }
+    }
+    // The fixed-column layout: whole lines in their published layout with
+    // blank separators have it (the common case, from the masks at hand);
+    // any other line is checked column by column.
+    const tle::lines::Masks masks1 = tle::lines::masks(blocks1), masks2 = tle::lines::masks(blocks2);
+    r.layout1 = tle::lines::line1_matches(line1, masks1);
+    const bool layout2 = tle::lines::line2_matches(line2, masks2);
+    if (!(r.layout1 && layout2 && (masks1.blank & separators1) == separators1 &&
+          (masks2.blank & separators2) == separators2)) {
+        tle::Fault fault;
+        if (!tle::check_layout(line1, length1, line2, length2, &fault)) {
+            return fault.line == 2 ? SetFault::layout_line2 : SetFault::layout_line1;
         }
     }
     const std::int64_t satno = tle::satno(line1);
     if (satno < 0) return SetFault::satno;
     r.line1 = line1;
-    r.layout1 = tle::lines::line1_matches(line1, tle::lines::masks(blocks1));
+    r.line2 = line2;
+    out.checksum_ok[i] = tle::checksums_hold(line1, length1, line2, length2);
     if (r.layout1) {
         out.epoch[i] = tle::day_zero_ns[tle::lines::line1_year(line1)] + tle::lines::line1_day_ns(line1);
     } else if (!tle::epoch_ns(line1, &out.epoch[i])) {
@@ -194,7 +221,7 @@ QV_FORCE_INLINE inline SetFault read_first(const char* data, const char* end, co
 
     tle::lines::Line2Fields f2;
     tle::PublishedElements published;
-    if (tle::lines::line2(line2, tle::lines::masks(blocks2), &f2)) {
+    if (layout2 && tle::lines::line2(line2, masks2, &f2)) {
         published = {f2.inc, f2.raa, f2.ecc, f2.arp, f2.mea, f2.mnm};
         out.rev_number[i] = f2.rev_number;
     } else {
@@ -226,6 +253,7 @@ QV_FORCE_INLINE inline void read_second(const char* data, const Set& s, const Na
         out.ephemeris_type[i] = tle::read_int(line1, tle::col::ephemeris_type);
         out.element_number[i] = tle::read_int(line1, tle::col::element_number);
     }
+    out.tle_form[i] = tle_form(line1, r.line2);
     const char classification = line1[tle::col::classification.offset];
     out.classification[i] =
         classification == '\0' || is_blank(classification) ? 0 : static_cast<unsigned char>(classification);
@@ -281,11 +309,36 @@ bool convert_sets(const char* data, const char* end, const Set* sets, std::size_
                       : convert<false>(data, end, sets, n, names, first_line, first_row, env, out, faults);
 }
 
-void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept {
+std::uint8_t tle_form(const char* line1, const char* line2) noexcept {
+    // A right-justified number padded with zeros starts with a 0 followed by a digit.
+    const auto zeros = [](const char* line, tle::Column c) {
+        return line[c.offset] == '0' && line[c.offset + 1] >= '0' && line[c.offset + 1] <= '9';
+    };
+    const bool zeros2 = zeros(line2, tle::col::inc) || zeros(line2, tle::col::raa) || zeros(line2, tle::col::arp) ||
+                        zeros(line2, tle::col::mea) || zeros(line2, tle::col::mnm) ||
+                        zeros(line2, tle::col::rev_number);
+    return static_cast<std::uint8_t>((other_zero_exponent_sign(line1 + tle::col::nddot.offset) ? nddot_sign_bit : 0) |
+                                     (other_zero_exponent_sign(line1 + tle::col::bstar.offset) ? bstar_sign_bit : 0) |
+                                     (zeros(line1, tle::col::element_number) ? line1_zeros_bit : 0) |
+                                     (zeros2 ? line2_zeros_bit : 0));
+}
+
+SetFault check_set(const char* data, const char* end, const Set& s, bool strict, tle::Fault* fault) noexcept {
     char line1[stored_size], line2[stored_size];
-    store_line(data + s.begin1, s.length1, end, line1);
-    store_line(data + s.begin2, s.length2, end, line2);
-    tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2, static_cast<std::size_t>(s.length2), fault);
+    if (!store_line(data + s.begin1, s.length1, end, line1)) return SetFault::non_ascii_line1;
+    if (!store_line(data + s.begin2, s.length2, end, line2)) return SetFault::non_ascii_line2;
+    const auto length1 = static_cast<std::size_t>(s.length1), length2 = static_cast<std::size_t>(s.length2);
+    if (strict && !tle::validate_lines(line1, length1, line2, length2, fault)) {
+        return fault->line == 2 ? SetFault::strict_line2 : SetFault::strict_line1;
+    }
+    if (!tle::check_layout(line1, length1, line2, length2, fault)) {
+        return fault->line == 2 ? SetFault::layout_line2 : SetFault::layout_line1;
+    }
+    return SetFault::none;
+}
+
+void set_fault_message(const char* data, const char* end, const Set& s, bool strict, tle::Fault* fault) noexcept {
+    check_set(data, end, s, strict, fault);
 }
 
 }  // namespace qv::catalogue

@@ -39,15 +39,20 @@ struct Environment {
 double tra_from_eca(double eca, double ecc) noexcept;
 
 // Output columns, one entry per set; strings are UCS-4, `name_width`,
-// 1 and 8 code points per entry, NUL-padded.
+// 1 and 8 code points per entry, NUL-padded.  `checksum_ok` is a bool per
+// set, `tle_form` the bits of tle_form() per set.
 struct Columns {
     std::int64_t *satno, *epoch, *line, *ephemeris_type, *element_number, *rev_number;
     double *ndot, *nddot, *bstar;
     double *inc, *raa, *ecc, *arp, *mea, *mnm;
     double *sma, *orp, *eca, *tra, *pge, *apg;
     std::uint32_t *name, *classification, *designator;
+    std::uint8_t *checksum_ok, *tle_form;
     std::int64_t name_width;
 };
+
+// The tle_form bits (format.hpp) of two lines in the fixed-column layout.
+std::uint8_t tle_form(const char* line1, const char* line2) noexcept;
 
 // Why a set could not be converted.
 enum class SetFault : std::uint8_t {
@@ -59,7 +64,15 @@ enum class SetFault : std::uint8_t {
     epoch,         // the epoch lies outside the nanosecond range of Time
     strict_line1,  // strict validation failed on line 1 (or on both numbers)
     strict_line2,
+    layout_line1,  // line 1 departs from the fixed-column layout
+    layout_line2,
 };
+
+// The checks of a set that need no conversion: both lines ASCII, strict
+// validation when asked for, the fixed-column layout.  SetFault::none when
+// the set passes them all.  `fault` receives the validation's or the
+// layout's description.
+SetFault check_set(const char* data, const char* end, const Set& s, bool strict, tle::Fault* fault) noexcept;
 
 // Convert the n sets of a piece (its names and the lines before it given)
 // into rows first_row, ...; faults[j] receives the fault of set j, and a
@@ -91,7 +104,7 @@ inline constexpr int stored_size = 80;
 // ASCII encoder would refuse the line).
 bool store_line(const char* text, std::int64_t length, const char* end, char* stored) noexcept;
 
-// The strict validation's message for a set that failed it.
-void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept;
+// The message of a set that failed strict validation or the layout check.
+void set_fault_message(const char* data, const char* end, const Set& s, bool strict, tle::Fault* fault) noexcept;
 
 }  // namespace qv::catalogue

@@ -61,12 +61,17 @@ def read_catalogue(
         looks at the start of the text.
     strict : bool
         Validate every two-line set as ``DUOLINE(..., strict_validation=True)``
-        does (columns, ranges, checksums); the default reads as leniently as
-        the record.
+        does (columns, ranges, checksums).  By default a set is read as
+        leniently as the record reads it once its fixed-column layout holds
+        (each line long enough for its fields, separators blank, decimal
+        points, signs and digits in their columns: a dropped or inserted
+        character would shift every field after it); a wrong checksum is
+        accepted and shown in the column ``checksum_ok``.
     errors : {"raise", "skip"}
-        "raise": a line that cannot be paired, a set that cannot be converted
-        or a malformed OMM row raises ValueError naming its line (or row) and
-        the fault, and no table is returned.  "skip": such sets are left out
+        "raise": a line that cannot be paired, a set whose layout is broken or
+        that cannot be converted, or a malformed OMM row raises ValueError
+        naming its line (or row), the column and the fault, and no table is
+        returned.  "skip": such sets are left out
         and their line numbers listed in ``table.skipped``.
     threads : int or None
         Threads for large texts; None uses every processor available.  The
@@ -120,7 +125,7 @@ class _Record(DUOLINE):
 
 def _entries(source: Source, strict: bool, record: type[DUOLINE]) -> Iterator[tuple[str | None, DUOLINE, int]]:
     with source_bytes(source) as data:
-        entries = _catalogue.tle_entries(data)
+        entries = _catalogue.tle_entries(data, strict=strict)
     for name, line1, line2, number in entries:
         try:
             yield name, record(line1, line2, strict), number
@@ -158,8 +163,10 @@ def read_records(source: Source, *, strict: bool = False) -> list[DUOLINE]:
     ValueError
         When a line cannot be paired: a line 1 without its line 2, a line 2
         before any line 1, a pair whose satellite numbers differ, or a name
-        line not followed by a set; or, with `strict`, when a set fails
-        validation.  The message starts with the line number in the source.
+        line not followed by a set; when an element line holds a character
+        outside ASCII or breaks the fixed-column layout (as for
+        `read_catalogue`); or, with `strict`, when a set fails validation.
+        The message starts with the line number in the source.
     """
     return [record for _, record, _ in _entries(source, strict, DUOLINE)]
 
