@@ -34,7 +34,7 @@ from collections.abc import Iterator
 from typing import cast
 
 from quorvane.propagators.analytical.sgp4 import _catalogue, _omm
-from quorvane.propagators.analytical.sgp4._sources import FORMATS, Source, sniff, source_bytes, text_of
+from quorvane.propagators.analytical.sgp4._sources import FORMATS, Source, no_sets_found, sniff, source_bytes, text_of
 from quorvane.propagators.analytical.sgp4._table import Catalogue
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 
@@ -98,7 +98,15 @@ def read_catalogue(
     with source_bytes(source) as data:
         kind = sniff(data) if format == "auto" else format
         if kind == "tle":
-            return Catalogue._of(*_catalogue.read_tle(data, strict=strict, skip=skip, threads=threads))
+            try:
+                columns, skipped = _catalogue.read_tle(data, strict=strict, skip=skip, threads=threads)
+            except ValueError:
+                if message := no_sets_found(data):
+                    raise ValueError(message) from None
+                raise
+            if len(skipped) and not len(columns["satno"]) and (message := no_sets_found(data)):
+                raise ValueError(message)
+            return Catalogue._of(columns, skipped)
         if kind == "csv":
             columns, skipped = _omm.read_csv(text_of(data), skip, threads)
         else:
