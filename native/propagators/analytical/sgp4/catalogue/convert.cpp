@@ -10,16 +10,17 @@
 #include "runtime/inline.hpp"
 #include "state/orbel/kernels.hpp"
 
-// The angle function orbel's anomaly template calls, bound by this module
-// from misc's export table at import (module.cpp); the same function orbel
-// itself binds.
-namespace qv::orbel::bound {
-misc::Atan2Asymmetric* atan2_asymmetric = nullptr;
-}  // namespace qv::orbel::bound
-
 namespace qv::catalogue {
 
+misc::Atan2Asymmetric* atan2_asymmetric = nullptr;
+
 namespace {
+
+// The angle policy of orbel's anomaly template: misc's atan2_asymmetric as
+// this module binds it (module.cpp), the function orbel itself binds.
+struct BoundHere {
+    static double atan2(double y, double x) { return atan2_asymmetric(y, x); }
+};
 
 // orbel's exported c_tra_from_eca takes the interpreter lock after each call
 // of the angle function to test for a Python exception, which would
@@ -102,7 +103,9 @@ QV_FORCE_INLINE inline const char* line_for_fields(const char* text, std::int64_
 
 }  // namespace
 
-double tra_from_eca(double eca, double ecc) noexcept { return orbel::inl::tra_from_eca<NoPythonErrors>(eca, ecc); }
+double tra_from_eca(double eca, double ecc) noexcept {
+    return orbel::inl::tra_from_eca<NoPythonErrors, BoundHere>(eca, ecc);
+}
 
 bool store_line(const char* text, std::int64_t length, const char* end, char* stored) noexcept {
     // Sixteen bytes at a time (SSE2, part of x86-64): bytes past the 69

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "propagators/analytical/sgp4/catalogue/scan.hpp"
+#include "siblings/mathtools/misc/misc.hpp"
 #include "propagators/analytical/sgp4/tle/columns.hpp"
 #include "propagators/analytical/sgp4/tle/validate.hpp"
 
@@ -33,6 +34,10 @@ struct Environment {
     double GM, Re;         // Earth.GM (m^3/s^2) and Earth.Re (m)
     bool strict;           // validate each set as DUOLINE(..., strict_validation=True) does
 };
+
+// misc's angle function, bound at import (module.cpp); orbel's anomaly
+// template takes it as its angle policy.
+extern misc::Atan2Asymmetric* atan2_asymmetric;
 
 // The true anomaly from the eccentric anomaly: orbel's c_tra_from_eca
 // arithmetic (the same template) with the angle function bound from misc.
