@@ -34,8 +34,6 @@ struct NoPythonErrors {
     static void traceback(const char*) noexcept {}
 };
 
-bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 // Text of a fixed column, trimmed of blanks, into UCS-4 code points.
 void column_text(const char* stored, tle::Column c, std::uint32_t* out) {
     int b = c.offset, e = c.offset + c.width;
@@ -45,8 +43,8 @@ void column_text(const char* stored, tle::Column c, std::uint32_t* out) {
             break;
         }
     }
-    while (b < e && is_blank(stored[b])) ++b;
-    while (e > b && is_blank(stored[e - 1])) --e;
+    while (b < e && tle::is_c_space(stored[b])) ++b;
+    while (e > b && tle::is_c_space(stored[e - 1])) --e;
     int n = 0;
     for (int i = b; i < e; ++i) out[n++] = static_cast<unsigned char>(stored[i]);
     for (; n < c.width; ++n) out[n] = 0;
@@ -259,7 +257,7 @@ QV_FORCE_INLINE inline void read_second(const char* data, const Set& s, const Na
     out.tle_form[i] = tle_form(line1, r.line2);
     const char classification = line1[tle::col::classification.offset];
     out.classification[i] =
-        classification == '\0' || is_blank(classification) ? 0 : static_cast<unsigned char>(classification);
+        classification == '\0' || tle::is_c_space(classification) ? 0 : static_cast<unsigned char>(classification);
     designator_text(line1, out.designator + i * 8);
     std::uint32_t* name = out.name + static_cast<std::int64_t>(i) * out.name_width;
     std::int64_t chars = 0;

@@ -141,12 +141,7 @@ QV_FORCE_INLINE inline std::uint64_t values8(const char* p) noexcept {
     return layouts::load8(p) & 0x0F0F0F0F0F0F0F0Full;
 }
 
-// The number of eight digit values, byte 0 the most significant.
-QV_FORCE_INLINE inline std::uint64_t number8(std::uint64_t v) noexcept {
-    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
-    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
-    return (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFFull;
-}
+using tle::number8;
 
 // The numbers of two sets of eight digit values at once (SSE2): pairs of
 // digits, then of pairs, then of quadruples, each by one multiply-add of
@@ -181,14 +176,9 @@ QV_FORCE_INLINE inline __m128d scaled(__m128i numbers, int power_a, int power_b)
 QV_FORCE_INLINE inline std::uint64_t mantissa_values(const char* p) noexcept {
     return ((values8(p) >> 8) & 0xFFFFFFFFFFull) << 24;
 }
-QV_FORCE_INLINE inline int power_of_ten(const char* p) noexcept {
-    const int exponent = p[7] - '0';
-    return -5 + (p[6] == '-' ? -exponent : exponent);
-}
+QV_FORCE_INLINE inline int power_of_ten(const char* p) noexcept { return assumed_decimal_power(p); }
 QV_FORCE_INLINE inline double assumed_decimal(const char* p, std::uint32_t mantissa) noexcept {
-    const int power = power_of_ten(p);
-    double value = layouts::to_double(mantissa);
-    value = power < 0 ? value / layouts::powers_of_ten[-power] : value * layouts::powers_of_ten[power];
+    const double value = times_power_of_ten(layouts::to_double(mantissa), power_of_ten(p));
     return p[0] == '-' ? -value : value;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "propagators/analytical/sgp4/tle/digits.hpp"
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
 
 namespace qv::tle {
@@ -95,7 +96,6 @@ constexpr Check line2_checks[] = {
     {64, 68, "revolution number", Form::integer, any},
 };
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_letter(char c) { return c >= 'A' && c <= 'Z'; }
 bool is_sign(char c) { return c == '+' || c == '-'; }
 
