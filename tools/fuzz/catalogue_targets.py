@@ -144,6 +144,9 @@ def make_target(counts, fail, REAL_PAIRS, mutated_line, FIELD_RANGES_1, FIELD_RA
                 theirs = np.float64(getattr(record, name)).view(np.int64)
                 if ours != theirs:
                     fail(f"{name} differs from DUOLINE's for {line1!r} {line2!r}")
+            checksums = all(len(line) >= 69 and _with_checksum(line) == line[:69] for line in (line1, line2))
+            if table.checksum_ok[row] != checksums:
+                fail(f"checksum_ok is {table.checksum_ok[row]} for {line1!r} {line2!r}")
             if (line1, line2) in published and table.to_tle()[row] != (line1, line2):
                 fail(f"to_tle changed the published lines {line1!r} {line2!r}")
             if table.line[row] != number:

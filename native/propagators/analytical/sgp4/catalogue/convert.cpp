@@ -212,7 +212,8 @@ QV_FORCE_INLINE inline SetFault read_first(const char* data, const char* end, co
     if (satno < 0) return SetFault::satno;
     r.line1 = line1;
     r.line2 = line2;
-    out.checksum_ok[i] = tle::checksums_hold(line1, length1, line2, length2);
+    out.checksum_ok[i] = length1 >= 69 && length2 >= 69 && line1[68] == '0' + tle::lines::checksum(blocks1) &&
+                         line2[68] == '0' + tle::lines::checksum(blocks2);
     if (r.layout1) {
         out.epoch[i] = tle::day_zero_ns[tle::lines::line1_year(line1)] + tle::lines::line1_day_ns(line1);
     } else if (!tle::epoch_ns(line1, &out.epoch[i])) {
