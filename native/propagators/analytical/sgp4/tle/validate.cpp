@@ -455,13 +455,6 @@ int checksum(const char* line) noexcept {
     return sum % 10;
 }
 
-bool checksums_hold(const char* line1, std::size_t length1, const char* line2, std::size_t length2) noexcept {
-    auto holds = [](const char* line, std::size_t length) {
-        return length >= static_cast<std::size_t>(checksum_column) && line[checksum_column - 1] == '0' + checksum(line);
-    };
-    return holds(line1, length1) && holds(line2, length2);
-}
-
 bool validate_lines(const char* line1, std::size_t length1, const char* line2, std::size_t length2,
                     Fault* fault) noexcept {
     fault->line = 0;

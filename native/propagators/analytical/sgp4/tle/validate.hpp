@@ -50,8 +50,4 @@ bool check_layout(const char* line1, std::size_t length1, const char* line2, std
 // their value, a minus sign counts 1, everything else 0.
 int checksum(const char* line) noexcept;
 
-// Column 69 of both lines holds its line's checksum (`length1` and
-// `length2` as for validate_lines: a line shorter than 69 has none).
-bool checksums_hold(const char* line1, std::size_t length1, const char* line2, std::size_t length2) noexcept;
-
 }  // namespace qv::tle
