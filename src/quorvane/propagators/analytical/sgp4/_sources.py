@@ -25,12 +25,13 @@ from __future__ import annotations
 
 import contextlib
 import fcntl
+import io
 import mmap
 import os
 import re
 import stat
 from collections.abc import Iterable, Iterator
-from typing import BinaryIO, Union
+from typing import Union
 
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, Iterable[str], Iterable[bytes]]
 
@@ -47,7 +48,7 @@ _CHUNK = 1 << 20
 
 
 def _read_to_end(
-    handle: BinaryIO, size_hint: int, limit: int | None, name: str | os.PathLike[str], first: bytes = b""
+    handle: io.RawIOBase, size_hint: int, limit: int | None, name: str | os.PathLike[str], first: bytes = b""
 ) -> bytearray:
     """Every byte of an open file up to its end (after `first`, already read),
     in one buffer grown as needed; ValueError past `limit` bytes."""
