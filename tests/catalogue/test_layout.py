@@ -146,3 +146,13 @@ def test_entries_check_the_sets_they_return():
     with pytest.raises(ValueError, match=r"^line 1: line 1, column 69: checksum"):
         _catalogue.tle_entries("\n".join([ISS[0][:-1] + "1", ISS[1]]).encode(), strict=True)
     assert len(_catalogue.tle_entries("\n".join([ISS[0][:-1] + "1", ISS[1]]).encode())) == 1
+
+
+@pytest.mark.parametrize("epoch", ["2262-04-11T00:00:00", "1677-09-22T00:00:00"])
+def test_to_tle_refuses_omm_epochs_at_the_ends_of_time(epoch):
+    header = "OBJECT_NAME,NORAD_CAT_ID,EPOCH,MEAN_MOTION,ECCENTRICITY,INCLINATION,RA_OF_ASC_NODE,ARG_OF_PERICENTER,"
+    text = f"{header}MEAN_ANOMALY\nX,5,{epoch},15.5,0.001,51.6,10,10,10\n".encode()
+    table = read_catalogue(text)
+    assert table.checksum_ok.tolist() == [True] and table.tle_form.tolist() == [0]
+    with pytest.raises(ValueError, match=r"^set 0: epoch cannot be written in the two-line format \(its years"):
+        table.to_tle()
