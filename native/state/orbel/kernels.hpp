@@ -5,6 +5,10 @@
 // policy `Errors` with two static members:
 //   bool pending();                  is a Python exception pending?
 //   void traceback(const char* fn);  add a traceback entry for `fn`
+// and those that take an angle from atan2_asymmetric over an angle policy
+// `Angle` (default BoundAngle, the function orbel binds from misc) with
+//   double atan2(double y, double x);  the angle in [0, 2*pi)
+// so that other modules bind the same function into their own namespace.
 // The exported kernels use ExportedErrors (takes the interpreter lock for the
 // test, so they may be called without it); the entry points, which hold the
 // lock, use a policy that asks the interpreter directly.  Both instantiate the
@@ -34,6 +38,11 @@ extern arqel::VecVecVec* cross;
 extern arqel::Norm* norm;
 extern arqel::Normalize* normalize;
 }  // namespace bound
+
+// The angle function orbel binds from misc at import.
+struct BoundAngle {
+    static double atan2(double y, double x) { return bound::atan2_asymmetric(y, x); }
+};
 
 // Vector kernels for the state-vector conversion: the ones bound from arqel
 // at import, for the exported kernel and the entry points alike, so that
@@ -121,11 +130,11 @@ inline double eca_from_mea(double mea, double ecc) {
     return nan;
 }
 
-template <class Errors>
+template <class Errors, class Angle = BoundAngle>
 double eca_from_tra(double tra, double ecc) {
     double s, c;
     ::sincos(tra, &s, &c);
-    double eca = bound::atan2_asymmetric(std::sqrt(1.0 - ecc * ecc) * s, c + ecc);
+    double eca = Angle::atan2(std::sqrt(1.0 - ecc * ecc) * s, c + ecc);
     if (Errors::pending()) {
         Errors::traceback("quorvane.state.orbel.c_eca_from_tra");
         return -1.0;
@@ -133,11 +142,11 @@ double eca_from_tra(double tra, double ecc) {
     return eca;
 }
 
-template <class Errors>
+template <class Errors, class Angle = BoundAngle>
 double tra_from_eca(double eca, double ecc) {
     double s, c;
     ::sincos(eca, &s, &c);
-    double tra = bound::atan2_asymmetric(std::sqrt(1.0 - ecc * ecc) * s, c - ecc);
+    double tra = Angle::atan2(std::sqrt(1.0 - ecc * ecc) * s, c - ecc);
     if (Errors::pending()) {
         Errors::traceback("quorvane.state.orbel.c_tra_from_eca");
         return -1.0;

@@ -4,21 +4,23 @@
 
 #include <cstring>
 
+#include "propagators/analytical/sgp4/catalogue/format.hpp"
 #include "propagators/analytical/sgp4/tle/lines.hpp"
 #include "propagators/analytical/sgp4/tle/validate.hpp"
 #include "runtime/inline.hpp"
 #include "state/orbel/kernels.hpp"
 
-// The angle function orbel's anomaly template calls, bound by this module
-// from misc's export table at import (module.cpp); the same function orbel
-// itself binds.
-namespace qv::orbel::bound {
-misc::Atan2Asymmetric* atan2_asymmetric = nullptr;
-}  // namespace qv::orbel::bound
-
 namespace qv::catalogue {
 
+misc::Atan2Asymmetric* atan2_asymmetric = nullptr;
+
 namespace {
+
+// The angle policy of orbel's anomaly template: misc's atan2_asymmetric as
+// this module binds it (module.cpp), the function orbel itself binds.
+struct BoundHere {
+    static double atan2(double y, double x) { return atan2_asymmetric(y, x); }
+};
 
 // orbel's exported c_tra_from_eca takes the interpreter lock after each call
 // of the angle function to test for a Python exception, which would
@@ -32,8 +34,6 @@ struct NoPythonErrors {
     static void traceback(const char*) noexcept {}
 };
 
-bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 // Text of a fixed column, trimmed of blanks, into UCS-4 code points.
 void column_text(const char* stored, tle::Column c, std::uint32_t* out) {
     int b = c.offset, e = c.offset + c.width;
@@ -43,8 +43,8 @@ void column_text(const char* stored, tle::Column c, std::uint32_t* out) {
             break;
         }
     }
-    while (b < e && is_blank(stored[b])) ++b;
-    while (e > b && is_blank(stored[e - 1])) --e;
+    while (b < e && tle::is_c_space(stored[b])) ++b;
+    while (e > b && tle::is_c_space(stored[e - 1])) --e;
     int n = 0;
     for (int i = b; i < e; ++i) out[n++] = static_cast<unsigned char>(stored[i]);
     for (; n < c.width; ++n) out[n] = 0;
@@ -101,7 +101,9 @@ QV_FORCE_INLINE inline const char* line_for_fields(const char* text, std::int64_
 
 }  // namespace
 
-double tra_from_eca(double eca, double ecc) noexcept { return orbel::inl::tra_from_eca<NoPythonErrors>(eca, ecc); }
+double tra_from_eca(double eca, double ecc) noexcept {
+    return orbel::inl::tra_from_eca<NoPythonErrors, BoundHere>(eca, ecc);
+}
 
 bool store_line(const char* text, std::int64_t length, const char* end, char* stored) noexcept {
     // Sixteen bytes at a time (SSE2, part of x86-64): bytes past the 69
@@ -157,9 +159,21 @@ namespace {
 // A set being read: its two lines as the fields read them.
 struct Reading {
     char stored1[stored_size], stored2[stored_size];
-    const char* line1;
+    const char *line1, *line2;
     bool layout1;  // line 1 has its published layout
 };
+
+// Separators of each line (0-based), as bits of Masks::blank.
+constexpr std::uint64_t separators1 = tle::lines::bits({1, 8, 17, 32, 43, 52, 61, 63});
+constexpr std::uint64_t separators2 = tle::lines::bits({1, 7, 16, 25, 33, 42, 51});
+
+// A power of ten of 0 written with the other sign than the default, in the
+// assumed-decimal field at p ("SMMMMMSE").
+bool other_zero_exponent_sign(const char* p) noexcept {
+    if (p[7] != '0') return false;
+    const bool zero = p[1] == '0' && p[2] == '0' && p[3] == '0' && p[4] == '0' && p[5] == '0';
+    return p[6] != default_zero_exponent_sign(zero);
+}
 
 // The first half of reading set `s` into row i: every check that can fail,
 // the epoch and the elements of line 2 (what the derived elements need).
@@ -174,17 +188,32 @@ QV_FORCE_INLINE inline SetFault read_first(const char* data, const char* end, co
     if (!line1) return SetFault::non_ascii_line1;
     const char* line2 = line_for_fields(text2, s.length2, end, strict, r.stored2, &blocks2);
     if (!line2) return SetFault::non_ascii_line2;
+    const auto length1 = static_cast<std::size_t>(s.length1), length2 = static_cast<std::size_t>(s.length2);
     if constexpr (strict) {
         tle::Fault fault;
-        if (!tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2, static_cast<std::size_t>(s.length2),
-                                 &fault)) {
-            return std::strncmp(fault.message, "line 2", 6) == 0 ? SetFault::strict_line2 : SetFault::strict_line1;
+        if (!tle::validate_lines(line1, length1, line2, length2, &fault)) {
+            return fault.line == 2 ? SetFault::strict_line2 : SetFault::strict_line1;
+        }
+    }
+    // The fixed-column layout: whole lines in their published layout with
+    // blank separators have it (the common case, from the masks at hand);
+    // any other line is checked column by column.
+    const tle::lines::Masks masks1 = tle::lines::masks(blocks1), masks2 = tle::lines::masks(blocks2);
+    r.layout1 = tle::lines::line1_matches(line1, masks1);
+    const bool layout2 = tle::lines::line2_matches(line2, masks2);
+    if (!(r.layout1 && layout2 && (masks1.blank & separators1) == separators1 &&
+          (masks2.blank & separators2) == separators2)) {
+        tle::Fault fault;
+        if (!tle::check_layout(line1, length1, line2, length2, &fault)) {
+            return fault.line == 2 ? SetFault::layout_line2 : SetFault::layout_line1;
         }
     }
     const std::int64_t satno = tle::satno(line1);
     if (satno < 0) return SetFault::satno;
     r.line1 = line1;
-    r.layout1 = tle::lines::line1_matches(line1, tle::lines::masks(blocks1));
+    r.line2 = line2;
+    out.checksum_ok[i] = length1 >= 69 && length2 >= 69 && line1[68] == '0' + tle::lines::checksum(blocks1) &&
+                         line2[68] == '0' + tle::lines::checksum(blocks2);
     if (r.layout1) {
         out.epoch[i] = tle::day_zero_ns[tle::lines::line1_year(line1)] + tle::lines::line1_day_ns(line1);
     } else if (!tle::epoch_ns(line1, &out.epoch[i])) {
@@ -194,7 +223,7 @@ QV_FORCE_INLINE inline SetFault read_first(const char* data, const char* end, co
 
     tle::lines::Line2Fields f2;
     tle::PublishedElements published;
-    if (tle::lines::line2(line2, tle::lines::masks(blocks2), &f2)) {
+    if (layout2 && tle::lines::line2(line2, masks2, &f2)) {
         published = {f2.inc, f2.raa, f2.ecc, f2.arp, f2.mea, f2.mnm};
         out.rev_number[i] = f2.rev_number;
     } else {
@@ -226,9 +255,10 @@ QV_FORCE_INLINE inline void read_second(const char* data, const Set& s, const Na
         out.ephemeris_type[i] = tle::read_int(line1, tle::col::ephemeris_type);
         out.element_number[i] = tle::read_int(line1, tle::col::element_number);
     }
+    out.tle_form[i] = tle_form(line1, r.line2);
     const char classification = line1[tle::col::classification.offset];
     out.classification[i] =
-        classification == '\0' || is_blank(classification) ? 0 : static_cast<unsigned char>(classification);
+        classification == '\0' || tle::is_c_space(classification) ? 0 : static_cast<unsigned char>(classification);
     designator_text(line1, out.designator + i * 8);
     std::uint32_t* name = out.name + static_cast<std::int64_t>(i) * out.name_width;
     std::int64_t chars = 0;
@@ -254,7 +284,14 @@ bool convert(const char* data, const char* end, const Set* sets, std::size_t n, 
     // same time.  The first half of a set is what its derived elements need.
     if (n == 0) return false;
     Reading r;
-    faults[0] = static_cast<std::uint8_t>(read_first<strict>(data, end, sets[0], first_row, env, out, r));
+    const auto first = [&](std::size_t j, std::size_t row) {
+        SetFault f = read_first<strict>(data, end, sets[j], row, env, out, r);
+        if (f == SetFault::none && sets[j].name >= 0 && names[sets[j].name].chars > name_limit) {
+            f = SetFault::long_name;
+        }
+        return static_cast<std::uint8_t>(f);
+    };
+    faults[0] = first(0, first_row);
     bool any = false;
     for (std::size_t j = 0; j < n; ++j) {
         const std::size_t row = first_row + j;
@@ -265,7 +302,7 @@ bool convert(const char* data, const char* end, const Set* sets, std::size_t n, 
             read_second(data, sets[j], names, first_line, row, out, r);
         }
         if (j + 1 < n) {
-            faults[j + 1] = static_cast<std::uint8_t>(read_first<strict>(data, end, sets[j + 1], row + 1, env, out, r));
+            faults[j + 1] = first(j + 1, row + 1);
         }
         if (ok) derive_end(row, env, out);
     }
@@ -281,11 +318,36 @@ bool convert_sets(const char* data, const char* end, const Set* sets, std::size_
                       : convert<false>(data, end, sets, n, names, first_line, first_row, env, out, faults);
 }
 
-void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept {
+std::uint8_t tle_form(const char* line1, const char* line2) noexcept {
+    // A right-justified number padded with zeros starts with a 0 followed by a digit.
+    const auto zeros = [](const char* line, tle::Column c) {
+        return line[c.offset] == '0' && line[c.offset + 1] >= '0' && line[c.offset + 1] <= '9';
+    };
+    const bool zeros2 = zeros(line2, tle::col::inc) || zeros(line2, tle::col::raa) || zeros(line2, tle::col::arp) ||
+                        zeros(line2, tle::col::mea) || zeros(line2, tle::col::mnm) ||
+                        zeros(line2, tle::col::rev_number);
+    return static_cast<std::uint8_t>((other_zero_exponent_sign(line1 + tle::col::nddot.offset) ? nddot_sign_bit : 0) |
+                                     (other_zero_exponent_sign(line1 + tle::col::bstar.offset) ? bstar_sign_bit : 0) |
+                                     (zeros(line1, tle::col::element_number) ? line1_zeros_bit : 0) |
+                                     (zeros2 ? line2_zeros_bit : 0));
+}
+
+SetFault check_set(const char* data, const char* end, const Set& s, bool strict, tle::Fault* fault) noexcept {
     char line1[stored_size], line2[stored_size];
-    store_line(data + s.begin1, s.length1, end, line1);
-    store_line(data + s.begin2, s.length2, end, line2);
-    tle::validate_lines(line1, static_cast<std::size_t>(s.length1), line2, static_cast<std::size_t>(s.length2), fault);
+    if (!store_line(data + s.begin1, s.length1, end, line1)) return SetFault::non_ascii_line1;
+    if (!store_line(data + s.begin2, s.length2, end, line2)) return SetFault::non_ascii_line2;
+    const auto length1 = static_cast<std::size_t>(s.length1), length2 = static_cast<std::size_t>(s.length2);
+    if (strict && !tle::validate_lines(line1, length1, line2, length2, fault)) {
+        return fault->line == 2 ? SetFault::strict_line2 : SetFault::strict_line1;
+    }
+    if (!tle::check_layout(line1, length1, line2, length2, fault)) {
+        return fault->line == 2 ? SetFault::layout_line2 : SetFault::layout_line1;
+    }
+    return SetFault::none;
+}
+
+void set_fault_message(const char* data, const char* end, const Set& s, bool strict, tle::Fault* fault) noexcept {
+    check_set(data, end, s, strict, fault);
 }
 
 }  // namespace qv::catalogue

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "propagators/analytical/sgp4/catalogue/scan.hpp"
+#include "siblings/mathtools/misc/misc.hpp"
 #include "propagators/analytical/sgp4/tle/columns.hpp"
 #include "propagators/analytical/sgp4/tle/validate.hpp"
 
@@ -34,20 +35,29 @@ struct Environment {
     bool strict;           // validate each set as DUOLINE(..., strict_validation=True) does
 };
 
+// misc's angle function, bound at import (module.cpp); orbel's anomaly
+// template takes it as its angle policy.
+extern misc::Atan2Asymmetric* atan2_asymmetric;
+
 // The true anomaly from the eccentric anomaly: orbel's c_tra_from_eca
 // arithmetic (the same template) with the angle function bound from misc.
 double tra_from_eca(double eca, double ecc) noexcept;
 
 // Output columns, one entry per set; strings are UCS-4, `name_width`,
-// 1 and 8 code points per entry, NUL-padded.
+// 1 and 8 code points per entry, NUL-padded.  `checksum_ok` is a bool per
+// set, `tle_form` the bits of tle_form() per set.
 struct Columns {
     std::int64_t *satno, *epoch, *line, *ephemeris_type, *element_number, *rev_number;
     double *ndot, *nddot, *bstar;
     double *inc, *raa, *ecc, *arp, *mea, *mnm;
     double *sma, *orp, *eca, *tra, *pge, *apg;
     std::uint32_t *name, *classification, *designator;
+    std::uint8_t *checksum_ok, *tle_form;
     std::int64_t name_width;
 };
+
+// The tle_form bits (format.hpp) of two lines in the fixed-column layout.
+std::uint8_t tle_form(const char* line1, const char* line2) noexcept;
 
 // Why a set could not be converted.
 enum class SetFault : std::uint8_t {
@@ -59,7 +69,16 @@ enum class SetFault : std::uint8_t {
     epoch,         // the epoch lies outside the nanosecond range of Time
     strict_line1,  // strict validation failed on line 1 (or on both numbers)
     strict_line2,
+    layout_line1,  // line 1 departs from the fixed-column layout
+    layout_line2,
+    long_name,  // the name has more than name_limit characters
 };
+
+// The checks of a set that need no conversion: both lines ASCII, strict
+// validation when asked for, the fixed-column layout.  SetFault::none when
+// the set passes them all.  `fault` receives the validation's or the
+// layout's description.
+SetFault check_set(const char* data, const char* end, const Set& s, bool strict, tle::Fault* fault) noexcept;
 
 // Convert the n sets of a piece (its names and the lines before it given)
 // into rows first_row, ...; faults[j] receives the fault of set j, and a
@@ -91,7 +110,7 @@ inline constexpr int stored_size = 80;
 // ASCII encoder would refuse the line).
 bool store_line(const char* text, std::int64_t length, const char* end, char* stored) noexcept;
 
-// The strict validation's message for a set that failed it.
-void strict_fault(const char* data, const char* end, const Set& s, tle::Fault* fault) noexcept;
+// The message of a set that failed strict validation or the layout check.
+void set_fault_message(const char* data, const char* end, const Set& s, bool strict, tle::Fault* fault) noexcept;
 
 }  // namespace qv::catalogue

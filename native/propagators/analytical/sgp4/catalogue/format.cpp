@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "propagators/analytical/sgp4/tle/columns.hpp"
+#include "propagators/analytical/sgp4/tle/validate.hpp"
 
 namespace qv::catalogue {
 
@@ -13,29 +14,30 @@ namespace {
 constexpr std::int64_t ns_per_day = 86'400'000'000'000;
 constexpr std::int64_t ns_per_unit = ns_per_day / 100'000'000;  // 1e-8 day, the epoch's last decimal
 
-// Right-justify `text` (n characters) in the column; false when too wide.
-bool put(char* line, tle::Column c, const char* text, std::size_t n) {
+// Right-justify `text` (n characters) in the column, padded with blanks or
+// (`zeros`, for text without a sign) zeros; false when too wide.
+bool put(char* line, tle::Column c, const char* text, std::size_t n, bool zeros = false) {
     if (n > static_cast<std::size_t>(c.width)) return false;
-    std::memset(line + c.offset, ' ', static_cast<std::size_t>(c.width) - n);
+    std::memset(line + c.offset, zeros && text[0] != '-' ? '0' : ' ', static_cast<std::size_t>(c.width) - n);
     std::memcpy(line + c.offset + c.width - n, text, n);
     return true;
 }
 
 // A fixed-point number with `decimals` decimals, right-justified (to_chars
 // rounds the exact binary value, whatever the process locale).
-bool put_fixed(char* line, tle::Column c, double value, int decimals) {
+bool put_fixed(char* line, tle::Column c, double value, int decimals, bool zeros) {
     if (!std::isfinite(value)) return false;
     char text[64];
     auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
     if (error != std::errc()) return false;
-    return put(line, c, text, static_cast<std::size_t>(end - text));
+    return put(line, c, text, static_cast<std::size_t>(end - text), zeros);
 }
 
-bool put_integer(char* line, tle::Column c, std::int64_t value, std::int64_t limit) {
+bool put_integer(char* line, tle::Column c, std::int64_t value, std::int64_t limit, bool zeros = false) {
     if (value < 0 || value > limit) return false;
     char text[24];
     auto [end, error] = std::to_chars(text, text + sizeof text, value);
-    return error == std::errc() && put(line, c, text, static_cast<std::size_t>(end - text));
+    return error == std::errc() && put(line, c, text, static_cast<std::size_t>(end - text), zeros);
 }
 
 // The first derivative: sign column, then the decimals behind the point
@@ -53,9 +55,10 @@ bool put_ndot(char* line, tle::Column c, double value) {
 
 // An assumed-decimal field "SMMMMMSE": sign, five digits of the mantissa
 // after an implied point, and a one-digit power of ten (" 38251-3" is
-// 0.38251e-3; a power of zero is "+0").  Values below 0.1e-9 keep the
-// exponent -9 with leading zeros in the mantissa; zero is "00000-0".
-bool put_exponent(char* line, tle::Column c, double value) {
+// 0.38251e-3).  Values below 0.1e-9 keep the exponent -9 with leading zeros
+// in the mantissa.  A power of ten of 0 takes the default sign
+// ("00000-0", " 38251+0"), or the other one when `other_sign` is set.
+bool put_exponent(char* line, tle::Column c, double value, bool other_sign) {
     if (!std::isfinite(value)) return false;
     char* f = line + c.offset;
     f[0] = std::signbit(value) ? '-' : ' ';
@@ -81,13 +84,26 @@ bool put_exponent(char* line, tle::Column c, double value) {
         }
     }
     for (int k = 5; k >= 1; --k, mantissa /= 10) f[k] = static_cast<char>('0' + mantissa % 10);
-    f[6] = exponent < 0 || magnitude == 0.0 ? '-' : '+';
+    if (exponent == 0) {
+        const char sign = default_zero_exponent_sign(magnitude == 0.0);
+        f[6] = other_sign ? (sign == '-' ? '+' : '-') : sign;
+    } else {
+        f[6] = exponent < 0 ? '-' : '+';
+    }
     f[7] = static_cast<char>('0' + (exponent < 0 ? -exponent : exponent));
     return true;
 }
 
+// The instants the two-digit years can write: 1957-01-01 to 2056-12-31,
+// with room for the rounding to the last decimal.
+constexpr std::int64_t first_writable_ns = tle::year_start_ns(1957) - ns_per_unit;
+constexpr std::int64_t last_writable_ns = tle::year_start_ns(2057) + ns_per_unit;
+
 // The epoch as two-digit year and day of year with eight decimals.
 bool put_epoch(char* line, std::int64_t ns) {
+    // Refused before any arithmetic: near the ends of the int64 range (NaT
+    // is its least value) the rounding and the calendar would overflow.
+    if (ns < first_writable_ns || ns > last_writable_ns) return false;
     // Rounded to the last decimal of the day (864 µs), ties to even.
     std::int64_t units = ns / ns_per_unit, rest = ns % ns_per_unit;
     if (rest < 0) {
@@ -119,15 +135,6 @@ bool put_epoch(char* line, std::int64_t ns) {
 
 }  // namespace
 
-int checksum(const char* line) noexcept {
-    int sum = 0;
-    for (int i = 0; i < 68; ++i) {
-        if (line[i] >= '0' && line[i] <= '9') sum += line[i] - '0';
-        if (line[i] == '-') ++sum;
-    }
-    return sum % 10;
-}
-
 const char* format_set(const SetValues& v, const Units& u, char* out) noexcept {
     char* l1 = out;
     char* l2 = out + 70;
@@ -140,24 +147,27 @@ const char* format_set(const SetValues& v, const Units& u, char* out) noexcept {
     for (int k = 0; k < 8 && v.designator[k]; ++k) l1[9 + k] = v.designator[k];
     if (!put_epoch(l1, v.epoch_ns)) return "epoch";
     if (!put_ndot(l1, tle::col::ndot, v.ndot)) return "ndot";
-    if (!put_exponent(l1, tle::col::nddot, v.nddot)) return "nddot";
-    if (!put_exponent(l1, tle::col::bstar, v.bstar)) return "bstar";
+    if (!put_exponent(l1, tle::col::nddot, v.nddot, v.tle_form & nddot_sign_bit)) return "nddot";
+    if (!put_exponent(l1, tle::col::bstar, v.bstar, v.tle_form & bstar_sign_bit)) return "bstar";
     if (!put_integer(l1, tle::col::ephemeris_type, v.ephemeris_type, 9)) return "ephemeris_type";
-    if (!put_integer(l1, tle::col::element_number, v.element_number, 9999)) return "element_number";
+    if (!put_integer(l1, tle::col::element_number, v.element_number, 9999, v.tle_form & line1_zeros_bit)) {
+        return "element_number";
+    }
 
-    if (!put_fixed(l2, tle::col::inc, v.inc / u.deg, 4)) return "inc";
-    if (!put_fixed(l2, tle::col::raa, v.raa / u.deg, 4)) return "raa";
+    const bool zeros = v.tle_form & line2_zeros_bit;
+    if (!put_fixed(l2, tle::col::inc, v.inc / u.deg, 4, zeros)) return "inc";
+    if (!put_fixed(l2, tle::col::raa, v.raa / u.deg, 4, zeros)) return "raa";
     const double digits = std::nearbyint(v.ecc * 1e7);
     if (!(digits >= 0.0 && digits <= 9999999.0)) return "ecc";
     std::int64_t e = static_cast<std::int64_t>(digits);
     for (int k = 6; k >= 0; --k, e /= 10) l2[tle::col::ecc.offset + k] = static_cast<char>('0' + e % 10);
-    if (!put_fixed(l2, tle::col::arp, v.arp / u.deg, 4)) return "arp";
-    if (!put_fixed(l2, tle::col::mea, v.mea / u.deg, 4)) return "mea";
-    if (!put_fixed(l2, tle::col::mnm, v.mnm * u.day / u.rev, 8)) return "mnm";
-    if (!put_integer(l2, tle::col::rev_number, v.rev_number, 99999)) return "rev_number";
+    if (!put_fixed(l2, tle::col::arp, v.arp / u.deg, 4, zeros)) return "arp";
+    if (!put_fixed(l2, tle::col::mea, v.mea / u.deg, 4, zeros)) return "mea";
+    if (!put_fixed(l2, tle::col::mnm, v.mnm * u.day / u.rev, 8, zeros)) return "mnm";
+    if (!put_integer(l2, tle::col::rev_number, v.rev_number, 99999, zeros)) return "rev_number";
 
-    l1[68] = static_cast<char>('0' + checksum(l1));
-    l2[68] = static_cast<char>('0' + checksum(l2));
+    l1[68] = static_cast<char>('0' + tle::checksum(l1));
+    l2[68] = static_cast<char>('0' + tle::checksum(l2));
     l1[69] = '\n';
     l2[69] = '\n';
     return nullptr;

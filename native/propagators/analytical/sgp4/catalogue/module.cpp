@@ -20,10 +20,6 @@
 #include "siblings/units/units/units.hpp"
 #include "state/orbel/orbel.hpp"
 
-namespace qv::orbel::bound {
-extern misc::Atan2Asymmetric* atan2_asymmetric;  // convert.cpp
-}  // namespace qv::orbel::bound
-
 namespace qv::catalogue {
 
 Bound bound{};
@@ -95,10 +91,7 @@ int bind_all() {
         return -1;
     }
     Exporter misc("quorvane.mathtools.misc.misc");
-    return !misc || misc.kernel(&orbel::bound::atan2_asymmetric, "atan2_asymmetric", misc::atan2_asymmetric_signature) <
-                        0
-               ? -1
-               : 0;
+    return !misc || misc.kernel(&atan2_asymmetric, "atan2_asymmetric", misc::atan2_asymmetric_signature) < 0 ? -1 : 0;
 }
 
 int steps(PyObject* module);
@@ -113,7 +106,7 @@ int steps(PyObject* module) {
         PyErr_SetFromErrno(PyExc_OSError);
         return -1;
     }
-    if (bind_all() < 0) return -1;
+    if (bind_all() < 0 || PyModule_AddIntConstant(module, "NAME_LENGTH", name_limit) < 0) return -1;
     return add_table_functions(module) < 0 || add_value_functions(module) < 0 || add_hook_functions(module) < 0 ? -1
                                                                                                                 : 0;
 }

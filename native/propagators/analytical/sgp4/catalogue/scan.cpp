@@ -122,7 +122,7 @@ public:
                 }
                 if (name_line_ >= 0 && !fault(PairFault::name_alone, name_line_)) return false;
                 name_line_ = index;
-                describe_name(begin, end, &name_);
+                describe_name(begin, end, index, &name_);
                 return true;
             case Kind::line1:
                 if (line1_ >= 0 && !fault(PairFault::line1_alone, line1_)) return false;
@@ -175,13 +175,15 @@ private:
         if (line1_name_line_ >= 0) {
             name = static_cast<std::int64_t>(piece_->names.size());
             if (!piece_->names.push(line1_name_)) return no_memory();
-            if (line1_name_.chars > piece_->name_width) piece_->name_width = line1_name_.chars;
+            if (line1_name_.chars > piece_->name_width && line1_name_.chars <= name_limit) {
+                piece_->name_width = line1_name_.chars;
+            }
         }
         if (!piece_->sets.push(Set{begin1_, length1_, begin - data_, length2, line1, index, name})) return no_memory();
         return true;
     }
 
-    void describe_name(const char* begin, const char* end, Name* name) const noexcept {
+    void describe_name(const char* begin, const char* end, std::int64_t index, Name* name) const noexcept {
         // Some providers write the name as "0 NAME".
         if (end - begin >= 2 && begin[0] == '0' && begin[1] == ' ') {
             begin += 2;
@@ -189,6 +191,7 @@ private:
         }
         name->begin = begin - data_;
         name->length = end - begin;
+        name->line = index;
         name->utf8 = valid_utf8(reinterpret_cast<const unsigned char*>(begin), end - begin, &name->chars);
         if (!name->utf8) name->chars = end - begin;
     }

@@ -32,8 +32,17 @@ struct Name {
     std::int64_t begin;   // offset in the buffer
     std::int64_t length;  // bytes
     std::int64_t chars;   // code points of valid UTF-8, else bytes read as Latin-1
+    std::int64_t line;    // line index, 0-based from the start of the piece
     bool utf8;            // the bytes are valid UTF-8
 };
+
+// Most characters a set's name may have.  The two-line format's name line
+// holds 24, but published files carry longer ones, and OMM leaves
+// OBJECT_NAME unbounded; 128 keeps every real name and bounds the name
+// column (one entry as wide as the longest name, for every set) to 512
+// bytes a set.  A longer name is a fault of its set, reported at the name's
+// line, and never widens the column.
+inline constexpr std::int64_t name_limit = 128;
 
 // An element set: its two trimmed lines, their line indices (0-based,
 // counted from the start of the piece) and its name (an index into the
@@ -62,7 +71,7 @@ struct Piece {
     List<Set> sets;
     List<Name> names;
     List<std::int64_t> skipped;   // lines dropped under skip, in the order found
-    std::int64_t name_width = 0;  // the most characters of a name of a set
+    std::int64_t name_width = 0;  // the most characters of a name of a set, at most name_limit
     PairFault fault = PairFault::none;
     std::int64_t line = 0, other = 0;                        // lines of the fault
     std::int64_t fault_begin[2] = {}, fault_length[2] = {};  // the two lines of a mismatch

@@ -138,13 +138,16 @@ PyObject* raise_pairing(const Text& text) {
 }
 
 // The line a set fault is reported at (0-based index in its piece).
-std::int64_t fault_line(const Set& s, SetFault f) {
-    return f == SetFault::non_ascii_line2 || f == SetFault::strict_line2 || f == SetFault::satno_mismatch ? s.line2
-                                                                                                          : s.line1;
+std::int64_t fault_line(const Piece& piece, const Set& s, SetFault f) {
+    if (f == SetFault::long_name) return piece.names[static_cast<std::size_t>(s.name)].line;
+    return f == SetFault::non_ascii_line2 || f == SetFault::strict_line2 || f == SetFault::layout_line2 ||
+                   f == SetFault::satno_mismatch
+               ? s.line2
+               : s.line1;
 }
 
-PyObject* raise_set_fault(const Text& text, const Piece& piece, const Set& s, SetFault f) {
-    const long long number = static_cast<long long>(piece.first_line + fault_line(s, f) + 1);
+PyObject* raise_set_fault(const Text& text, const Piece& piece, const Set& s, SetFault f, bool strict) {
+    const long long number = static_cast<long long>(piece.first_line + fault_line(piece, s, f) + 1);
     char stored[stored_size];
     store_line(text.data + s.begin1, s.length1, text.data + text.size, stored);
     switch (f) {
@@ -163,11 +166,17 @@ PyObject* raise_set_fault(const Text& text, const Piece& piece, const Set& s, Se
             return PyErr_Format(PyExc_ValueError, "line %lld: epoch '%.14s' lies outside the range of Time", number,
                                 stored + tle::col::year.offset);
         case SetFault::strict_line1:
-        case SetFault::strict_line2: {
+        case SetFault::strict_line2:
+        case SetFault::layout_line1:
+        case SetFault::layout_line2: {
             tle::Fault fault;
-            strict_fault(text.data, text.data + text.size, s, &fault);
+            set_fault_message(text.data, text.data + text.size, s, strict, &fault);
             return PyErr_Format(PyExc_ValueError, "line %lld: %s", number, fault.message);
         }
+        case SetFault::long_name:
+            return PyErr_Format(PyExc_ValueError, "line %lld: name of %lld characters is longer than the %lld a name may have",
+                                number, static_cast<long long>(piece.names[static_cast<std::size_t>(s.name)].chars),
+                                static_cast<long long>(name_limit));
         case SetFault::none:
             break;
     }
@@ -176,9 +185,12 @@ PyObject* raise_set_fault(const Text& text, const Piece& piece, const Set& s, Se
 
 // ---------------------------------------------------------------- arrays
 
-// The dtype of a column: int64, float64 or str of `width` characters.
+// The dtype of a column: int64, float64, bool, uint8 or str of `width`
+// characters.
 PyArray_Descr* column_descr(char kind, std::int64_t width) {
     if (kind == 'i') return PyArray_DescrFromType(NPY_INT64);
+    if (kind == 'b') return PyArray_DescrFromType(NPY_BOOL);
+    if (kind == 'u') return PyArray_DescrFromType(NPY_UINT8);
     if (kind == 'f') return PyArray_DescrFromType(NPY_DOUBLE);
     char dtype[32];
     std::snprintf(dtype, sizeof dtype, "<U%lld", static_cast<long long>(width));
@@ -202,7 +214,7 @@ Ref view_array(PyArray_Descr* descr, npy_intp n, char* data, PyObject* base) {
 // for them from 4 MiB on), so filling it costs a few page faults instead of
 // one per 4 KiB of every column.
 struct Table {
-    static constexpr int count = 24;
+    static constexpr int count = 26;
     static constexpr const char* names[count] = {"satno",
                                                  "name",
                                                  "classification",
@@ -226,8 +238,10 @@ struct Table {
                                                  "tra",
                                                  "pge",
                                                  "apg",
-                                                 "line"};
-    static constexpr char kinds[count + 1] = "iUUUifffiiiffffffffffffi";
+                                                 "line",
+                                                 "checksum_ok",
+                                                 "tle_form"};
+    static constexpr char kinds[count + 1] = "iUUUifffiiiffffffffffffibu";
     Ref block;
     Ref arrays[count];
     Columns columns{};
@@ -237,7 +251,9 @@ struct Table {
         std::size_t offsets[count], total = 0;
         for (int k = 0; k < count; ++k) {
             widths[k] = k == 1 ? name_width : k == 2 ? 1 : k == 3 ? 8 : 0;
-            const std::size_t item = kinds[k] == 'U' ? 4 * static_cast<std::size_t>(widths[k]) : 8;
+            const std::size_t item = kinds[k] == 'U'                      ? 4 * static_cast<std::size_t>(widths[k])
+                                     : kinds[k] == 'b' || kinds[k] == 'u' ? 1
+                                                                          : 8;
             offsets[k] = total;
             total += (item * static_cast<std::size_t>(n) + 63) / 64 * 64;
         }
@@ -260,6 +276,8 @@ struct Table {
         columns.name = data_of<std::uint32_t>(arrays[1]);
         columns.classification = data_of<std::uint32_t>(arrays[2]);
         columns.designator = data_of<std::uint32_t>(arrays[3]);
+        columns.checksum_ok = data_of<std::uint8_t>(arrays[24]);
+        columns.tle_form = data_of<std::uint8_t>(arrays[25]);
         columns.name_width = name_width;
         return 0;
     }
@@ -321,16 +339,16 @@ int flag(PyObject* value, bool* out) {
 
 // Mark the lines of sets that failed conversion as skipped (into each
 // piece's list) and drop their rows; or raise the first fault.
-int handle_set_faults(Text& text, const std::uint8_t* faults, bool skip, Table& table) {
+int handle_set_faults(Text& text, const std::uint8_t* faults, bool skip, bool strict, Table& table) {
     for (Piece& piece : text.pieces) {
         for (std::size_t j = 0; j < piece.sets.size(); ++j) {
             const auto f = static_cast<SetFault>(faults[piece.first_row + j]);
             if (f == SetFault::none) continue;
             if (!skip) {
-                raise_set_fault(text, piece, piece.sets[j], f);
+                raise_set_fault(text, piece, piece.sets[j], f, strict);
                 return -1;
             }
-            if (!piece.skipped.push(fault_line(piece.sets[j], f))) {
+            if (!piece.skipped.push(fault_line(piece, piece.sets[j], f))) {
                 PyErr_NoMemory();
                 return -1;
             }
@@ -387,7 +405,7 @@ PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     });
     for (const Piece& p : text.pieces) any = any || p.faults;
     Py_END_ALLOW_THREADS
-    if (any && handle_set_faults(text, faults.get(), skip, table) < 0) return nullptr;
+    if (any && handle_set_faults(text, faults.get(), skip, strict, table) < 0) return nullptr;
     Ref skipped = skipped_lines(text);
     if (!skipped) return nullptr;
     Ref columns = Ref::steal(table.as_dict());
@@ -399,10 +417,12 @@ PyObject* read_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 
 const FunctionDef tle_entries_def{
     "tle_entries",
-    "tle_entries(data, *, piece_bytes=None) -> list[tuple[str | None, str, str, int]]\n\n"
-    "(name, line 1, line 2, line number of line 1) of every element set of two- or three-line text.",
+    "tle_entries(data, *, strict=False, piece_bytes=None) -> list[tuple[str | None, str, str, int]]\n\n"
+    "(name, line 1, line 2, line number of line 1) of every element set of two- or three-line text.\n"
+    "Each set is checked as read_tle checks it before converting (ASCII lines, the fixed-column\n"
+    "layout, strict validation with strict=True); the first fault raises ValueError naming its line.",
     tle_entries,
-    {"tle_entries", {"data", "piece_bytes"}, 2, 1, 1}};
+    {"tle_entries", {"data", "strict", "piece_bytes"}, 3, 1, 2}};
 
 // Bytes of the text as str: UTF-8, or Latin-1 when they are not UTF-8.
 PyObject* line_text(const char* data, std::int64_t begin, std::int64_t length) {
@@ -413,15 +433,24 @@ PyObject* line_text(const char* data, std::int64_t begin, std::int64_t length) {
 }
 
 PyObject* tle_entries(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[2];
+    PyObject* a[3];
     if (bind_arguments(tle_entries_def.params, args, nargs, kwnames, a) < 0) return nullptr;
+    bool strict;
     std::size_t piece;
-    if (piece_bytes_argument(a[1], &piece) < 0) return nullptr;
+    if (flag(a[1], &strict) < 0 || piece_bytes_argument(a[2], &piece) < 0) return nullptr;
     HeldBuffer buffer;
     if (buffer.acquire(a[0]) < 0) return nullptr;
     Text text;
     if (read_text(buffer.data(), buffer.size(), available_cpus(), false, true, piece, &text) < 0) return nullptr;
     if (text.fault >= 0) return raise_pairing(text);
+    const char* end = text.data + text.size;
+    for (const Piece& p : text.pieces) {
+        for (std::size_t j = 0; j < p.sets.size(); ++j) {
+            tle::Fault fault;
+            const SetFault f = check_set(text.data, end, p.sets[j], strict, &fault);
+            if (f != SetFault::none) return raise_set_fault(text, p, p.sets[j], f, strict);
+        }
+    }
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(text.sets)));
     if (!list) return nullptr;
     Py_ssize_t i = 0;
@@ -447,7 +476,7 @@ PyObject* tle_entries(Function*, PyObject* const* args, Py_ssize_t nargs, PyObje
 int add_table_functions(PyObject* module) {
     const FunctionEntry functions[] = {
         {&read_tle_def, {Py_False, Py_False, Py_None, Py_None}, 4},
-        {&tle_entries_def, {Py_None}, 1},
+        {&tle_entries_def, {Py_False, Py_None}, 2},
     };
     return add_functions(module, functions);
 }

@@ -83,7 +83,7 @@ PyObject* from_published(Function*, PyObject* const* args, Py_ssize_t nargs, PyO
 
 const FunctionDef format_tle_def{"format_tle",
                                  "format_tle(columns) -> bytes\n\n"
-                                 "Two-line text (line 1, LF, line 2, LF per set) of a dict of columns.",
+                                 "Two-line text (line 1, LF, line 2, LF per set) of a dict of columns (tle_form optional).",
                                  format_tle,
                                  {"format_tle", {"columns"}, 1, 1}};
 
@@ -139,6 +139,11 @@ PyObject* format_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     Ref classification = column(a[0], "classification", NPY_STRING, n, 1);
     Ref designator = column(a[0], "intl_designator", NPY_STRING, n, 8);
     if (!classification || !designator) return nullptr;
+    // The published signs of powers of ten of 0 (none: the default signs).
+    Ref signs;
+    if (PyDict_GetItemString(a[0], "tle_form") && !(signs = column(a[0], "tle_form", NPY_UINT8, n))) {
+        return nullptr;
+    }
     Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n) * set_text_size));
     if (!bytes) return nullptr;
     char* out = PyBytes_AS_STRING(bytes.get());
@@ -165,10 +170,12 @@ PyObject* format_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObjec
                                d(5),
                                d(6),
                                d(7),
-                               d(8)};
+                               d(8),
+                               signs ? data_of<std::uint8_t>(signs)[i] : std::uint8_t{0}};
         if (const char* field = format_set(values, units, out + i * set_text_size)) {
-            return PyErr_Format(PyExc_ValueError, "set %zd: %s cannot be written in the two-line format",
-                                static_cast<Py_ssize_t>(i), field);
+            const bool epoch = std::strcmp(field, "epoch") == 0;
+            return PyErr_Format(PyExc_ValueError, "set %zd: %s cannot be written in the two-line format%s",
+                                static_cast<Py_ssize_t>(i), field, epoch ? " (its years are 1957 to 2056)" : "");
         }
     }
     return bytes.release();

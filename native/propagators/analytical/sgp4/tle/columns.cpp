@@ -8,9 +8,6 @@ namespace qv::tle {
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // Decimal day text "[blanks][sign][digits][.digits]" as nanoseconds after
 // 00:00 of day 0 (the day before 1 January), rounded to the nearest
 // nanosecond, ties to even.  As atof does, the longest such prefix counts
@@ -20,7 +17,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // keeps (the field has 12 characters, so neither happens in a stored line).
 bool exact_day_ns(const char* s, __int128* out) {
     constexpr int max_fraction_digits = 20;  // 10^20 × ns_per_day fits in 127 bits
-    while (is_blank(*s)) ++s;
+    while (is_c_space(*s)) ++s;
     const bool negative = *s == '-';
     if (*s == '-' || *s == '+') ++s;
     if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) return false;
@@ -111,8 +108,8 @@ double general::assumed_decimal(const char* line, Column c) noexcept { return as
 std::int64_t decode_satno(const char* field, int width) noexcept {
     int begin = 0, end = 0;
     while (end < width && field[end] != '\0') ++end;
-    while (begin < end && is_blank(field[begin])) ++begin;
-    while (end > begin && is_blank(field[end - 1])) --end;
+    while (begin < end && is_c_space(field[begin])) ++begin;
+    while (end > begin && is_c_space(field[end - 1])) --end;
     if (begin == end) return 0;
     std::int64_t value = 0;
     int i = begin;

@@ -12,14 +12,12 @@
 #include <array>
 #include <cstdint>
 
+#include "propagators/analytical/sgp4/tle/digits.hpp"
 #include "propagators/analytical/sgp4/tle/layouts.hpp"
 #include "propagators/analytical/sgp4/tle/lines.hpp"
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
 
 namespace qv::tle {
-
-// Stored line: at most 69 characters, then NUL bytes up to the end.
-inline constexpr int line_size = 70;
 
 // A field: 0-based offset into the stored line and width.
 struct Column {

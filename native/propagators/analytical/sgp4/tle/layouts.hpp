@@ -16,12 +16,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include "propagators/analytical/sgp4/tle/digits.hpp"
+
 namespace qv::tle::layouts {
 
 static_assert(std::endian::native == std::endian::little, "the layouts read bytes in little-endian order");
 
-inline constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+using tle::eight_digits;
+using tle::powers_of_ten;
 
 inline std::uint64_t load8(const char* p) noexcept {
     std::uint64_t v;
@@ -35,19 +37,10 @@ inline bool all_digits(std::uint64_t v) noexcept {
            0x3333333333333333ull;
 }
 
-// The value of eight ASCII digits, byte 0 the most significant.
-inline std::uint64_t eight_digits(std::uint64_t v) noexcept {
-    v -= 0x3030303030303030ull;
-    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
-    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
-    return (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFFull;
-}
-
 // An integer below 2^53 as a double (exact); through the signed conversion,
 // one instruction, where the unsigned one needs several.
 inline double to_double(std::uint64_t v) noexcept { return static_cast<double>(static_cast<std::int64_t>(v)); }
 
-inline bool digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 // Up to `n` right-justified leading characters: blanks, then digits.  Writes
 // the blanks as '0' into the integer `v` (byte i of v is p[i]).
@@ -56,7 +49,7 @@ inline bool justified(const char* p, int n, std::uint64_t* v) noexcept {
     for (int i = 0; i < n; ++i) {
         if (p[i] == ' ' && !seen_digit) {
             *v |= std::uint64_t{0x10} << (8 * i);  // ' ' (0x20) becomes '0' (0x30)
-        } else if (digit(p[i])) {
+        } else if (is_digit(p[i])) {
             seen_digit = true;
         } else {
             return false;
@@ -68,7 +61,7 @@ inline bool justified(const char* p, int n, std::uint64_t* v) noexcept {
 // "bbD.DDDD": an angle in degrees, up to three whole digits and four decimals.
 inline bool angle(const char* p, double* out) noexcept {
     std::uint64_t v = load8(p);
-    if (p[3] != '.' || !digit(p[2]) || !justified(p, 2, &v)) return false;
+    if (p[3] != '.' || !is_digit(p[2]) || !justified(p, 2, &v)) return false;
     const std::uint64_t w = 0x30 | ((v & 0xFFFFFF) << 8) | (v & 0xFFFFFFFF00000000ull);
     if (!all_digits(w)) return false;
     *out = to_double(eight_digits(w)) / powers_of_ten[4];
@@ -86,7 +79,7 @@ inline bool eccentricity(const char* p, double* out) noexcept {
 
 // "bD.DDDDDDDD": the mean motion in revolutions per day.
 inline bool mean_motion(const char* p, double* out) noexcept {
-    if (p[2] != '.' || !digit(p[1]) || !(p[0] == ' ' || digit(p[0]))) return false;
+    if (p[2] != '.' || !is_digit(p[1]) || !(p[0] == ' ' || is_digit(p[0]))) return false;
     const std::uint64_t fraction = load8(p + 3);
     if (!all_digits(fraction)) return false;
     const std::uint64_t whole = (p[0] == ' ' ? 0 : static_cast<std::uint64_t>(p[0] - '0') * 10) +
@@ -108,13 +101,10 @@ inline bool first_derivative(const char* p, double* out) noexcept {
 // "SDDDDDSE": five digits after an assumed point and a one-digit power of
 // ten, read as the text "S.DDDDDeSE".
 inline bool assumed_decimal(const char* p, double* out) noexcept {
-    if (!(p[0] == ' ' || p[0] == '-' || p[0] == '+') || !(p[6] == '-' || p[6] == '+') || !digit(p[7])) return false;
+    if (!(p[0] == ' ' || p[0] == '-' || p[0] == '+') || !(p[6] == '-' || p[6] == '+') || !is_digit(p[7])) return false;
     const std::uint64_t w = (((load8(p) >> 8) & 0xFFFFFFFFFFull) << 24) | 0x303030;
     if (!all_digits(w)) return false;
-    const int exponent = p[7] - '0';
-    const int power = -5 + (p[6] == '-' ? -exponent : exponent);
-    double value = to_double(eight_digits(w));
-    value = power < 0 ? value / powers_of_ten[-power] : value * powers_of_ten[power];
+    const double value = times_power_of_ten(to_double(eight_digits(w)), assumed_decimal_power(p));
     *out = p[0] == '-' ? -value : value;
     return true;
 }
@@ -126,7 +116,7 @@ inline bool integer(const char* p, int width, int* out) noexcept {
     while (i < width && p[i] == ' ') ++i;
     if (i == width) return false;
     for (; i < width; ++i) {
-        if (!digit(p[i])) return false;
+        if (!is_digit(p[i])) return false;
         value = value * 10 + (p[i] - '0');
     }
     *out = value;
@@ -139,7 +129,7 @@ inline bool integer(const char* p, int width, int* out) noexcept {
 // the nanoseconds are exact.
 inline bool epoch(const char* year, std::int64_t* yy, std::int64_t* day_ns) noexcept {
     const char* d = year + 2;
-    if (!digit(year[0]) || !digit(year[1]) || d[3] != '.' || !digit(d[2])) return false;
+    if (!is_digit(year[0]) || !is_digit(year[1]) || d[3] != '.' || !is_digit(d[2])) return false;
     std::uint64_t whole = load8(d) & 0xFFFFFF;
     if (!justified(d, 2, &whole)) return false;
     const std::uint64_t fraction = load8(d + 4);

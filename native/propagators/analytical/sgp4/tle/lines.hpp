@@ -56,6 +56,23 @@ QV_FORCE_INLINE inline bool plain(const Blocks& b) noexcept {
     return _mm_movemask_epi8(bad) == 0;
 }
 
+// The modulo-10 checksum of characters 0-67 (tle::checksum's: digits count
+// their value, a minus sign 1, anything else 0), sixteen at a time.
+QV_FORCE_INLINE inline int checksum(const Blocks& b) noexcept {
+    __m128i sum = _mm_setzero_si128();
+    for (int k = 0; k < 5; ++k) {
+        const __m128i v = b.block[k];
+        const __m128i value = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+        const __m128i digit = _mm_cmpeq_epi8(_mm_max_epu8(value, _mm_set1_epi8(9)), _mm_set1_epi8(9));
+        const __m128i minus = _mm_cmpeq_epi8(v, _mm_set1_epi8('-'));
+        __m128i counted = _mm_or_si128(_mm_and_si128(value, digit), _mm_and_si128(minus, _mm_set1_epi8(1)));
+        // The last block (characters 53-68) adds only characters 64-67.
+        if (k == 4) counted = _mm_and_si128(counted, _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, -1, 0));
+        sum = _mm_add_epi64(sum, _mm_sad_epu8(counted, _mm_setzero_si128()));
+    }
+    return static_cast<int>((_mm_cvtsi128_si64(sum) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sum, sum))) % 10);
+}
+
 // Digits and blanks among the characters, as bits: `digit` and `blank` for
 // characters 0-63 (bit i for character i), `digit4` and `blank4` for
 // characters 53-68 (bit i - 53).
@@ -141,12 +158,7 @@ QV_FORCE_INLINE inline std::uint64_t values8(const char* p) noexcept {
     return layouts::load8(p) & 0x0F0F0F0F0F0F0F0Full;
 }
 
-// The number of eight digit values, byte 0 the most significant.
-QV_FORCE_INLINE inline std::uint64_t number8(std::uint64_t v) noexcept {
-    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
-    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
-    return (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFFull;
-}
+using tle::number8;
 
 // The numbers of two sets of eight digit values at once (SSE2): pairs of
 // digits, then of pairs, then of quadruples, each by one multiply-add of
@@ -181,14 +193,9 @@ QV_FORCE_INLINE inline __m128d scaled(__m128i numbers, int power_a, int power_b)
 QV_FORCE_INLINE inline std::uint64_t mantissa_values(const char* p) noexcept {
     return ((values8(p) >> 8) & 0xFFFFFFFFFFull) << 24;
 }
-QV_FORCE_INLINE inline int power_of_ten(const char* p) noexcept {
-    const int exponent = p[7] - '0';
-    return -5 + (p[6] == '-' ? -exponent : exponent);
-}
+QV_FORCE_INLINE inline int power_of_ten(const char* p) noexcept { return assumed_decimal_power(p); }
 QV_FORCE_INLINE inline double assumed_decimal(const char* p, std::uint32_t mantissa) noexcept {
-    const int power = power_of_ten(p);
-    double value = layouts::to_double(mantissa);
-    value = power < 0 ? value / layouts::powers_of_ten[-power] : value * layouts::powers_of_ten[power];
+    const double value = times_power_of_ten(layouts::to_double(mantissa), power_of_ten(p));
     return p[0] == '-' ? -value : value;
 }
 

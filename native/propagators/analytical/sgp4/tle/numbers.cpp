@@ -1,5 +1,7 @@
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
 
+#include "propagators/analytical/sgp4/tle/digits.hpp"
+
 #include <charconv>
 #include <clocale>
 #include <cstdint>
@@ -14,13 +16,6 @@ namespace {
 // Created once at import and kept for the life of the process.
 locale_t c_locale = static_cast<locale_t>(nullptr);
 
-// isspace in the "C" locale: what strtod and strtol skip.
-bool is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr int max_exact_power = 22;
 
 // Decimal text "[blanks][sign]digits[.digits][e[sign]digits]" with at most
 // 15 significant digits and a power of ten of at most 22 in magnitude,
@@ -67,8 +62,7 @@ bool short_decimal(const char* s, double* out) {
         }
     }
     if (power < -max_exact_power || power > max_exact_power) return false;
-    double value = static_cast<double>(mantissa);
-    value = power < 0 ? value / powers_of_ten[-power] : value * powers_of_ten[power];
+    const double value = times_power_of_ten(static_cast<double>(mantissa), power);
     *out = negative ? -value : value;
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "propagators/analytical/sgp4/tle/digits.hpp"
 #include "propagators/analytical/sgp4/tle/numbers.hpp"
 
 namespace qv::tle {
@@ -95,7 +96,6 @@ constexpr Check line2_checks[] = {
     {64, 68, "revolution number", Form::integer, any},
 };
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_letter(char c) { return c >= 'A' && c <= 'Z'; }
 bool is_sign(char c) { return c == '+' || c == '-'; }
 
@@ -255,18 +255,6 @@ bool check_fields(const char* line, int number, const Check* checks, std::size_t
     return true;
 }
 
-// Digits count their value, a minus sign counts 1, everything else 0.
-int checksum(const char* line) {
-    int sum = 0;
-    for (int i = 0; i < checksum_column - 1; ++i) {
-        if (is_digit(line[i]))
-            sum += line[i] - '0';
-        else if (line[i] == '-')
-            sum += 1;
-    }
-    return sum % 10;
-}
-
 bool length_fault(Fault* fault, int number, std::size_t length) {
     // Name the first missing column of a short line, the first extra column
     // of a long one.
@@ -303,15 +291,200 @@ bool check_line(const char* line, std::size_t length, int number, const Check* c
     return true;
 }
 
+
+// ---------------------------------------------------------------- layout
+
+// What the columns of a field may hold in the fixed-column layout.
+enum class Shape {
+    blank,           // a separator
+    digits,          // digits only
+    point,           // [blanks][sign][digits] "." digits [blanks], the point in its column
+    exponent,        // sign or blank, 5 digits, exponent sign, exponent digit
+    digit_or_blank,  // one digit, or a blank
+    integer,         // blanks, then digits (all blank reads as 0)
+};
+
+struct Slot {
+    int first, last;  // columns, counted from 1
+    const char* name;
+    Shape shape;
+    int point = 0;      // the column of the decimal point (Shape::point)
+    bool sign = false;  // a sign may precede the digits (Shape::point)
+};
+
+// The numeric fields and separators of each line (the text fields, columns
+// 3-17 of line 1 and 3-7 of line 2, are left to the reader).
+constexpr int layout_length = 68;
+constexpr Slot line1_layout[] = {
+    {2, 2, "separator", Shape::blank},
+    {9, 9, "separator", Shape::blank},
+    {18, 18, "separator", Shape::blank},
+    {19, 20, "epoch year", Shape::digits},
+    {21, 32, "epoch day", Shape::point, 24},
+    {33, 33, "separator", Shape::blank},
+    {34, 43, "first derivative of mean motion", Shape::point, 35, true},
+    {44, 44, "separator", Shape::blank},
+    {45, 52, "second derivative of mean motion", Shape::exponent},
+    {53, 53, "separator", Shape::blank},
+    {54, 61, "drag term", Shape::exponent},
+    {62, 62, "separator", Shape::blank},
+    {63, 63, "ephemeris type", Shape::digit_or_blank},
+    {64, 64, "separator", Shape::blank},
+    {65, 68, "element set number", Shape::integer},
+};
+constexpr Slot line2_layout[] = {
+    {2, 2, "separator", Shape::blank},
+    {8, 8, "separator", Shape::blank},
+    {9, 16, "inclination", Shape::point, 12},
+    {17, 17, "separator", Shape::blank},
+    {18, 25, "right ascension of the ascending node", Shape::point, 21},
+    {26, 26, "separator", Shape::blank},
+    {27, 33, "eccentricity", Shape::digits},
+    {34, 34, "separator", Shape::blank},
+    {35, 42, "argument of perigee", Shape::point, 38},
+    {43, 43, "separator", Shape::blank},
+    {44, 51, "mean anomaly", Shape::point, 47},
+    {52, 52, "separator", Shape::blank},
+    {53, 63, "mean motion", Shape::point, 55},
+    {64, 68, "revolution number", Shape::integer},
+};
+
+// The first column of a field that departs from its shape, or 0; `wanted`
+// receives what the layout has there.
+int misplaced(const char* line, const Slot& slot, const char** wanted) {
+    const char* s = line + slot.first - 1;
+    const int n = slot.last - slot.first + 1;
+    switch (slot.shape) {
+    case Shape::blank:
+        *wanted = "a blank";
+        return s[0] == ' ' ? 0 : slot.first;
+    case Shape::digits:
+        *wanted = "a digit";
+        for (int i = 0; i < n; ++i)
+            if (!is_digit(s[i])) return slot.first + i;
+        return 0;
+    case Shape::digit_or_blank:
+        *wanted = "a digit or a blank";
+        return s[0] == ' ' || is_digit(s[0]) ? 0 : slot.first;
+    case Shape::integer: {
+        int i = skip_blanks(s, n);
+        *wanted = "a digit or a blank";
+        for (; i < n; ++i) {
+            if (!is_digit(s[i])) return slot.first + i;
+            *wanted = "a digit";
+        }
+        return 0;
+    }
+    case Shape::exponent:
+        if (!(s[0] == ' ' || is_sign(s[0]))) return *wanted = "a sign or a blank", slot.first;
+        for (int i = 1; i <= 5; ++i)
+            if (!is_digit(s[i])) return *wanted = "a digit", slot.first + i;
+        if (!is_sign(s[6])) return *wanted = "the sign of the power of ten", slot.first + 6;
+        if (!is_digit(s[7])) return *wanted = "the digit of the power of ten", slot.first + 7;
+        return 0;
+    case Shape::point: {
+        const int p = slot.point - slot.first;
+        // Before the point: blanks, then a sign where allowed, then digits.
+        int i = skip_blanks(s, p);
+        if (slot.sign && i < p && is_sign(s[i])) ++i;
+        for (; i < p; ++i) {
+            if (!is_digit(s[i])) {
+                *wanted = i == 0 && slot.sign ? "a digit, a sign or a blank" : "a digit";
+                return slot.first + i;
+            }
+        }
+        *wanted = "its decimal point";
+        if (s[p] != '.') return slot.point;
+        // After it: at least one digit, then digits, then blanks.
+        *wanted = "a digit";
+        if (p + 1 < n && !is_digit(s[p + 1])) return slot.first + p + 1;
+        bool blanks = false;
+        for (i = p + 2; i < n; ++i) {
+            if (s[i] == ' ') {
+                blanks = true;
+            } else if (blanks || !is_digit(s[i])) {
+                *wanted = blanks ? "a blank" : "a digit or a blank";
+                return slot.first + i;
+            }
+        }
+        return 0;
+    }
+    }
+    return 0;
+}
+
+template <std::size_t count>
+bool layout_line(const char* line, std::size_t length, int number, const Slot (&slots)[count], Fault* fault) {
+    if (length < static_cast<std::size_t>(layout_length)) {
+        std::snprintf(fault->message, fault_size, "line %d, column %zu: the line ends after %zu characters; its fields take %d",
+                      number, length + 1, length, layout_length);
+        return false;
+    }
+    for (const Slot& slot : slots) {
+        const char* wanted = "";
+        const int column = misplaced(line, slot, &wanted);
+        if (column == 0) continue;
+        char field[quoted_size], found[8];
+        quote(line + slot.first - 1, slot.last - slot.first + 1, field);
+        const char c = line[column - 1];
+        if (slot.shape == Shape::point && c == '.') {
+            std::snprintf(fault->message, fault_size,
+                          "line %d, column %d: %s %s has its decimal point in column %d, not %d (a shifted field?)",
+                          number, column, slot.name, field, column, slot.point);
+        } else {
+            quote(&c, 1, found);
+            std::snprintf(fault->message, fault_size,
+                          "line %d, column %d: %s %s has %s where the fixed-column layout has %s", number, column,
+                          slot.name, field, found, wanted);
+        }
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+int checksum(const char* line) noexcept {
+    int sum = 0;
+    for (int i = 0; i < checksum_column - 1; ++i) {
+        if (is_digit(line[i]))
+            sum += line[i] - '0';
+        else if (line[i] == '-')
+            sum += 1;
+    }
+    return sum % 10;
+}
 
 bool validate_lines(const char* line1, std::size_t length1, const char* line2, std::size_t length2,
                     Fault* fault) noexcept {
+    fault->line = 0;
     fault->message[0] = '\0';
     constexpr std::size_t count1 = sizeof line1_checks / sizeof line1_checks[0];
     constexpr std::size_t count2 = sizeof line2_checks / sizeof line2_checks[0];
-    return check_line(line1, length1, 1, line1_checks, count1, nullptr, fault) &&
-           check_line(line2, length2, 2, line2_checks, count2, line1, fault);
+    if (!check_line(line1, length1, 1, line1_checks, count1, nullptr, fault)) {
+        fault->line = 1;
+        return false;
+    }
+    if (!check_line(line2, length2, 2, line2_checks, count2, line1, fault)) {
+        fault->line = 2;
+        return false;
+    }
+    return true;
+}
+
+bool check_layout(const char* line1, std::size_t length1, const char* line2, std::size_t length2,
+                  Fault* fault) noexcept {
+    fault->line = 0;
+    fault->message[0] = '\0';
+    if (!layout_line(line1, length1, 1, line1_layout, fault)) {
+        fault->line = 1;
+        return false;
+    }
+    if (!layout_line(line2, length2, 2, line2_layout, fault)) {
+        fault->line = 2;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace qv::tle

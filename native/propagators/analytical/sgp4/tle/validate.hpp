@@ -17,9 +17,11 @@ namespace qv::tle {
 // fully escaped 12-character field).
 inline constexpr int fault_size = 192;
 
-// The first fault found, as a NUL-terminated description naming the line
-// and the column or columns; empty when the lines are valid.
+// The first fault found: the element line it lies in (1 or 2; 0 when the
+// lines are valid) and a NUL-terminated description naming that line and
+// the column or columns (empty when the lines are valid).
 struct Fault {
+    int line;
     char message[fault_size];
 };
 
@@ -31,5 +33,21 @@ struct Fault {
 // then the columns from left to right, the checksum last.
 bool validate_lines(const char* line1, std::size_t length1, const char* line2, std::size_t length2,
                     Fault* fault) noexcept;
+
+// The fixed-column layout the lenient reading relies on: each line long
+// enough to hold its fields (68 characters; the checksum may be missing),
+// the separators blank, every numeric field in its published form (decimal
+// points in their columns, signs and blanks only where the form has them,
+// digits elsewhere).  A line with a character dropped or inserted before a
+// field fails it, since its decimal points and separators move; text fields
+// (satellite number, classification, designator), ranges and checksums are
+// not looked at.  Arguments and result as for validate_lines; the fault
+// names the first offending column.
+bool check_layout(const char* line1, std::size_t length1, const char* line2, std::size_t length2,
+                  Fault* fault) noexcept;
+
+// The modulo-10 checksum of columns 1-68 of a stored line: digits count
+// their value, a minus sign counts 1, everything else 0.
+int checksum(const char* line) noexcept;
 
 }  // namespace qv::tle

@@ -9,11 +9,12 @@ from __future__ import annotations
 from quorvane.propagators.analytical.sgp4 import _catalogue
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE
 
-# Most characters a set's name may have.  The two-line format's name line
-# holds 24, but published files carry longer ones; OMM leaves OBJECT_NAME
-# unbounded.  128 keeps every real name and bounds the name column (one
-# entry as wide as the longest name, for every set) to 512 bytes a set.
-NAME_LENGTH = 128
+# Most characters a set's name may have (the two-line reader's bound, so
+# that every reader and the table agree): the two-line format's name line
+# holds 24, but published files carry longer ones, and OMM leaves
+# OBJECT_NAME unbounded; 128 keeps every real name and bounds the name column
+# (one entry as wide as the longest name, for every set) to 512 bytes a set.
+NAME_LENGTH: int = _catalogue.NAME_LENGTH
 
 
 class _Record(DUOLINE):

@@ -42,7 +42,27 @@ FIELDS: dict[str, tuple[str, str]] = {
     "pge": ("f", "perigee altitude above Earth.Re, m (derived)"),
     "apg": ("f", "apogee altitude above Earth.Re, m (derived)"),
     "line": ("i", "source line (OMM: CSV line or JSON object number) of the set; line 1 for two-line text"),
+    "checksum_ok": ("b", "both checksums of the two-line text hold (True for a set read from OMM)"),
+    "tle_form": (
+        "u",
+        "how the published two-line text writes what the values leave open, so that to_tle gives it back:"
+        " bit 1 (nddot) and bit 2 (bstar) a power of ten 0 signed otherwise than the export's default"
+        ' ("-0" for a zero value, "+0" otherwise), bit 4 line 1 pads the element number with zeros, bit 8'
+        " line 2 pads its numbers with zeros; 0 for a set read from OMM",
+    ),
 }
+
+# Columns only two-line text fills: sets from elsewhere have no checksum to
+# fail and the default exponent signs.
+_TEXT_DEFAULTS: dict[str, tuple[Any, Any]] = {"checksum_ok": (True, numpy.bool_), "tle_form": (0, numpy.uint8)}
+
+
+def _with_text_defaults(columns: Mapping[str, ArrayLike]) -> Mapping[str, ArrayLike]:
+    if all(name in columns for name in _TEXT_DEFAULTS) or "satno" not in columns:
+        return columns
+    n = numpy.shape(columns["satno"])[:1] or (0,)
+    defaults = {name: numpy.full(n, value, dtype) for name, (value, dtype) in _TEXT_DEFAULTS.items()}
+    return {**defaults, **columns}
 
 # Units the two-line and OMM texts use, as the record binds them.
 _UNITS: tuple[float, float, float] | None = None
@@ -64,7 +84,8 @@ class _Column:
 
     def __init__(self, name: str) -> None:
         kind, doc = FIELDS[name]
-        array_type = {"i": "ndarray[int64]", "f": "ndarray[float64]", "U": "ndarray[str_]"}[kind]
+        array_type = {"i": "ndarray[int64]", "f": "ndarray[float64]", "U": "ndarray[str_]", "b": "ndarray[bool]",
+                      "u": "ndarray[uint8]"}[kind]
         self._name = name
         self.__doc__ = f"{array_type}: {doc}."
 
@@ -79,8 +100,10 @@ class _Column:
         raise AttributeError(f"property {self._name!r} of 'Catalogue' object has no setter")
 
 
-# Fields that say where a set was read, not what it is: left out of ==.
-_PROVENANCE = ("line",)
+# Fields that say where and how a set was written, not what it is: left out
+# of ==.  (A two-line set and the same set read back from its OMM export are
+# equal; only the text knows its line numbers, checksums and zero padding.)
+_PROVENANCE = ("line", "checksum_ok", "tle_form")
 
 
 def _rebuild(columns: dict[str, NDArray[Any]], skipped: NDArray[numpy.int64]) -> Catalogue:
@@ -172,7 +195,7 @@ class Catalogue:
     ----------
     satno, name, classification, intl_designator, epoch, ndot, nddot, bstar,
     ephemeris_type, element_number, rev_number, inc, raa, ecc, arp, mea, mnm,
-    sma, orp, eca, tra, pge, apg, line
+    sma, orp, eca, tra, pge, apg, line, checksum_ok, tle_form
         The fields (see each attribute's docstring for units); `epoch` is a
         ``Time`` array, `epoch_ns` the same instants as int64 nanoseconds.
     skipped : ndarray[int64]
@@ -200,6 +223,7 @@ class Catalogue:
         that no one else holds a writable reference to them."""
         if not isinstance(columns, Mapping):
             raise TypeError(f"columns must be a mapping of field names to arrays, not {type(columns).__name__}")
+        columns = _with_text_defaults(columns)
         missing = [name for name in FIELDS if name not in columns]
         if missing:
             raise ValueError(f"columns lack {', '.join(missing)}")
@@ -257,6 +281,8 @@ class Catalogue:
     pge = _Column("pge")
     apg = _Column("apg")
     line = _Column("line")
+    checksum_ok = _Column("checksum_ok")
+    tle_form = _Column("tle_form")
 
     @property
     def epoch(self) -> Time:
@@ -300,8 +326,8 @@ class Catalogue:
         return _rebuild, (self._columns, self._skipped)
 
     def __eq__(self, other: object) -> bool:
-        """The same element sets: every field but the provenance (`line`, and
-        `skipped`) with the same bits (NaN equals NaN), in the same order."""
+        """The same element sets: every field but the provenance (`line`,
+        `checksum_ok`, `tle_form`, and `skipped`) with the same bits (NaN equals NaN), in the same order."""
         if not isinstance(other, Catalogue):
             return NotImplemented
         if len(self) != len(other):
@@ -535,8 +561,11 @@ class Catalogue:
         """The element sets as two-line text, with correct checksums.
 
         Each field is written in its column with the published decimals, so
-        lines as providers publish them come back byte for byte.  A zero drag
-        term or second derivative is written "00000-0".
+        lines as providers publish them come back byte for byte, checksums
+        included (the published form where the values leave it open, such as
+        "00000-0" or "00000+0" for a zero, is kept in ``tle_form``).  A zero
+        drag term or second derivative of a set read from OMM is written
+        "00000-0".
 
         Parameters
         ----------

@@ -36,18 +36,13 @@ in one process, since a table pickles as its arrays::
 
 from __future__ import annotations
 
-import itertools
 import os
-import re
 from collections.abc import Iterator
-from typing import Any, cast
-
-import numpy
-from numpy.typing import NDArray
+from typing import cast
 
 from quorvane.propagators.analytical.sgp4 import _catalogue, _omm
-from quorvane.propagators.analytical.sgp4._record import NAME_LENGTH, _Record
-from quorvane.propagators.analytical.sgp4._sources import FORMATS, Source, sniff, source_bytes, text_of
+from quorvane.propagators.analytical.sgp4._record import _Record
+from quorvane.propagators.analytical.sgp4._sources import FORMATS, Source, no_sets_found, sniff, source_bytes, text_of
 from quorvane.propagators.analytical.sgp4._table import Catalogue
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
 
@@ -74,14 +69,19 @@ def read_catalogue(
         looks at the start of the text.
     strict : bool
         Validate every two-line set as ``DUOLINE(..., strict_validation=True)``
-        does (columns, ranges, checksums); the default reads as leniently as
-        the record.
+        does (columns, ranges, checksums).  By default a set is read as
+        leniently as the record reads it once its fixed-column layout holds
+        (each line long enough for its fields, separators blank, decimal
+        points, signs and digits in their columns: a dropped or inserted
+        character would shift every field after it); a wrong checksum is
+        accepted and shown in the column ``checksum_ok``.
     errors : {"raise", "skip"}
-        "raise": a line that cannot be paired, a set that cannot be converted,
-        a name longer than 128 characters or a malformed OMM row raises
-        ValueError naming its line (or row) and the fault, and no table is
-        returned.  "skip": such sets are left out and their line numbers
-        listed in ``table.skipped`` (for a long name, its line).
+        "raise": a line that cannot be paired, a set whose layout is broken or
+        that cannot be converted, a name longer than 128 characters or a
+        malformed OMM row raises ValueError naming its line (or row), the
+        column and the fault, and no table is returned.  "skip": such sets
+        are left out and their line numbers listed in ``table.skipped`` (for
+        a long name, its line).
     threads : int or None
         Threads for large texts; None uses every processor available.  The
         table is the same whatever the number.
@@ -109,7 +109,15 @@ def read_catalogue(
     with source_bytes(_source(source)) as data:
         kind = sniff(data) if format == "auto" else format
         if kind == "tle":
-            return Catalogue._of(*_read_tle(data, strict, skip, threads))
+            try:
+                columns, skipped = _catalogue.read_tle(data, strict=strict, skip=skip, threads=threads)
+            except ValueError:
+                if message := no_sets_found(data):
+                    raise ValueError(message) from None
+                raise
+            if len(skipped) and not len(columns["satno"]) and (message := no_sets_found(data)):
+                raise ValueError(message)
+            return Catalogue._of(columns, skipped)
         if kind == "csv":
             columns, skipped = _omm.read_csv(text_of(data), skip, threads)
         else:
@@ -134,107 +142,12 @@ def _source(source: Source) -> Source:
     return source
 
 
-def _read_tle(data: Any, strict: bool, skip: bool, threads: int | None) -> tuple[dict[str, NDArray[Any]],
-                                                                                   NDArray[numpy.int64]]:
-    """The native reader's columns, with names bounded to NAME_LENGTH
-    characters: a longer name is a fault of its line.
-
-    The name column is as wide as the longest name, for every set, so long
-    names are found before the text is read: lines are looked at only when
-    some stretch of the text without a line feed is longer than a name line
-    can be (a quick pass over the bytes)."""
-    long: list[tuple[int, int]] = []
-    if _longest_run_without_lf(data) > NAME_LENGTH + 1:
-        lines = _lines(data)
-        long = _long_names(lines)
-        if long and not skip:
-            line, length = long[0]
-            raise ValueError(f"line {line}: {_too_long(length)}")
-        if long:
-            # The long names and the sets they name left out: their lines
-            # blanked (the others keep their numbers).
-            for line, _ in long:
-                lines[line - 1] = b""
-                following = list(itertools.islice((k for k in range(line, len(lines)) if _content(lines[k])), 2))
-                if [lines[k].strip()[:2] for k in following] == [b"1 ", b"2 "]:
-                    for k in following:
-                        lines[k] = b""
-            data = b"\n".join(lines)
-    columns, skipped = _catalogue.read_tle(data, strict=strict, skip=skip, threads=threads)
-    if columns["name"].dtype.itemsize > 4 * NAME_LENGTH:
-        # A name the line test above did not find (it should not happen):
-        # a fault of its set's line.
-        lengths = numpy.char.str_len(columns["name"])
-        if not skip:
-            row = int(numpy.argmax(lengths > NAME_LENGTH))
-            raise ValueError(f"line {int(columns['line'][row])}: {_too_long(int(lengths[row]))}")
-        keep = lengths <= NAME_LENGTH
-        long += [(int(line), 0) for line in columns["line"][~keep]]
-        columns = {name: array[keep] for name, array in columns.items()}
-        columns["name"] = columns["name"].astype(f"<U{max(1, int(lengths[keep].max(initial=0)))}")
-    if long:
-        skipped = numpy.union1d(skipped, [line for line, _ in long]).astype(numpy.int64)
-    return columns, skipped
-
-
-def _too_long(length: int) -> str:
-    return f"name of {length} characters is longer than the {NAME_LENGTH} a name may have"
-
-
-def _longest_run_without_lf(data: Any, chunk: int = 1 << 24) -> int:
-    """The most bytes between two line feeds (or an end) of a text."""
-    if len(data) <= NAME_LENGTH:
-        return len(data)
-    array = numpy.frombuffer(data, dtype=numpy.uint8)
-    longest, last = 0, -1
-    for start in range(0, len(array), chunk):
-        feeds = numpy.flatnonzero(array[start : start + chunk] == 10)
-        if len(feeds):
-            longest = max(longest, start + int(feeds[0]) - last, int(numpy.diff(feeds).max(initial=0)))
-            last = start + int(feeds[-1])
-    return max(longest, len(array) - last)
-
-
-def _lines(data: Any) -> list[bytes]:
-    """The lines of a text (line k at index k - 1), split at LF, CRLF and CR."""
-    return re.split(rb"\r\n|\r|\n", bytes(data))
-
-
-def _content(line: bytes) -> bool:
-    """Whether a line is neither blank nor a comment."""
-    text = line.strip()
-    return bool(text) and not text.startswith(b"#")
-
-
-def _long_names(lines: list[bytes]) -> list[tuple[int, int]]:
-    """(line number, length) of each name line over NAME_LENGTH characters,
-    in file order: a line that is no element line ("1 ", "2 "), comment or
-    blank, read as the reader reads names (UTF-8, else Latin-1; blanks and
-    a "0 " prefix dropped)."""
-    long = []
-    for number, line in enumerate(lines, start=1):
-        if number == 1 and line.startswith(b"\xef\xbb\xbf"):
-            line = line[3:]
-        if len(line) <= NAME_LENGTH or not _content(line) or line.strip()[:2] in (b"1 ", b"2 "):
-            continue
-        try:
-            name = line.decode("utf-8")
-        except UnicodeDecodeError:
-            name = line.decode("latin-1")
-        name = name.strip()
-        if name.startswith("0 "):
-            name = name[2:].strip()
-        if len(name) > NAME_LENGTH:
-            long.append((number, len(name)))
-    return long
-
-
 # ---------------------------------------------------------------- records and element sets
 
 
 def _entries(source: Source, strict: bool, record: type[DUOLINE]) -> Iterator[tuple[str | None, DUOLINE, int]]:
     with source_bytes(_source(source)) as data:
-        entries = _catalogue.tle_entries(data)
+        entries = _catalogue.tle_entries(data, strict=strict)
     for name, line1, line2, number in entries:
         try:
             yield name, record(line1, line2, strict), number
@@ -273,8 +186,10 @@ def read_records(source: Source, *, strict: bool = False) -> list[DUOLINE]:
     ValueError
         When a line cannot be paired: a line 1 without its line 2, a line 2
         before any line 1, a pair whose satellite numbers differ, or a name
-        line not followed by a set; or, with `strict`, when a set fails
-        validation.  The message starts with the line number in the source.
+        line not followed by a set; when an element line holds a character
+        outside ASCII or breaks the fixed-column layout (as for
+        `read_catalogue`); or, with `strict`, when a set fails validation.
+        The message starts with the line number in the source.
     """
     return [record for _, record, _ in _entries(source, strict, DUOLINE)]
 
