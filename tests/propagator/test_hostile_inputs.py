@@ -1,0 +1,157 @@
+"""Hostile shapes of the propagator's inputs: datetime64 units with large
+multiples and any byte order."""
+
+import pathlib
+
+import numpy as np
+import pytest
+
+from quorvane.frames.frames import ITRF
+from quorvane.propagators.analytical.sgp4.catalogue import iter_entries
+from quorvane.propagators.analytical.sgp4.duoline import DUOLINE, ELSET
+from quorvane.propagators.analytical.sgp4.propagator import SGP4
+from quorvane.time.time import Time
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+RECORDS = [record for _, record in iter_entries(ROOT / "examples" / "data" / "stations.tle")]
+ISS = [r for r in RECORDS if r.line1[2:7] == "25544"]
+LINE1, LINE2 = RECORDS[0].line1, RECORDS[0].line2
+
+
+def same(a, b):
+    """Bit-identical arrays (NaN equal to NaN)."""
+    return a.shape == b.shape and a.dtype == b.dtype and a.tobytes() == b.tobytes()
+
+
+def same_results(x, y):
+    return all(same(a, b) for a, b in zip(x, y))
+
+
+# --- datetime64 units with a large multiple -----------------------------------
+
+# Each unit is longer than the whole nanosecond range (about 584 years): any
+# value but 0 is outside it.
+LONG_UNITS = ["20000W", "2147483647D", "1000000000h", "400000000m", "2147483647m", "1000Y", "10000M",
+              "2147483647Y"]
+
+
+@pytest.mark.parametrize("unit", LONG_UNITS)
+@pytest.mark.parametrize("source", ["records", "history"])
+def test_instants_beyond_the_range_give_code_7(unit, source):
+    prop = SGP4(ELSET(*ISS)) if source == "history" else SGP4(RECORDS)
+    raw = np.array([1, -1, 2**62, -(2**62), np.iinfo(np.int64).max], dtype=np.int64)
+    r, v, err = prop.propagate(raw.view(f"datetime64[{unit}]"))
+    assert (err == 7).all()
+    assert np.isnan(r).all() and np.isnan(v).all()
+
+
+@pytest.mark.parametrize("unit", LONG_UNITS)
+def test_value_zero_of_a_long_unit_is_1970(unit):
+    # 0 is 1970-01-01 in every unit: the same samples as in nanoseconds.
+    prop = SGP4(RECORDS)
+    zero = np.zeros(2, dtype=np.int64)
+    assert same_results(prop.propagate(zero.view(f"datetime64[{unit}]")),
+                        prop.propagate(zero.view("datetime64[ns]")))
+
+
+@pytest.mark.parametrize("unit, values", [
+    ("15m", [2_000_000, 2_000_001, -7]),       # 2027 and 1969
+    ("7D", [2800, 2801]),                       # 2023
+    ("3h", [160_000, -1]),
+    ("100000D", [0, -1]),                       # 1970 and 1696
+    ("10ps", [10**17, -(10**17) - 3]),          # floors, as NumPy
+    ("4Y", [13, -70]),                          # 2022, 1690
+    ("7M", [93, -400]),
+])
+def test_multiples_inside_the_range_are_the_nanosecond_instants(unit, values):
+    prop = SGP4(RECORDS[:3])
+    times = np.array(values, dtype=np.int64).view(f"datetime64[{unit}]")
+    assert same_results(prop.propagate(times), prop.propagate(times.astype("datetime64[ns]")))
+
+
+def test_the_turned_frame_reads_the_same_instants():
+    # propagate(frame=ITRF) orients the Earth at the same scaled instants.
+    prop = SGP4(RECORDS[:2])
+    raw = np.array([2800, 1, 2801], dtype=np.int64)
+    times = raw.view("datetime64[7D]")
+    r, v, err = prop.propagate(times, frame=ITRF, eop_policy="zero")
+    want = prop.propagate(times.astype("datetime64[ns]"), frame=ITRF, eop_policy="zero")
+    assert same(r[:, ::2], want[0][:, ::2]) and same(err[:, ::2], want[2][:, ::2])
+    long = prop.propagate(raw.view("datetime64[20000W]"), frame=ITRF, eop_policy="zero")
+    assert (long[2][:, 1:] == 7).all()
+
+
+@pytest.mark.parametrize("unit", ["20000W", "2147483647D", "300Y", "1000000000h"])
+def test_time_refuses_instants_beyond_the_range(unit):
+    # The shared conversion (Time, which frames, observers and screening
+    # take times through) raises instead of wrapping around.
+    values = np.array([0, 1], dtype=np.int64).view(f"datetime64[{unit}]")
+    with pytest.raises(OverflowError, match="outside the int64 nanosecond range"):
+        Time(values)
+    with pytest.raises(OverflowError, match="outside the int64 nanosecond range"):
+        Time(values[1])
+    assert Time(values[:1]).int64.tolist() == [0]
+
+
+@pytest.mark.parametrize("unit", ["s", "15m", "4Y", "7M", "10ps", "D"])
+def test_time_reads_multiples_as_numpy_converts_them(unit):
+    values = np.array([0, 31, -29, 50], dtype=np.int64).view(f"datetime64[{unit}]")
+    assert Time(values).int64.tolist() == values.astype("datetime64[ns]").view(np.int64).tolist()
+    assert Time(values[1]).int64 == int(values[1:2].astype("datetime64[ns]").view(np.int64)[0])
+
+
+# --- byte order ----------------------------------------------------------------
+
+TIMES = np.array(["2024-01-10T00:00", "NaT", "2024-01-10T06:00:00.123456789", "1969-12-31T23:59:59.5"],
+                 dtype="datetime64[ns]")
+
+
+@pytest.mark.parametrize("unit", ["ns", "s", "15m", "D", "M"])
+@pytest.mark.parametrize("source", ["records", "one", "history"])
+def test_any_byte_order_gives_the_native_results(unit, source):
+    prop = {"records": SGP4(RECORDS), "one": SGP4(RECORDS[3]), "history": SGP4(ELSET(*ISS))}[source]
+    native = TIMES.astype(f"datetime64[{unit}]")
+    swapped = native.astype(native.dtype.newbyteorder())
+    assert swapped.dtype.byteorder != "=" and swapped.tobytes() != native.tobytes()
+    want = prop.propagate(native)
+    got = prop.propagate(swapped)
+    assert same_results(got, want)
+    assert (want[2][..., 1] == 7).all()  # NaT
+    # Strided and unaligned copies of the swapped times too.
+    strided = np.empty(2 * len(native), dtype=swapped.dtype)
+    strided[::2] = swapped
+    assert same_results(prop.propagate(strided[::2]), want)
+    raw = np.zeros(len(native) * 8 + 1, dtype=np.uint8)
+    unaligned = raw[1:].view(swapped.dtype)
+    unaligned[:] = swapped
+    assert same_results(prop.propagate(unaligned), want)
+    # A 0-d swapped array is one instant.
+    zero_d = np.array(swapped[2], dtype=swapped.dtype)
+    assert zero_d.ndim == 0 and zero_d.dtype.byteorder != "="
+    assert same_results(prop.propagate(zero_d), prop.propagate(native[2]))
+
+
+def test_swapped_times_in_a_turned_frame_and_in_time():
+    prop = SGP4(RECORDS[:2])
+    native = TIMES[[0, 2]]
+    swapped = native.astype(">M8[ns]")
+    assert same_results(prop.propagate(swapped, frame=ITRF, eop_policy="zero"),
+                        prop.propagate(native, frame=ITRF, eop_policy="zero"))
+    want = native.view(np.int64).tolist()
+    assert Time(swapped).int64.tolist() == want
+    assert Time(native.view(np.int64).astype(">i8")).int64.tolist() == want
+
+
+def test_swapped_tsince_gives_the_native_results():
+    prop = SGP4(RECORDS)
+    minutes = np.array([0.0, 90.5, -3000.0, np.nan])
+    assert same_results(prop.propagate(tsince=minutes.astype(">f8")), prop.propagate(tsince=minutes))
+    rows = np.tile(minutes, (len(RECORDS), 1))
+    assert same_results(prop.propagate(tsince=rows.astype(">f8")), prop.propagate(tsince=rows))
+
+
+def test_swapped_outputs_are_refused():
+    prop = SGP4(RECORDS[:1])
+    out = (np.empty((1, 2, 3), ">f8"), np.empty((1, 2, 3)), np.empty((1, 2), np.int8))
+    with pytest.raises(TypeError, match="out r must have dtype float64"):
+        prop.propagate(tsince=[0.0, 1.0], out=out)
