@@ -1,5 +1,5 @@
 """Hostile shapes of the propagator's inputs: datetime64 units with large
-multiples and any byte order."""
+multiples, any byte order, and text arguments holding a NUL character."""
 
 import pathlib
 
@@ -155,3 +155,30 @@ def test_swapped_outputs_are_refused():
     out = (np.empty((1, 2, 3), ">f8"), np.empty((1, 2, 3)), np.empty((1, 2), np.int8))
     with pytest.raises(TypeError, match="out r must have dtype float64"):
         prop.propagate(tsince=[0.0, 1.0], out=out)
+
+
+# --- NUL characters in text arguments ------------------------------------------
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"mode": "afspc\0x"}, "mode must be one of 'improved', 'afspc'"),
+    ({"mode": "afspc\0"}, "mode must be one of 'improved', 'afspc'"),
+    ({"mode": "improved\0afspc"}, "mode must be one of 'improved', 'afspc'"),
+    ({"gravity": "wgs72\0x"}, "gravity must be one of 'wgs72', 'wgs84', 'wgs72old'"),
+    ({"gravity": "wgs84\0"}, "gravity must be one of 'wgs72', 'wgs84', 'wgs72old'"),
+])
+def test_settings_with_a_nul_are_refused(kwargs, message):
+    with pytest.raises(ValueError, match=message):
+        SGP4(RECORDS[0], **kwargs)
+
+
+@pytest.mark.parametrize("where", [0, 20, 25, 68, 69, 75])
+@pytest.mark.parametrize("which", ["line1", "line2"])
+def test_a_line_with_a_nul_is_refused(where, which):
+    lines = {"line1": LINE1, "line2": LINE2}
+    text = lines[which]
+    lines[which] = (text[:where] + "\0" + text[where + 1:]) if where < len(text) else text + " " * 5 + "\0"
+    with pytest.raises(ValueError, match=f"^{which} contains a NUL character$"):
+        DUOLINE(lines["line1"], lines["line2"])
+    # ELSET is made of records: it never sees such a line.
+    assert DUOLINE(LINE1, LINE2).line1 == LINE1

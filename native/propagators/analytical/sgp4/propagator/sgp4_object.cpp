@@ -48,10 +48,13 @@ int parse_choice(PyObject* value, const char* argument, const Choice (&choices)[
         PyErr_Format(PyExc_TypeError, "%s must be a str, got %.200s", argument, Py_TYPE(value)->tp_name);
         return -1;
     }
-    const char* text = PyUnicode_AsUTF8(value);
+    // Compared with the text's length, so an embedded NUL ("afspc\0x") is
+    // no match.
+    Py_ssize_t length = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(value, &length);
     if (!text) return -1;
     for (const Choice& c : choices) {
-        if (std::strcmp(text, c.name) == 0) {
+        if (static_cast<std::size_t>(length) == std::strlen(c.name) && std::memcmp(text, c.name, length) == 0) {
             *out = c.value;
             return 0;
         }
