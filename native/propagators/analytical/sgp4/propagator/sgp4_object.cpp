@@ -419,7 +419,8 @@ const char* propagate_doc =
     "    negative; 6 decayed (radius below the Earth's equatorial radius); 7 time\n"
     "    not finite, NaT, or more than 1e9 minutes from the epoch.  (Code 5, epoch\n"
     "    elements sub-orbital, was withdrawn by the revised algorithm and is never\n"
-    "    given.)  Position and velocity are NaN wherever the code is not 0.\n\n"
+    "    given.)  Position and velocity are NaN wherever the code is not 0.\n"
+    "    The module's ERRORS maps each code to a one-line message.\n\n"
     "Raises\n------\n"
     "TypeError\n    Arguments of the wrong type, or neither/both of `times` and `tsince`.\n"
     "ValueError\n    Wrong shapes, `select` not 'latest' or 'nearest', unusable `out` arrays.\n";
