@@ -182,3 +182,40 @@ def test_a_line_with_a_nul_is_refused(where, which):
         DUOLINE(lines["line1"], lines["line2"])
     # ELSET is made of records: it never sees such a line.
     assert DUOLINE(LINE1, LINE2).line1 == LINE1
+
+
+# --- thread counts beyond the processors ---------------------------------------
+
+
+@pytest.mark.parametrize("call", [
+    "WGS84.geodetic(r, threads=64)",
+    "SGP4(RECORDS).propagate(tsince=np.linspace(0.0, 1e5, 100_000), threads=10**9)",
+])
+def test_thread_requests_beyond_the_processors_start_no_more_threads(python, call):
+    # threads= is capped at the available processors for every module
+    # (runtime's threads_argument): on one processor a call starts no
+    # thread of its own.  A watcher thread counts the process's threads
+    # while the call runs without the interpreter lock.
+    proc = python(f"""
+        import os, threading
+        import numpy as np
+        from quorvane.mathtools.ellipsoid.ellipsoid import WGS84
+        from quorvane.propagators.analytical.sgp4.catalogue import iter_entries
+        from quorvane.propagators.analytical.sgp4.propagator import SGP4
+        RECORDS = [r for _, r in iter_entries({str(ROOT / "examples" / "data" / "stations.tle")!r})]
+        os.sched_setaffinity(0, {{min(os.sched_getaffinity(0))}})
+        r = np.random.default_rng(1).normal(size=(1_000_000, 3)) * 7e6
+        base = len(os.listdir("/proc/self/task"))
+        peak, done = [base], threading.Event()
+        def watch():
+            while not done.is_set():
+                peak[0] = max(peak[0], len(os.listdir("/proc/self/task")))
+        watcher = threading.Thread(target=watch)
+        watcher.start()
+        for _ in range(3):
+            {call}
+        done.set()
+        watcher.join()
+        print(peak[0] - base)
+    """)
+    assert int(proc.stdout) == 1  # the watcher alone

@@ -378,9 +378,6 @@ PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince
     }
     int threads = 1;
     if (threads_argument(threads_arg, &threads) < 0) return nullptr;
-    // More threads than processors only adds start-up cost (each call starts
-    // its own); the results do not depend on the count.
-    threads = std::min(threads, available_cpus());
 
     const char* frame_name = nullptr;
     if (parse_frame(frame, &frame_name) < 0) return nullptr;
