@@ -1,4 +1,6 @@
-"""No baseline function of a built extension contains AVX instructions.
+"""What the compiler made of the build: no baseline function of a built
+extension contains AVX instructions, and each compile line holds one
+optimisation level.
 
 Kernels compiled per instruction set keep their inline functions in a
 namespace named after the set (qv::...::avx2::, qv::...::avx512::); were an
@@ -87,3 +89,12 @@ def test_baseline_functions_hold_no_avx_instructions():
     # The check sees the wide kernels (it would notice them outside their namespaces).
     assert "qv::simd::avx512::apply" in text and "%zmm" in text
 
+
+def test_each_compile_line_holds_one_optimisation_level():
+    # The build types' own -O flags (Release: -O3) are dropped; the
+    # project's -O2 is the only level on each line.
+    lines = [line for line in (build_tree() / "build.ninja").read_text().splitlines()
+             if line.lstrip().startswith("FLAGS =")]
+    assert lines
+    for line in lines:
+        assert re.findall(r"(?:^|\s)(-O\S*)", line) == ["-O2"], line
