@@ -9,8 +9,9 @@ that result or exception.  Elsewhere only the exceptions the library
 documents for bad input may come out: anything else, a crash or a hang is a
 failure.
 
-``TARGETS`` maps a name to its target; ``counts`` collects what was tried and
-built.  ``tools/fuzz/run.py`` runs them for a time budget; the tests in
+``TARGETS`` maps a name to its target (the catalogue reader's and the
+propagator's live in their own modules); ``counts`` collects what was tried
+and built.  ``tools/fuzz/run.py`` runs them for a time budget; the tests in
 ``tests/reliability`` run each briefly.
 """
 
@@ -804,3 +805,8 @@ TARGETS = {
 from catalogue_targets import make_target  # noqa: E402
 
 TARGETS["catalogue"] = make_target(counts, fail, REAL_PAIRS, mutated_line, FIELD_RANGES_1, FIELD_RANGES_2)
+
+# The propagator: batches against their records alone, hostile times.
+import propagator_targets  # noqa: E402
+
+TARGETS["propagator"] = propagator_targets.make_target(counts, fail, REAL_PAIRS, mutated_line, FIELD_RANGES_2)
