@@ -93,6 +93,13 @@ def test_time_refuses_instants_beyond_the_range(unit):
     assert Time(values[:1]).int64.tolist() == [0]
 
 
+@pytest.mark.parametrize("value", [np.array(["NaT"], "M8"), np.array("NaT", "M8"), np.array(["NaT"], ">M8[20000W]"),
+                                   np.array(["2024", "NaT"], "M8[4Y]")])
+def test_time_still_refuses_nat_of_any_unit(value):
+    with pytest.raises(ValueError, match="Time\\(\\) got NaT"):
+        Time(value if value.ndim else value[()])
+
+
 @pytest.mark.parametrize("unit", ["s", "15m", "4Y", "7M", "10ps", "D"])
 def test_time_reads_multiples_as_numpy_converts_them(unit):
     values = np.array([0, 31, -29, 50], dtype=np.int64).view(f"datetime64[{unit}]")

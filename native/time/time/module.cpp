@@ -127,10 +127,15 @@ Ref datetime64_as_int64(PyObject* value) {
     const char* unit = nullptr;
     long long count = 1;
     if (!PyArg_ParseTuple(data.get(), "sL", &unit, &count)) return {};
+    if (std::strcmp(unit, "generic") == 0) {
+        // No unit: NumPy converts NaT (refused by the callers) and refuses the rest.
+        Ref ns = Ref::steal(PyObject_CallMethod(array.get(), "astype", "s", "datetime64[ns]"));
+        return ns ? Ref::steal(PyObject_CallMethod(ns.get(), "view", "s", "int64")) : Ref{};
+    }
     const bool years = std::strcmp(unit, "Y") == 0, calendar = years || std::strcmp(unit, "M") == 0;
     UnitScale scale;
     if (!calendar && !unit_scale(unit, count, &scale)) {
-        PyErr_Format(PyExc_TypeError, "Time() got a datetime64 without a unit (%s), which is no instant", unit);
+        PyErr_Format(PyExc_TypeError, "Time() got a datetime64 of unknown unit %s", unit);
         return {};
     }
     PyArray_Descr* native = PyArray_DescrNewByteorder(descr, NPY_NATIVE);
