@@ -17,7 +17,7 @@ import erfa
 import numpy as np
 
 from quorvane.bodies import bodies
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 from quorvane.mathtools.ellipsoid import ellipsoid
 from quorvane.observers import Station
 

@@ -1,7 +1,7 @@
 """The lane library's functions at each vector width, against NumPy and the C library.
 
 Group "lanes": sin, cos, atan2, rem2pi and cbrt of the private module
-quorvane.mathtools._lanes over 10⁶ float64 elements, at every width this
+quorvane._testing.lanes over 10⁶ float64 elements, at every width this
 machine runs (1, 4, 8 lanes), each written into a preallocated array; NumPy's
 ufuncs with the same `out=`; and the C library's scalar functions called in a
 plain native loop (`_lanes._clib`).  Angles are uniform in ±1e5 rad, the
@@ -23,11 +23,11 @@ N = 10**6
 
 def _load():
     try:
-        from quorvane.mathtools import _lanes
+        from quorvane._testing import lanes as _lanes
 
         return _lanes, None
     except Exception as exc:  # any import failure means "not available"
-        return None, f"quorvane.mathtools._lanes not importable ({type(exc).__name__}: {exc})"
+        return None, f"quorvane._testing.lanes not importable ({type(exc).__name__}: {exc})"
 
 
 def _max_ulps(ours, theirs) -> str:

@@ -131,10 +131,11 @@ int threads_argument(PyObject* value, int* out) {
         PyErr_Format(PyExc_ValueError, "threads must be at least 1, got %S", value);
         return -1;
     }
-    // More threads than processors only time-share them; the cap keeps a
-    // huge request from trying to start millions of threads.
-    constexpr long long cap = 1024;
-    *out = overflow > 0 || n > cap ? static_cast<int>(cap) : static_cast<int>(n);
+    // More threads than processors only time-share them and add start-up
+    // cost (each call starts its own); the results do not depend on the
+    // count, so a larger request (a huge one included) gets every processor.
+    const int cap = available_cpus();
+    *out = overflow > 0 || n > cap ? cap : static_cast<int>(n);
     return 0;
 }
 

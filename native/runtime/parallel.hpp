@@ -35,7 +35,8 @@ void parallel_for_shares(std::size_t n, int threads, const std::function<void(st
 
 // The `threads=` argument of the Python-facing layers: None (or a null
 // pointer, for an argument not given) is every available processor; an int
-// of at least 1 is that many.  Returns 0 and sets *out, or -1 with TypeError
+// of at least 1 is that many, at most every available processor (the one
+// cap of every caller).  Returns 0 and sets *out, or -1 with TypeError
 // ("threads must be None or an int") or ValueError ("threads must be at
 // least 1, got N").  Holds the interpreter lock.
 int threads_argument(PyObject* value, int* out);

@@ -12,7 +12,7 @@ import pytest
 from markers import not_sanitized
 
 from quorvane.bodies import bodies
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 from quorvane.time.time import Time
 
 AU = 149597870700.0

@@ -322,7 +322,7 @@ def test_every_thread_count_gives_the_same_table(reference, threads):
 
 
 def test_every_vector_width_gives_the_same_table(reference):
-    from quorvane.mathtools import _lanes
+    from quorvane._testing import lanes as _lanes
 
     for width in _lanes.widths():
         previous = _lanes._set_max_width(width)

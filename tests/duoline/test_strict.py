@@ -183,7 +183,13 @@ def test_fault_messages(lines, message):
     with pytest.raises(ValueError) as info:
         DUOLINE(*lines, strict_validation=True)
     assert str(info.value) == message
-    DUOLINE(*lines)  # the lenient parser still takes them
+    if any("\0" in line for line in lines):
+        # A NUL would end the stored line where the fields read on: refused
+        # by the lenient parser too.
+        with pytest.raises(ValueError, match="contains a NUL character"):
+            DUOLINE(*lines)
+    else:
+        DUOLINE(*lines)  # the lenient parser still takes them
 
 
 def test_minus_counts_one_in_the_checksum():

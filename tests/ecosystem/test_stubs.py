@@ -33,7 +33,7 @@ MODULES = [
     "quorvane.mathtools.ellipsoid.ellipsoid",
     "quorvane.utils.representable",
     "quorvane.datamodel.structured",
-    "quorvane.mathtools._lanes",
+    "quorvane._testing.lanes",
     "quorvane.mathtools.arqel.arqel",
     "quorvane.state.orbel",
     "quorvane.propagators.analytical.sgp4.duoline",

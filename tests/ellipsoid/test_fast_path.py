@@ -5,7 +5,7 @@ the region and across its boundaries, at every width and thread count."""
 import numpy as np
 import pytest
 
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 from quorvane.mathtools.ellipsoid import ellipsoid
 
 ELLIPSOIDS = [ellipsoid.WGS84, ellipsoid.GRS80, ellipsoid.WGS72]

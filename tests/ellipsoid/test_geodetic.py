@@ -8,7 +8,7 @@ import erfa
 import numpy as np
 import pytest
 
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 from quorvane.mathtools.ellipsoid import ellipsoid
 
 from capsules import capsule_name, kernel

@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 from quorvane.frames.frames import GCRF, ITRF, TEME, transform
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 from quorvane.mathtools.ellipsoid.ellipsoid import WGS84
 from quorvane.propagators.analytical.sgp4.catalogue import iter_entries, read_catalogue
 from quorvane.propagators.analytical.sgp4.duoline import ELSET

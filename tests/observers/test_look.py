@@ -9,7 +9,7 @@ import pytest
 from markers import not_sanitized
 
 from quorvane.frames import frames
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 from quorvane.mathtools.ellipsoid import ellipsoid
 from quorvane.observers import Station, _observers
 

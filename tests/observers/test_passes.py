@@ -201,7 +201,7 @@ def test_grazing_passes_just_below_their_top_are_found(name):
 def test_threads_and_vector_widths_give_the_same_table():
     # The coarse samples come from the propagator's vector loop, so every
     # lane width it offers (and any thread count) must give the same bits.
-    from quorvane.mathtools import _lanes
+    from quorvane._testing import lanes as _lanes
 
     table = read_catalogue("examples/data/real/gpredict-2018.tle").select(numpy.arange(0, 979, 40))
     prop = SGP4(table)

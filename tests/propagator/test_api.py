@@ -308,11 +308,12 @@ def test_a_call_allocates_little_beyond_its_outputs(form):
 
 
 def _available_widths():
-    try:
-        from quorvane.mathtools import _lanes
-    except ImportError:
-        return [1]
-    return list(_lanes.widths())
+    from quorvane._testing import lanes
+
+    widths = list(lanes.widths())
+    if len(widths) < 2:
+        pytest.skip("this processor runs one vector width only: there is nothing to compare")
+    return widths
 
 
 @pytest.mark.parametrize("source", ["catalogue", "history"])

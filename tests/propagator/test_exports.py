@@ -7,7 +7,7 @@ import numpy
 import pytest
 from capsules import kernel
 
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 from quorvane.propagators.analytical.sgp4 import propagator as module
 from quorvane.propagators.analytical.sgp4.catalogue import read_catalogue, read_elsets
 from quorvane.propagators.analytical.sgp4.propagator import SGP4

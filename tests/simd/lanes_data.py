@@ -4,7 +4,7 @@ import math
 
 import numpy as np
 
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 
 
 def from_bits(*patterns):

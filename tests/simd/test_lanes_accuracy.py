@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 from lanes_data import EDGES, NANS, TINY, bits, random_set
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 
 LD = np.longdouble
 

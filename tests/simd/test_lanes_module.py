@@ -6,7 +6,7 @@ import re
 import numpy as np
 import pytest
 
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 
 VARIABLE = "QUORVANE_SIMD_MAX_WIDTH"
 
@@ -65,7 +65,7 @@ def test_the_cap_reaches_new_processes_through_the_environment(python, uncapped,
     env_code = f"""
         import os
         os.environ["{VARIABLE}"] = {text!r}
-        from quorvane.mathtools import _lanes
+        from quorvane._testing import lanes as _lanes
         print(_lanes.widths())
     """
     proc = python(env_code)
@@ -138,3 +138,15 @@ def test_bad_arrays():
         _lanes.sin(x, threads=1)
     with pytest.raises(TypeError):
         _lanes.sin(x, 4)  # width is keyword-only
+
+
+def test_the_module_lives_in_the_private_test_package():
+    # A test and benchmark hook: under quorvane._testing, not beside the
+    # package's interface in quorvane.mathtools.
+    import importlib.util
+
+    import quorvane.mathtools
+
+    assert _lanes.__name__ == "quorvane._testing.lanes" and _lanes.sin.__module__ == "quorvane._testing.lanes"
+    assert importlib.util.find_spec("quorvane.mathtools._lanes") is None
+    assert not [name for name in dir(quorvane.mathtools) if "lanes" in name]

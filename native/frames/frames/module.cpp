@@ -159,7 +159,6 @@ PyObject* transform(qv::Function*, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (!to) return nullptr;
     int threads = 1;
     if (qv::threads_argument(a[7], &threads) < 0) return nullptr;
-    threads = std::min(threads, qv::available_cpus());
 
     bool scalar = false;
     Ref ns = times_ns(a[2], &scalar);

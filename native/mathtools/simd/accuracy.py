@@ -14,7 +14,7 @@ import sys
 import mpmath as mp
 import numpy as np
 
-from quorvane.mathtools import _lanes
+from quorvane._testing import lanes as _lanes
 
 LD = np.longdouble
 CHUNK = 10**6

@@ -12,7 +12,7 @@
 //
 // Results never depend on the choice (lanes.hpp), so the cap exists for
 // tests and for comparing widths: QUORVANE_SIMD_MAX_WIDTH=1 (or 4, or 8)
-// in the environment, or quorvane.mathtools._lanes._set_max_width(), which
+// in the environment, or quorvane._testing.lanes._set_max_width(), which
 // sets that variable.  It is read at each detect() call, so it reaches every
 // extension module of the process and the processes it starts.  Call
 // detect() from the binding layer, holding the interpreter lock (it reads

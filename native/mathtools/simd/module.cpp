@@ -1,4 +1,4 @@
-// quorvane.mathtools._lanes: the lane library's functions over float64
+// quorvane._testing.lanes: the lane library's functions over float64
 // arrays at a chosen vector width, for tests and benchmarks (private).
 #include <cmath>
 #include <cstdio>
@@ -26,7 +26,7 @@ using qv::Ref;
 using qv::simd::Isa;
 using qv::simd::Op;
 
-constexpr const char* module_path = "quorvane.mathtools._lanes";
+constexpr const char* module_path = "quorvane._testing.lanes";
 
 void run(Isa isa, Op f, const double* a, const double* b, double* out, double* out2, std::size_t n) {
     switch (isa) {
@@ -379,11 +379,11 @@ int steps(PyObject* module) {
     return 0;
 }
 
-qv::ModuleFrame frame{"_lanes", module_path,
+qv::ModuleFrame frame{"lanes", module_path,
                       "This package's lane mathematics (sin, cos, sincosm1, atan2, rem2pi, cbrt) over float64 arrays,\n"
                       "at a chosen vector width, for tests and benchmarks.  Results are the same bits at every width.",
                       steps};
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__lanes() { return frame.init(); }
+PyMODINIT_FUNC PyInit_lanes() { return frame.init(); }

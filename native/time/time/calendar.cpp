@@ -5,17 +5,9 @@
 
 namespace qv::time {
 
-// Day-count conversions after H. Hinnant, "chrono-Compatible Low-Level Date
-// Algorithms" (eras of 400 years, years starting on 1 March).
-int64_t days_from_civil(int64_t year, unsigned month, unsigned day) noexcept {
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(year - era * 400);
-    const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
+// Day counts after H. Hinnant, "chrono-Compatible Low-Level Date Algorithms"
+// (eras of 400 years, years starting on 1 March); days_from_civil is in
+// instants.hpp.
 void civil_from_days(int64_t days, int64_t* year, unsigned* month, unsigned* day) noexcept {
     days += 719468;
     const int64_t era = (days >= 0 ? days : days - 146096) / 146097;

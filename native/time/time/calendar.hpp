@@ -10,17 +10,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "time/time/instants.hpp"  // ns_per_second, ns_per_day, nat, days_from_civil
+
 namespace qv::time {
 
-inline constexpr int64_t ns_per_second = 1'000'000'000;
-inline constexpr int64_t ns_per_day = 86400 * ns_per_second;
-inline constexpr int64_t nat = INT64_MIN;
 inline constexpr double jd_unix_epoch = 2440587.5;  // Julian date of 1970-01-01T00:00:00
 
 enum class Status { ok, syntax, field_range, overflow, leap_second };
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-int64_t days_from_civil(int64_t year, unsigned month, unsigned day) noexcept;
+// The date of a day count since 1970-01-01 (days_from_civil, the other
+// way, is in instants.hpp).
 void civil_from_days(int64_t days, int64_t* year, unsigned* month, unsigned* day) noexcept;
 
 // The instant at `into_day` nanoseconds after 00:00 of a Gregorian date

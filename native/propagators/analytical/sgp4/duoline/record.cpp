@@ -4,6 +4,7 @@
 // the epoch and the six mean elements from fixed columns, and derives six
 // more elements with the orbel kernels.  Afterwards it is read-only.
 #include <cstring>
+#include <utility>
 
 #include "propagators/analytical/sgp4/duoline/bound.hpp"
 #include "propagators/analytical/sgp4/tle/columns.hpp"
@@ -149,6 +150,15 @@ int build(DuolineObject* r, PyObject* args, PyObject* kwds) {
             return -1;
         }
         r->strict_validation = 1;
+    }
+    // The stored lines are NUL-padded: a NUL inside the text would end a
+    // line as read back while the fields are read past it.  (Strict
+    // validation names the field that holds it first.)
+    for (auto [line, name] : {std::pair{a[0], "line1"}, std::pair{a[1], "line2"}}) {
+        if (PyUnicode_FindChar(line, 0, 0, PyUnicode_GET_LENGTH(line), 1) != -1) {
+            PyErr_Format(PyExc_ValueError, "%s contains a NUL character", name);
+            return -1;
+        }
     }
     r->vtab->parse_line1(r);
     if (PyErr_Occurred()) return -1;

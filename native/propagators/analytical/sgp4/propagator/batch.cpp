@@ -85,7 +85,7 @@ void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t coun
     double scratch[resonant_chunk];
     if (job.times) {
         const std::int64_t epoch = job.epochs[i];
-        if (job.time_factor == 1 && job.time_divisor == 1) {
+        if (job.time_scale.identity()) {
             const std::int64_t* raw = job.times + first;
             for (std::size_t j = 0; j < count; ++j)
                 scratch[j] = raw[j] == nat ? nan_value : minutes_between(epoch, raw[j]);
@@ -107,14 +107,7 @@ void set_tile(const Job& job, std::size_t i, std::size_t first, std::size_t coun
 
 }  // namespace
 
-std::int64_t instant(const Job& job, std::size_t j) noexcept {
-    std::int64_t raw = job.times[j];
-    if (raw == nat || (job.time_factor == 1 && job.time_divisor == 1)) return raw;
-    __int128 x = static_cast<__int128>(raw) * job.time_factor;
-    __int128 q = x / job.time_divisor;
-    if (x % job.time_divisor != 0 && x < 0) q -= 1;  // floor, as NumPy converts
-    return q <= static_cast<__int128>(nat) || q > static_cast<__int128>(INT64_MAX) ? nat : static_cast<std::int64_t>(q);
-}
+std::int64_t instant(const Job& job, std::size_t j) noexcept { return time::scaled_instant(job.times[j], job.time_scale); }
 
 RunTimes run_times_for(int lanes) noexcept {
     switch (lanes) {

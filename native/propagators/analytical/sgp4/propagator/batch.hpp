@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "propagators/analytical/sgp4/propagator/sgp4.hpp"
+#include "time/time/instants.hpp"
 
 namespace qv::sgp4 {
 
@@ -65,7 +66,7 @@ RunTimes run_times_for(int lanes) noexcept;
 RunTimesTurned run_times_turned_for(int lanes) noexcept;
 
 // NaT: datetime64's not-a-time.
-inline constexpr std::int64_t nat = INT64_MIN;
+inline constexpr std::int64_t nat = time::nat;
 
 struct Job {
     const Satellite* sats;       // n sets
@@ -75,7 +76,7 @@ struct Job {
     // Times: absolute instants (ns since 1970, NaT allowed) or minutes
     // since epoch; for a history, minutes since the first epoch.
     const std::int64_t* times = nullptr;
-    std::int64_t time_factor = 1, time_divisor = 1;  // datetime64 units: ns = floor(raw × factor / divisor)
+    time::UnitScale time_scale;  // datetime64 units: ns = floor(raw × factor / divisor)
     const double* tsince = nullptr;
     bool tsince_per_set = false;  // tsince is n rows of m, else one row for all sets
     // A history (one satellite's sets in epoch order): each time uses one set,

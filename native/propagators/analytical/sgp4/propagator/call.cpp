@@ -14,6 +14,7 @@
 #include "propagators/analytical/sgp4/propagator/module.hpp"
 #include "runtime/numpy_api.hpp"
 #include "runtime/runtime.hpp"
+#include "time/time/instants.hpp"
 #include "time/time/time.hpp"
 
 namespace qv::propagator {
@@ -27,31 +28,28 @@ struct Times {
     npy_intp m = 0;
     const std::int64_t* ns = nullptr;
     const double* ts = nullptr;
-    std::int64_t factor = 1, divisor = 1;  // datetime64 units: ns = floor(raw × factor / divisor)
+    time::UnitScale scale;  // datetime64 units: ns = floor(raw × factor / divisor)
     std::int64_t one_ns = 0;
     double one_ts = 0.0;
     Ref array;  // owner of the data behind ns or ts
 };
 
-// Nanoseconds per unit of datetime64 for the units coarser than a
-// nanosecond, divisors for the finer ones.
-struct Unit {
-    const char* name;
-    std::int64_t factor;
-    std::int64_t divisor;
-};
-constexpr Unit units[] = {
-    {"W", 7LL * 86400 * 1000000000, 1}, {"D", 86400LL * 1000000000, 1}, {"h", 3600LL * 1000000000, 1},
-    {"m", 60LL * 1000000000, 1},        {"s", 1000000000LL, 1},         {"ms", 1000000LL, 1},
-    {"us", 1000LL, 1},                  {"\xce\xbcs", 1000LL, 1},       {"ns", 1, 1},
-    {"ps", 1, 1000LL},                  {"fs", 1, 1000000LL},           {"as", 1, 1000000000LL},
-};
+// Years and months (`count` of them per step) as instants (NaT outside
+// the nanosecond range), in a new array.
+Ref calendar_instants(PyArrayObject* source, bool years, std::int64_t count) {
+    Ref ns = Ref::steal(PyArray_NewLikeArray(source, NPY_CORDER, PyArray_DescrFromType(NPY_INT64), 0));
+    if (!ns) return {};
+    const auto* raw = static_cast<const std::int64_t*>(PyArray_DATA(source));
+    auto* out = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(ns.get())));
+    for (npy_intp j = 0, m = PyArray_SIZE(source); j < m; ++j) out[j] = time::calendar_instant(raw[j], count, years);
+    return ns;
+}
 
-// A datetime64 array (0-d or 1-d) as int64 nanoseconds; NaT stays NaT and
-// an instant outside the nanosecond range becomes NaT (code 7).
+// A datetime64 array (0-d or 1-d) of any byte order as instants the batch
+// scales as it reads them; NaT stays NaT and an instant outside the
+// nanosecond range becomes NaT there (code 7 both).
 int datetime_times(PyObject* obj, Times* t) {
-    Ref array = Ref::borrow(obj);
-    auto* a = reinterpret_cast<PyArrayObject*>(array.get());
+    auto* a = reinterpret_cast<PyArrayObject*>(obj);
     if (PyArray_NDIM(a) > 1) {
         PyErr_Format(PyExc_ValueError, "times must be a scalar or one-dimensional, got %d dimensions",
                      PyArray_NDIM(a));
@@ -60,36 +58,30 @@ int datetime_times(PyObject* obj, Times* t) {
     Ref data = Ref::steal(PyObject_CallOneArg(bound.datetime_data, reinterpret_cast<PyObject*>(PyArray_DESCR(a))));
     if (!data) return -1;
     const char* unit_name = nullptr;
-    long count = 1;
-    if (!PyArg_ParseTuple(data.get(), "sl", &unit_name, &count)) return -1;
-    if (std::strcmp(unit_name, "Y") == 0 || std::strcmp(unit_name, "M") == 0) {
-        // Years and months are calendar units: NumPy turns them into days.
-        array = Ref::steal(PyObject_CallMethod(array.get(), "astype", "s", "datetime64[D]"));
-        if (!array) return -1;
-        a = reinterpret_cast<PyArrayObject*>(array.get());
-        unit_name = "D";
-        count = 1;
-    }
-    const Unit* unit = nullptr;
-    for (const Unit& u : units)
-        if (std::strcmp(unit_name, u.name) == 0) unit = &u;
-    if (!unit) {
+    long long count = 1;
+    if (!PyArg_ParseTuple(data.get(), "sL", &unit_name, &count)) return -1;
+    bool calendar = std::strcmp(unit_name, "Y") == 0 || std::strcmp(unit_name, "M") == 0;
+    if (!calendar && !time::unit_scale(unit_name, count, &t->scale)) {
         PyErr_Format(PyExc_TypeError, "times: datetime64 without a unit (%s) is no instant", unit_name);
         return -1;
     }
-    // Read in place when the memory allows (the instants are scaled as the
-    // batch reads them); a copy only for unaligned, swapped or strided arrays.
-    Ref source = Ref::steal(PyArray_FromAny(array.get(), nullptr, 0, 1, NPY_ARRAY_CARRAY_RO | NPY_ARRAY_NOTSWAPPED,
-                                            nullptr));
+    // Read in place when the memory allows; a copy (in this machine's byte
+    // order) only for unaligned, byte-swapped or strided arrays.  Asking
+    // for the byte order by flag alone is not enough: PyArray_FromAny
+    // keeps a swapped array's own dtype.
+    PyArray_Descr* native = PyArray_DescrNewByteorder(PyArray_DESCR(a), NPY_NATIVE);
+    if (!native) return -1;
+    Ref source = Ref::steal(PyArray_FromAny(obj, native, 0, 1, NPY_ARRAY_CARRAY_RO, nullptr));
     if (!source) return -1;
+    if (calendar) {
+        source = calendar_instants(reinterpret_cast<PyArrayObject*>(source.get()), unit_name[0] == 'Y', count);
+        if (!source) return -1;
+    }
     auto* s = reinterpret_cast<PyArrayObject*>(source.get());
-    t->factor = unit->factor * count;  // NumPy's multiples (15m, 10ps) are small
-    t->divisor = unit->divisor;
     t->ns = static_cast<const std::int64_t*>(PyArray_DATA(s));
     t->array = source;
-    npy_intp m = PyArray_SIZE(s);
     t->scalar = PyArray_NDIM(a) == 0;
-    t->m = t->scalar ? 1 : m;
+    t->m = t->scalar ? 1 : PyArray_SIZE(s);
     return 0;
 }
 
@@ -177,14 +169,10 @@ int orientation(const Times& t, const char* name, PyObject* eop, PyObject* polic
     Ref ns = Ref::steal(PyArray_SimpleNew(1, &m, NPY_INT64));
     if (!ns) return -1;
     auto* out = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(ns.get())));
-    constexpr std::int64_t nat = INT64_MIN;
+    constexpr std::int64_t nat = time::nat;
     std::int64_t fill = nat;
     for (npy_intp j = 0; j < m; ++j) {
-        std::int64_t raw = t.ns[j], value = nat;
-        std::int64_t scaled;
-        if (raw != nat && !__builtin_mul_overflow(raw, t.factor, &scaled)) {
-            value = scaled / t.divisor - (scaled % t.divisor < 0 ? 1 : 0);
-        }
+        std::int64_t value = time::scaled_instant(t.ns[j], t.scale);
         out[j] = value;
         if (fill == nat && value != nat) fill = value;
     }
@@ -390,9 +378,6 @@ PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince
     }
     int threads = 1;
     if (threads_argument(threads_arg, &threads) < 0) return nullptr;
-    // More threads than processors only adds start-up cost (each call starts
-    // its own); the results do not depend on the count.
-    threads = std::min(threads, available_cpus());
 
     const char* frame_name = nullptr;
     if (parse_frame(frame, &frame_name) < 0) return nullptr;
@@ -457,8 +442,7 @@ PyObject* propagate_in_frame(Sgp4Object* self, PyObject* times, PyObject* tsince
     job.n = static_cast<std::size_t>(self->n);
     job.m = static_cast<std::size_t>(t.m);
     job.times = t.ns;
-    job.time_factor = t.factor;
-    job.time_divisor = t.divisor;
+    job.time_scale = t.scale;
     job.tsince = t.ts;
     job.tsince_per_set = t.rows > 0;
     job.history = self->kind == Kind::history;

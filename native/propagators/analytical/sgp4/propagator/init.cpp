@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "propagators/analytical/sgp4/propagator/sgp4.hpp"
+#include "time/time/instants.hpp"
 
 namespace qv::sgp4 {
 
@@ -359,11 +360,11 @@ GravityModel gravity_model(Gravity g) noexcept {
 }
 
 double epoch_days(std::int64_t ns) noexcept {
-    constexpr std::int64_t ns_per_day = 86400LL * 1000000000LL;
+    using time::ns_per_day;
     std::int64_t days = ns / ns_per_day, rest = ns % ns_per_day;
     if (rest < 0) rest += ns_per_day, days -= 1;
     // 1949-12-31 00:00 is 7306 days before 1970-01-01 00:00.
-    return static_cast<double>(days + 7306) + static_cast<double>(rest) / 86400.0e9;
+    return static_cast<double>(days + 7306) + static_cast<double>(rest) / static_cast<double>(ns_per_day);
 }
 
 void initialize(const Elements& el, Gravity gravity, Mode mode, Satellite* out) noexcept {

@@ -54,7 +54,35 @@ static_assert(std::is_same_v<decltype(c_view), sgp4::ViewKernel>);
 static_assert(std::is_same_v<decltype(c_run_times), sgp4::RunTimesKernel>);
 static_assert(std::is_same_v<decltype(c_sample), sgp4::SampleKernel>);
 
+// ERRORS: every code propagate() gives (sgp4::Error; 5 was withdrawn and
+// is never given) and what it means, in one line.
+struct ErrorName {
+    sgp4::Error code;
+    const char* message;
+};
+constexpr ErrorName error_names[] = {
+    {sgp4::eccentricity, "mean eccentricity outside [-0.001, 1) or not a number"},
+    {sgp4::mean_motion, "mean motion not positive or not a number"},
+    {sgp4::perturbed_ecc, "perturbed eccentricity outside [0, 1]"},
+    {sgp4::semi_latus, "semi-latus rectum negative"},
+    {sgp4::decayed, "decayed: radius below the Earth's equatorial radius"},
+    {sgp4::bad_time,
+     "time not finite, NaT, outside the datetime64[ns] range, or more than 1e9 minutes from the epoch"},
+};
+
+int add_errors(PyObject* module) {
+    Ref errors = Ref::steal(PyDict_New());
+    if (!errors) return -1;
+    for (const ErrorName& e : error_names) {
+        Ref code = Ref::steal(PyLong_FromLong(e.code));
+        Ref message = Ref::steal(PyUnicode_FromString(e.message));
+        if (!code || !message || PyDict_SetItem(errors.get(), code.get(), message.get()) < 0) return -1;
+    }
+    return module_add(module, "ERRORS", errors.get());
+}
+
 int steps(PyObject* module) {
+    if (add_errors(module) < 0) return -1;
     if (export_functions(module, {{"c_view", c_view, sgp4::sig_view},
                                   {"c_run_times", c_run_times, sgp4::sig_run_times},
                                   {"c_sample", c_sample, sgp4::sig_sample}}) < 0) {

@@ -48,10 +48,13 @@ int parse_choice(PyObject* value, const char* argument, const Choice (&choices)[
         PyErr_Format(PyExc_TypeError, "%s must be a str, got %.200s", argument, Py_TYPE(value)->tp_name);
         return -1;
     }
-    const char* text = PyUnicode_AsUTF8(value);
+    // Compared with the text's length, so an embedded NUL ("afspc\0x") is
+    // no match.
+    Py_ssize_t length = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(value, &length);
     if (!text) return -1;
     for (const Choice& c : choices) {
-        if (std::strcmp(text, c.name) == 0) {
+        if (static_cast<std::size_t>(length) == std::strlen(c.name) && std::memcmp(text, c.name, length) == 0) {
             *out = c.value;
             return 0;
         }
@@ -416,7 +419,8 @@ const char* propagate_doc =
     "    negative; 6 decayed (radius below the Earth's equatorial radius); 7 time\n"
     "    not finite, NaT, or more than 1e9 minutes from the epoch.  (Code 5, epoch\n"
     "    elements sub-orbital, was withdrawn by the revised algorithm and is never\n"
-    "    given.)  Position and velocity are NaN wherever the code is not 0.\n\n"
+    "    given.)  Position and velocity are NaN wherever the code is not 0.\n"
+    "    The module's ERRORS maps each code to a one-line message.\n\n"
     "Raises\n------\n"
     "TypeError\n    Arguments of the wrong type, or neither/both of `times` and `tsince`.\n"
     "ValueError\n    Wrong shapes, `select` not 'latest' or 'nearest', unusable `out` arrays.\n";

@@ -15,6 +15,7 @@ from quorvane.frames.frames import _GCRF, _ITRF, _TEME
 from quorvane.time.time import Time
 
 __pyx_capi__: dict[str, object]
+ERRORS: dict[int, str]
 
 @final
 class SGP4:
