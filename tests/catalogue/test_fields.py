@@ -8,6 +8,7 @@ import random
 
 import pytest
 
+from quorvane._testing import tle_fields
 from quorvane.propagators.analytical.sgp4 import _catalogue
 
 libc = ctypes.CDLL(None)
@@ -38,7 +39,7 @@ def same(a, b):
 
 @pytest.mark.parametrize("text", HOSTILE)
 def test_atof_gives_strtod_bits_on_hostile_text(text):
-    assert same(_catalogue._atof(text), strtod(text))
+    assert same(tle_fields._atof(text), strtod(text))
 
 
 def test_atof_gives_strtod_bits_on_random_fields():
@@ -46,18 +47,18 @@ def test_atof_gives_strtod_bits_on_random_fields():
     alphabet = b"0123456789       .-+eExX"
     for _ in range(20000):
         text = bytes(rng.choice(alphabet) for _ in range(rng.randint(0, 14)))
-        assert same(_catalogue._atof(text), strtod(text)), text
+        assert same(tle_fields._atof(text), strtod(text)), text
     for _ in range(20000):
         # Correctly rounded decimals of every length around the fast path's limits.
         digits = "".join(rng.choice("0123456789") for _ in range(rng.randint(1, 22)))
         point = rng.randint(0, len(digits))
         text = f"{digits[:point]}.{digits[point:]}e{rng.randint(-30, 30)}".encode()
-        assert same(_catalogue._atof(text), strtod(text)), text
+        assert same(tle_fields._atof(text), strtod(text)), text
 
 
 @pytest.mark.parametrize("text", [b"", b" 12", b"-7", b"+3", b"12x", b"99999999999", b"-2147483649", b" - 5", b"07"])
 def test_atoi_gives_the_c_library_value(text):
-    assert _catalogue._atoi(text) == libc.atoi(text)
+    assert tle_fields._atoi(text) == libc.atoi(text)
 
 
 def line1(day="24005.48765432", satno="25544", ndot=" .00021463", nddot=" 00000-0", bstar=" 38251-3"):
@@ -84,27 +85,27 @@ def ns(*args):
     ],
 )
 def test_epoch_is_exact_to_the_nanosecond(day, expected):
-    assert _catalogue._line1(line1(day=day))[1] == expected
+    assert tle_fields._line1(line1(day=day))[1] == expected
 
 
 def test_epoch_reads_the_longest_prefix_and_short_lines():
     # Twelve characters hold at most eleven decimals, and 1e-11 day is 864 ns,
     # so the plain path never meets a rounding tie; it is exact.
-    assert _catalogue._line1(line1(day="00.12345678901"))[1] == ns(1999, 12, 31) + 12345678901 * 864
+    assert tle_fields._line1(line1(day="00.12345678901"))[1] == ns(1999, 12, 31) + 12345678901 * 864
     # Like atof, trailing junk after the number is ignored.
-    assert _catalogue._line1(line1(day="24001.0000001X"))[1] == ns(2024, 1, 1) + 8_640_000
-    assert _catalogue._line1(line1(day="24  1.5"))[1] == ns(2024, 1, 1, 12)
+    assert tle_fields._line1(line1(day="24001.0000001X"))[1] == ns(2024, 1, 1) + 8_640_000
+    assert tle_fields._line1(line1(day="24  1.5"))[1] == ns(2024, 1, 1, 12)
     # Short line: the day field ends at the line's end.
-    assert _catalogue._line1(b"1 25544U 98067A   24001.5")[1] == ns(2024, 1, 1, 12)
+    assert tle_fields._line1(b"1 25544U 98067A   24001.5")[1] == ns(2024, 1, 1, 12)
     # Exponent text goes through atof and is rounded from that double.
-    assert _catalogue._line1(line1(day="24 1.5000e+0"))[1] == ns(2024, 1, 1, 12)
+    assert tle_fields._line1(line1(day="24 1.5000e+0"))[1] == ns(2024, 1, 1, 12)
     # Blank day: day 0, the record's reading.
-    assert _catalogue._line1(line1(day=" " * 14))[1] == ns(1999, 12, 31)
+    assert tle_fields._line1(line1(day=" " * 14))[1] == ns(1999, 12, 31)
 
 
 @pytest.mark.parametrize("day", ["24 inf       ", "24 nan       ", "24 1e300     "])
 def test_epoch_outside_time_is_refused(day):
-    assert _catalogue._line1(line1(day=day.ljust(14)))[1] is None
+    assert tle_fields._line1(line1(day=day.ljust(14)))[1] is None
 
 
 @pytest.mark.parametrize(
@@ -119,19 +120,19 @@ def test_epoch_outside_time_is_refused(day):
 def test_satellite_numbers_decode(field, value):
     assert _catalogue.decode_satno(field) == value
     if field.strip() and value >= 0:
-        assert _catalogue._line1(line1(satno=field.ljust(5)))[0] == value
+        assert tle_fields._line1(line1(satno=field.ljust(5)))[0] == value
 
 
 @pytest.mark.parametrize("satno", [0, 5, 99999, 100000, 100001, 179999, 180000, 229999, 230000, 339999])
 def test_alpha5_round_trip(satno):
-    field = _catalogue._encode_satno(satno)
+    field = tle_fields._encode_satno(satno)
     assert len(field) == 5 and "I" not in field and "O" not in field
     assert _catalogue.decode_satno(field) == satno
 
 
 @pytest.mark.parametrize("satno", [-1, 340000, 10**12])
 def test_numbers_beyond_alpha5_have_no_field(satno):
-    assert _catalogue._encode_satno(satno) is None
+    assert tle_fields._encode_satno(satno) is None
 
 
 @pytest.mark.parametrize(
@@ -145,10 +146,10 @@ def test_numbers_beyond_alpha5_have_no_field(satno):
     ],
 )
 def test_derivatives_and_drag_term_as_published(ndot, nddot, bstar, expected):
-    fields = _catalogue._line1(line1(ndot=ndot, nddot=nddot, bstar=bstar))[2:5]
+    fields = tle_fields._line1(line1(ndot=ndot, nddot=nddot, bstar=bstar))[2:5]
     assert [repr(v) for v in fields] == [repr(v) for v in expected]
 
 
 def test_assumed_decimal_fields_cut_by_a_short_line():
     text = b"1 25544U 98067A   24005.48765432  .00021463  00000-0  382"
-    assert _catalogue._line1(text)[4] == 0.382
+    assert tle_fields._line1(text)[4] == 0.382

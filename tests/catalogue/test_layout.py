@@ -168,3 +168,22 @@ def test_to_tle_refuses_omm_epochs_at_the_ends_of_time(epoch):
     assert table.checksum_ok.tolist() == [True] and table.tle_form.tolist() == [0]
     with pytest.raises(ValueError, match=r"^set 0: epoch cannot be written in the two-line format \(its years"):
         table.to_tle()
+
+
+@pytest.mark.parametrize("reader", READERS)
+@pytest.mark.parametrize(
+    "pair, line",
+    [
+        # The NUL ends the record's stored text while the epoch reads on: the
+        # table read 2007-12-31 out of this set before.
+        ((ISS[0].replace("08264.51782528", "08\x00264.5178252"), ISS[1]), 1),
+        ((ISS[0], ISS[1][:-1] + "\x00"), 2),
+        ((ISS[0], ISS[1] + "\x00"), 2),
+    ],
+)
+def test_a_nul_in_an_element_line_is_refused_by_every_reader(reader, pair, line):
+    with pytest.raises(ValueError, match=rf"^line {2 + line}: line {line} holds a NUL character$"):
+        reader([*VANGUARD, *pair])
+    if reader is read_catalogue:
+        table = reader([*VANGUARD, *pair, *VANGUARD], errors="skip")
+        assert table.line.tolist() == [1, 5] and table.skipped.tolist() == [2 + line]

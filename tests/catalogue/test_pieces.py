@@ -10,6 +10,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from quorvane._testing import tle_fields
 from quorvane.propagators.analytical.sgp4 import _catalogue
 from quorvane.propagators.analytical.sgp4.catalogue import read_catalogue
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE
@@ -121,10 +122,10 @@ def test_fields_in_and_out_of_their_layout_give_the_record_bits(line1, line2):
     for name in ELEMENTS:
         assert numpy.float64(getattr(table, name)[0]).view(numpy.int64) == numpy.float64(
             getattr(record, name)).view(numpy.int64), name
-    fields = _catalogue._line1(line1.upper().encode()[:69])
+    fields = tle_fields._line1(line1.upper().encode()[:69])
     assert (table.epoch_ns[0], table.ndot[0], table.nddot[0], table.bstar[0]) == fields[1:5]
     assert (table.ephemeris_type[0], table.element_number[0]) == fields[5:]
-    assert table.rev_number[0] == _catalogue._atoi(line2.encode()[63:68])
+    assert table.rev_number[0] == tle_fields._atoi(line2.encode()[63:68])
 
 
 def test_a_line_ending_at_the_end_of_a_mapped_file(tmp_path):

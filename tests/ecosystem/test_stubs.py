@@ -34,6 +34,7 @@ MODULES = [
     "quorvane.utils.representable",
     "quorvane.datamodel.structured",
     "quorvane._testing.lanes",
+    "quorvane._testing.tle_fields",
     "quorvane.mathtools.arqel.arqel",
     "quorvane.state.orbel",
     "quorvane.propagators.analytical.sgp4.duoline",

@@ -74,23 +74,26 @@ void designator_text(const char* stored, std::uint32_t* out) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(words, _mm_setzero_si128()));
 }
 
-// Lower-case letters among 16 bytes, as 0xFF bytes.
-inline __m128i lower_case(__m128i v) {
-    return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('z' + 1)));
+// Some byte of the 69 loaded is NUL.
+QV_FORCE_INLINE inline bool holds_nul(const tle::lines::Blocks& b) noexcept {
+    __m128i low = b.block[0];
+    for (int k = 1; k < 5; ++k) low = _mm_min_epu8(low, b.block[k]);
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(low, _mm_setzero_si128())) != 0;
 }
 
 // A trimmed element line as the fields read it: in place when storing it
 // (store_line) would change none of its first 69 characters (at least that
-// many, none of them lower-case, no byte outside ASCII anywhere: the fields
-// never read further), else stored in `stored`.  Null when a byte lies
-// outside ASCII.  `blocks` receives the line's characters.
+// many, none of them lower-case, no byte outside ASCII and no NUL anywhere:
+// the fields never read further), else stored in `stored`.  Null when a
+// byte lies outside ASCII or is NUL.  `blocks` receives the line's
+// characters.
 QV_FORCE_INLINE inline const char* line_for_fields(const char* text, std::int64_t length, const char* end,
                                                           bool strict, char* stored, tle::lines::Blocks* blocks) {
     if (!strict && length >= tle::line_size - 1) {
         *blocks = tle::lines::load(text);
-        bool ascii = tle::lines::plain(*blocks);
+        bool ascii = tle::lines::plain(*blocks) && !holds_nul(*blocks);
         for (std::int64_t i = tle::line_size - 1; ascii && i < length; ++i) {
-            ascii = static_cast<unsigned char>(text[i]) < 0x80;
+            ascii = static_cast<unsigned char>(text[i]) - 1u < 0x7Fu;
         }
         if (ascii) return text;
     }
@@ -103,34 +106,6 @@ QV_FORCE_INLINE inline const char* line_for_fields(const char* text, std::int64_
 
 double tra_from_eca(double eca, double ecc) noexcept {
     return orbel::inl::tra_from_eca<NoPythonErrors, BoundHere>(eca, ecc);
-}
-
-bool store_line(const char* text, std::int64_t length, const char* end, char* stored) noexcept {
-    // Sixteen bytes at a time (SSE2, part of x86-64): bytes past the 69
-    // kept are zeroed, bytes with the high bit set are flagged, a-z are
-    // upper-cased.  The text is read in place when 80 bytes are readable
-    // there, else through a zeroed copy.
-    const std::int64_t n = length < tle::line_size - 1 ? length : tle::line_size - 1;
-    alignas(16) char copy[stored_size] = {};
-    const char* source = text;
-    if (end - text < stored_size) {
-        std::memcpy(copy, text, static_cast<std::size_t>(n));
-        source = copy;
-    }
-    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    __m128i high = _mm_setzero_si128();
-    for (int k = 0; k < stored_size; k += 16) {
-        const __m128i keep = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(n - k < 0 ? 0 : n - k)));
-        __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + k)), keep);
-        high = _mm_or_si128(high, v);
-        v = _mm_sub_epi8(v, _mm_and_si128(lower_case(v), _mm_set1_epi8(32)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(stored + k), v);
-    }
-    bool ascii = _mm_movemask_epi8(high) == 0;
-    // The record refuses a character outside ASCII anywhere in the line,
-    // also past the 69 characters it keeps.
-    for (std::int64_t i = n; i < length; ++i) ascii &= static_cast<unsigned char>(text[i]) < 0x80;
-    return ascii;
 }
 
 namespace {

@@ -63,7 +63,7 @@ std::uint8_t tle_form(const char* line1, const char* line2) noexcept;
 enum class SetFault : std::uint8_t {
     none,
     satno_mismatch,   // line 2 names another satellite than line 1
-    non_ascii_line1,  // a byte outside ASCII in line 1
+    non_ascii_line1,  // a byte outside ASCII, or a NUL, in line 1
     non_ascii_line2,
     satno,         // the satellite number is neither decimal nor Alpha-5
     epoch,         // the epoch lies outside the nanosecond range of Time
@@ -107,7 +107,8 @@ inline constexpr int stored_size = 80;
 // Store a trimmed element line as the record does: upper-cased, at most 69
 // characters, NUL-padded to `stored_size`.  `end` is the end of the readable
 // text after `text`.  False when a byte lies outside ASCII (the record's
-// ASCII encoder would refuse the line).
+// ASCII encoder would refuse the line) or is NUL (the record refuses it too:
+// its stored text would end there while its fields read on).
 bool store_line(const char* text, std::int64_t length, const char* end, char* stored) noexcept;
 
 // The message of a set that failed strict validation or the layout check.

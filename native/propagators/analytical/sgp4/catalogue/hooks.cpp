@@ -1,14 +1,19 @@
-// Test hooks: the shared field library's conversions, one field at a time,
-// so tests can hold them against the C library and against hostile text.
+// quorvane._testing.tle_fields: the shared field library's conversions, one
+// field at a time, so tests can hold them against the C library and against
+// hostile text.  A private test module of its own, outside the reader.
 #include <cstring>
 
+#include "propagators/analytical/sgp4/catalogue/convert.hpp"
 #include "propagators/analytical/sgp4/catalogue/format.hpp"
-#include "propagators/analytical/sgp4/catalogue/module.hpp"
+#include "propagators/analytical/sgp4/tle/numbers.hpp"
+#include "runtime/module_frame.hpp"
 #include "runtime/runtime.hpp"
 
 namespace qv::catalogue {
 
 namespace {
+
+constexpr const char* module_path = "quorvane._testing.tle_fields";
 
 // A hook's one bytes argument as NUL-terminated text (its first 255 bytes).
 using Text = char[256];
@@ -41,14 +46,6 @@ const FunctionDef line1_def{
     "element number) of a line 1 stored as the record stores it.",
     line1_hook,
     {"_line1", {"line"}, 1, 1}};
-PyObject* decode_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-const FunctionDef decode_def{
-    "decode_satno",
-    "decode_satno(field: str) -> int\n\n"
-    "The satellite number of a satellite-number field: decimal digits, or Alpha-5 (a letter other than\n"
-    "I and O, then four digits: A0001 is 100001); 0 for a blank field, -1 for anything else.",
-    decode_hook,
-    {"decode_satno", {"field"}, 1, 1}};
 const FunctionDef encode_def{"_encode_satno", "_encode_satno(satno: int) -> str | None: the five-character field.",
                              encode_hook, {"_encode_satno", {"satno"}, 1, 1}};
 
@@ -87,29 +84,23 @@ PyObject* encode_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObje
     return PyUnicode_FromStringAndSize(field, 5);
 }
 
-PyObject* decode_hook(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[1];
-    if (bind_arguments(decode_def.params, args, nargs, kwnames, a) < 0 || check_exact_str(a[0], "field", false) < 0) {
-        return nullptr;
+int steps(PyObject* module) {
+    if (!tle::init_c_locale()) {
+        PyErr_SetFromErrno(PyExc_OSError);
+        return -1;
     }
-    Py_ssize_t n;
-    const char* text = PyUnicode_AsUTF8AndSize(a[0], &n);
-    if (!text) return nullptr;
-    if (n > 5) return PyLong_FromLong(-1);
-    char field[6] = {};
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        field[i] = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 32) : text[i];
-    }
-    return PyLong_FromLongLong(tle::decode_satno(field, static_cast<int>(n)));
-}
-
-}  // namespace
-
-int add_hook_functions(PyObject* module) {
-    for (const FunctionDef* def : {&atof_def, &atoi_def, &line1_def, &encode_def, &decode_def}) {
+    for (const FunctionDef* def : {&atof_def, &atoi_def, &line1_def, &encode_def}) {
         if (add_function(module, def, module_path, nullptr) < 0) return -1;
     }
     return 0;
 }
 
+ModuleFrame frame{"tle_fields", module_path,
+                  "The two-line field library's conversions one field at a time, for quorvane's own tests.", steps,
+                  false};
+
+}  // namespace
+
 }  // namespace qv::catalogue
+
+PyMODINIT_FUNC PyInit_tle_fields() { return qv::catalogue::frame.init(); }

@@ -107,8 +107,7 @@ int steps(PyObject* module) {
         return -1;
     }
     if (bind_all() < 0 || PyModule_AddIntConstant(module, "NAME_LENGTH", name_limit) < 0) return -1;
-    return add_table_functions(module) < 0 || add_value_functions(module) < 0 || add_hook_functions(module) < 0 ? -1
-                                                                                                                : 0;
+    return add_table_functions(module) < 0 || add_value_functions(module) < 0 ? -1 : 0;
 }
 
 }  // namespace

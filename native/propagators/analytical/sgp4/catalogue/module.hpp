@@ -29,10 +29,9 @@ extern Bound bound;
 // construction).  -1 with the exception pending.
 int environment(Environment* env, bool strict);
 
-// Functions of the module, defined in tables.cpp, values.cpp and hooks.cpp.
+// Functions of the module, defined in tables.cpp and values.cpp.
 int add_table_functions(PyObject* module);
 int add_value_functions(PyObject* module);
-int add_hook_functions(PyObject* module);
 
 // A function of the module and the defaults of its optional parameters.
 struct FunctionEntry {

@@ -155,9 +155,13 @@ PyObject* raise_set_fault(const Text& text, const Piece& piece, const Set& s, Se
             return raise_mismatch(text.data + s.begin1, s.length1, piece.first_line + s.line1 + 1, text.data + s.begin2,
                                   s.length2, number);
         case SetFault::non_ascii_line1:
-        case SetFault::non_ascii_line2:
-            return PyErr_Format(PyExc_ValueError, "line %lld: line %d holds a character outside ASCII", number,
-                                f == SetFault::non_ascii_line1 ? 1 : 2);
+        case SetFault::non_ascii_line2: {
+            const bool one = f == SetFault::non_ascii_line1;
+            const char* line = text.data + (one ? s.begin1 : s.begin2);
+            const bool nul = std::memchr(line, 0, static_cast<std::size_t>(one ? s.length1 : s.length2)) != nullptr;
+            return PyErr_Format(PyExc_ValueError, "line %lld: line %d holds %s", number, one ? 1 : 2,
+                                nul ? "a NUL character" : "a character outside ASCII");
+        }
         case SetFault::satno:
             return PyErr_Format(PyExc_ValueError,
                                 "line %lld: satellite number '%.5s' is neither a decimal number nor Alpha-5", number,

@@ -181,12 +181,38 @@ PyObject* format_tle(Function*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     return bytes.release();
 }
 
+PyObject* decode_satno_function(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+const FunctionDef decode_def{
+    "decode_satno",
+    "decode_satno(field: str) -> int\n\n"
+    "The satellite number of a satellite-number field: decimal digits, or Alpha-5 (a letter other than\n"
+    "I and O, then four digits: A0001 is 100001); 0 for a blank field, -1 for anything else.",
+    decode_satno_function,
+    {"decode_satno", {"field"}, 1, 1}};
+
+PyObject* decode_satno_function(Function*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    if (bind_arguments(decode_def.params, args, nargs, kwnames, a) < 0 || check_exact_str(a[0], "field", false) < 0) {
+        return nullptr;
+    }
+    Py_ssize_t n;
+    const char* text = PyUnicode_AsUTF8AndSize(a[0], &n);
+    if (!text) return nullptr;
+    if (n > 5) return PyLong_FromLong(-1);
+    char field[6] = {};
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        field[i] = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 32) : text[i];
+    }
+    return PyLong_FromLongLong(tle::decode_satno(field, static_cast<int>(n)));
+}
+
 }  // namespace
 
 int add_value_functions(PyObject* module) {
     const FunctionEntry functions[] = {
         {&from_published_def, {Py_None}, 1},
         {&format_tle_def, {}, 0},
+        {&decode_def, {}, 0},
     };
     return add_functions(module, functions);
 }
