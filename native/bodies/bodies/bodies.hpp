@@ -37,4 +37,22 @@ struct MoonObject {
     CelestialBodyObject base;
 };
 
+// A class attribute of Earth (`name` is "GM" or "Re") as a double, read
+// afresh each time: the attributes may be replaced on the class.  -1 with
+// the exception pending.
+inline int earth_constant(PyTypeObject* earth, PyObject* name, double* value) {
+    PyObject* attr = PyObject_GetAttr(reinterpret_cast<PyObject*>(earth), name);
+    if (!attr) return -1;
+    *value = PyFloat_AsDouble(attr);
+    Py_DECREF(attr);
+    return *value == -1.0 && PyErr_Occurred() ? -1 : 0;
+}
+inline int earth_constant(PyTypeObject* earth, const char* name, double* value) {
+    PyObject* key = PyUnicode_InternFromString(name);
+    if (!key) return -1;
+    const int result = earth_constant(earth, key, value);
+    Py_DECREF(key);
+    return result;
+}
+
 }  // namespace qv::bodies

@@ -11,7 +11,7 @@ namespace qv::catalogue {
 
 namespace {
 
-constexpr std::int64_t ns_per_day = 86'400'000'000'000;
+using tle::ns_per_day;
 constexpr std::int64_t ns_per_unit = ns_per_day / 100'000'000;  // 1e-8 day, the epoch's last decimal
 
 // Right-justify `text` (n characters) in the column, padded with blanks or

@@ -25,12 +25,7 @@ namespace qv::catalogue {
 Bound bound{};
 
 int environment(Environment* env, bool strict) {
-    auto read = [](const char* name, double* value) {
-        Ref attr = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(bound.Earth), name));
-        if (!attr) return -1;
-        *value = PyFloat_AsDouble(attr.get());
-        return *value == -1.0 && PyErr_Occurred() ? -1 : 0;
-    };
+    auto read = [](const char* name, double* value) { return bodies::earth_constant(bound.Earth, name, value); };
     env->sma_from_mnm = bound.sma_from_mnm;
     env->orp_from_sma = bound.orp_from_sma;
     env->eca_from_mea = bound.eca_from_mea;

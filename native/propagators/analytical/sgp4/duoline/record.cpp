@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "bodies/bodies/bodies.hpp"
 #include "propagators/analytical/sgp4/duoline/bound.hpp"
 #include "propagators/analytical/sgp4/tle/columns.hpp"
 #include "propagators/analytical/sgp4/tle/validate.hpp"
@@ -99,13 +100,11 @@ int store_line(PyObject* line, char* out, Py_ssize_t* length) {
     return 0;
 }
 
+// The record's stored line is the field library's.
+static_assert(line_size == tle::line_size);
+
 // A class attribute of Earth (GM or Re) as a double, read afresh each time.
-int read_earth(PyObject* name, double* value) {
-    Ref attr = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(bound.Earth), name));
-    if (!attr) return -1;
-    *value = PyFloat_AsDouble(attr.get());
-    return *value == -1.0 && PyErr_Occurred() ? -1 : 0;
-}
+int read_earth(PyObject* name, double* value) { return bodies::earth_constant(bound.Earth, name, value); }
 
 int derive_elements(DuolineObject* r) {
     double GM, Re;

@@ -91,7 +91,7 @@ bool general::epoch_ns(const char* line1, std::int64_t* ns) noexcept {
     if (!exact_day_ns(day.text, &day_ns)) {
         double d = field_atof(day.text);
         if (!std::isfinite(d) || std::fabs(d) > 1e9) return false;
-        day_ns = static_cast<__int128>(std::nearbyint(d * 86400e9));
+        day_ns = static_cast<__int128>(std::nearbyint(d * static_cast<double>(ns_per_day)));
     }
     const __int128 total = start + day_ns;
     if (total < INT64_MIN + 1 || total > INT64_MAX) return false;  // INT64_MIN is NaT

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 
+#include "time/time/instants.hpp"
 #include "propagators/analytical/sgp4/tle/digits.hpp"
 #include "propagators/analytical/sgp4/tle/layouts.hpp"
 #include "propagators/analytical/sgp4/tle/lines.hpp"
@@ -135,18 +136,8 @@ inline MeanElements mean_elements(const char* line2, double deg, double rev, dou
 // atof and rounded from that double.  Returns
 // false when the instant falls outside the int64 nanosecond range or the
 // day is not finite.  (Defined below.)
-inline constexpr std::int64_t ns_per_day = 86'400'000'000'000;
-
-// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar
-// (the civil-from-days algorithm run backwards, exact in integers).
-constexpr std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) noexcept {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
+using time::days_from_civil;
+using time::ns_per_day;
 
 // Nanoseconds since 1970 of 00:00 on 1 January of `year` (proleptic
 // Gregorian calendar).
