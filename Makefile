@@ -19,6 +19,12 @@ PYTEST_PARALLEL := -n $(TEST_WORKERS) --dist loadgroup --durations=15
 # even where the environment asks it not to.
 unexport PYTHONDONTWRITEBYTECODE
 
+# The package index is reached only for what pyproject.toml declares (the
+# build requirements and the extras), never for pip itself: the pip a venv
+# is created with builds and installs the package, and its check for a newer
+# pip stays off.
+export PIP_DISABLE_PIP_VERSION_CHECK := 1
+
 # What the test and docs targets need first; empty in make test's sub-makes.
 INSTALLED ?= install
 
@@ -27,7 +33,6 @@ INSTALLED ?= install
 $(VENV)/.created:
 	@bash tools/find-python.sh > /dev/null
 	$$(bash tools/find-python.sh) -m venv $(VENV)
-	$(PY) -m pip install -q --upgrade pip
 	touch $@
 
 venv: $(VENV)/.created
@@ -59,7 +64,6 @@ test-unit: $(INSTALLED)
 # whose own extension trips the sanitizer.
 test-asan:
 	@test -x $(ASAN_PY) || $$(bash tools/find-python.sh) -m venv $(ASAN_VENV)
-	$(ASAN_PY) -m pip install -q --upgrade pip
 	$(ASAN_PY) tools/install-build-deps.py
 	$(ASAN_PY) -m pip install -q --no-build-isolation -C build-dir=build/asan \
 	    -C cmake.define.QUORVANE_SANITIZE=ON '.[test]'
