@@ -1,4 +1,5 @@
-"""What make test runs: nothing from the package index but what
+"""What make test runs: the unit suite on each supported Python, found by
+tools/find-python.sh, and nothing from the package index but what
 pyproject.toml declares."""
 
 import re
@@ -38,7 +39,7 @@ def test_make_test_installs_nothing_but_the_package_and_its_declared_needs():
         # The project itself with its extras, nothing named on the command line.
         assert re.search(r"-m pip install -q --no-build-isolation (-C \S+ )*'\.\[[a-z,]+\]'$", line), line
     # Everything else comes from tools/install-build-deps.py, once per venv.
-    assert sum("tools/install-build-deps.py" in line for line in lines) == 2
+    assert sum("tools/install-build-deps.py" in line for line in lines) == 3
 
 
 def test_the_build_requirements_are_those_of_pyproject(monkeypatch):
@@ -52,3 +53,36 @@ def test_the_build_requirements_are_those_of_pyproject(monkeypatch):
     assert call[1:5] == ["-m", "pip", "install", "-q"]
     assert call[5:] == [*config["build-system"]["requires"], "cmake" + tools["cmake"]["version"],
                         "ninja" + tools["ninja"]["version"]]
+
+
+def test_make_test_runs_the_unit_suite_on_python_3_12_and_3_13():
+    lines = dry_run("test")
+    venvs = {}
+    for line in lines:
+        if match := re.search(r"\$\(bash tools/find-python\.sh ?([\d.]*)\) -m venv (\S+)$", line):
+            venvs[match[2]] = match[1] or "3.12"
+    assert venvs == {".venv": "3.12", ".venv-313": "3.13", ".venv-asan": "3.12"}
+    suites = [line.split()[0] for line in lines if " -m pytest " in line]
+    # The 3.13 suite before the normal one, whose summary stays the last line.
+    assert [s for s in suites if not s.startswith("bash")] == [".venv-313/bin/python", ".venv/bin/python"]
+
+
+@pytest.mark.parametrize("version", ["3.12", "3.13"])
+def test_find_python_prints_an_interpreter_of_the_version_asked(version):
+    proc = subprocess.run(["bash", str(FIND_PYTHON), version], capture_output=True, text=True, timeout=60)
+    if proc.returncode == 1:
+        pytest.skip(f"no Python {version} on this machine: {proc.stderr.strip()}")
+    assert proc.returncode == 0, proc.stderr
+    found = subprocess.run([proc.stdout.strip(), "-c", "import sys; print('%d.%d' % sys.version_info[:2])"],
+                           capture_output=True, text=True, timeout=60)
+    assert found.stdout.strip() == version
+
+
+def test_find_python_defaults_to_3_12_and_refuses_what_is_not_supported():
+    default = subprocess.run(["bash", str(FIND_PYTHON)], capture_output=True, text=True, timeout=60)
+    asked = subprocess.run(["bash", str(FIND_PYTHON), "3.12"], capture_output=True, text=True, timeout=60)
+    assert (default.returncode, default.stdout) == (asked.returncode, asked.stdout)
+    for bad in ("3.11", "2.7", "3", "abc"):
+        proc = subprocess.run(["bash", str(FIND_PYTHON), bad], capture_output=True, text=True, timeout=60)
+        assert proc.returncode == 2 and proc.stdout == "", bad
+        assert "expected a version such as 3.12 or 3.13" in proc.stderr

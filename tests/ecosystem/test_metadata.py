@@ -1,8 +1,10 @@
 """What the installed distribution tells a user: licence, platform, typing."""
 
+import sys
 from importlib import metadata
 
 import pytest
+from packaging.specifiers import SpecifierSet
 
 DIST = metadata.distribution("quorvane")
 
@@ -17,8 +19,20 @@ def test_license_file_ships_with_the_distribution():
 
 @pytest.mark.parametrize(
     "classifier",
-    ["Operating System :: POSIX :: Linux", "Programming Language :: Python :: 3.12", "Typing :: Typed",
-     "Topic :: Scientific/Engineering :: Astronomy"],
+    ["Operating System :: POSIX :: Linux", "Programming Language :: Python :: 3.12",
+     "Programming Language :: Python :: 3.13", "Typing :: Typed", "Topic :: Scientific/Engineering :: Astronomy"],
 )
 def test_classifiers(classifier):
     assert classifier in DIST.metadata.get_all("Classifier")
+
+
+@pytest.mark.parametrize("version, supported", [("3.11", False), ("3.12", True), ("3.13", True), ("3.14", False)])
+def test_requires_python_names_the_tested_versions(version, supported):
+    # make test builds and tests 3.12 and 3.13; pip refuses the others.
+    assert SpecifierSet(DIST.metadata["Requires-Python"]).contains(version) is supported
+
+
+def test_this_python_is_one_the_distribution_supports_and_names():
+    version = "%d.%d" % sys.version_info[:2]
+    assert SpecifierSet(DIST.metadata["Requires-Python"]).contains(version)
+    assert f"Programming Language :: Python :: {version}" in DIST.metadata.get_all("Classifier")
