@@ -36,3 +36,16 @@ def test_this_python_is_one_the_distribution_supports_and_names():
     version = "%d.%d" % sys.version_info[:2]
     assert SpecifierSet(DIST.metadata["Requires-Python"]).contains(version)
     assert f"Programming Language :: Python :: {version}" in DIST.metadata.get_all("Classifier")
+
+
+@pytest.mark.parametrize("field", ["bstar", "ndot", "nddot"])
+def test_the_description_gives_the_units_the_table_keeps_for_published_fields(field):
+    # The README (the distribution's description) says everything is SI but
+    # these fields, and gives each one's unit as the table's column does.
+    from quorvane import Catalogue
+
+    unit = Catalogue.__dict__[field].__doc__.removesuffix(", as published.").rpartition(", ")[2]
+    unit = unit.replace("^2", "²").replace("^3", "³")
+    (units,) = [p for p in DIST.metadata["Description"].split("\n\n") if p.startswith("Units: everything is SI")]
+    (clause,) = [c for c in " ".join(units.split()).split(";") if f"`{field}`" in c]
+    assert unit in clause, clause
