@@ -2,6 +2,7 @@
 tools/find-python.sh, and nothing from the package index but what
 pyproject.toml declares."""
 
+import os
 import re
 import shutil
 import subprocess
@@ -14,6 +15,12 @@ ROOT = Path(__file__).resolve().parents[2]
 MAKEFILE = ROOT / "Makefile"
 FIND_PYTHON = ROOT / "tools" / "find-python.sh"
 
+# Neither the variables of a make this suite runs under (make test passes
+# INSTALLED= and a jobserver to its sub-makes) nor the sanitizer runtime that
+# the sanitized suite preloads reach the commands run here.
+ENV = {k: v for k, v in os.environ.items()
+       if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL", "MAKEOVERRIDES", "LD_PRELOAD", "PYTHONMALLOC")}
+
 pytestmark = pytest.mark.skipif(
     not MAKEFILE.is_file() or not FIND_PYTHON.is_file() or shutil.which("make") is None,
     reason="needs the source tree (Makefile, tools/) and make",
@@ -24,7 +31,7 @@ def dry_run(*targets):
     """The commands make would run for the targets, every one of them
     (-B: as if nothing were built yet), sub-makes included."""
     proc = subprocess.run(["make", "-n", "-B", "--no-print-directory", *targets], cwd=ROOT,
-                          capture_output=True, text=True, timeout=60)
+                          capture_output=True, text=True, timeout=60, env=ENV)
     assert proc.returncode == 0, proc.stderr
     # One line per command: continuation lines joined, blanks collapsed.
     return [" ".join(line.split()) for line in proc.stdout.replace("\\\n", " ").splitlines()]
@@ -69,20 +76,20 @@ def test_make_test_runs_the_unit_suite_on_python_3_12_and_3_13():
 
 @pytest.mark.parametrize("version", ["3.12", "3.13"])
 def test_find_python_prints_an_interpreter_of_the_version_asked(version):
-    proc = subprocess.run(["bash", str(FIND_PYTHON), version], capture_output=True, text=True, timeout=60)
+    proc = subprocess.run(["bash", str(FIND_PYTHON), version], capture_output=True, text=True, timeout=60, env=ENV)
     if proc.returncode == 1:
         pytest.skip(f"no Python {version} on this machine: {proc.stderr.strip()}")
     assert proc.returncode == 0, proc.stderr
     found = subprocess.run([proc.stdout.strip(), "-c", "import sys; print('%d.%d' % sys.version_info[:2])"],
-                           capture_output=True, text=True, timeout=60)
+                           capture_output=True, text=True, timeout=60, env=ENV)
     assert found.stdout.strip() == version
 
 
 def test_find_python_defaults_to_3_12_and_refuses_what_is_not_supported():
-    default = subprocess.run(["bash", str(FIND_PYTHON)], capture_output=True, text=True, timeout=60)
-    asked = subprocess.run(["bash", str(FIND_PYTHON), "3.12"], capture_output=True, text=True, timeout=60)
+    default = subprocess.run(["bash", str(FIND_PYTHON)], capture_output=True, text=True, timeout=60, env=ENV)
+    asked = subprocess.run(["bash", str(FIND_PYTHON), "3.12"], capture_output=True, text=True, timeout=60, env=ENV)
     assert (default.returncode, default.stdout) == (asked.returncode, asked.stdout)
     for bad in ("3.11", "2.7", "3", "abc"):
-        proc = subprocess.run(["bash", str(FIND_PYTHON), bad], capture_output=True, text=True, timeout=60)
+        proc = subprocess.run(["bash", str(FIND_PYTHON), bad], capture_output=True, text=True, timeout=60, env=ENV)
         assert proc.returncode == 2 and proc.stdout == "", bad
         assert "expected a version such as 3.12 or 3.13" in proc.stderr
