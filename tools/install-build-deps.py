@@ -1,4 +1,7 @@
-"""Install the build requirements named in pyproject.toml into this Python."""
+"""Install the build requirements that pyproject.toml declares into this Python:
+the [build-system] requirements, and CMake and Ninja in the versions
+[tool.scikit-build] asks for (the backend would otherwise add them to an
+isolated build's requirements when the machine has none new enough)."""
 
 import subprocess
 import sys
@@ -6,5 +9,7 @@ import tomllib
 from pathlib import Path
 
 root = Path(__file__).resolve().parent.parent
-requires = tomllib.loads((root / "pyproject.toml").read_text())["build-system"]["requires"]
-subprocess.check_call([sys.executable, "-m", "pip", "install", "-q", *requires, "cmake>=3.24", "ninja>=1.10"])
+config = tomllib.loads((root / "pyproject.toml").read_text())
+tools = config["tool"]["scikit-build"]
+requires = [*config["build-system"]["requires"], f"cmake{tools['cmake']['version']}", f"ninja{tools['ninja']['version']}"]
+subprocess.check_call([sys.executable, "-m", "pip", "install", "-q", *requires])
