@@ -368,3 +368,14 @@ def test_the_table_imports_without_the_readers():
         "assert 'quorvane.propagators.analytical.sgp4.catalogue' not in sys.modules\n"
     )
     subprocess.run([sys.executable, "-c", code], check=True)
+
+
+@pytest.mark.parametrize(
+    "lines, text",
+    [((*ISS,), "<Catalogue: 1 element set of 1 satellite>"),
+     ((*ISS, *ISS), "<Catalogue: 2 element sets of 1 satellite>"),
+     ((*ISS, *VANGUARD), "<Catalogue: 2 element sets of 2 satellites>"),
+     ((), "<Catalogue: 0 element sets of 0 satellites>")],
+)
+def test_repr_counts_in_words(lines, text):
+    assert repr(read_catalogue(list(lines)) if lines else read_catalogue(b"")) == text

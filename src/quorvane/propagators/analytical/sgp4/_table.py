@@ -310,7 +310,9 @@ class Catalogue:
         return len(self._columns["satno"])
 
     def __repr__(self) -> str:
-        return f"<Catalogue: {len(self)} element sets of {len(numpy.unique(self.satno))} satellites>"
+        sets, satellites = len(self), len(numpy.unique(self.satno))
+        return (f"<Catalogue: {sets} element set{'' if sets == 1 else 's'} of {satellites}"
+                f" satellite{'' if satellites == 1 else 's'}>")
 
     def __getitem__(self, index: int) -> DUOLINE:
         """The element set `index` as a ``DUOLINE`` record, built from its two-line text (``to_tle``)."""
