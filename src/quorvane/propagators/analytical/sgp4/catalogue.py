@@ -19,9 +19,15 @@ name (as OMM's OBJECT_NAME) has at most 128 characters: the table's name
 column is as wide as its longest name, so a longer one is a fault of its
 line, not a cost to every set.
 
->>> table = read_catalogue("stations.tle")                     # doctest: +SKIP
+From the project's root directory (the documentation's catalogue page runs
+these):
+
+>>> table = read_catalogue("examples/data/stations.tle")       # doctest: +SKIP
+>>> table                                                       # doctest: +SKIP
+<Catalogue: 12 element sets of 6 satellites>
 >>> table.satno[:3], table.sma[:3]                              # doctest: +SKIP
->>> sets = read_elsets("stations.tle")                          # doctest: +SKIP
+(array([25544, 25544, 25544]), array([6795001.62658229, 6730960.67693684, 6794993.69446548]))
+>>> sets = read_elsets("examples/data/stations.tle")            # doctest: +SKIP
 >>> sets[25544].satname                                         # doctest: +SKIP
 'ISS (ZARYA)'
 
