@@ -14,19 +14,12 @@ import pytest
 from quorvane.propagators.analytical.sgp4.catalogue import Catalogue, read_catalogue, read_elsets, read_records
 from quorvane.propagators.analytical.sgp4.duoline import DUOLINE
 from quorvane.propagators.analytical.sgp4.propagator import SGP4
+from test_table import ISS, VANGUARD
 
 DATA = pathlib.Path(__file__).resolve().parents[2] / "examples" / "data"
 FILES = sorted((DATA / "real").glob("*.tle")) + [DATA / "stations.tle"]
 DERIVED = ("sma", "orp", "eca", "tra", "pge", "apg")
 
-ISS = (
-    "1 25544U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2927",
-    "2 25544  51.6416 247.4627 0006703 130.5360 325.0288 15.72125391563537",
-)
-VANGUARD = (
-    "1 00005U 58002B   00179.78495062  .00000023  00000-0  28098-4 0  4753",
-    "2 00005  34.2682 348.7242 1859667 331.7664  19.3264 10.82419157413667",
-)
 
 
 def bits(values):
