@@ -22,7 +22,7 @@ from typing import Any
 import numpy
 from numpy.typing import NDArray
 
-from quorvane.propagators.analytical.sgp4._table import FIELDS, Catalogue
+from quorvane.propagators.analytical.sgp4._table import FIELDS, Catalogue, derived_elements
 from quorvane.propagators.analytical.sgp4.catalogue import read_catalogue
 from quorvane.time.time import Time
 
@@ -334,12 +334,8 @@ def synthetic_catalogue(
     (1000, [1, 2, 3], 'SYN-00001')
     """
     text = synthetic_tle(n, seed=seed, epoch=epoch, epoch_spread=epoch_spread, sources=sources)
-    if not text:
-        return Catalogue({name: numpy.empty(0, dtype=_EMPTY_DTYPES[kind]) for name, (kind, _) in FIELDS.items()})
-    return read_catalogue(text, strict=True)
-
-
-_EMPTY_DTYPES: dict[str, Any] = {"i": numpy.int64, "f": numpy.float64, "U": "U1"}
+    # Empty text as bytes: a str without a line break would name a file.
+    return read_catalogue(text if text else b"", format="tle", strict=True)
 
 
 # ---------------------------------------------------------------- crafted encounters
@@ -386,21 +382,12 @@ def _element_columns(
 ) -> dict[str, NDArray[Any]]:
     """Columns of sets that copy the one-row `template` except for the mean
     elements, with the derived elements computed as the reader does."""
-    from quorvane.state import orbel
-
-    _, re = _earth()
     two_pi = 2.0 * math.pi
     inc, ecc, mnm = (numpy.atleast_1d(numpy.asarray(x, dtype=numpy.float64)) for x in (inc, ecc, mnm))
     raa, arp, mea = (numpy.atleast_1d(numpy.asarray(x, dtype=numpy.float64)) % two_pi for x in (raa, arp, mea))
     k = len(mnm)
     columns = {name: numpy.repeat(template[name][:1], k) for name in FIELDS}
-    sma = orbel.sma_from_mnm(mnm)
-    eca = orbel.eca_from_mea(mea, ecc)
-    columns.update(
-        inc=inc, raa=raa, ecc=ecc, arp=arp, mea=mea, mnm=mnm, sma=sma,
-        orp=orbel.orp_from_sma(sma), eca=eca, tra=orbel.tra_from_eca(eca, ecc),
-        pge=sma * (1.0 - ecc) - re, apg=sma * (1.0 + ecc) - re,
-    )  # fmt: skip
+    columns.update(inc=inc, raa=raa, ecc=ecc, arp=arp, mea=mea, mnm=mnm, **derived_elements(mnm, mea, ecc))
     return columns
 
 

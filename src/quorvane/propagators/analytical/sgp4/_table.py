@@ -77,6 +77,30 @@ def _units() -> tuple[float, float, float]:
     return _UNITS
 
 
+def derived_elements(
+    mnm: NDArray[numpy.float64], mea: NDArray[numpy.float64], ecc: NDArray[numpy.float64]
+) -> dict[str, NDArray[numpy.float64]]:
+    """The derived elements (sma, orp, eca, tra, pge, apg) of mean elements
+    as the reader computes them: orbel's kernels with Earth's constants as
+    they are now, in the reader's order and arithmetic, so the bits are those
+    of the same elements read from text."""
+    from quorvane.bodies.bodies import Earth
+    from quorvane.state import orbel
+
+    gm, re = float(Earth.GM), float(Earth.Re)
+    with numpy.errstate(all="ignore"):
+        sma = numpy.asarray(orbel.sma_from_mnm(mnm, gm), dtype=numpy.float64)
+        eca = numpy.asarray(orbel.eca_from_mea(mea, ecc), dtype=numpy.float64)
+        return {
+            "sma": sma,
+            "orp": numpy.asarray(orbel.orp_from_sma(sma, gm), dtype=numpy.float64),
+            "eca": eca,
+            "tra": numpy.asarray(orbel.tra_from_eca(eca, ecc), dtype=numpy.float64),
+            "pge": (1.0 - ecc) * sma - re,
+            "apg": (ecc + 1.0) * sma - re,
+        }
+
+
 class _Column:
     """A read-only column of the table (a property that type checkers see as
     the column's array: a ``property(...)`` call is typed as Any, and
@@ -492,9 +516,6 @@ class Catalogue:
             For arrays that do not broadcast to one dimension, a negative
             satellite number, a name too long, an epoch ``Time`` refuses.
         """
-        from quorvane.bodies.bodies import Earth
-        from quorvane.state import orbel
-
         def real(value: object, argument: str) -> NDArray[numpy.float64]:
             array = numpy.asarray(value)
             if array.dtype.kind not in "fiu" or array.dtype.itemsize > 8:
@@ -527,21 +548,7 @@ class Catalogue:
         for field, (kind, _) in FIELDS.items():
             if field not in columns:
                 columns[field] = defaults[kind]
-        # The derived elements as the reader computes them: orbel's kernels
-        # with Earth's constants, in the reader's order and arithmetic.
-        gm, re = float(Earth.GM), float(Earth.Re)
-        mnm_, mea_, ecc_ = columns["mnm"], columns["mea"], columns["ecc"]
-        with numpy.errstate(all="ignore"):
-            sma = numpy.asarray(orbel.sma_from_mnm(mnm_, gm), dtype=numpy.float64)
-            eca = numpy.asarray(orbel.eca_from_mea(mea_, ecc_), dtype=numpy.float64)
-            columns.update(
-                sma=sma,
-                orp=numpy.asarray(orbel.orp_from_sma(sma, gm), dtype=numpy.float64),
-                eca=eca,
-                tra=numpy.asarray(orbel.tra_from_eca(eca, ecc_), dtype=numpy.float64),
-                pge=(1.0 - ecc_) * sma - re,
-                apg=(ecc_ + 1.0) * sma - re,
-            )
+        columns.update(derived_elements(columns["mnm"], columns["mea"], columns["ecc"]))
         return cls._checked(columns, (), copy=True)
 
     # ------------------------------------------------------------ export
