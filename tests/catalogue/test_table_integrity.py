@@ -73,8 +73,11 @@ def test_from_elements_gives_the_bits_of_text(path):
     for name in ("inc", "raa", "ecc", "arp", "mea", "mnm", "bstar", "ndot", "nddot", *DERIVED):
         assert numpy.array_equal(bits(built.columns[name]), bits(table.columns[name])), name
     assert numpy.array_equal(built.epoch_ns, table.epoch_ns) and numpy.array_equal(built.name, table.name)
+    # The propagators of every seventh set (the columns above are the same
+    # bits, and propagation of a set depends on its own columns alone).
     times = numpy.datetime64("2018-06-01") + numpy.arange(-5, 6).astype("m8[D]")
-    ours, theirs = SGP4(built).propagate(times), SGP4(table).propagate(times)
+    some = slice(None, None, 7)
+    ours, theirs = SGP4(built.select(some)).propagate(times), SGP4(table.select(some)).propagate(times)
     for a, b in zip(ours, theirs):
         assert a.dtype == b.dtype and numpy.array_equal(a.view(numpy.uint8), b.view(numpy.uint8))
 

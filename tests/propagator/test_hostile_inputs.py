@@ -197,7 +197,7 @@ def test_a_line_with_a_nul_is_refused(where, which):
 
 @pytest.mark.parametrize("call", [
     "WGS84.geodetic(r, threads=64)",
-    "SGP4(RECORDS).propagate(tsince=np.linspace(0.0, 1e5, 100_000), threads=10**9)",
+    "SGP4(RECORDS).propagate(tsince=np.linspace(0.0, 1e5, 30_000), threads=10**9)",
 ])
 def test_thread_requests_beyond_the_processors_start_no_more_threads(python, call):
     # threads= is capped at the available processors for every module
@@ -227,22 +227,3 @@ def test_thread_requests_beyond_the_processors_start_no_more_threads(python, cal
         print(peak[0] - base)
     """)
     assert int(proc.stdout) == 1  # the watcher alone
-
-
-# --- the propagator's fuzz target ------------------------------------------------
-
-
-def test_the_fuzz_target_with_a_fixed_seed():
-    # Random batches (a catalogue table) against each set's record alone,
-    # across thread counts, vector widths and hostile time shapes (the
-    # sanitizer suite runs this too).  The long runs are tools/fuzz/run.py's.
-    from hypothesis import HealthCheck, given, seed, settings
-    from hypothesis import strategies as st
-
-    import fuzz_targets
-
-    before = fuzz_targets.counts["calls made"]
-    test = settings(max_examples=120, deadline=None, database=None, suppress_health_check=list(HealthCheck))(
-        seed(20261209)(given(st.data())(fuzz_targets.TARGETS["propagator"])))
-    test()
-    assert fuzz_targets.counts["calls made"] - before >= 30
