@@ -178,8 +178,9 @@ PyObject* raise_set_fault(const Text& text, const Piece& piece, const Set& s, Se
             return PyErr_Format(PyExc_ValueError, "line %lld: %s", number, fault.message);
         }
         case SetFault::long_name:
-            return PyErr_Format(PyExc_ValueError, "line %lld: name of %lld characters is longer than the %lld a name may have",
-                                number, static_cast<long long>(piece.names[static_cast<std::size_t>(s.name)].chars),
+            return PyErr_Format(PyExc_ValueError,
+                                "line %lld: name of %lld characters is longer than the %lld a name may have", number,
+                                static_cast<long long>(piece.names[static_cast<std::size_t>(s.name)].chars),
                                 static_cast<long long>(name_limit));
         case SetFault::none:
             break;

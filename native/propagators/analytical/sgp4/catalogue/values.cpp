@@ -83,7 +83,8 @@ PyObject* from_published(Function*, PyObject* const* args, Py_ssize_t nargs, PyO
 
 const FunctionDef format_tle_def{"format_tle",
                                  "format_tle(columns) -> bytes\n\n"
-                                 "Two-line text (line 1, LF, line 2, LF per set) of a dict of columns (tle_form optional).",
+                                 "Two-line text (line 1, LF, line 2, LF per set) of a dict of columns\n"
+                                 "(tle_form optional).",
                                  format_tle,
                                  {"format_tle", {"columns"}, 1, 1}};
 
