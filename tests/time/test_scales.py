@@ -137,6 +137,32 @@ def test_float_seconds_and_timedelta_and_arrays_of_durations():
     assert np.array_equal(np.asarray(t + np.array([0.5, 1.0])), T0 + np.array([500, 1000], "timedelta64[ms]"))
 
 
+@pytest.mark.parametrize("left", [
+    np.timedelta64(90, "s"), np.array([0, 60, 120], "timedelta64[s]"), np.float64(1.5), 1.5,
+    datetime.timedelta(seconds=-7),
+], ids=["timedelta64", "timedelta64 array", "float64", "float", "timedelta"])
+@pytest.mark.parametrize("instants", [T0, np.array([T0, T0 + np.timedelta64(1, "h"), T0])], ids=["scalar", "array"])
+def test_duration_plus_time_is_the_time_of_time_plus_duration(left, instants):
+    t = Time(instants)
+    if np.ndim(left) and np.ndim(instants):
+        left = left[: len(instants)]
+    for got in (left + t, np.add(left, t), np.add(t, left)):
+        assert isinstance(got, Time)
+        assert np.array_equal(np.asarray(got.int64), np.asarray((t + left).int64))
+
+
+def test_ufuncs_other_than_adding_a_duration_see_datetime64():
+    t = Time(np.array([T0, T0 + np.timedelta64(1, "D")]))
+    later = T0 + np.timedelta64(1, "h")
+    assert (later > t).tolist() == [True, False] and (np.asarray(t) < later).tolist() == [True, False]
+    assert np.array_equal(later - t, later - np.asarray(t))
+    assert np.array_equal(np.minimum(t, later), np.minimum(np.asarray(t), later))
+    with pytest.raises(TypeError):
+        np.add(t, t)  # two instants do not add
+    with pytest.raises(TypeError):
+        np.add(np.timedelta64(1, "h"), t, out=(t,))  # nor is a Time written to
+
+
 def test_difference_is_timedelta64_ns():
     a, b = Time("2024-01-01T00:00:01"), Time("2023-12-31T00:00:00")
     d = a - b

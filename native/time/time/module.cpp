@@ -487,6 +487,10 @@ PyObject* time_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     return call_support("as_array", self, args, nargs, kwnames);
 }
 
+PyObject* time_array_ufunc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_support("array_ufunc", self, args, nargs, kwnames);
+}
+
 PyObject* binary(const char* name, PyObject* time, PyObject* other) {
     Ref fn = support(name);
     return fn ? PyObject_CallFunctionObjArgs(fn.get(), time, other, nullptr) : nullptr;
@@ -534,6 +538,11 @@ PyMethodDef time_methods[] = {
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, range_doc},
     {"__array__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(time_array)),
      METH_FASTCALL | METH_KEYWORDS, "__array__(dtype=None, copy=None): the instants as datetime64[ns]."},
+    {"__array_ufunc__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(time_array_ufunc)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "__array_ufunc__(ufunc, method, *inputs, **kwargs): NumPy's ufuncs on Time.  numpy.add of a Time and\n"
+     "a duration (a NumPy timedelta64 or number first included) is the Time that Time + duration gives;\n"
+     "every other ufunc sees the instants as datetime64[ns]."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -295,6 +295,25 @@ def time_range(start, stop, step):
     return Time(values)
 
 
+def array_ufunc(t, ufunc, method, *inputs, **kwargs):
+    # NumPy hands its binary operators to this hook when a Time is the
+    # right operand: numpy.timedelta64(1, "h") + t comes here as
+    # numpy.add(delta, t), and is the Time that t + delta gives, not the
+    # datetime64 that converting t would.  Everything else (comparisons with
+    # datetime64, datetime64 - t, explicit ufunc calls) sees the instants as
+    # datetime64[ns], as NumPy did through __array__.
+    if any(isinstance(x, Time) for x in kwargs.get("out", ())):
+        return NotImplemented  # a Time is immutable
+    if ufunc is numpy.add and method == "__call__" and len(inputs) == 2 and not kwargs:
+        a, b = inputs
+        if isinstance(a, Time) != isinstance(b, Time):
+            result = add(a, b) if isinstance(a, Time) else add(b, a)
+            if result is not NotImplemented:
+                return result
+    arrays = [as_array(x) if isinstance(x, Time) else x for x in inputs]
+    return getattr(ufunc, method)(*arrays, **kwargs)
+
+
 def as_array(t, dtype=None, copy=None):
     value = t.int64
     if isinstance(value, int):
