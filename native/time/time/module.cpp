@@ -541,7 +541,7 @@ PyMethodDef time_methods[] = {
     {"__array_ufunc__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(time_array_ufunc)),
      METH_FASTCALL | METH_KEYWORDS,
      "__array_ufunc__(ufunc, method, *inputs, **kwargs): NumPy's ufuncs on Time.  numpy.add of a Time and\n"
-     "a duration (a NumPy timedelta64 or number first included) is the Time that Time + duration gives;\n"
+     "a duration in either order (so numpy.timedelta64 + Time) is the Time that Time + duration gives;\n"
      "every other ufunc sees the instants as datetime64[ns]."},
     {nullptr, nullptr, 0, nullptr},
 };
