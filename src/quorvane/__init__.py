@@ -97,14 +97,6 @@ def get_include() -> str:
     return _os.path.join(_os.path.dirname(_os.path.abspath(__file__)), "include")
 
 
-# Written out (not built from _LAZY) so that type checkers read it.
-__all__ = [
-    "get_include", "__version__",
-    "Catalogue", "read_catalogue", "read_records", "read_elsets", "DUOLINE", "ELSET", "SGP4",
-    "Time",
-    "GCRF", "ITRF", "TEME", "ENU", "transform", "EOP",
-    "Station", "passes", "Passes",
-    "Earth", "Sun", "Moon", "shadow",
-    "Ellipsoid", "WGS84", "WGS72", "GRS80",
-    "screen", "Conjunctions",
-]
+# The lazy names in _LAZY's order; type checkers read the written-out list
+# of __init__.pyi (stubtest checks that the two agree).
+__all__ = ["get_include", "__version__", *_LAZY]

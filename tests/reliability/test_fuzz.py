@@ -17,12 +17,9 @@ from markers import SANITIZED
 # every lane operation instrumented) 300 examples took 160 s of the suite's
 # 400 there, so it runs 100.  Its long runs are tools/fuzz/run.py's, on the
 # normal build.
-EXAMPLES = {"propagator": 100 if SANITIZED else 300}
-
-
 @pytest.mark.parametrize("name", sorted(fuzz_targets.TARGETS))
 def test_target(name):
-    examples = EXAMPLES.get(name, 300)
+    examples = 100 if SANITIZED and name == "propagator" else 300
     before = fuzz_targets.counts.copy()
     test = settings(max_examples=examples, deadline=None, database=None, derandomize=True,
                     suppress_health_check=list(HealthCheck))(given(st.data())(fuzz_targets.TARGETS[name]))
