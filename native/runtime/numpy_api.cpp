@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "runtime/module_frame.hpp"
+
 namespace qv {
 
 namespace {
@@ -94,6 +96,24 @@ int import_numpy_api() {
         PyErr_SetRaisedException(error);
     }
     return -1;
+}
+
+int read_datetime64(PyObject* array, int max_dims, Datetime64Array* out) {
+    // numpy.datetime_data, looked up once per module (under the interpreter lock).
+    static PyObject* datetime_data = nullptr;
+    if (!datetime_data) {
+        datetime_data = import_from("numpy", "datetime_data").release();
+        if (!datetime_data) return -1;
+    }
+    Ref source = PyArray_Check(array) ? Ref::borrow(array) : Ref::steal(PyArray_FromScalar(array, nullptr));
+    if (!source) return -1;
+    PyArray_Descr* descr = PyArray_DESCR(reinterpret_cast<PyArrayObject*>(source.get()));
+    out->meta = Ref::steal(PyObject_CallOneArg(datetime_data, reinterpret_cast<PyObject*>(descr)));
+    if (!out->meta || !PyArg_ParseTuple(out->meta.get(), "sL", &out->unit, &out->count)) return -1;
+    PyArray_Descr* native = PyArray_DescrNewByteorder(descr, NPY_NATIVE);
+    if (!native) return -1;
+    out->values = Ref::steal(PyArray_FromAny(source.get(), native, 0, max_dims, NPY_ARRAY_CARRAY_RO, nullptr));
+    return out->values ? 0 : -1;
 }
 
 }  // namespace qv

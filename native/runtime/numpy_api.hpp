@@ -15,6 +15,8 @@
 #endif
 #include <numpy/arrayobject.h>
 
+#include "runtime/ref.hpp"
+
 namespace qv {
 // Import NumPy's C API; -1 with ImportError pending when NumPy is missing or
 // incompatible with the headers this module was built against.
@@ -29,4 +31,21 @@ int import_numpy_api();
 // data through a NumPy memory handler of its own (freed with the array;
 // tracemalloc counts it as NumPy's).  Needs the interpreter lock.
 PyObject* new_large_array(int nd, const npy_intp* dims, int type);
+
+// A datetime64 array (or array scalar) read as raw int64 values with its
+// unit as numpy.datetime_data names it ("ns", "D", "Y", "generic", ...) and
+// the unit's multiple (7 for datetime64[7D]).  `values` is aligned,
+// C-contiguous and in this machine's byte order: the array itself when it
+// is all of that, else a copy (asking PyArray_FromAny for the byte order by
+// flag alone keeps a swapped array's own dtype).  `unit` lives as long as
+// the struct does.
+struct Datetime64Array {
+    Ref values;
+    const char* unit = nullptr;
+    long long count = 1;
+    Ref meta;  // the (unit, count) tuple `unit` points into
+};
+// 0, or -1 with an exception set; `max_dims` as PyArray_FromAny takes it
+// (0: any number of dimensions).
+int read_datetime64(PyObject* array, int max_dims, Datetime64Array* out);
 }  // namespace qv

@@ -117,32 +117,21 @@ PyObject* from_jd(PyObject* value) {
 // units (datetime64[2147483647D], [300Y]).  NaT stays NaT (the callers
 // refuse it); an instant outside the range raises OverflowError.
 Ref datetime64_as_int64(PyObject* value) {
-    Ref array = PyArray_Check(value) ? Ref::borrow(value) : Ref::steal(PyArray_FromScalar(value, nullptr));
-    if (!array) return {};
-    PyArray_Descr* descr = PyArray_DESCR(reinterpret_cast<PyArrayObject*>(array.get()));
-    Ref datetime_data = qv::import_from("numpy", "datetime_data");
-    Ref data = datetime_data ? Ref::steal(PyObject_CallOneArg(datetime_data.get(), reinterpret_cast<PyObject*>(descr)))
-                             : Ref{};
-    if (!data) return {};
-    const char* unit = nullptr;
-    long long count = 1;
-    if (!PyArg_ParseTuple(data.get(), "sL", &unit, &count)) return {};
-    if (std::strcmp(unit, "generic") == 0) {
+    qv::Datetime64Array dt;
+    if (qv::read_datetime64(value, 0, &dt) < 0) return {};
+    if (std::strcmp(dt.unit, "generic") == 0) {
         // No unit: NumPy converts NaT (refused by the callers) and refuses the rest.
-        Ref ns = Ref::steal(PyObject_CallMethod(array.get(), "astype", "s", "datetime64[ns]"));
+        Ref ns = Ref::steal(PyObject_CallMethod(dt.values.get(), "astype", "s", "datetime64[ns]"));
         return ns ? Ref::steal(PyObject_CallMethod(ns.get(), "view", "s", "int64")) : Ref{};
     }
-    const bool years = std::strcmp(unit, "Y") == 0, calendar = years || std::strcmp(unit, "M") == 0;
+    const bool years = std::strcmp(dt.unit, "Y") == 0, calendar = years || std::strcmp(dt.unit, "M") == 0;
+    const long long count = dt.count;
     UnitScale scale;
-    if (!calendar && !unit_scale(unit, count, &scale)) {
-        PyErr_Format(PyExc_TypeError, "Time() got a datetime64 of unknown unit %s", unit);
+    if (!calendar && !unit_scale(dt.unit, count, &scale)) {
+        PyErr_Format(PyExc_TypeError, "Time() got a datetime64 of unknown unit %s", dt.unit);
         return {};
     }
-    PyArray_Descr* native = PyArray_DescrNewByteorder(descr, NPY_NATIVE);
-    if (!native) return {};
-    Ref source = Ref::steal(PyArray_FromAny(array.get(), native, 0, 0, NPY_ARRAY_CARRAY_RO, nullptr));
-    if (!source) return {};
-    auto* s = reinterpret_cast<PyArrayObject*>(source.get());
+    auto* s = reinterpret_cast<PyArrayObject*>(dt.values.get());
     Ref ns = Ref::steal(PyArray_NewLikeArray(s, NPY_CORDER, PyArray_DescrFromType(NPY_INT64), 0));
     if (!ns) return {};
     const auto* raw = static_cast<const int64_t*>(PyArray_DATA(s));
@@ -151,7 +140,7 @@ Ref datetime64_as_int64(PyObject* value) {
         out[i] = calendar ? calendar_instant(raw[i], count, years) : scaled_instant(raw[i], scale);
         if (out[i] == nat && raw[i] != nat) {
             Ref item = Ref::steal(PyArray_Scalar(PyArray_BYTES(s) + i * PyArray_ITEMSIZE(s), PyArray_DESCR(s),
-                                                 source.get()));
+                                                 dt.values.get()));
             if (item)
                 PyErr_Format(PyExc_OverflowError,
                              "Time() got %R, outside the int64 nanosecond range (1677-09-21 to 2262-04-11)",

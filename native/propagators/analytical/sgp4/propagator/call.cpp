@@ -55,26 +55,18 @@ int datetime_times(PyObject* obj, Times* t) {
                      PyArray_NDIM(a));
         return -1;
     }
-    Ref data = Ref::steal(PyObject_CallOneArg(bound.datetime_data, reinterpret_cast<PyObject*>(PyArray_DESCR(a))));
-    if (!data) return -1;
-    const char* unit_name = nullptr;
-    long long count = 1;
-    if (!PyArg_ParseTuple(data.get(), "sL", &unit_name, &count)) return -1;
-    bool calendar = std::strcmp(unit_name, "Y") == 0 || std::strcmp(unit_name, "M") == 0;
-    if (!calendar && !time::unit_scale(unit_name, count, &t->scale)) {
-        PyErr_Format(PyExc_TypeError, "times: datetime64 without a unit (%s) is no instant", unit_name);
+    qv::Datetime64Array dt;
+    if (qv::read_datetime64(obj, 1, &dt) < 0) return -1;
+    bool calendar = std::strcmp(dt.unit, "Y") == 0 || std::strcmp(dt.unit, "M") == 0;
+    if (!calendar && !time::unit_scale(dt.unit, dt.count, &t->scale)) {
+        PyErr_Format(PyExc_TypeError, "times: datetime64 without a unit (%s) is no instant", dt.unit);
         return -1;
     }
-    // Read in place when the memory allows; a copy (in this machine's byte
-    // order) only for unaligned, byte-swapped or strided arrays.  Asking
-    // for the byte order by flag alone is not enough: PyArray_FromAny
-    // keeps a swapped array's own dtype.
-    PyArray_Descr* native = PyArray_DescrNewByteorder(PyArray_DESCR(a), NPY_NATIVE);
-    if (!native) return -1;
-    Ref source = Ref::steal(PyArray_FromAny(obj, native, 0, 1, NPY_ARRAY_CARRAY_RO, nullptr));
-    if (!source) return -1;
+    // Read in place when the memory allows (a copy only for unaligned,
+    // byte-swapped or strided arrays).
+    Ref source = dt.values;
     if (calendar) {
-        source = calendar_instants(reinterpret_cast<PyArrayObject*>(source.get()), unit_name[0] == 'Y', count);
+        source = calendar_instants(reinterpret_cast<PyArrayObject*>(source.get()), dt.unit[0] == 'Y', dt.count);
         if (!source) return -1;
     }
     auto* s = reinterpret_cast<PyArrayObject*>(source.get());

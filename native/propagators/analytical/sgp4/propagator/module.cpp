@@ -101,8 +101,6 @@ int steps(PyObject* module) {
     }
     Exporter time("quorvane.time.time");
     if (!time || time.type(&bound.Time, "Time", sizeof(time::TimeObject)) < 0) return -1;
-    Ref numpy = import_module("numpy");
-    if (!numpy || keep(&bound.datetime_data, PyObject_GetAttrString(numpy.get(), "datetime_data")) < 0) return -1;
     if (keep(&bound.Catalogue, import_from("quorvane.propagators.analytical.sgp4.catalogue", "Catalogue").release()) < 0 ||
         keep(&bound.partial, import_from("functools", "partial").release()) < 0) {
         return -1;

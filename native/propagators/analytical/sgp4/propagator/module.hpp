@@ -17,7 +17,6 @@ struct Bound {
     PyTypeObject* ELSET;
     PyTypeObject* Time;
     PyTypeObject* SGP4;
-    PyObject* datetime_data;  // numpy.datetime_data
     PyObject* Catalogue;      // the columnar table class (catalogue module)
     PyObject* partial;        // functools.partial, for pickling
 };
